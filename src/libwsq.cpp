@@ -1,0 +1,1433 @@
+/* libwsq.cpp - the stateless WSQ library: both halves of the codec.
+ *
+ * Every routine works only on what it is handed. Routines that fill or scan
+ * a caller's byte buffer return the position just past what they handled;
+ * release routines return a null pointer for the caller to store back.
+ * Floating-point work follows the format to the bit: single precision where
+ * the stream's numbers depend on it, every filter sum in increasing tap
+ * index as one fused multiply-add per term (std::fma), and this file must be
+ * compiled with -ffp-contract=off so that the compiler fuses nothing else.
+ */
+#include "wsq.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+/* ==== Assertion report ====================================================
+ * A failed precondition ends the process in an orderly way: one report line
+ * on standard error, flushed, then exit without any further message. Open
+ * streams are flushed by exit(), so images already passed to the output
+ * reach it. */
+
+void wsqassertfail(const char *file, unsigned line, const char *expression)
+{
+    const char *base = std::strrchr(file, '/');
+    std::fprintf(stderr, "%s:%u: failed assertion `%s'\n", base ? base + 1 : file, line,
+                 expression);
+    std::fflush(stderr);
+    std::exit(WSQ_ASSERT_STATUS);
+}
+
+/* ==== Numbers ==============================================================
+ * fix24 (scale byte, 16-bit mantissa) and fix48 (sign byte, scale byte,
+ * 32-bit mantissa) decimal-scaled numbers, and big-endian integers in
+ * buffers and on streams. */
+
+namespace {
+
+/* Decimal scale exponent for a mantissa limit, clamped to one byte; a value
+ * that is not a number gets 0. */
+double decimal_scale(double log10_limit, double value)
+{
+    double scale = std::floor(log10_limit - std::log10(value));
+    if (!(scale >= 0.0))
+        return 0.0;
+    return scale > 255.0 ? 255.0 : scale;
+}
+
+}  // namespace
+
+ui8 *writefix24(ui8 *output, real coeff)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(coeff>=0);
+    if (coeff == 0) {
+        output[0] = output[1] = output[2] = 0;
+        return output + 3;
+    }
+    double scalex = decimal_scale(4.81647330376525, coeff);
+    output[0] = (ui8)scalex;
+    /* The product is rounded to single precision before truncation: that is
+     * what stores 0.44 as 05 AB E0. Values beyond 65535 keep the low 16 bits
+     * of their integer part. */
+    double mantissa = std::trunc((real)(coeff * std::pow(10.0, scalex)));
+    ui16 low16 = std::isfinite(mantissa) ? (ui16)(ui32)std::fmod(mantissa, 65536.0) : 0;
+    return sput2(output + 1, low16);
+}
+
+ui8 *writefix48(ui8 *output, real coeff)
+{
+    WSQ_ASSERT(output);
+    if (coeff == 0) {
+        std::memset(output, 0, 6);
+        return output + 6;
+    }
+    output[0] = coeff > 0 ? 0 : 1;
+    double acoeff = std::fabs((double)coeff);
+    double scalex = decimal_scale(9.632959861146281, acoeff);
+    output[1] = (ui8)scalex;
+    double mantissa = acoeff * std::pow(10.0, scalex);
+    /* Magnitudes of 2^32 or more saturate. */
+    ui32 m = mantissa < 4294967296.0 ? (ui32)mantissa : 0xFFFFFFFFu;
+    return sput4(output + 2, m);
+}
+
+const ui8 *readfix24(real *coeff, const ui8 *input)
+{
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(coeff);
+    int exponent = input[0];
+    ui16 mantissa;
+    sget2(&mantissa, input + 1);
+    *coeff = (real)(std::pow(0.1, exponent) * mantissa);
+    return input + 3;
+}
+
+const ui8 *readfix48(real *coeff, const ui8 *input)
+{
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(coeff);
+    int sign = input[0];
+    int exponent = input[1];
+    ui32 mantissa;
+    sget4(&mantissa, input + 2);
+    real x = (real)(mantissa * std::pow(0.1, exponent));
+    *coeff = sign ? -x : x;
+    return input + 6;
+}
+
+ui8 *sput2(ui8 *out, ui16 in)
+{
+    out[0] = (ui8)(in >> 8);
+    out[1] = (ui8)in;
+    return out + 2;
+}
+
+ui8 *sput4(ui8 *out, ui32 in)
+{
+    out[0] = (ui8)(in >> 24);
+    out[1] = (ui8)(in >> 16);
+    out[2] = (ui8)(in >> 8);
+    out[3] = (ui8)in;
+    return out + 4;
+}
+
+const ui8 *sget2(ui16 *out, const ui8 *in)
+{
+    *out = (ui16)(in[0] * 256 + in[1]);
+    return in + 2;
+}
+
+const ui8 *sget4(ui32 *out, const ui8 *in)
+{
+    *out = (ui32)in[0] << 24 | (ui32)in[1] << 16 | (ui32)in[2] << 8 | in[3];
+    return in + 4;
+}
+
+int fput2(ui16 x, std::FILE *out)
+{
+    int sum = std::putc(x >> 8, out);
+    return sum + std::putc(x & 0xFF, out);
+}
+
+int fput4(ui32 x, std::FILE *out)
+{
+    int sum = std::putc((int)(x >> 24), out);
+    sum += std::putc((int)(x >> 16 & 0xFF), out);
+    sum += std::putc((int)(x >> 8 & 0xFF), out);
+    return sum + std::putc((int)(x & 0xFF), out);
+}
+
+ui16 fget2(std::FILE *in)
+{
+    unsigned high = (unsigned)std::getc(in);
+    unsigned low = (unsigned)std::getc(in);
+    return (ui16)(high << 8 | low);
+}
+
+/* ==== Filters ==============================================================
+ * The pqf record: taps on alpha..omega, extension type, periodized table;
+ * output lengths of one convolution-decimation step and the type pairing. */
+
+pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type)
+{
+    WSQ_ASSERT(alpha <= 0);
+    WSQ_ASSERT(0 <= omega);
+    WSQ_ASSERT(coefs);
+    pqf *qm = (pqf *)std::calloc(1, sizeof(pqf));
+    WSQ_ASSERT(qm);
+    if (name) {
+        qm->name = (char *)std::malloc(std::strlen(name) + 1);
+        WSQ_ASSERT(qm->name);
+        std::strcpy(qm->name, name);
+    }
+    size_t taps = (size_t)omega - (size_t)alpha + 1;
+    qm->f = (real *)std::calloc(taps, sizeof(real));
+    WSQ_ASSERT(qm->f);
+    std::memcpy(qm->f, coefs, taps * sizeof(real));
+    qm->f -= alpha;
+    qm->type = type;
+    qm->alpha = alpha;
+    qm->omega = omega;
+    int m = (omega - alpha) / 2;
+    if (m >= 1) {
+        qm->fp = (real *)std::calloc(2 * (size_t)m * (m + 1), sizeof(real));
+        WSQ_ASSERT(qm->fp);
+        qfcirc(qm->fp, qm->f, alpha, omega);
+    }
+    return qm;
+}
+
+void *freepqf(void *filter)
+{
+    pqf *qm = (pqf *)filter;
+    if (qm) {
+        freevoid(qm->name);
+        freevoid(qm->fp);
+        if (qm->f)
+            freevoid(qm->f + qm->alpha);
+        freevoid(qm);
+    }
+    return nullptr;
+}
+
+void qfcirc(real *fp, const real *f, int alpha, int omega)
+{
+    WSQ_ASSERT(alpha <= 0);
+    WSQ_ASSERT(0 <= omega);
+    int m_last = (omega - alpha) / 2;
+    for (int m = 1; m <= m_last; ++m) {
+        int q = 2 * m;
+        real *fq = fp + 2 * m * m;
+        periodize(fq, q, f, alpha, omega);
+        std::memcpy(fq - q, fq, q * sizeof(real));
+    }
+}
+
+void periodize(real *fq, int q, const real *f, int alpha, int omega)
+{
+    WSQ_ASSERT(q>0);
+    WSQ_ASSERT(q<=omega-alpha);
+    WSQ_ASSERT(alpha <= 0);
+    WSQ_ASSERT(0 <= omega);
+    for (int k = 0; k < q; ++k) {
+        fq[k] = 0;
+        for (int j = k + q * ((alpha - k) / q); j <= omega; j += q)
+            fq[k] += f[j];
+    }
+}
+
+int cdplength(int length, int ftype)
+{
+    switch (ftype) {
+    case 2:
+    case 4:
+        return (length & 1) ? (length + 1) / 2 : length / 2;
+    case 3:
+    case 5:
+        return (length & 1) ? (length - 1) / 2 : length / 2;
+    default:
+        WSQ_ASSERT(!(length&1));
+        return length / 2;
+    }
+}
+
+int cpqftype(int type)
+{
+    switch (type) {
+    case 0: return 1;
+    case 1: return 0;
+    case 2: return 3;
+    case 3: return 2;
+    case 4: return 5;
+    case 5: return 4;
+    default: WSQ_ASSERT(0);
+    }
+}
+
+/* ==== Hedge ================================================================
+ * The wavelet-packet basis as block depths in pre-order, and the sizes of
+ * its blocks for a root size. */
+
+hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag)
+{
+    WSQ_ASSERT(blocks>=0);
+    hedge *out = (hedge *)std::calloc(1, sizeof(hedge));
+    WSQ_ASSERT(out);
+    out->tag = tag;
+    if (blocks == 0)
+        return out;
+    out->blocks = blocks;
+    out->contents = (void **)std::calloc(blocks, sizeof(void *));
+    WSQ_ASSERT(out->contents);
+    if (contents)
+        std::memcpy(out->contents, contents, blocks * sizeof(void *));
+    out->levels = (ui8 *)std::calloc(blocks, 1);
+    WSQ_ASSERT(out->levels);
+    if (levels)
+        std::memcpy(out->levels, levels, blocks);
+    return out;
+}
+
+hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag)
+{
+    if (in) {
+        if (freecontents)
+            freecontents(in->contents, in->blocks);
+        freevoid(in->contents);
+        freevoid(in->levels);
+        if (freetag)
+            freetag(in->tag);
+        freevoid(in);
+    }
+    return nullptr;
+}
+
+void *freevoid(void *discard)
+{
+    std::free(discard);
+    return nullptr;
+}
+
+int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
+          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    WSQ_ASSERT(xs);
+    WSQ_ASSERT(ys);
+    WSQ_ASSERT(ix);
+    WSQ_ASSERT(iy);
+    WSQ_ASSERT(levels);
+    WSQ_ASSERT(level>=0);
+    WSQ_ASSERT(block>=0);
+    WSQ_ASSERT(level<=(int)levels[block]);
+    WSQ_ASSERT(HX && GX && HY && GY);
+    if (level == levels[block]) {
+        xs[block] = ix;
+        ys[block] = iy;
+        return block + 1;
+    }
+    int oxh = cdplength(ix, HX->type);
+    int oxg = cdplength(ix, GX->type);
+    int oyh = cdplength(iy, HY->type);
+    int oyg = cdplength(iy, GY->type);
+    block = xywp2(xs, ys, oxh, oyh, levels, level + 1, block, HX, GX, HY, GY);
+    block = xywp2(xs, ys, oxh, oyg, levels, level + 1, block, HX, GX, HY, GY);
+    block = xywp2(xs, ys, oxg, oyh, levels, level + 1, block, HX, GX, HY, GY);
+    return xywp2(xs, ys, oxg, oyg, levels, level + 1, block, HX, GX, HY, GY);
+}
+
+/* ==== Analysis =============================================================
+ * Convolution-decimation with the boundary extension of the filter's type,
+ * one separable in-place split through a scratch buffer, and the pre-order
+ * walk over a hedge. Nothing is allocated. */
+
+namespace {
+
+bool valid_type(int type)
+{
+    return type >= 0 && type <= 5;
+}
+
+/* Maps input index k of a signal of n samples into 0..n-1 by the analysis
+ * extension of the filter type. A single sample extends to a constant. */
+int extend_analysis(int k, int n, int type)
+{
+    if (type <= 1) {
+        while (k < 0)
+            k += n;
+        while (k >= n)
+            k -= n;
+        return k;
+    }
+    if (type <= 3) {
+        if (n == 1)
+            return 0;
+        int period = 2 * n - 2;
+        if (k < 0)
+            k = -k;
+        while (k >= period)
+            k -= period;
+        return k >= n ? period - k : k;
+    }
+    int period = 2 * n;
+    if (k < 0)
+        k = -1 - k;
+    while (k >= period)
+        k -= period;
+    return k >= n ? period - 1 - k : k;
+}
+
+}  // namespace
+
+void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
+         const pqf *filter, int assign)
+{
+    WSQ_ASSERT(ilen>0);
+    WSQ_ASSERT(istep);
+    WSQ_ASSERT(olen>0);
+    WSQ_ASSERT(ostep);
+    WSQ_ASSERT(out);
+    WSQ_ASSERT(in);
+    if (!valid_type(filter->type))
+        WSQ_ASSERT(0);
+    const real *f = filter->f;
+    for (int i = 0; i < olen; ++i) {
+        real sum = assign ? 0.0f : out[i * ostep];
+        for (int j = filter->alpha; j <= filter->omega; ++j) {
+            int k = extend_analysis(2 * i - j, ilen, filter->type);
+            sum = std::fma(f[j], in[k * istep], sum);
+        }
+        out[i * ostep] = sum;
+    }
+}
+
+void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
+            const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
+{
+    WSQ_ASSERT(oxh>0);
+    WSQ_ASSERT(oxg>0);
+    WSQ_ASSERT(oyh>0);
+    WSQ_ASSERT(oyg>0);
+    WSQ_ASSERT(data);
+    WSQ_ASSERT(work);
+    WSQ_ASSERT(hx);
+    WSQ_ASSERT(hy);
+    WSQ_ASSERT(gx);
+    WSQ_ASSERT(gy);
+    int ix = oxh + oxg, iy = oyh + oyg;
+    for (int r = 0; r < ix; ++r) {
+        const real *row = data + (size_t)r * iy;
+        cds(work + r, oyh, ix, row, iy, 1, hy, 1);
+        cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
+    }
+    real *hh = data;
+    real *hg = hh + (size_t)oxh * oyh;
+    real *gh = hg + (size_t)oxh * oyg;
+    real *gg = gh + (size_t)oxg * oyh;
+    for (int k = 0; k < oyh; ++k) {
+        const real *column = work + (size_t)k * ix;
+        cds(hh + k, oxh, oyh, column, ix, 1, hx, 1);
+        cds(gh + k, oxg, oyh, column, ix, 1, gx, 1);
+    }
+    for (int k = 0; k < oyg; ++k) {
+        const real *column = work + (size_t)(oyh + k) * ix;
+        cds(hg + k, oxh, oyg, column, ix, 1, hx, 1);
+        cds(gg + k, oxg, oyg, column, ix, 1, gx, 1);
+    }
+}
+
+int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
+          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    WSQ_ASSERT(ix>0);
+    WSQ_ASSERT(iy>0);
+    WSQ_ASSERT(level>=0);
+    WSQ_ASSERT(block>=0);
+    WSQ_ASSERT(work);
+    WSQ_ASSERT(graph);
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    WSQ_ASSERT(HX && GX && HY && GY);
+    if (level == graph->levels[block])
+        return block + 1;
+    int oxh = cdplength(ix, HX->type);
+    int oxg = cdplength(ix, GX->type);
+    int oyh = cdplength(iy, HY->type);
+    int oyg = cdplength(iy, GY->type);
+    real *p = (real *)graph->contents[block];
+    scdpi2(p, oxh, oxg, oyh, oyg, work, HX, GX, HY, GY);
+    size_t hg = (size_t)oxh * oyh;
+    size_t gh = hg + (size_t)oxh * oyg;
+    size_t gg = gh + (size_t)oxg * oyh;
+    int b1 = cbwp2(graph, oxh, oyh, level + 1, block, work, HX, GX, HY, GY);
+    graph->contents[b1] = p + hg;
+    int b2 = cbwp2(graph, oxh, oyg, level + 1, b1, work, HX, GX, HY, GY);
+    graph->contents[b2] = p + gh;
+    int b3 = cbwp2(graph, oxg, oyh, level + 1, b2, work, HX, GX, HY, GY);
+    graph->contents[b3] = p + gg;
+    return cbwp2(graph, oxg, oyg, level + 1, b3, work, HX, GX, HY, GY);
+}
+
+/* ==== Synthesis ============================================================
+ * The adjoint convolution-decimation with the extension that the filter
+ * type and the output's parity call for, one in-place merge, and the
+ * post-order walk. Nothing is allocated. */
+
+namespace {
+
+int floor_half(int n)
+{
+    return n >= 0 ? n / 2 : -((1 - n) / 2);
+}
+
+int ceil_half(int n)
+{
+    return -floor_half(-n);
+}
+
+/* An input index of the half-length signal after extension: where to read,
+ * with which sign, or nowhere (a term left out). */
+struct extended_index {
+    int index;
+    real sign;
+    bool present;
+};
+
+extended_index extend_synthesis(int i, int len, int type, bool odd_output)
+{
+    if (type <= 1) {
+        while (i < 0)
+            i += len;
+        while (i >= len)
+            i -= len;
+        return {i, 1.0f, true};
+    }
+    real sign = 1.0f;
+    int period;
+    if (type == 2) {
+        if (i < 0)
+            i = -i;
+        period = odd_output ? 2 * len - 2 : 2 * len - 1;
+    } else {
+        if (i < 0) {
+            i = -1 - i;
+            if (type == 5)
+                sign = -sign;
+        }
+        if (type == 3)
+            period = odd_output ? 2 * len : 2 * len - 1;
+        else if (type == 4)
+            period = odd_output ? 2 * len - 1 : 2 * len;
+        else
+            period = odd_output ? 2 * len + 1 : 2 * len;
+    }
+    if (period == 0)  /* one sample, whole-sample symmetric: a constant */
+        return {0, sign, true};
+    while (i >= period)
+        i -= period;
+    if (i < len)
+        return {i, sign, true};
+    switch (type) {
+    case 2: return {(odd_output ? 2 * len - 2 : 2 * len - 1) - i, sign, true};
+    case 3: return {(odd_output ? 2 * len - 1 : 2 * len - 2) - i, sign, true};
+    case 4: return {(odd_output ? 2 * len - 2 : 2 * len - 1) - i, sign, true};
+    default:
+        if (!odd_output)
+            return {2 * len - 1 - i, -sign, true};
+        if (i == len)
+            return {0, sign, false};
+        return {2 * len - i, -sign, true};
+    }
+}
+
+/* One output of acds: the taps first..last step 2 meeting the extended
+ * input from index base on, added in increasing tap index. */
+real adjoint_sum(real sum, const pqf *filter, int first_tap, int last_tap, int base,
+                 const real *in, int ilen, int istep, bool odd_output)
+{
+    for (int tap = first_tap; tap <= last_tap; tap += 2) {
+        extended_index x =
+            extend_synthesis(base + (tap - first_tap) / 2, ilen, filter->type, odd_output);
+        if (x.present)
+            sum = std::fma(x.sign * filter->f[tap], in[x.index * istep], sum);
+    }
+    return sum;
+}
+
+}  // namespace
+
+void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
+          const pqf *filter, int assign)
+{
+    WSQ_ASSERT(ilen>0);
+    WSQ_ASSERT(istep);
+    WSQ_ASSERT(olen>0);
+    WSQ_ASSERT(ostep);
+    WSQ_ASSERT(out);
+    WSQ_ASSERT(in);
+    if (!valid_type(filter->type))
+        WSQ_ASSERT(0);
+    if (filter->type <= 1)
+        WSQ_ASSERT(olen == 2*ilen);
+    bool odd_output = olen & 1;
+    /* Even output 2m takes the even taps 2k with input m + k; odd output
+     * 2m + 1 the odd taps 2k + 1 with input m + 1 + k. */
+    int even_first = 2 * ceil_half(filter->alpha), even_last = 2 * floor_half(filter->omega);
+    int odd_first = 2 * ceil_half(filter->alpha - 1) + 1;
+    int odd_last = 2 * floor_half(filter->omega - 1) + 1;
+    for (int n = 0; n < olen; ++n) {
+        int m = n / 2;
+        real *o = out + (size_t)n * ostep;
+        real sum = assign ? 0.0f : *o;
+        if (n % 2 == 0)
+            sum = adjoint_sum(sum, filter, even_first, even_last, m + even_first / 2, in, ilen,
+                              istep, odd_output);
+        else
+            sum = adjoint_sum(sum, filter, odd_first, odd_last, m + 1 + (odd_first - 1) / 2, in,
+                              ilen, istep, odd_output);
+        *o = sum;
+    }
+}
+
+void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
+             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
+{
+    WSQ_ASSERT(data);
+    WSQ_ASSERT(ixh>0);
+    WSQ_ASSERT(ixg>0);
+    WSQ_ASSERT(iyh>0);
+    WSQ_ASSERT(iyg>0);
+    WSQ_ASSERT(work);
+    WSQ_ASSERT(hx);
+    WSQ_ASSERT(hy);
+    WSQ_ASSERT(gx);
+    WSQ_ASSERT(gy);
+    int ix = ixh + ixg, iy = iyh + iyg;
+    const real *hh = data;
+    const real *hg = hh + (size_t)ixh * iyh;
+    const real *gh = hg + (size_t)ixh * iyg;
+    const real *gg = gh + (size_t)ixg * iyh;
+    real *low = work, *high = work + (size_t)iy * ixh;
+    for (int r = 0; r < ixh; ++r) {
+        acds(low + r, iy, ixh, hh + (size_t)r * iyh, iyh, 1, hy, 1);
+        acds(low + r, iy, ixh, hg + (size_t)r * iyg, iyg, 1, gy, 0);
+    }
+    for (int r = 0; r < ixg; ++r) {
+        acds(high + r, iy, ixg, gh + (size_t)r * iyh, iyh, 1, hy, 1);
+        acds(high + r, iy, ixg, gg + (size_t)r * iyg, iyg, 1, gy, 0);
+    }
+    for (int c = 0; c < iy; ++c) {
+        acds(data + c, ix, iy, low + (size_t)c * ixh, ixh, 1, hx, 1);
+        acds(data + c, ix, iy, high + (size_t)c * ixg, ixg, 1, gx, 0);
+    }
+}
+
+int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
+          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    WSQ_ASSERT(ix>0);
+    WSQ_ASSERT(iy>0);
+    WSQ_ASSERT(level>=0);
+    WSQ_ASSERT(block>=0);
+    WSQ_ASSERT(work);
+    WSQ_ASSERT(graph);
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    WSQ_ASSERT(HX && GX && HY && GY);
+    if (level == graph->levels[block])
+        return block + 1;
+    int ixh = cdplength(ix, cpqftype(GX->type));
+    int ixg = cdplength(ix, cpqftype(HX->type));
+    int iyh = cdplength(iy, cpqftype(GY->type));
+    int iyg = cdplength(iy, cpqftype(HY->type));
+    real *p = (real *)graph->contents[block];
+    int b = rbwp2(graph, ixh, iyh, level + 1, block, work, HX, GX, HY, GY);
+    b = rbwp2(graph, ixh, iyg, level + 1, b, work, HX, GX, HY, GY);
+    b = rbwp2(graph, ixg, iyh, level + 1, b, work, HX, GX, HY, GY);
+    b = rbwp2(graph, ixg, iyg, level + 1, b, work, HX, GX, HY, GY);
+    sacdpi2(p, ixh, ixg, iyh, iyg, work, HX, GX, HY, GY);
+    return b;
+}
+
+/* ==== Pixel normalisation ==================================================
+ * Bytes to zero-centred samples and back, with the frame's M and R. */
+
+void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale)
+{
+    WSQ_ASSERT(rescale != (real)0);
+    WSQ_ASSERT(in);
+    WSQ_ASSERT(out);
+    real reciprocal = 1.0f / rescale;
+    for (ui32 i = 0; i < length; ++i)
+        out[i] = ((real)in[i] - midpoint) * reciprocal;
+}
+
+void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
+{
+    WSQ_ASSERT(in);
+    WSQ_ASSERT(out);
+    for (ui32 i = 0; i < length; ++i) {
+        real value = std::fma(rescale, in[i], midpoint);
+        real rounded = (real)((double)value + 0.5);
+        /* Rounded half up and clamped; a value that is not a number (only
+         * from a hostile transform table) becomes 0. */
+        if (!(rounded >= 0.0f))
+            out[i] = 0;
+        else if (rounded > 255.0f)
+            out[i] = 255;
+        else
+            out[i] = (ui8)rounded;
+    }
+}
+
+/* ==== Quantization =========================================================
+ * The dead-zone scalar quantizer of one subband and its inverse. */
+
+namespace {
+
+/* trunc(x) + step for a quantizer index, saturating instead of leaving the
+ * 32-bit range (such values are refused later by the symbol coder). */
+int32 bin_index(real x, int32 step)
+{
+    real whole = std::trunc(x);
+    if (whole >= 2147483520.0f)
+        return INT32_MAX;
+    if (whole <= -2147483520.0f)
+        return INT32_MIN + 1;
+    return (int32)whole + step;
+}
+
+}  // namespace
+
+void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
+{
+    WSQ_ASSERT(out);
+    WSQ_ASSERT(in);
+    WSQ_ASSERT(qbin>=0);
+    WSQ_ASSERT(zbin>=0);
+    if (qbin == 0.0f) {
+        std::memset(out, 0, (size_t)length * sizeof(int32));
+        return;
+    }
+    real r = 1.0f / qbin;
+    real h = zbin * 0.5f;
+    for (ui32 i = 0; i < length; ++i) {
+        real c = in[i];
+        if (c > h)
+            out[i] = bin_index((c - h) * r, 1);
+        else if (c < -h)
+            out[i] = bin_index((c + h) * r, -1);
+        else
+            out[i] = 0;
+    }
+}
+
+void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin)
+{
+    WSQ_ASSERT(out);
+    WSQ_ASSERT(in);
+    WSQ_ASSERT(qbin >= 0);
+    WSQ_ASSERT(zbin >= 0);
+    if (qbin == 0.0f) {
+        for (ui32 i = 0; i < length; ++i)
+            out[i] = 0.0f;
+        return;
+    }
+    real h = zbin * 0.5f;
+    for (ui32 i = 0; i < length; ++i) {
+        real val = (real)in[i];
+        if (val > 0)
+            out[i] = std::fma(val - center, qbin, h);
+        else if (val < 0)
+            out[i] = std::fma(val + center, qbin, -h);
+        else
+            out[i] = 0.0f;
+    }
+}
+
+/* ==== Symbols ==============================================================
+ * Run-length and value symbols of one block, with escapes 101..106 followed
+ * by one or two literal bytes. */
+
+namespace {
+
+ui32 absval(int32 v)
+{
+    return v < 0 ? 0u - (ui32)v : (ui32)v;
+}
+
+}  // namespace
+
+ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(length>0);
+    ui32 zrl = 0;
+    for (ui32 i = 0; i < length; ++i) {
+        if (input[i] == 0) {
+            ++zrl;
+            continue;
+        }
+        output = writezrl(output, zrl);
+        zrl = 0;
+        output = writesym(output, input[i]);
+    }
+    return writezrl(output, zrl);
+}
+
+ui8 *writesym(ui8 *output, int32 coeff)
+{
+    WSQ_ASSERT(coeff != 0);
+    WSQ_ASSERT(!(absval(coeff)>>16));
+    ui32 magnitude = absval(coeff);
+    if (coeff >= -73 && coeff <= 74) {
+        *output++ = (ui8)(coeff + 180);
+    } else if (magnitude > 255) {
+        *output++ = coeff > 0 ? 103 : 104;
+        output = sput2(output, (ui16)magnitude);
+    } else {
+        *output++ = coeff > 0 ? 101 : 102;
+        *output++ = (ui8)magnitude;
+    }
+    return output;
+}
+
+ui8 *writezrl(ui8 *output, ui32 zrl)
+{
+    ui32 num = zrl / 65535;
+    for (ui32 i = 0; i < num; ++i) {
+        *output++ = 106;
+        output = sput2(output, 65535);
+    }
+    zrl -= num * 65535;
+    if (zrl == 0)
+        return output;
+    if (zrl <= 100) {
+        *output++ = (ui8)zrl;
+    } else if (zrl <= 255) {
+        *output++ = 105;
+        *output++ = (ui8)zrl;
+    } else {
+        *output++ = 106;
+        output = sput2(output, (ui16)zrl);
+    }
+    return output;
+}
+
+/* ==== Bit stream ===========================================================
+ * Bit fields packed most significant bit first into a byte buffer. */
+
+bitio *makebitio(ui8 *buffer, ui32 numbits)
+{
+    bitio *out = (bitio *)std::calloc(1, sizeof(bitio));
+    WSQ_ASSERT(out);
+    if (buffer) {
+        out->buffer = buffer;
+    } else if (numbits) {
+        out->buffer = (ui8 *)std::calloc((numbits + 7) / 8, 1);
+        WSQ_ASSERT(out->buffer);
+    }
+    out->position = out->buffer;
+    out->mask = 128;
+    out->length = numbits;
+    out->nextbit = 0;
+    return out;
+}
+
+bitio *freebitio(bitio *item, void2void *freebuf)
+{
+    if (item) {
+        if (freebuf)
+            freebuf(item->buffer);
+        freevoid(item);
+    }
+    return nullptr;
+}
+
+namespace {
+
+void advance_bit(bitio *stream)
+{
+    stream->mask >>= 1;
+    if (stream->mask == 0) {
+        stream->mask = 128;
+        ++stream->position;
+    }
+}
+
+}  // namespace
+
+void putbits(bitio *outarray, ui32 codeword, int bits)
+{
+    WSQ_ASSERT(bits>0);
+    WSQ_ASSERT(bits<33);
+    WSQ_ASSERT(outarray->length==0 || (outarray->nextbit+bits)<=outarray->length);
+    for (ui32 selector = 1u << (bits - 1); selector; selector >>= 1) {
+        if (codeword & selector)
+            *outarray->position |= (ui8)outarray->mask;
+        else
+            *outarray->position &= (ui8)~outarray->mask;
+        advance_bit(outarray);
+    }
+    outarray->nextbit += bits;
+}
+
+ui32 padbits(bitio *outarray, int pad)
+{
+    WSQ_ASSERT(pad==0 || pad==1);
+    WSQ_ASSERT(outarray->length==0 || outarray->nextbit <= outarray->length);
+    ui32 databits = outarray->nextbit;
+    if (outarray->mask == 128)
+        return databits;
+    if (pad)
+        *outarray->position |= (ui8)(2 * outarray->mask - 1);
+    else
+        *outarray->position &= (ui8)(-2 * outarray->mask);
+    ++outarray->position;
+    outarray->nextbit = (outarray->nextbit + 7) & ~7u;
+    outarray->mask = 128;
+    return databits;
+}
+
+int getbit(bitio *inarray)
+{
+    WSQ_ASSERT(inarray->length==0 || inarray->nextbit < inarray->length);
+    int bit = (*inarray->position & inarray->mask) != 0;
+    advance_bit(inarray);
+    ++inarray->nextbit;
+    return bit;
+}
+
+ui32 getbits(bitio *inarray, int bits)
+{
+    WSQ_ASSERT(bits>0);
+    WSQ_ASSERT(bits<33);
+    WSQ_ASSERT(inarray->length==0 || (inarray->nextbit + bits) <= inarray->length);
+    ui32 value = 0;
+    for (ui32 selector = 1u << (bits - 1); selector; selector >>= 1) {
+        if (*inarray->position & inarray->mask)
+            value |= selector;
+        advance_bit(inarray);
+    }
+    inarray->nextbit += bits;
+    return value;
+}
+
+ui32 rewbits(bitio *item)
+{
+    WSQ_ASSERT(item);
+    ui32 bits = item->nextbit;
+    item->position = item->buffer;
+    item->mask = 128;
+    item->nextbit = 0;
+    return bits;
+}
+
+/* ==== Huffman ==============================================================
+ * Symbol counts, length-limited canonical tables (16 count bytes, then the
+ * values) and the codewords they define. */
+
+namespace {
+
+bool is_stream_end(ui8 symbol)
+{
+    return symbol == 0 || symbol == 255;
+}
+
+/* Literal bytes that follow a symbol of the symbol stream. */
+int literal_bytes(ui8 symbol)
+{
+    switch (symbol) {
+    case 101: case 102: case 105: return 1;
+    case 103: case 104: case 106: return 2;
+    default: return 0;
+    }
+}
+
+void codeword_bitlengths(int *codelength, const int *hufftree, int root, int bits)
+{
+    WSQ_ASSERT(codelength);
+    WSQ_ASSERT(hufftree);
+    if (root > 0) {
+        codeword_bitlengths(codelength, hufftree, hufftree[2 * root], bits + 1);
+        codeword_bitlengths(codelength, hufftree, hufftree[2 * root + 1], bits + 1);
+    } else {
+        codelength[-root] = bits;
+    }
+}
+
+}  // namespace
+
+const ui8 *wsqcsym(ui32 *weights, const ui8 *input, ui32 length)
+{
+    WSQ_ASSERT(weights);
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(length>0);
+    std::memset(weights, 0, 256 * sizeof(ui32));
+    ui32 n = 0;
+    while (n < length) {
+        ui8 symbol = input[n++];
+        if (is_stream_end(symbol))
+            break;
+        ++weights[symbol];
+        n += literal_bytes(symbol);
+    }
+    return input + n;
+}
+
+ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(counts);
+    WSQ_ASSERT(maxbits>8);
+    WSQ_ASSERT(maxbits<256);
+    /* Node n (symbol s is leaf -s, the reserved leaf -256, merges 1, 2, ...)
+     * has its weight at tags[n + 256]. The arrays have room for a merge per
+     * symbol, so even 256 non-zero counts are safe. Weights saturate below
+     * the sentinel that every live node beats. */
+    const ui32 sentinel = 0xFFFFFFFFu;
+    ui32 tags[513] = {};
+    int huff[514] = {};
+    int codelength[257] = {};
+    int numcodes[257] = {};
+    int active = 0;
+    tags[0] = 1;
+    for (int s = 0; s < 256; ++s) {
+        tags[256 - s] = counts[s] < sentinel ? counts[s] : sentinel - 1;
+        active += counts[s] != 0;
+    }
+    for (int j = 1; j <= active; ++j) {
+        int min0 = 0, min1 = 0;
+        ui32 w0 = sentinel, w1 = sentinel;
+        for (int node = -256; node < j; ++node) {
+            ui32 w = tags[node + 256];
+            if (w == 0)
+                continue;
+            if (w < w0) {
+                min1 = min0, w1 = w0;
+                min0 = node, w0 = w;
+            } else if (w < w1) {
+                min1 = node, w1 = w;
+            }
+        }
+        ui32 sum = w0 + w1;
+        tags[j + 256] = sum >= w0 && sum < sentinel ? sum : sentinel - 1;
+        tags[min0 + 256] = tags[min1 + 256] = 0;
+        huff[2 * j] = min0;
+        huff[2 * j + 1] = min1;
+    }
+    codeword_bitlengths(codelength, huff, active, 0);
+    int longest = 0;
+    for (int s = 0; s < 257; ++s) {
+        ++numcodes[codelength[s]];
+        if (codelength[s] > longest)
+            longest = codelength[s];
+    }
+    int i = longest;
+    if (longest > maxbits) {
+        for (i = longest; i > maxbits; --i) {
+            while (numcodes[i] > 0) {
+                int j = i - 2;
+                while (numcodes[j] == 0)
+                    --j;
+                numcodes[i] -= 2;
+                numcodes[i - 1] += 1;
+                numcodes[j + 1] += 2;
+                numcodes[j] -= 1;
+            }
+        }
+        i = maxbits;
+    }
+    while (numcodes[i] == 0)
+        --i;
+    --numcodes[i];  /* the reserved all-ones codeword */
+    for (int length = 1; length <= maxbits; ++length)
+        *output++ = (ui8)numcodes[length];
+    for (int length = 1; length <= longest; ++length)
+        for (int s = 0; s < 256; ++s)
+            if (codelength[s] == length)
+                *output++ = (ui8)s;
+    return output;
+}
+
+void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width)
+{
+    WSQ_ASSERT(huffcode);
+    WSQ_ASSERT(huffsize);
+    std::memset(huffcode, 0, 256 * sizeof(ui32));
+    std::memset(huffsize, 0, 256 * sizeof(int));
+    ui32 codeword = 0;
+    const ui8 *value = dht + width;
+    for (int length = 1; length <= width; ++length) {
+        for (int n = dht[length - 1]; n > 0; --n, ++value) {
+            huffcode[*value] = codeword++;
+            huffsize[*value] = length;
+        }
+        codeword <<= 1;
+    }
+}
+
+/* ==== Entropy coding =======================================================
+ * Huffman coding of a symbol stream into a bit stream, and the decoding
+ * tree and decoder of such a stream. */
+
+const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(length>0);
+    WSQ_ASSERT(dht);
+    ui32 code[256];
+    int bits[256];
+    dht2cwbl(code, bits, dht, WSQ_MAXBITS);
+    ui32 n = 0;
+    while (n < length) {
+        ui8 symbol = input[n++];
+        if (is_stream_end(symbol))
+            break;
+        putbits(output, code[symbol], bits[symbol]);
+        int literal = literal_bytes(symbol);
+        if (literal == 1)
+            putbits(output, input[n], 8);
+        else if (literal == 2)
+            putbits(output, (ui32)input[n] << 8 | input[n + 1], 16);
+        n += literal;
+    }
+    padbits(output, 1);
+    return input + n;
+}
+
+int *dht2caht(int *root, const ui8 *dht, int b)
+{
+    WSQ_ASSERT(dht);
+    WSQ_ASSERT(b>0);
+    WSQ_ASSERT(root);
+    enum { slots = 512, last_node = slots / 2 - 1 };
+    for (int i = 0; i < slots; ++i)
+        root[i] = 1;
+    int longest = b;
+    while (longest > 0 && dht[longest - 1] == 0)
+        --longest;
+    /* A well-formed table fills at most 510 slots. A malformed one is cut at
+     * the array's end, and internal nodes whose children would lie beyond it
+     * are left unreachable (1), so no walk can leave the array. */
+    int leaf = 0, next = 1, cursor = 0, width = 1;
+    for (int length = 1; length <= longest && cursor < slots; ++length) {
+        int level = 2 * width, leaves = dht[length - 1];
+        for (int i = 0; i < level && cursor < slots; ++i)
+            root[cursor++] = i < leaves ? -leaf++ : next <= last_node ? next++ : 1;
+        width = level > leaves ? level - leaves : 0;
+        if (width > slots / 2)
+            width = slots / 2;
+    }
+    return root;
+}
+
+namespace {
+
+/* The rest of the current byte is all 1-bits, the padding that ends a coded
+ * segment, and the segment ends with that byte. Needs a byte-aligned limit. */
+bool at_padding(const bitio *stream, ui32 limit)
+{
+    int rest = 2 * stream->mask - 1;
+    return stream->mask != 128 && limit - stream->nextbit < 8 &&
+           (*stream->position & rest) == rest;
+}
+
+/* Decodes one block's coefficients until the bit limit or a 0 or 255
+ * symbol. A bounded caller passes the room it has: a symbol that would write
+ * past it stops decoding with *overflow set; stop_at_padding ends decoding at
+ * the 1-bits that pad a coded segment to its last byte. */
+int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit, const int *tree,
+                      const ui8 *huffval, bool stop_at_padding, bool *overflow)
+{
+    *overflow = false;
+    while (room > 0 && input->nextbit < limit) {
+        if (stop_at_padding && at_padding(input, limit))
+            return output;
+        int node = 0;
+        do
+            node = tree[2 * node + getbit(input)];
+        while (node > 0 && input->nextbit < limit);
+        if (node > 0)
+            return output;  /* the limit fell inside a codeword */
+        ui8 symbol = huffval[-node];
+        if (is_stream_end(symbol))
+            return output;
+        ui32 count = 1;  /* count copies of value */
+        int32 value = 0;
+        switch (symbol) {
+        case 101: value = (int32)getbits(input, 8); break;
+        case 102: value = -(int32)getbits(input, 8); break;
+        case 103: value = (int32)getbits(input, 16); break;
+        case 104: value = -(int32)getbits(input, 16); break;
+        case 105: count = getbits(input, 8); break;
+        case 106: count = getbits(input, 16); break;
+        default:
+            if (symbol <= 100)
+                count = symbol;
+            else
+                value = symbol - 180;
+        }
+        if (count > room) {
+            *overflow = true;
+            return output;
+        }
+        room -= count;
+        output = std::fill_n(output, count, value);
+    }
+    return output;
+}
+
+}  // namespace
+
+int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(length>0);
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(dht);
+    int tree[512];
+    dht2caht(tree, dht, WSQ_MAXBITS);
+    ui32 limit = input->length < length ? input->length : length;
+    bool overflow;
+    return decode_coefficients(output, SIZE_MAX, input, limit, tree, dht + WSQ_MAXBITS, false,
+                          &overflow);
+}
+
+/* ==== Table segments =======================================================
+ * Bodies of the frame's M and R, the transform table and the quantization
+ * table; the transform table reader rebuilds the whole filter bank. */
+
+ui8 *wsqwmr(ui8 *output, real midpoint, real rescale)
+{
+    WSQ_ASSERT(output);
+    output = writefix24(output, midpoint);
+    return writefix24(output, rescale);
+}
+
+namespace {
+
+/* First stored tap of a filter: symmetric types keep only the half from the
+ * centre on. */
+int stored_taps_start(const pqf *filter, int whole, int odd_symmetric, int even_symmetric)
+{
+    int type = filter->type;
+    if (type == whole)
+        return filter->alpha;
+    if (type == odd_symmetric)
+        return (filter->alpha + filter->omega) / 2;
+    if (type != even_symmetric)
+        WSQ_ASSERT(0);
+    return (filter->alpha + filter->omega + 1) / 2;
+}
+
+ui8 *write_taps(ui8 *output, const pqf *filter, int start)
+{
+    for (int n = start; n <= filter->omega; ++n)
+        output = writefix48(output, filter->f[n]);
+    return output;
+}
+
+}  // namespace
+
+ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(hqf);
+    WSQ_ASSERT(gqf);
+    *output++ = (ui8)(hqf->omega - hqf->alpha + 1);
+    *output++ = (ui8)(gqf->omega - gqf->alpha + 1);
+    output = write_taps(output, hqf, stored_taps_start(hqf, 0, 2, 4));
+    return write_taps(output, gqf, stored_taps_start(gqf, 1, 3, 5));
+}
+
+ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(qs);
+    WSQ_ASSERT(zs);
+    WSQ_ASSERT(blocks>0);
+    output = writefix24(output, center);
+    for (int i = 0; i < blocks; ++i) {
+        output = writefix24(output, qs[i]);
+        output = writefix24(output, zs[i]);
+    }
+    return output;
+}
+
+const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale)
+{
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(midpoint);
+    WSQ_ASSERT(rescale);
+    input = readfix24(midpoint, input);
+    return readfix24(rescale, input);
+}
+
+const ui8 *wsqrdtt(pqf **filters, const ui8 *input)
+{
+    WSQ_ASSERT(filters);
+    WSQ_ASSERT(input);
+    int L0 = input[0], L1 = input[1];
+    const ui8 *ptr = input + 2;
+    real *h0 = (real *)std::calloc(L0, sizeof(real));
+    WSQ_ASSERT(h0);
+    real *h1 = (real *)std::calloc(L1, sizeof(real));
+    WSQ_ASSERT(h1);
+    real *f0 = (real *)std::calloc(L1, sizeof(real));
+    WSQ_ASSERT(f0);
+    real *f1 = (real *)std::calloc(L0, sizeof(real));
+    WSQ_ASSERT(f1);
+
+    /* Tap n of a filter starting at alpha is element n - alpha. */
+    int h0omega, h0alpha, h0type;
+    if (L0 & 1) {
+        h0omega = (L0 - 1) / 2, h0alpha = -h0omega, h0type = 2;
+        for (int n = 0; n <= h0omega; ++n)
+            ptr = readfix48(&h0[n - h0alpha], ptr);
+        for (int n = 1; n <= h0omega; ++n)
+            h0[-n - h0alpha] = h0[n - h0alpha];
+    } else {
+        h0omega = L0 / 2 - 1, h0alpha = -L0 / 2, h0type = 4;
+        for (int n = 0; n <= h0omega; ++n)
+            ptr = readfix48(&h0[n - h0alpha], ptr);
+        for (int n = 1; n <= L0 / 2; ++n)
+            h0[-n - h0alpha] = h0[n - 1 - h0alpha];
+    }
+    filters[0] = makepqf("H0", h0, h0alpha, h0omega, h0type);
+
+    int f1alpha = -h0omega - 1, f1omega = -h0alpha - 1, f1type = (L0 & 1) ? 3 : 5;
+    for (int n = f1alpha; n <= f1omega; ++n) {
+        real sign = (n + 1) % 2 == 0 ? 1.0f : -1.0f;
+        f1[n - f1alpha] = sign * h0[-1 - n - h0alpha];
+    }
+    filters[3] = makepqf("F1", f1, f1alpha, f1omega, f1type);
+
+    int h1omega, h1alpha, h1type;
+    if (L1 & 1) {
+        h1omega = (L1 - 3) / 2, h1alpha = -(L1 + 1) / 2, h1type = 3;
+        for (int n = -1; n <= h1omega; ++n)
+            ptr = readfix48(&h1[n - h1alpha], ptr);
+        for (int n = 1; n <= -h1alpha - 1; ++n)
+            h1[-1 - n - h1alpha] = h1[-1 + n - h1alpha];
+    } else {
+        h1omega = L1 / 2 - 1, h1alpha = -L1 / 2, h1type = 5;
+        for (int n = 0; n <= h1omega; ++n)
+            ptr = readfix48(&h1[n - h1alpha], ptr);
+        for (int n = 1; n <= L1 / 2; ++n)
+            h1[-n - h1alpha] = -h1[n - 1 - h1alpha];
+    }
+    filters[1] = makepqf("H1", h1, h1alpha, h1omega, h1type);
+
+    int f0alpha = -h1omega - 1, f0omega = -h1alpha - 1, f0type = (L1 & 1) ? 2 : 4;
+    for (int n = f0alpha; n <= f0omega; ++n) {
+        real sign = n % 2 == 0 ? 1.0f : -1.0f;
+        f0[n - f0alpha] = sign * h1[-1 - n - h1alpha];
+    }
+    filters[2] = makepqf("F0", f0, f0alpha, f0omega, f0type);
+
+    freevoid(h0);
+    freevoid(h1);
+    freevoid(f0);
+    freevoid(f1);
+    return ptr;
+}
+
+const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input)
+{
+    WSQ_ASSERT(center);
+    WSQ_ASSERT(qs);
+    WSQ_ASSERT(zs);
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(blocks>0);
+    input = readfix24(center, input);
+    for (int i = 0; i < blocks; ++i) {
+        input = readfix24(&qs[i], input);
+        input = readfix24(&zs[i], input);
+    }
+    return input;
+}
+
+/* ==== TIFF =================================================================
+ * Uncompressed, single-strip, big-endian 8-bit gray-scale TIFF files. */
+
+namespace {
+
+enum : ui16 { tiff_short = 3, tiff_long = 4, tiff_rational = 5 };
+enum : ui32 { tiff_directory = 8, tiff_entries = 11, tiff_xres = 146, tiff_yres = 154,
+              tiff_pixels = 162 };
+
+}  // namespace
+
+void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width)
+{
+    WSQ_ASSERT(output);
+    WSQ_ASSERT(input);
+    WSQ_ASSERT(width>0);
+    WSQ_ASSERT(height>0);
+    /* Pixels per inch for a longer side of 4 inches. */
+    ui32 resolution = width > height ? width : height;
+    tiffhdr(output, tiff_directory);
+    tiffifd(output, tiff_entries);
+    tiffent(output, 256, tiff_long, 1, width);
+    tiffent(output, 257, tiff_long, 1, height);
+    tiffent(output, 258, tiff_short, 1, 8);
+    tiffent(output, 259, tiff_short, 1, 1);
+    tiffent(output, 262, tiff_short, 1, 1);
+    tiffent(output, 273, tiff_short, 1, tiff_pixels);
+    tiffent(output, 278, tiff_short, 1, height);
+    tiffent(output, 279, tiff_long, 1, width * height);
+    tiffent(output, 282, tiff_rational, 1, tiff_xres);
+    tiffent(output, 283, tiff_rational, 1, tiff_yres);
+    tiffent(output, 296, tiff_short, 1, 2);
+    tiffnio(output, 0);
+    tiffrat(output, resolution, 4);
+    tiffrat(output, resolution, 4);
+    std::fwrite(input, 1, (size_t)width * height, output);
+}
+
+int tiffhdr(std::FILE *out, ui32 offset)
+{
+    std::putc('M', out);
+    std::putc('M', out);
+    fput2(42, out);
+    fput4(offset, out);
+    return 8;
+}
+
+int tiffifd(std::FILE *out, ui16 entries)
+{
+    fput2(entries, out);
+    return 2;
+}
+
+int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value)
+{
+    fput2(tag, out);
+    fput2(type, out);
+    fput4(count, out);
+    ui32 size = tiffsiz(type, count);
+    if (size == 2) {
+        fput2((ui16)value, out);
+        fput2(0, out);
+    } else {
+        fput4(size == 0 ? 0 : value, out);
+    }
+    return 12;
+}
+
+int tiffnio(std::FILE *out, ui32 offset)
+{
+    fput4(offset, out);
+    return 4;
+}
+
+int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator)
+{
+    fput4(numerator, out);
+    fput4(denominator, out);
+    return 8;
+}
+
+ui32 tiffsiz(ui16 type, ui32 count)
+{
+    switch (type) {
+    case tiff_short: return 2 * count;
+    case tiff_long: return 4 * count;
+    case tiff_rational: return 8 * count;
+    default: return 0;
+    }
+}

@@ -1,0 +1,208 @@
+/* wsq.h - types, tables and operations shared by the WSQ encoder (wsq1),
+ * its library (libwsq) and the decoder tool (unwsq).
+ *
+ * The library keeps no state between calls. Its operations check their
+ * preconditions with WSQ_ASSERT: a failed check writes
+ *     "<source file>:<line>: failed assertion `<expression>'\n"
+ * to standard error, flushes it and ends the process with exit status
+ * WSQ_ASSERT_STATUS (2). The one exception is wsqdecode(), which validates a
+ * whole stream of untrusted bytes and reports every flaw as an error result.
+ */
+#ifndef WSQ_H
+#define WSQ_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+/* ---- Shared types, in their fixed order ---------------------------------- */
+
+typedef std::int32_t int32;   /* quantized coefficients */
+typedef std::uint8_t ui8;
+typedef std::uint16_t ui16;
+typedef std::uint32_t ui32;
+typedef float real;           /* samples, taps, coefficients, bin widths */
+
+/* A bit stream over a byte buffer, most significant bit first.
+ * Between operations: position == buffer + nextbit / 8 and
+ * mask == 128 >> (nextbit % 8). length 0 means unbounded. */
+typedef struct bitio {
+    ui8 *buffer;
+    ui8 *position;
+    int mask;
+    ui32 length;   /* capacity in bits */
+    ui32 nextbit;  /* bits written or read since made or rewound */
+} bitio;
+
+/* A two-dimensional wavelet-packet basis: the depths of its blocks in
+ * pre-order (children HH, HG, GH, GG; first letter along x) and a data
+ * pointer per block. The hedge owns the two arrays, never what they point to. */
+typedef struct hedge {
+    int blocks;
+    void **contents;
+    ui8 *levels;
+    void *tag;
+} hedge;
+
+/* A filter with taps f[alpha..omega] (alpha <= 0 <= omega), its extension
+ * type 0..5 and its table periodized onto every even period up to
+ * omega - alpha (null below 3 taps). */
+typedef struct pqf {
+    char *name;
+    real *f;       /* points at tap 0; the storage begins at f[alpha] */
+    int alpha;
+    int omega;
+    int type;
+    real *fp;
+} pqf;
+
+typedef void *void2void(void *);
+typedef void *list2void(void **, int);
+
+/* ---- The assertion report ------------------------------------------------ */
+
+enum { WSQ_ASSERT_STATUS = 2 };
+
+[[noreturn]] void wsqassertfail(const char *file, unsigned line, const char *expression);
+
+/* The expression text is part of the report: write it exactly as it
+ * should read. */
+#define WSQ_ASSERT(expression) \
+    ((expression) ? (void)0 : wsqassertfail(__FILE__, __LINE__, #expression))
+
+/* ---- Constants of the format --------------------------------------------- */
+
+enum { WSQ_MAXDHTS = 8 };      /* Huffman tables in one stream */
+enum { WSQ_SUBBANDS = 64 };
+enum { WSQ_CODED_SUBBANDS = 60 };
+enum { WSQ_BLOCKS = 3 };       /* entropy-coded blocks */
+enum { WSQ_MAXBITS = 16 };     /* longest Huffman codeword */
+enum { WSQ_DHT_BYTES = 16 + 256 };
+
+/* Analysis low-pass filter, taps -4..4 (type 2). */
+inline constexpr real WSQh0hbqf[9] = {
+    0.0378284566f, -0.023849465f, -0.110624403f, 0.377402842f, 0.852698684f,
+    0.377402842f, -0.110624403f, -0.023849465f, 0.0378284566f};
+
+/* Analysis high-pass filter, taps -4..2 (type 3). */
+inline constexpr real WSQh1gbqf[7] = {
+    0.0645388812f, -0.0406894162f, -0.418092281f, 0.788485587f,
+    -0.418092281f, -0.0406894162f, 0.0645388812f};
+
+/* Depth of each of the 64 hedge blocks. */
+inline constexpr ui8 wsqlevels[WSQ_SUBBANDS] = {
+    5, 5, 5, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4,
+    4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4,
+    4, 4, 4, 4, 4, 4, 4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
+
+/* Hedge block holding subband k. */
+inline constexpr int wsqorder[WSQ_SUBBANDS] = {
+    0,  1,  2,  3,  4,  5,  6,  8,  7,  10, 9,  13, 14, 11, 12, 18,
+    17, 16, 15, 23, 24, 25, 26, 20, 19, 22, 21, 33, 34, 31, 32, 30,
+    29, 28, 27, 43, 44, 45, 46, 48, 47, 50, 49, 37, 38, 35, 36, 42,
+    41, 40, 39, 51, 53, 52, 55, 54, 58, 59, 56, 57, 63, 62, 61, 60};
+
+/* First subband after each entropy-coded block. */
+inline constexpr int ecsbreak[WSQ_BLOCKS] = {19, 52, 64};
+
+/* ---- Pixel normalisation ------------------------------------------------- */
+
+void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale);
+void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale);
+
+/* ---- Scalar quantization ------------------------------------------------- */
+
+void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin);
+void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin);
+
+/* ---- Symbol stream ------------------------------------------------------- */
+
+ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length);
+ui8 *writesym(ui8 *output, int32 coeff);
+ui8 *writezrl(ui8 *output, ui32 zrl);
+
+/* ---- Numbers and bytes --------------------------------------------------- */
+
+ui8 *writefix24(ui8 *output, real coeff);
+ui8 *writefix48(ui8 *output, real coeff);
+const ui8 *readfix24(real *coeff, const ui8 *input);
+const ui8 *readfix48(real *coeff, const ui8 *input);
+ui8 *sput2(ui8 *out, ui16 in);
+ui8 *sput4(ui8 *out, ui32 in);
+const ui8 *sget2(ui16 *out, const ui8 *in);
+const ui8 *sget4(ui32 *out, const ui8 *in);
+int fput2(ui16 x, std::FILE *out);
+int fput4(ui32 x, std::FILE *out);
+ui16 fget2(std::FILE *in);
+
+/* ---- Table segments ------------------------------------------------------ */
+
+ui8 *wsqwmr(ui8 *output, real midpoint, real rescale);
+ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf);
+ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks);
+const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale);
+const ui8 *wsqrdtt(pqf **filters, const ui8 *input);
+const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input);
+
+/* ---- Filters ------------------------------------------------------------- */
+
+pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type);
+void *freepqf(void *filter);
+void qfcirc(real *fp, const real *f, int alpha, int omega);
+void periodize(real *fq, int q, const real *f, int alpha, int omega);
+int cdplength(int length, int ftype);
+int cpqftype(int type);
+
+/* ---- Hedge --------------------------------------------------------------- */
+
+hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag);
+hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag);
+void *freevoid(void *discard);
+int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
+          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+
+/* ---- Analysis and synthesis ---------------------------------------------- */
+
+void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
+         const pqf *filter, int assign);
+void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
+            const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
+          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
+          const pqf *filter, int assign);
+void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
+             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
+          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+
+/* ---- Bit stream ---------------------------------------------------------- */
+
+bitio *makebitio(ui8 *buffer, ui32 numbits);
+bitio *freebitio(bitio *item, void2void *freebuf);
+void putbits(bitio *outarray, ui32 codeword, int bits);
+ui32 padbits(bitio *outarray, int pad);
+int getbit(bitio *inarray);
+ui32 getbits(bitio *inarray, int bits);
+ui32 rewbits(bitio *item);
+
+/* ---- Huffman tables and entropy-coded segments --------------------------- */
+
+const ui8 *wsqcsym(ui32 *weights, const ui8 *input, ui32 length);
+ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits);
+void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width);
+const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht);
+int *dht2caht(int *root, const ui8 *dht, int b);
+int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht);
+
+/* ---- TIFF ---------------------------------------------------------------- */
+
+void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width);
+int tiffhdr(std::FILE *out, ui32 offset);
+int tiffifd(std::FILE *out, ui16 entries);
+int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value);
+int tiffnio(std::FILE *out, ui32 offset);
+int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator);
+ui32 tiffsiz(ui16 type, ui32 count);
+
+#endif
