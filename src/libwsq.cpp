@@ -11,10 +11,12 @@
 #include "wsq.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 /* ==== Assertion report ====================================================
  * A failed precondition ends the process in an orderly way: one report line
@@ -1430,4 +1432,517 @@ ui32 tiffsiz(ui16 type, ui32 count)
     case tiff_rational: return 8 * count;
     default: return 0;
     }
+}
+
+/* ==== Whole-stream decoding ===============================================
+ * Walks one complete stream held in memory, checks every length, count and
+ * dimension before using it, and rebuilds the image with the kernels above.
+ * Untrusted bytes never reach an assertion: every flaw becomes an error
+ * result naming what is wrong and the byte offset where it was found. */
+
+const char *wsqstrerror(int status)
+{
+    switch (status) {
+    case WSQ_OK: return "success";
+    case WSQ_ERR_NOT_WSQ: return "not a WSQ stream";
+    case WSQ_ERR_TRUNCATED: return "truncated stream";
+    case WSQ_ERR_MARKER: return "misplaced or unknown marker";
+    case WSQ_ERR_SEGMENT: return "bad segment length";
+    case WSQ_ERR_FRAME: return "bad frame header";
+    case WSQ_ERR_TRANSFORM: return "bad transform table";
+    case WSQ_ERR_QUANTIZATION: return "bad quantization table";
+    case WSQ_ERR_HUFFMAN: return "bad Huffman table";
+    case WSQ_ERR_BLOCK: return "bad entropy-coded block";
+    case WSQ_ERR_TRAILING: return "trailing garbage";
+    case WSQ_ERR_LIMIT: return "beyond the decoder's limits";
+    case WSQ_ERR_MEMORY: return "out of memory";
+    default: return "unknown status";
+    }
+}
+
+namespace {
+
+enum : ui8 {
+    marker_soi = 0xA0, marker_eoi = 0xA1, marker_sof = 0xA2, marker_sob = 0xA3,
+    marker_dtt = 0xA4, marker_dqt = 0xA5, marker_dht = 0xA6, marker_dri = 0xA7,
+    marker_com = 0xA8, marker_rst0 = 0xB0, marker_rst7 = 0xB7
+};
+
+/* Body lengths of the fixed-size segments (the length field less its own two bytes). */
+enum : size_t { frame_body = 15, block_body = 1, restart_body = 2, dqt_body = 3 + 6 * WSQ_SUBBANDS };
+
+/* Any transform table gives a split the low-pass half ceil(n/2) and the
+ * high-pass half floor(n/2): the lengths of these filter types. */
+enum { lowpass_type = 2, highpass_type = 3 };
+
+/* Slots of the decoding tree of one Huffman table. */
+enum { tree_slots = 512 };
+
+struct segment {
+    size_t marker;  /* offset of the marker */
+    size_t body;    /* offset of the first byte after the length field */
+    size_t length;  /* bytes of the body */
+};
+
+struct stream_decoder {
+    const ui8 *data;
+    size_t size;
+    size_t max_pixels;
+    bool want_pixels;
+    wsqinfo *info;
+    wsqerror *error;
+
+    bool have_frame = false;
+    pqf *filters[4] = {};  /* H0, H1, F0, F1 */
+    bool have_dqt = false;
+    real center = 0, qs[WSQ_SUBBANDS] = {}, zs[WSQ_SUBBANDS] = {};
+    bool have_table[WSQ_MAXDHTS] = {};
+    ui8 tables[WSQ_MAXDHTS][WSQ_DHT_BYTES] = {};
+
+    int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
+    void *contents[WSQ_SUBBANDS] = {};
+    real *image = nullptr;  /* the subbands, then the rebuilt samples */
+    real *work = nullptr;   /* one block's integers, then the synthesis scratch */
+    std::vector<ui8> coded = {}; /* the block at hand without stuffing and restart markers */
+    std::vector<size_t> segment_ends = {};  /* ends of its restart intervals in coded */
+
+    ~stream_decoder()
+    {
+        for (pqf *&filter : filters)
+            filter = (pqf *)freepqf(filter);
+        freevoid(image);
+        freevoid(work);
+    }
+};
+
+bool fail(stream_decoder &d, int status, size_t offset, const char *format, ...)
+{
+    d.error->status = status;
+    d.error->offset = offset;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(d.error->message, sizeof d.error->message, format, args);
+    va_end(args);
+    return false;
+}
+
+size_t pixel_count(const stream_decoder &d)
+{
+    return (size_t)d.info->width * (size_t)d.info->height;
+}
+
+bool read_segment(stream_decoder &d, size_t marker, segment *s)
+{
+    size_t at = marker + 2;
+    if (d.size - at < 2)
+        return fail(d, WSQ_ERR_TRUNCATED, at, "the input ends inside a segment length");
+    ui16 length;
+    sget2(&length, d.data + at);
+    if (length < 2)
+        return fail(d, WSQ_ERR_SEGMENT, at, "segment length %u is below 2", length);
+    if (d.size - at < length)
+        return fail(d, WSQ_ERR_TRUNCATED, at, "a segment of %u bytes runs past the end of the input",
+                    length);
+    *s = {marker, at + 2, (size_t)length - 2};
+    return true;
+}
+
+bool expect_length(stream_decoder &d, const segment &s, size_t body, const char *what)
+{
+    if (s.length == body)
+        return true;
+    return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "%s of %zu bytes, expected %zu", what,
+                s.length + 2, body + 2);
+}
+
+/* Every node of the fixed tree that is split must be at least 2 samples
+ * long along both axes, or the synthesis cannot rebuild it. */
+bool split_nodes_fit(int ix, int iy, int level, int *block)
+{
+    if (level == wsqlevels[*block]) {
+        ++*block;
+        return true;
+    }
+    if (ix < 2 || iy < 2)
+        return false;
+    int oxh = cdplength(ix, lowpass_type), oxg = cdplength(ix, highpass_type);
+    int oyh = cdplength(iy, lowpass_type), oyg = cdplength(iy, highpass_type);
+    return split_nodes_fit(oxh, oyh, level + 1, block) &&
+           split_nodes_fit(oxh, oyg, level + 1, block) &&
+           split_nodes_fit(oxg, oyh, level + 1, block) &&
+           split_nodes_fit(oxg, oyg, level + 1, block);
+}
+
+bool read_frame(stream_decoder &d, const segment &s)
+{
+    if (d.have_frame)
+        return fail(d, WSQ_ERR_FRAME, s.marker, "a second frame header");
+    if (!expect_length(d, s, frame_body, "frame header"))
+        return false;
+    const ui8 *p = d.data + s.body;
+    wsqinfo *info = d.info;
+    ui16 height, width, software;
+    info->black = p[0];
+    info->white = p[1];
+    sget2(&height, p + 2);
+    sget2(&width, p + 4);
+    wsqrmr(p + 6, &info->midpoint, &info->rescale);
+    info->encoder = p[12];
+    sget2(&software, p + 13);
+    info->height = height;
+    info->width = width;
+    info->software = software;
+    if (width == 0 || height == 0)
+        return fail(d, WSQ_ERR_FRAME, s.body + 2, "image of %u lines by %u samples is empty",
+                    height, width);
+    int block = 0;
+    if (!split_nodes_fit(height, width, 0, &block))
+        return fail(d, WSQ_ERR_FRAME, s.body + 2,
+                    "image of %u lines by %u samples is too small for the subband tree", height,
+                    width);
+    if (pixel_count(d) > d.max_pixels)
+        return fail(d, WSQ_ERR_LIMIT, s.body + 2,
+                    "image of %u lines by %u samples exceeds the limit of %zu pixels", height,
+                    width, d.max_pixels);
+    d.have_frame = true;
+    if (!d.want_pixels)
+        return true;
+    d.image = (real *)std::malloc(pixel_count(d) * sizeof(real));
+    d.work = (real *)std::malloc(pixel_count(d) * sizeof(real));
+    if (!d.image || !d.work)
+        return fail(d, WSQ_ERR_MEMORY, s.body + 2,
+                    "no memory for an image of %u lines by %u samples", height, width);
+    return true;
+}
+
+/* Stored taps of a filter of full length L: its centre half. */
+size_t stored_taps(int length)
+{
+    return (size_t)(length + 1) / 2;
+}
+
+bool read_transform(stream_decoder &d, const segment &s)
+{
+    if (s.length < 2)
+        return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "transform table of %zu bytes",
+                    s.length + 2);
+    const ui8 *p = d.data + s.body;
+    int L0 = p[0], L1 = p[1];
+    if (L0 < 2 || L1 < 2)
+        return fail(d, WSQ_ERR_TRANSFORM, s.body,
+                    "filter lengths %d and %d cannot make a filter pair", L0, L1);
+    size_t body = 2 + 6 * (stored_taps(L0) + stored_taps(L1));
+    if (!expect_length(d, s, body, "transform table"))
+        return false;
+    for (pqf *&filter : d.filters)
+        filter = (pqf *)freepqf(filter);
+    wsqrdtt(d.filters, p);
+    d.info->filter_lengths[0] = L0;
+    d.info->filter_lengths[1] = L1;
+    return true;
+}
+
+bool read_quantization(stream_decoder &d, const segment &s)
+{
+    if (!expect_length(d, s, dqt_body, "quantization table"))
+        return false;
+    wsqrdqt(&d.center, d.qs, d.zs, WSQ_SUBBANDS, d.data + s.body);
+    d.info->center = d.center;
+    d.have_dqt = true;
+    return true;
+}
+
+/* The count bytes must describe a prefix code whose decoding tree fits its
+ * slots: no level may hold more codes than it has places. */
+bool check_code_lengths(stream_decoder &d, size_t offset, int table, const ui8 *counts)
+{
+    size_t open = 1, slots = 0;  /* internal nodes of the level above; slots used */
+    for (int length = 1; length <= WSQ_MAXBITS; ++length) {
+        if (open == 0 && counts[length - 1] == 0)
+            continue;
+        size_t places = 2 * open;
+        if (counts[length - 1] > places)
+            return fail(d, WSQ_ERR_HUFFMAN, offset,
+                        "Huffman table %d has %d codes of length %d, more than a code tree holds",
+                        table, counts[length - 1], length);
+        slots += places;
+        if (slots > tree_slots)
+            return fail(d, WSQ_ERR_HUFFMAN, offset,
+                        "Huffman table %d needs more than %d tree slots", table, tree_slots);
+        open = places - counts[length - 1];
+    }
+    return true;
+}
+
+bool read_huffman(stream_decoder &d, const segment &s)
+{
+    if (s.length == 0)
+        return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "Huffman table segment without tables");
+    size_t at = s.body, end = s.body + s.length;
+    while (at < end) {
+        if (end - at < 1 + WSQ_MAXBITS)
+            return fail(d, WSQ_ERR_SEGMENT, at, "Huffman table cut short by its segment's end");
+        const ui8 *p = d.data + at;
+        int table = p[0];
+        if (table >= WSQ_MAXDHTS)
+            return fail(d, WSQ_ERR_HUFFMAN, at, "Huffman table index %d above %d", table,
+                        WSQ_MAXDHTS - 1);
+        const ui8 *counts = p + 1;
+        if (!check_code_lengths(d, at, table, counts))
+            return false;
+        size_t values = 0;
+        for (int i = 0; i < WSQ_MAXBITS; ++i)
+            values += counts[i];
+        size_t body = WSQ_MAXBITS + values;
+        if (end - at - 1 < body)
+            return fail(d, WSQ_ERR_SEGMENT, at,
+                        "Huffman table %d lists %zu values, its segment holds %zu", table,
+                        values, end - at - 1 - WSQ_MAXBITS);
+        std::memcpy(d.tables[table], counts, body);
+        d.have_table[table] = true;
+        d.info->tables |= 1u << table;
+        at += 1 + body;
+    }
+    return true;
+}
+
+bool read_restart_interval(stream_decoder &d, const segment &s)
+{
+    if (!expect_length(d, s, restart_body, "restart interval segment"))
+        return false;
+    ui16 interval;
+    sget2(&interval, d.data + s.body);
+    d.info->restart_interval = interval;
+    return true;
+}
+
+bool is_restart(ui8 code)
+{
+    return code >= marker_rst0 && code <= marker_rst7;
+}
+
+/* Copies a block's coded data, from start to the next marker, into d.coded
+ * without the 00 stuffed after each FF; restart markers end intervals. Two
+ * zero bytes follow the data, so that a literal field cut by the end reads
+ * within the buffer (and is then refused). */
+bool collect_coded_data(stream_decoder &d, int b, size_t start, size_t *end)
+{
+    d.coded.clear();
+    d.segment_ends.clear();
+    size_t i = start;
+    for (;;) {
+        const ui8 *ff = (const ui8 *)std::memchr(d.data + i, 0xFF, d.size - i);
+        size_t plain = (ff ? (size_t)(ff - d.data) : d.size) - i;
+        d.coded.insert(d.coded.end(), d.data + i, d.data + i + plain);
+        i += plain;
+        if (d.size - i < 2)
+            return fail(d, WSQ_ERR_TRUNCATED, start,
+                        "block %d runs to the end of the input without a marker", b);
+        ui8 code = d.data[i + 1];
+        if (code == 0x00)
+            d.coded.push_back(0xFF);
+        else if (is_restart(code))
+            d.segment_ends.push_back(d.coded.size());
+        else
+            break;
+        i += 2;
+    }
+    d.segment_ends.push_back(d.coded.size());
+    d.coded.insert(d.coded.end(), 2, 0);
+    *end = i;
+    return true;
+}
+
+/* Places the 64 blocks densely in hedge order and sums the coefficients that
+ * block b codes: those of its subbands with a non-zero bin width. */
+size_t place_subbands(stream_decoder &d, int b)
+{
+    xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
+          d.filters[1], d.filters[0], d.filters[1]);
+    size_t offset = 0;
+    for (int block = 0; block < WSQ_SUBBANDS; ++block) {
+        d.contents[block] = d.image + offset;
+        offset += (size_t)d.xs[block] * d.ys[block];
+    }
+    size_t coded = 0;
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+        if (d.qs[k] != 0)
+            coded += (size_t)d.xs[wsqorder[k]] * d.ys[wsqorder[k]];
+    return coded;
+}
+
+bool decode_block(stream_decoder &d, int b, size_t start)
+{
+    size_t expected = place_subbands(d, b);
+    const ui8 *table = d.tables[d.info->block_table[b]];
+    int tree[tree_slots];
+    dht2caht(tree, table, WSQ_MAXBITS);
+    int32 *coefs = (int32 *)d.work;
+    size_t written = 0, from = 0;
+    for (size_t to : d.segment_ends) {
+        if (to - from > UINT32_MAX / 8)
+            return fail(d, WSQ_ERR_LIMIT, start, "block %d has a restart interval beyond 512 MB", b);
+        bitio stream = {d.coded.data() + from, d.coded.data() + from, 128, 0, 0};
+        ui32 limit = (ui32)(to - from) * 8;
+        bool overflow;
+        int32 *end = decode_coefficients(coefs + written, expected - written, &stream, limit,
+                                         tree, table + WSQ_MAXBITS, true, &overflow);
+        written = (size_t)(end - coefs);
+        if (overflow)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d: a run of zeros goes past its %zu coefficients", b, expected);
+        if (stream.nextbit > limit)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d: a literal field is cut by the end of its coded data", b);
+        if (written == expected && limit - stream.nextbit >= 8)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d holds coded data beyond its %zu coefficients", b, expected);
+        from = to;
+    }
+    if (written < expected)
+        return fail(d, WSQ_ERR_BLOCK, start, "block %d decodes to %zu of its %zu coefficients", b,
+                    written, expected);
+    const int32 *q = coefs;
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
+        real *band = (real *)d.contents[wsqorder[k]];
+        ui32 n = (ui32)(d.xs[wsqorder[k]] * d.ys[wsqorder[k]]);
+        if (d.qs[k] == 0) {
+            std::fill_n(band, n, 0.0f);
+            continue;
+        }
+        wsqunq(band, q, n, d.center, d.qs[k], d.zs[k]);
+        q += n;
+    }
+    return true;
+}
+
+bool read_block(stream_decoder &d, const segment &s, size_t *next)
+{
+    if (!expect_length(d, s, block_body, "block header"))
+        return false;
+    wsqinfo *info = d.info;
+    int b = info->blocks;
+    if (b == WSQ_BLOCKS)
+        return fail(d, WSQ_ERR_BLOCK, s.marker, "more than %d entropy-coded blocks", WSQ_BLOCKS);
+    if (!d.have_frame)
+        return fail(d, WSQ_ERR_FRAME, s.marker, "block %d comes before the frame header", b);
+    if (!d.filters[0])
+        return fail(d, WSQ_ERR_TRANSFORM, s.marker, "block %d comes before the transform table",
+                    b);
+    if (!d.have_dqt)
+        return fail(d, WSQ_ERR_QUANTIZATION, s.marker,
+                    "block %d comes before the quantization table", b);
+    int table = d.data[s.body];
+    if (table >= WSQ_MAXDHTS || !d.have_table[table])
+        return fail(d, WSQ_ERR_HUFFMAN, s.body, "block %d names Huffman table %d, never defined",
+                    b, table);
+    info->block_table[b] = table;
+    size_t start = s.body + block_body;
+    if (!collect_coded_data(d, b, start, next))
+        return false;
+    info->block_bytes[b] = *next - start;
+    if (d.want_pixels && !decode_block(d, b, start))
+        return false;
+    info->blocks = b + 1;
+    return true;
+}
+
+bool read_table_segment(stream_decoder &d, const segment &s, ui8 code)
+{
+    switch (code) {
+    case marker_sof: return read_frame(d, s);
+    case marker_dtt: return read_transform(d, s);
+    case marker_dqt: return read_quantization(d, s);
+    case marker_dht: return read_huffman(d, s);
+    case marker_dri: return read_restart_interval(d, s);
+    default:
+        d.info->comments.emplace_back((const char *)d.data + s.body, s.length);
+        return true;
+    }
+}
+
+/* Reads segments from just after SOI up to and including EOI. */
+bool read_segments(stream_decoder &d, size_t *eoi_end)
+{
+    size_t pos = 2;
+    for (;;) {
+        if (d.size - pos < 2)
+            return fail(d, WSQ_ERR_TRUNCATED, pos, "the stream ends before End-Of-Image");
+        if (d.data[pos] != 0xFF)
+            return fail(d, WSQ_ERR_MARKER, pos, "byte %02X where a marker belongs", d.data[pos]);
+        ui8 code = d.data[pos + 1];
+        if (code == marker_eoi) {
+            *eoi_end = pos + 2;
+            return true;
+        }
+        bool known = code == marker_sob || code == marker_sof || code == marker_dtt ||
+                     code == marker_dqt || code == marker_dht || code == marker_dri ||
+                     code == marker_com;
+        if (!known)
+            return fail(d, WSQ_ERR_MARKER, pos, "marker FF %02X does not belong here", code);
+        segment s;
+        if (!read_segment(d, pos, &s))
+            return false;
+        if (code == marker_sob) {
+            if (!read_block(d, s, &pos))
+                return false;
+        } else {
+            if (!read_table_segment(d, s, code))
+                return false;
+            pos = s.body + s.length;
+        }
+    }
+}
+
+bool rebuild_image(stream_decoder &d, ui8 **pixels)
+{
+    ui8 levels[WSQ_SUBBANDS];
+    std::memcpy(levels, wsqlevels, sizeof levels);
+    hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
+    rbwp2(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
+          d.filters[2], d.filters[3]);
+    ui8 *out = (ui8 *)std::malloc(pixel_count(d));
+    if (!out)
+        return fail(d, WSQ_ERR_MEMORY, 0, "no memory for the decoded pixels");
+    wsqr2b(out, d.image, (ui32)pixel_count(d), d.info->midpoint, d.info->rescale);
+    *pixels = out;
+    return true;
+}
+
+bool decode_stream(stream_decoder &d, ui8 **pixels)
+{
+    if (d.size == 0)
+        return fail(d, WSQ_ERR_NOT_WSQ, 0, "the input is empty");
+    if (d.size < 2 || d.data[0] != 0xFF || d.data[1] != marker_soi)
+        return fail(d, WSQ_ERR_NOT_WSQ, 0, "no Start-Of-Image marker at the start");
+    size_t end = 0;
+    if (!read_segments(d, &end))
+        return false;
+    if (!d.have_frame)
+        return fail(d, WSQ_ERR_FRAME, end - 2, "the stream has no frame header");
+    if (d.info->blocks < WSQ_BLOCKS)
+        return fail(d, WSQ_ERR_BLOCK, end - 2, "the stream holds %d of its %d blocks",
+                    d.info->blocks, WSQ_BLOCKS);
+    bool another = d.size - end >= 2 && d.data[end] == 0xFF && d.data[end + 1] == marker_soi;
+    if (end < d.size && !another)
+        return fail(d, WSQ_ERR_TRAILING, end, "%zu bytes after End-Of-Image", d.size - end);
+    d.info->stream_bytes = end;
+    return !d.want_pixels || rebuild_image(d, pixels);
+}
+
+}  // namespace
+
+int wsqdecode(ui8 **pixels, wsqinfo *info, wsqerror *error, const ui8 *data, size_t size,
+              size_t max_pixels)
+{
+    *info = wsqinfo();
+    *error = wsqerror();
+    stream_decoder d{data, size, max_pixels, pixels != nullptr, info, error};
+    try {
+        if (decode_stream(d, pixels))
+            return WSQ_OK;
+    } catch (const std::bad_alloc &) {
+        fail(d, WSQ_ERR_MEMORY, 0, "out of memory while reading the stream");
+    }
+    return error->status;
 }

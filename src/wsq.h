@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 /* ---- Shared types, in their fixed order ---------------------------------- */
 
@@ -204,5 +206,71 @@ int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value);
 int tiffnio(std::FILE *out, ui32 offset);
 int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator);
 ui32 tiffsiz(ui16 type, ui32 count);
+
+/* ---- Whole-stream decoding ----------------------------------------------- */
+
+/* Why wsqdecode refused a stream. The values are stable. */
+enum wsqstatus {
+    WSQ_OK = 0,
+    WSQ_ERR_NOT_WSQ = 1,       /* empty, or no Start-Of-Image marker at the start */
+    WSQ_ERR_TRUNCATED = 2,     /* ends inside a segment or a block, or before End-Of-Image */
+    WSQ_ERR_MARKER = 3,        /* a marker that does not belong where it stands */
+    WSQ_ERR_SEGMENT = 4,       /* a segment whose length does not fit its kind */
+    WSQ_ERR_FRAME = 5,         /* frame header missing or repeated, or unusable dimensions */
+    WSQ_ERR_TRANSFORM = 6,     /* transform table missing, or filters that cannot pair */
+    WSQ_ERR_QUANTIZATION = 7,  /* quantization table missing */
+    WSQ_ERR_HUFFMAN = 8,       /* malformed Huffman table, or a block naming an undefined one */
+    WSQ_ERR_BLOCK = 9,         /* a block that does not decode to its subbands' coefficients */
+    WSQ_ERR_TRAILING = 10,     /* bytes after End-Of-Image that begin no further stream */
+    WSQ_ERR_LIMIT = 11,        /* an image or a coded segment beyond the decoder's limits */
+    WSQ_ERR_MEMORY = 12        /* working memory could not be allocated */
+};
+
+/* A short name of a status, e.g. "truncated stream". */
+const char *wsqstrerror(int status);
+
+/* Where and why a stream was refused. */
+typedef struct wsqerror {
+    int status;         /* a wsqstatus */
+    size_t offset;      /* byte offset in the input where the flaw was found */
+    char message[200];  /* what is wrong, in words */
+} wsqerror;
+
+/* Facts of one stream, as its segments state them. */
+typedef struct wsqinfo {
+    int width = 0, height = 0;       /* X (samples per line) and Y (lines) */
+    int black = 0, white = 0;        /* scanner calibrations A and B */
+    real midpoint = 0, rescale = 0;  /* M and R */
+    int encoder = 0;                 /* Ev */
+    int software = 0;                /* Sf */
+    int filter_lengths[2] = {};      /* L0 and L1 of the transform table */
+    real center = 0;                 /* bin center C */
+    unsigned tables = 0;             /* bit t set when Huffman table t was defined */
+    int restart_interval = 0;
+    int blocks = 0;                  /* entropy-coded blocks read */
+    int block_table[WSQ_BLOCKS] = {};
+    size_t block_bytes[WSQ_BLOCKS] = {};  /* coded bytes of each block as stored */
+    std::vector<std::string> comments;
+    size_t stream_bytes = 0;         /* length of the stream, SOI to EOI */
+} wsqinfo;
+
+/* Largest image wsqdecode accepts by default: 2^28 pixels (16384 x 16384),
+ * which needs about 9 bytes per pixel of working memory. */
+const size_t WSQ_DEFAULT_MAX_PIXELS = (size_t)1 << 28;
+
+/* Decodes the WSQ stream that starts at data[0] and lies within size bytes.
+ * The stream must end with its End-Of-Image marker, followed either by
+ * nothing or by the Start-Of-Image marker of another stream (streams may be
+ * stored back to back; info->stream_bytes tells where the next one starts).
+ * Every length, count and dimension is validated before use; a flaw gives
+ * its status, also stored with its offset and a message in *error, and
+ * nothing else: the process is never ended and nothing is written to
+ * *pixels. On success (WSQ_OK), *info holds the stream's facts and, when
+ * pixels is not null, *pixels a new buffer of info->height rows of
+ * info->width bytes, released with freevoid. With a null pixels pointer only
+ * the segments are read and checked: the blocks are located, not decoded.
+ * Images of more than max_pixels pixels are refused (WSQ_ERR_LIMIT). */
+int wsqdecode(ui8 **pixels, wsqinfo *info, wsqerror *error, const ui8 *data, size_t size,
+              size_t max_pixels);
 
 #endif
