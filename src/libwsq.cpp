@@ -387,12 +387,13 @@ void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
         WSQ_ASSERT(0);
     const real *f = filter->f;
     for (int i = 0; i < olen; ++i) {
-        real sum = assign ? 0.0f : out[i * ostep];
+        real *o = out + (ptrdiff_t)i * ostep;
+        real sum = assign ? 0.0f : *o;
         for (int j = filter->alpha; j <= filter->omega; ++j) {
             int k = extend_analysis(2 * i - j, ilen, filter->type);
-            sum = std::fma(f[j], in[k * istep], sum);
+            sum = std::fma(f[j], in[(ptrdiff_t)k * istep], sum);
         }
-        out[i * ostep] = sum;
+        *o = sum;
     }
 }
 
@@ -543,7 +544,7 @@ real adjoint_sum(real sum, const pqf *filter, int first_tap, int last_tap, int b
         extended_index x =
             extend_synthesis(base + (tap - first_tap) / 2, ilen, filter->type, odd_output);
         if (x.present)
-            sum = std::fma(x.sign * filter->f[tap], in[x.index * istep], sum);
+            sum = std::fma(x.sign * filter->f[tap], in[(ptrdiff_t)x.index * istep], sum);
     }
     return sum;
 }
@@ -571,7 +572,7 @@ void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
     int odd_last = 2 * floor_half(filter->omega - 1) + 1;
     for (int n = 0; n < olen; ++n) {
         int m = n / 2;
-        real *o = out + (size_t)n * ostep;
+        real *o = out + (ptrdiff_t)n * ostep;
         real sum = assign ? 0.0f : *o;
         if (n % 2 == 0)
             sum = adjoint_sum(sum, filter, even_first, even_last, m + even_first / 2, in, ilen,
