@@ -1,1 +1,553 @@
-int main() { return 1; }
+/* unwsq.cpp - the WSQ decoder: WSQ files to PGM, TIFF or raw gray-scale images.
+ *
+ * Each input is read whole into memory. A first pass locates and checks its
+ * streams without decoding pixels (a file may hold several streams back to
+ * back, as the encoder writes them); a second pass decodes every stream;
+ * only then are the images written. An output file appears under its name
+ * only once it is complete: it is written to a temporary file beside it and
+ * renamed into place. Exit status: 0 when every input decoded, 1 after a
+ * usage error or when any input failed (the others are still decoded).
+ */
+#include "wsq.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char version_text[] = "unwsq 1.0.0\n";
+
+const char usage_text[] =
+    "Usage: unwsq [options] FILE...\n"
+    "Decodes WSQ files to 8-bit gray-scale images; FILE \"-\" reads standard input.\n"
+    "\n"
+    "  -o OUT      write to OUT (one FILE only); \"-\" writes standard output\n"
+    "  -f FORMAT   pgm (binary PGM), tiff (uncompressed TIFF) or raw (pixels only);\n"
+    "              default: OUT's extension (.pgm, .tif, .tiff, .raw), else pgm\n"
+    "  --info      print each stream's header facts to standard output, decode nothing\n"
+    "  -h, --help  print this text\n"
+    "  --version   print the version\n"
+    "  --          every later argument is a FILE\n"
+    "\n"
+    "Without -o, FILE's image goes beside it with the format's extension in place\n"
+    "of its own (x.wsq -> x.pgm); standard input's goes to standard output.\n"
+    "A file of n > 1 streams gives x-1.pgm ... x-n.pgm (with -o OUT: OUT's name\n"
+    "numbered the same way before its extension); standard output, a device or\n"
+    "a pipe receives the images one after another.\n"
+    "Exit status: 0 when every FILE decoded, 1 otherwise.\n";
+
+const char usage_hint[] = "Usage: unwsq [options] FILE...   (unwsq --help for details)\n";
+
+/* ---- Errors -------------------------------------------------------------- */
+
+/* Why an input failed, in words; reported as "unwsq: FILE: what". */
+struct failure {
+    std::string what;
+};
+
+/* A command line that cannot be run. */
+struct usage_error {
+    std::string what;
+};
+
+std::string system_error(const std::string &action)
+{
+    return action + ": " + std::strerror(errno);
+}
+
+/* ---- Command line -------------------------------------------------------- */
+
+enum class image_format { pgm, tiff, raw };
+
+struct options {
+    std::vector<std::string> inputs;
+    std::string output;  /* empty: beside each input */
+    bool format_given = false;
+    image_format format = image_format::pgm;
+    bool info = false;
+};
+
+bool equal_ignoring_case(const std::string &a, const char *b)
+{
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+bool parse_format(const std::string &word, image_format *format)
+{
+    if (equal_ignoring_case(word, "pgm"))
+        *format = image_format::pgm;
+    else if (equal_ignoring_case(word, "tiff") || equal_ignoring_case(word, "tif"))
+        *format = image_format::tiff;
+    else if (equal_ignoring_case(word, "raw"))
+        *format = image_format::raw;
+    else
+        return false;
+    return true;
+}
+
+/* The value of option "-x", attached ("-xVALUE") or the next argument. */
+std::string option_value(int argc, char **argv, int *i)
+{
+    const char *arg = argv[*i];
+    if (arg[2] != '\0')
+        return arg + 2;
+    if (*i + 1 == argc)
+        throw usage_error{std::string("option ") + arg + " needs a value"};
+    return argv[++*i];
+}
+
+void check_options(const options &opts)
+{
+    if (opts.inputs.empty())
+        throw usage_error{"no input files"};
+    if (!opts.output.empty() && opts.inputs.size() > 1)
+        throw usage_error{"-o takes a single input file"};
+    if (opts.info && (!opts.output.empty() || opts.format_given))
+        throw usage_error{"--info writes no image: it takes no -o or -f"};
+}
+
+/* Reads the options and input names; returns false when --help or
+ * --version has been answered and there is nothing more to do. */
+bool parse_options(int argc, char **argv, options *opts)
+{
+    bool only_files = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (only_files || arg == "-" || arg[0] != '-') {
+            opts->inputs.push_back(arg);
+        } else if (arg == "--") {
+            only_files = true;
+        } else if (arg == "-h" || arg == "--help") {
+            std::fputs(usage_text, stdout);
+            return false;
+        } else if (arg == "--version") {
+            std::fputs(version_text, stdout);
+            return false;
+        } else if (arg == "--info") {
+            opts->info = true;
+        } else if (arg.compare(0, 2, "-o") == 0) {
+            if (!opts->output.empty())
+                throw usage_error{"-o given twice"};
+            opts->output = option_value(argc, argv, &i);
+            if (opts->output.empty())
+                throw usage_error{"-o needs a file name"};
+        } else if (arg.compare(0, 2, "-f") == 0) {
+            std::string word = option_value(argc, argv, &i);
+            if (!parse_format(word, &opts->format))
+                throw usage_error{"unknown format \"" + word + "\" (pgm, tiff or raw)"};
+            opts->format_given = true;
+        } else {
+            throw usage_error{"unknown option " + arg};
+        }
+    }
+    check_options(*opts);
+    return true;
+}
+
+/* ---- File names ---------------------------------------------------------- */
+
+bool is_standard_stream(const std::string &name)
+{
+    return name == "-";
+}
+
+const char *shown_name(const std::string &input)
+{
+    return is_standard_stream(input) ? "(stdin)" : input.c_str();
+}
+
+/* Position of the dot that starts the extension of name's last component,
+ * or npos; a leading dot (".profile") starts no extension. */
+size_t extension_dot(const std::string &name)
+{
+    size_t dot = name.rfind('.');
+    size_t slash = name.rfind('/');
+    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return dot != std::string::npos && dot > base ? dot : std::string::npos;
+}
+
+std::string stem(const std::string &name)
+{
+    return name.substr(0, extension_dot(name));
+}
+
+std::string extension(const std::string &name)
+{
+    size_t dot = extension_dot(name);
+    return dot == std::string::npos ? "" : name.substr(dot);
+}
+
+const char *format_extension(image_format format)
+{
+    switch (format) {
+    case image_format::tiff: return ".tif";
+    case image_format::raw: return ".raw";
+    default: return ".pgm";
+    }
+}
+
+/* -f, else the extension of -o's name, else PGM. */
+image_format output_format(const options &opts)
+{
+    if (opts.format_given)
+        return opts.format;
+    image_format format = image_format::pgm;
+    std::string ext = extension(opts.output);
+    if (!ext.empty())
+        parse_format(ext.substr(1), &format);
+    return format;
+}
+
+/* The name of image k (from 1) of count for input, as the usage text tells. */
+std::string output_name(const std::string &input, const options &opts, int k, int count)
+{
+    std::string base = opts.output.empty() ? input : opts.output;
+    std::string ext = opts.output.empty() ? format_extension(output_format(opts)) : extension(base);
+    std::string number = count > 1 ? "-" + std::to_string(k) : "";
+    return stem(base) + number + ext;
+}
+
+/* A device, a pipe or the like: written in place, never replaced. */
+bool is_special_file(const std::string &name)
+{
+    struct stat status;
+    return stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
+bool same_file(const std::string &a, const std::string &b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+/* Whether all images of input go, one after another, into one stream. */
+bool writes_one_stream(const std::string &input, const options &opts)
+{
+    if (opts.output.empty())
+        return is_standard_stream(input);
+    return is_standard_stream(opts.output) || is_special_file(opts.output);
+}
+
+/* ---- Input --------------------------------------------------------------- */
+
+struct file_closer {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+typedef std::unique_ptr<std::FILE, file_closer> owned_file;
+
+std::vector<ui8> read_stream(std::FILE *in)
+{
+    std::vector<ui8> data;
+    ui8 chunk[1 << 16];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+        data.insert(data.end(), chunk, chunk + got);
+    if (std::ferror(in))
+        throw failure{system_error("cannot read")};
+    return data;
+}
+
+std::vector<ui8> read_input(const std::string &input)
+{
+    if (is_standard_stream(input))
+        return read_stream(stdin);
+    owned_file in(std::fopen(input.c_str(), "rb"));
+    if (!in)
+        throw failure{system_error("cannot open")};
+    return read_stream(in.get());
+}
+
+/* ---- Decoding ------------------------------------------------------------ */
+
+/* One stream of an input: where it starts and what its segments state. */
+struct stream {
+    size_t offset;
+    wsqinfo info;
+};
+
+struct pixel_release {
+    void operator()(ui8 *pixels) const { freevoid(pixels); }
+};
+
+struct image {
+    int width, height;
+    std::unique_ptr<ui8, pixel_release> pixels;
+};
+
+failure decode_failure(const wsqerror &error, size_t stream_offset)
+{
+    char text[sizeof error.message + 100];
+    std::snprintf(text, sizeof text, "%s at byte %zu: %s", wsqstrerror(error.status),
+                  stream_offset + error.offset, error.message);
+    return failure{text};
+}
+
+/* Checks every stream of data and tells where each starts, without
+ * decoding pixels. */
+std::vector<stream> locate_streams(const std::vector<ui8> &data)
+{
+    std::vector<stream> streams;
+    size_t at = 0;
+    do {
+        stream s{at, wsqinfo()};
+        wsqerror error;
+        if (wsqdecode(nullptr, &s.info, &error, data.data() + at, data.size() - at,
+                      WSQ_DEFAULT_MAX_PIXELS) != WSQ_OK)
+            throw decode_failure(error, at);
+        at += s.info.stream_bytes;
+        streams.push_back(s);
+    } while (at < data.size());
+    return streams;
+}
+
+image decode_stream(const std::vector<ui8> &data, const stream &s)
+{
+    ui8 *pixels = nullptr;
+    wsqinfo info;
+    wsqerror error;
+    if (wsqdecode(&pixels, &info, &error, data.data() + s.offset, data.size() - s.offset,
+                  WSQ_DEFAULT_MAX_PIXELS) != WSQ_OK)
+        throw decode_failure(error, s.offset);
+    return image{info.width, info.height, std::unique_ptr<ui8, pixel_release>(pixels)};
+}
+
+/* ---- Header facts -------------------------------------------------------- */
+
+/* A comment as one printable line: a line break becomes \n, the backslash
+ * and other bytes outside printable ASCII \xHH. */
+std::string escaped(const std::string &text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += (char)c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string table_list(unsigned tables)
+{
+    std::string list;
+    for (int t = 0; t < WSQ_MAXDHTS; ++t)
+        if (tables & (1u << t))
+            list += (list.empty() ? "" : " ") + std::to_string(t);
+    return list;
+}
+
+void print_info(const std::string &input, const stream &s, int k, int count)
+{
+    const wsqinfo &i = s.info;
+    double pixels = (double)i.width * i.height;
+    std::printf("file: %s\nstream: %d of %d\noffset: %zu\n", shown_name(input), k, count,
+                s.offset);
+    std::printf("width: %d\nheight: %d\n", i.width, i.height);
+    std::printf("M: %g\nR: %g\nA: %d\nB: %d\n", (double)i.midpoint, (double)i.rescale, i.black,
+                i.white);
+    std::printf("Ev: %d\nSf: %d\n", i.encoder, i.software);
+    std::printf("L0: %d\nL1: %d\n", i.filter_lengths[0], i.filter_lengths[1]);
+    std::printf("C: %g\n", (double)i.center);
+    std::printf("Huffman tables: %s\n", table_list(i.tables).c_str());
+    std::printf("restart interval: %d\n", i.restart_interval);
+    for (int b = 0; b < i.blocks; ++b)
+        std::printf("block %d: Huffman table %d, %zu bytes\n", b, i.block_table[b],
+                    i.block_bytes[b]);
+    for (const std::string &comment : i.comments)
+        std::printf("comment: %s\n", escaped(comment).c_str());
+    std::printf("stream bytes: %zu\nbits per pixel: %.4f\n\n", i.stream_bytes,
+                i.stream_bytes * 8.0 / pixels);
+}
+
+/* Everything written so far must have reached the stream. */
+void check_written(std::FILE *out, const std::string &shown)
+{
+    if (std::fflush(out) != 0 || std::ferror(out))
+        throw failure{system_error("cannot write " + shown)};
+}
+
+void print_all_info(const std::string &input, const std::vector<stream> &streams)
+{
+    int count = (int)streams.size();
+    for (int k = 0; k < count; ++k)
+        print_info(input, streams[k], k + 1, count);
+    check_written(stdout, "standard output");
+}
+
+/* ---- Output -------------------------------------------------------------- */
+
+void write_image(std::FILE *out, const image &im, image_format format)
+{
+    size_t bytes = (size_t)im.width * im.height;
+    switch (format) {
+    case image_format::pgm:
+        std::fprintf(out, "P5\n%d %d\n255\n", im.width, im.height);
+        std::fwrite(im.pixels.get(), 1, bytes, out);
+        break;
+    case image_format::tiff:
+        puttiffg(out, im.pixels.get(), (ui32)im.height, (ui32)im.width);
+        break;
+    case image_format::raw:
+        std::fwrite(im.pixels.get(), 1, bytes, out);
+        break;
+    }
+}
+
+/* A file that appears under its name only when complete: written to a
+ * temporary file beside it, renamed into place by commit(), removed if the
+ * object dies uncommitted. */
+class staged_file {
+public:
+    explicit staged_file(const std::string &name)
+        : name_(name), temporary_(name + "." + std::to_string(getpid()) + ".tmp")
+    {
+        int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0)
+            throw failure{system_error("cannot create " + name_)};
+        file_ = fdopen(fd, "wb");
+        if (!file_) {
+            std::string problem = system_error("cannot write " + name_);
+            close(fd);
+            std::remove(temporary_.c_str());
+            throw failure{problem};
+        }
+    }
+    staged_file(const staged_file &) = delete;
+    staged_file &operator=(const staged_file &) = delete;
+
+    ~staged_file()
+    {
+        if (file_)
+            std::fclose(file_);
+        if (!committed_)
+            std::remove(temporary_.c_str());
+    }
+
+    std::FILE *stream() const { return file_; }
+
+    void commit()
+    {
+        check_written(file_, name_);
+        int closed = std::fclose(file_);
+        file_ = nullptr;
+        if (closed != 0)
+            throw failure{system_error("cannot write " + name_)};
+        if (std::rename(temporary_.c_str(), name_.c_str()) != 0)
+            throw failure{system_error("cannot rename " + temporary_ + " to " + name_)};
+        committed_ = true;
+    }
+
+private:
+    std::string name_, temporary_;
+    std::FILE *file_ = nullptr;
+    bool committed_ = false;
+};
+
+void write_file(const std::string &name, const image &im, image_format format)
+{
+    staged_file file(name);
+    write_image(file.stream(), im, format);
+    file.commit();
+}
+
+/* Standard output, or a device or pipe named by -o. */
+void write_one_stream(const options &opts, const std::vector<image> &images,
+                      image_format format)
+{
+    owned_file device;
+    std::FILE *out = stdout;
+    std::string shown = "standard output";
+    if (!opts.output.empty() && !is_standard_stream(opts.output)) {
+        device.reset(std::fopen(opts.output.c_str(), "wb"));
+        if (!device)
+            throw failure{system_error("cannot open " + opts.output)};
+        out = device.get();
+        shown = opts.output;
+    }
+    for (const image &im : images)
+        write_image(out, im, format);
+    check_written(out, shown);
+    if (device && std::fclose(device.release()) != 0)
+        throw failure{system_error("cannot write " + shown)};
+}
+
+void write_images(const std::string &input, const options &opts,
+                  const std::vector<image> &images)
+{
+    image_format format = output_format(opts);
+    if (writes_one_stream(input, opts)) {
+        write_one_stream(opts, images, format);
+        return;
+    }
+    int count = (int)images.size();
+    for (int k = 0; k < count; ++k) {
+        std::string name = output_name(input, opts, k + 1, count);
+        if (same_file(name, input))
+            throw failure{"the output " + name + " would replace the input; name another with -o"};
+        write_file(name, images[k], format);
+    }
+}
+
+void decode_input(const std::string &input, const options &opts)
+{
+    std::vector<ui8> data = read_input(input);
+    std::vector<stream> streams = locate_streams(data);
+    if (opts.info) {
+        print_all_info(input, streams);
+        return;
+    }
+    std::vector<image> images;
+    for (const stream &s : streams)
+        images.push_back(decode_stream(data, s));
+    write_images(input, opts, images);
+}
+
+/* The one place where a failed input becomes a message and an exit status. */
+int run_input(const std::string &input, const options &opts)
+{
+    std::string what;
+    try {
+        decode_input(input, opts);
+        return 0;
+    } catch (const failure &f) {
+        what = f.what;
+    } catch (const std::bad_alloc &) {
+        what = "out of memory";
+    }
+    std::fprintf(stderr, "unwsq: %s: %s\n", shown_name(input), what.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    options opts;
+    try {
+        if (!parse_options(argc, argv, &opts))
+            return 0;
+    } catch (const usage_error &e) {
+        std::fprintf(stderr, "unwsq: %s\n%s", e.what.c_str(), usage_hint);
+        return 1;
+    }
+    int status = 0;
+    for (const std::string &input : opts.inputs)
+        status |= run_input(input, opts);
+    return status;
+}
