@@ -331,6 +331,88 @@ int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int bl
     return xywp2(xs, ys, oxg, oyg, levels, level + 1, block, HX, GX, HY, GY);
 }
 
+/* ==== Vector support =======================================================
+ * Fast paths run only where the processor has AVX2 and FMA, chosen at run
+ * time; a build with WSQ_PORTABLE has none. Each computes exactly what the
+ * portable code beside it computes: the same single-precision operations on
+ * the same values in the same order, only several outputs at a time, so the
+ * results never depend on the machine. */
+
+#if defined(__x86_64__) && !defined(WSQ_PORTABLE)
+#define WSQ_SIMD 1
+#include <immintrin.h>
+#define WSQ_AVX2 __attribute__((target("avx2,fma")))
+#else
+#define WSQ_SIMD 0
+#endif
+
+namespace {
+
+#if WSQ_SIMD
+bool simd_available()
+{
+    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return available;
+}
+
+/* Lane width of the row-group kernels: eight signals side by side. */
+enum { lanes = 8 };
+
+/* Transposes an 8x8 block: r[i] lane j becomes r[j] lane i. */
+WSQ_AVX2 inline void transpose8(__m256 r[8])
+{
+    __m256 t[8], u[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(1, 0, 1, 0));
+        u[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(3, 2, 3, 2));
+        u[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(1, 0, 1, 0));
+        u[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm256_permute2f128_ps(u[i], u[i + 4], 0x20);
+        r[i + 4] = _mm256_permute2f128_ps(u[i], u[i + 4], 0x31);
+    }
+}
+
+/* Columns first .. first + count - 1 of eight signals (signal l at
+ * in + l*stride, each n samples long) as vectors, lane l from signal l.
+ * Every column must lie within the signals; col has room for count rounded
+ * up to a multiple of 8. */
+WSQ_AVX2 void load_columns(__m256 *col, const real *in, ptrdiff_t stride, int first, int count,
+                           int n)
+{
+    int c = 0;
+    for (; c < count && first + c + lanes <= n; c += lanes) {
+        __m256 r[lanes];
+        for (int l = 0; l < lanes; ++l)
+            r[l] = _mm256_loadu_ps(in + l * stride + first + c);
+        transpose8(r);
+        std::copy(r, r + lanes, col + c);
+    }
+    for (; c < count; ++c) {
+        const real *q = in + first + c;
+        col[c] = _mm256_setr_ps(q[0], q[stride], q[2 * stride], q[3 * stride], q[4 * stride],
+                                q[5 * stride], q[6 * stride], q[7 * stride]);
+    }
+}
+
+/* Outputs per chunk of the row-group kernels, and the longest filter they
+ * take (longer ones go the portable way). */
+enum { chunk_outputs = 64, max_vector_span = 16 };
+enum { chunk_columns = 2 * chunk_outputs + max_vector_span + lanes };
+
+bool fits_vector_path(const pqf *h, const pqf *g)
+{
+    return h->omega - h->alpha <= max_vector_span && g->omega - g->alpha <= max_vector_span;
+}
+#endif
+
+}  // namespace
+
 /* ==== Analysis =============================================================
  * Convolution-decimation with the boundary extension of the filter's type,
  * one separable in-place split through a scratch buffer, and the pre-order
@@ -341,6 +423,16 @@ namespace {
 bool valid_type(int type)
 {
     return type >= 0 && type <= 5;
+}
+
+int floor_half(int n)
+{
+    return n >= 0 ? n / 2 : -((1 - n) / 2);
+}
+
+int ceil_half(int n)
+{
+    return -floor_half(-n);
 }
 
 /* Maps input index k of a signal of n samples into 0..n-1 by the analysis
@@ -372,6 +464,79 @@ int extend_analysis(int k, int n, int type)
     return k >= n ? period - 1 - k : k;
 }
 
+/* Output i of a convolution-decimation, added onto sum: tap j meets input
+ * sample 2i - j, taps in increasing index, one fused multiply-add each. */
+real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const pqf *filter, int i)
+{
+    for (int j = filter->alpha; j <= filter->omega; ++j) {
+        int k = extend_analysis(2 * i - j, ilen, filter->type);
+        sum = std::fma(filter->f[j], in[(ptrdiff_t)k * istep], sum);
+    }
+    return sum;
+}
+
+#if WSQ_SIMD
+/* One vector output: taps alpha..omega of f against col[-alpha..-omega]. */
+WSQ_AVX2 inline __m256 convolve_vector(const __m256 *col, const pqf *f)
+{
+    __m256 sum = _mm256_setzero_ps();
+    for (int j = f->alpha; j <= f->omega; ++j)
+        sum = _mm256_fmadd_ps(_mm256_set1_ps(f->f[j]), col[-j], sum);
+    return sum;
+}
+
+/* analyse_rows for eight signals: the outputs whose taps all fall inside
+ * the signal are computed a chunk at a time from transposed columns, the few
+ * at either end lane by lane. */
+WSQ_AVX2 void analyse8(const real *in, ptrdiff_t istride, int n, real *low, int nl, real *high,
+                       int ng, ptrdiff_t ostride, const pqf *h, const pqf *g)
+{
+    int reach_back = std::max(h->omega, g->omega), reach_ahead = -std::min(h->alpha, g->alpha);
+    int first = ceil_half(reach_back);
+    int end = std::min(std::min(nl, ng), floor_half(n - 1 - reach_ahead) + 1);
+    for (int i = 0; i < std::max(nl, ng); ++i) {
+        if (i >= first && i < end)
+            continue;
+        for (int l = 0; l < lanes; ++l) {
+            const real *signal = in + l * istride;
+            if (i < nl)
+                low[i * ostride + l] = convolve_output(0.0f, signal, n, 1, h, i);
+            if (i < ng)
+                high[i * ostride + l] = convolve_output(0.0f, signal, n, 1, g, i);
+        }
+    }
+    __m256 col[chunk_columns];
+    for (int i0 = first; i0 < end; i0 += chunk_outputs) {
+        int i1 = std::min(end, i0 + chunk_outputs);
+        int base = 2 * i0 - reach_back;
+        load_columns(col, in, istride, base, 2 * (i1 - 1) + reach_ahead - base + 1, n);
+        for (int i = i0; i < i1; ++i) {
+            const __m256 *centre = col + (2 * i - base);
+            _mm256_storeu_ps(low + i * ostride, convolve_vector(centre, h));
+            _mm256_storeu_ps(high + i * ostride, convolve_vector(centre, g));
+        }
+    }
+}
+#endif
+
+/* Splits `rows` signals of n samples (signal r at in + r*istride) with the
+ * filters h and g: low-pass output i of signal r goes to low[i*ostride + r]
+ * (nl outputs), high-pass output i to high[i*ostride + r] (ng outputs). */
+void analyse_rows(const real *in, ptrdiff_t istride, int n, int rows, real *low, int nl,
+                  real *high, int ng, ptrdiff_t ostride, const pqf *h, const pqf *g)
+{
+    int r = 0;
+#if WSQ_SIMD
+    if (simd_available() && fits_vector_path(h, g) && valid_type(h->type) && valid_type(g->type))
+        for (; r + lanes <= rows; r += lanes)
+            analyse8(in + r * istride, istride, n, low + r, nl, high + r, ng, ostride, h, g);
+#endif
+    for (; r < rows; ++r) {
+        cds(low + r, nl, (int)ostride, in + r * istride, n, 1, h, 1);
+        cds(high + r, ng, (int)ostride, in + r * istride, n, 1, g, 1);
+    }
+}
+
 }  // namespace
 
 void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
@@ -385,15 +550,9 @@ void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
     WSQ_ASSERT(in);
     if (!valid_type(filter->type))
         WSQ_ASSERT(0);
-    const real *f = filter->f;
     for (int i = 0; i < olen; ++i) {
         real *o = out + (ptrdiff_t)i * ostep;
-        real sum = assign ? 0.0f : *o;
-        for (int j = filter->alpha; j <= filter->omega; ++j) {
-            int k = extend_analysis(2 * i - j, ilen, filter->type);
-            sum = std::fma(f[j], in[(ptrdiff_t)k * istep], sum);
-        }
-        *o = sum;
+        *o = convolve_output(assign ? 0.0f : *o, in, ilen, istep, filter, i);
     }
 }
 
@@ -411,25 +570,17 @@ void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
     int ix = oxh + oxg, iy = oyh + oyg;
-    for (int r = 0; r < ix; ++r) {
-        const real *row = data + (size_t)r * iy;
-        cds(work + r, oyh, ix, row, iy, 1, hy, 1);
-        cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
-    }
+    /* Along y, each row into a column of the scratch buffer: it then holds
+     * iy rows of ix samples, the oyh low-pass rows first. */
+    real *work_high = work + (size_t)oyh * ix;
+    analyse_rows(data, iy, iy, ix, work, oyh, work_high, oyg, ix, hy, gy);
+    /* Along x, each scratch row into a column of its two quarter-bands. */
     real *hh = data;
     real *hg = hh + (size_t)oxh * oyh;
     real *gh = hg + (size_t)oxh * oyg;
     real *gg = gh + (size_t)oxg * oyh;
-    for (int k = 0; k < oyh; ++k) {
-        const real *column = work + (size_t)k * ix;
-        cds(hh + k, oxh, oyh, column, ix, 1, hx, 1);
-        cds(gh + k, oxg, oyh, column, ix, 1, gx, 1);
-    }
-    for (int k = 0; k < oyg; ++k) {
-        const real *column = work + (size_t)(oyh + k) * ix;
-        cds(hg + k, oxh, oyg, column, ix, 1, hx, 1);
-        cds(gg + k, oxg, oyg, column, ix, 1, gx, 1);
-    }
+    analyse_rows(work, ix, ix, oyh, hh, oxh, gh, oxg, oyh, hx, gx);
+    analyse_rows(work_high, ix, ix, oyg, hg, oxh, gg, oxg, oyg, hx, gx);
 }
 
 int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
@@ -469,16 +620,6 @@ int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
  * post-order walk. Nothing is allocated. */
 
 namespace {
-
-int floor_half(int n)
-{
-    return n >= 0 ? n / 2 : -((1 - n) / 2);
-}
-
-int ceil_half(int n)
-{
-    return -floor_half(-n);
-}
 
 /* An input index of the half-length signal after extension: where to read,
  * with which sign, or nowhere (a term left out). */
@@ -535,18 +676,119 @@ extended_index extend_synthesis(int i, int len, int type, bool odd_output)
     }
 }
 
-/* One output of acds: the taps first..last step 2 meeting the extended
- * input from index base on, added in increasing tap index. */
-real adjoint_sum(real sum, const pqf *filter, int first_tap, int last_tap, int base,
-                 const real *in, int ilen, int istep, bool odd_output)
+/* The taps that meet output n: even outputs 2m take the even taps 2k with
+ * input m + k, odd outputs 2m + 1 the odd taps 2k + 1 with input m + 1 + k. */
+struct adjoint_taps {
+    int first, last;  /* tap range, step 2 */
+    int base;         /* input index of the first tap, less m */
+};
+
+adjoint_taps taps_of(const pqf *filter, bool odd)
 {
-    for (int tap = first_tap; tap <= last_tap; tap += 2) {
-        extended_index x =
-            extend_synthesis(base + (tap - first_tap) / 2, ilen, filter->type, odd_output);
+    if (!odd)
+        return {2 * ceil_half(filter->alpha), 2 * floor_half(filter->omega),
+                ceil_half(filter->alpha)};
+    int k = ceil_half(filter->alpha - 1);
+    return {2 * k + 1, 2 * floor_half(filter->omega - 1) + 1, 1 + k};
+}
+
+/* Output n of an adjoint convolution-decimation of olen outputs, added onto
+ * sum in increasing tap index, one fused multiply-add each. */
+real adjoint_output(real sum, const real *in, int ilen, ptrdiff_t istep, const pqf *filter, int n,
+                    int olen)
+{
+    bool odd_output = olen & 1;
+    adjoint_taps taps = taps_of(filter, n & 1);
+    int index = n / 2 + taps.base;
+    for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
+        extended_index x = extend_synthesis(index, ilen, filter->type, odd_output);
         if (x.present)
             sum = std::fma(x.sign * filter->f[tap], in[(ptrdiff_t)x.index * istep], sum);
     }
     return sum;
+}
+
+#if WSQ_SIMD
+/* The taps of one parity of f against col[0], col[1], ...: a vector output. */
+WSQ_AVX2 inline __m256 adjoint_vector(__m256 sum, const __m256 *col, const pqf *f,
+                                      const adjoint_taps &taps)
+{
+    for (int tap = taps.first; tap <= taps.last; tap += 2, ++col)
+        sum = _mm256_fmadd_ps(_mm256_set1_ps(f->f[tap]), *col, sum);
+    return sum;
+}
+
+/* Input indices, less m, that outputs 2m and 2m + 1 of f read. */
+struct adjoint_reach {
+    int low, high;
+};
+
+adjoint_reach reach_of(const pqf *f)
+{
+    adjoint_taps even = taps_of(f, false), odd = taps_of(f, true);
+    return {std::min(even.base, odd.base),
+            std::max(even.base + (even.last - even.first) / 2,
+                     odd.base + (odd.last - odd.first) / 2)};
+}
+
+/* synthesise_rows for eight signals: output pairs 2m, 2m + 1 whose inputs
+ * all lie inside both halves are computed a chunk at a time from transposed
+ * columns, the few at either end lane by lane. */
+WSQ_AVX2 void synthesise8(real *out, int olen, ptrdiff_t ostride, const real *lo,
+                          ptrdiff_t lstride, int nl, const real *hi, ptrdiff_t hstride, int nh,
+                          const pqf *h, const pqf *g)
+{
+    adjoint_reach rh = reach_of(h), rg = reach_of(g);
+    int first = std::max(0, std::max(-rh.low, -rg.low));
+    int end = std::min(std::min(nl - rh.high, nh - rg.high), olen / 2);
+    for (int n = 0; n < olen; ++n) {
+        if (n / 2 >= first && n / 2 < end)
+            continue;
+        for (int l = 0; l < lanes; ++l) {
+            real sum = adjoint_output(0.0f, lo + l * lstride, nl, 1, h, n, olen);
+            out[n * ostride + l] = adjoint_output(sum, hi + l * hstride, nh, 1, g, n, olen);
+        }
+    }
+    adjoint_taps h_even = taps_of(h, false), h_odd = taps_of(h, true);
+    adjoint_taps g_even = taps_of(g, false), g_odd = taps_of(g, true);
+    __m256 lo_col[chunk_columns], hi_col[chunk_columns];
+    for (int m0 = first; m0 < end; m0 += chunk_outputs) {
+        int m1 = std::min(end, m0 + chunk_outputs);
+        load_columns(lo_col, lo, lstride, m0 + rh.low, m1 - m0 + rh.high - rh.low, nl);
+        load_columns(hi_col, hi, hstride, m0 + rg.low, m1 - m0 + rg.high - rg.low, nh);
+        for (int m = m0; m < m1; ++m) {
+            const __m256 *lc = lo_col + (m - m0 - rh.low), *hc = hi_col + (m - m0 - rg.low);
+            __m256 even = adjoint_vector(_mm256_setzero_ps(), lc + h_even.base, h, h_even);
+            even = adjoint_vector(even, hc + g_even.base, g, g_even);
+            __m256 odd = adjoint_vector(_mm256_setzero_ps(), lc + h_odd.base, h, h_odd);
+            odd = adjoint_vector(odd, hc + g_odd.base, g, g_odd);
+            _mm256_storeu_ps(out + 2 * m * ostride, even);
+            _mm256_storeu_ps(out + (2 * m + 1) * ostride, odd);
+        }
+    }
+}
+#endif
+
+/* Rebuilds `rows` signals of olen samples from their halves: output n of
+ * signal r goes to out[n*ostride + r], from the low half (nl samples at
+ * lo + r*lstride) through h and then the high half (nh samples at
+ * hi + r*hstride) through g, added onto it. */
+void synthesise_rows(real *out, int olen, ptrdiff_t ostride, const real *lo, ptrdiff_t lstride,
+                     int nl, const real *hi, ptrdiff_t hstride, int nh, int rows, const pqf *h,
+                     const pqf *g)
+{
+    int r = 0;
+#if WSQ_SIMD
+    bool usable = valid_type(h->type) && valid_type(g->type) && h->type > 1 && g->type > 1;
+    if (simd_available() && fits_vector_path(h, g) && usable)
+        for (; r + lanes <= rows; r += lanes)
+            synthesise8(out + r, olen, ostride, lo + r * lstride, lstride, nl, hi + r * hstride,
+                        hstride, nh, h, g);
+#endif
+    for (; r < rows; ++r) {
+        acds(out + r, olen, (int)ostride, lo + r * lstride, nl, 1, h, 1);
+        acds(out + r, olen, (int)ostride, hi + r * hstride, nh, 1, g, 0);
+    }
 }
 
 }  // namespace
@@ -564,23 +806,9 @@ void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
         WSQ_ASSERT(0);
     if (filter->type <= 1)
         WSQ_ASSERT(olen == 2*ilen);
-    bool odd_output = olen & 1;
-    /* Even output 2m takes the even taps 2k with input m + k; odd output
-     * 2m + 1 the odd taps 2k + 1 with input m + 1 + k. */
-    int even_first = 2 * ceil_half(filter->alpha), even_last = 2 * floor_half(filter->omega);
-    int odd_first = 2 * ceil_half(filter->alpha - 1) + 1;
-    int odd_last = 2 * floor_half(filter->omega - 1) + 1;
     for (int n = 0; n < olen; ++n) {
-        int m = n / 2;
         real *o = out + (ptrdiff_t)n * ostep;
-        real sum = assign ? 0.0f : *o;
-        if (n % 2 == 0)
-            sum = adjoint_sum(sum, filter, even_first, even_last, m + even_first / 2, in, ilen,
-                              istep, odd_output);
-        else
-            sum = adjoint_sum(sum, filter, odd_first, odd_last, m + 1 + (odd_first - 1) / 2, in,
-                              ilen, istep, odd_output);
-        *o = sum;
+        *o = adjoint_output(assign ? 0.0f : *o, in, ilen, istep, filter, n, olen);
     }
 }
 
@@ -602,19 +830,13 @@ void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
     const real *hg = hh + (size_t)ixh * iyh;
     const real *gh = hg + (size_t)ixh * iyg;
     const real *gg = gh + (size_t)ixg * iyh;
+    /* Along y, each row pair into a column of the scratch buffer: it then
+     * holds iy rows of ixh samples (the x-low-pass part), then iy rows of ixg. */
     real *low = work, *high = work + (size_t)iy * ixh;
-    for (int r = 0; r < ixh; ++r) {
-        acds(low + r, iy, ixh, hh + (size_t)r * iyh, iyh, 1, hy, 1);
-        acds(low + r, iy, ixh, hg + (size_t)r * iyg, iyg, 1, gy, 0);
-    }
-    for (int r = 0; r < ixg; ++r) {
-        acds(high + r, iy, ixg, gh + (size_t)r * iyh, iyh, 1, hy, 1);
-        acds(high + r, iy, ixg, gg + (size_t)r * iyg, iyg, 1, gy, 0);
-    }
-    for (int c = 0; c < iy; ++c) {
-        acds(data + c, ix, iy, low + (size_t)c * ixh, ixh, 1, hx, 1);
-        acds(data + c, ix, iy, high + (size_t)c * ixg, ixg, 1, gx, 0);
-    }
+    synthesise_rows(low, iy, ixh, hh, iyh, iyh, hg, iyg, iyg, ixh, hy, gy);
+    synthesise_rows(high, iy, ixg, gh, iyh, iyh, gg, iyg, iyg, ixg, hy, gy);
+    /* Along x, each scratch row pair back into a column of the node. */
+    synthesise_rows(data, ix, iy, low, ixh, ixh, high, ixg, ixg, iy, hx, gx);
 }
 
 int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
@@ -1657,10 +1879,11 @@ bool read_quantization(stream_decoder &d, const segment &s)
  * slots: no level may hold more codes than it has places. */
 bool check_code_lengths(stream_decoder &d, size_t offset, int table, const ui8 *counts)
 {
+    int longest = WSQ_MAXBITS;
+    while (longest > 0 && counts[longest - 1] == 0)
+        --longest;
     size_t open = 1, slots = 0;  /* internal nodes of the level above; slots used */
-    for (int length = 1; length <= WSQ_MAXBITS; ++length) {
-        if (open == 0 && counts[length - 1] == 0)
-            continue;
+    for (int length = 1; length <= longest; ++length) {
         size_t places = 2 * open;
         if (counts[length - 1] > places)
             return fail(d, WSQ_ERR_HUFFMAN, offset,

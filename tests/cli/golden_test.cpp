@@ -1,6 +1,7 @@
-// Exact outputs of wsq1 for real fingerprints, kept as lengths and SHA-256
-// digests in golden.tsv beside this file, so that no change of a single
-// output byte goes unnoticed.
+// Exact outputs of wsq1 for real fingerprints, and the exact pixels the
+// library decodes from them, kept as lengths and SHA-256 digests in
+// golden.tsv beside this file, so that no change of a single byte goes
+// unnoticed.
 //
 // After an intended change of the output, regenerate the table with
 //     WSQ_UPDATE_GOLDEN=1 ctest --test-dir BUILD -R Golden
@@ -8,6 +9,7 @@
 // which rewrites the length and digest of every row it runs. A new case is a
 // new row with "-" as length and digest, filled in the same way.
 #include "sha256.h"
+#include "wsq.h"
 #include "support.h"
 
 #include <cstdlib>
@@ -25,7 +27,7 @@ struct Row {
     std::string name;       // unique, letters, digits and '_'
     std::string image;      // NAME, or NAME@X,Y,WxH for a part of it
     std::string arguments;  // blank-separated, before the input name
-    std::string length, sha256;
+    std::string length, sha256, decoded;  // decoded: digest of the decoded pixels
 };
 
 void PrintTo(const Row &row, std::ostream *out)
@@ -50,9 +52,9 @@ std::vector<Row> read_table()
     std::vector<Row> rows;
     for (const std::string &line : lines(read_file(table_path))) {
         std::vector<std::string> f = fields(line, '\t');
-        if (line.empty() || line[0] == '#' || f.size() != 5)
+        if (line.empty() || line[0] == '#' || f.size() != 6)
             continue;
-        rows.push_back({f[0], f[1], f[2], f[3], f[4]});
+        rows.push_back({f[0], f[1], f[2], f[3], f[4], f[5]});
     }
     return rows;
 }
@@ -67,9 +69,9 @@ void update_row(const Row &row)
     std::string text;
     for (const std::string &line : lines(read_file(table_path))) {
         std::vector<std::string> f = fields(line, '\t');
-        if (line[0] != '#' && f.size() == 5 && f[0] == row.name)
+        if (line[0] != '#' && f.size() == 6 && f[0] == row.name)
             text += row.name + "\t" + row.image + "\t" + row.arguments + "\t" + row.length + "\t" +
-                    row.sha256 + "\n";
+                    row.sha256 + "\t" + row.decoded + "\n";
         else
             text += line + "\n";
     }
@@ -92,6 +94,20 @@ std::string pixels_of(const std::string &image)
     return crop(source.pixels(), source.width, x, y, w, h);
 }
 
+// The pixels the library decodes from one stream.
+std::string decoded_pixels(const std::string &stream)
+{
+    ui8 *pixels = nullptr;
+    wsqinfo info;
+    wsqerror error;
+    int status = wsqdecode(&pixels, &info, &error, (const ui8 *)stream.data(), stream.size(),
+                           WSQ_DEFAULT_MAX_PIXELS);
+    EXPECT_EQ(status, WSQ_OK) << error.message;
+    std::string out(pixels ? (const char *)pixels : "", status ? 0 : (size_t)info.width * info.height);
+    freevoid(pixels);
+    return out;
+}
+
 class Golden : public Wsq1Test, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(Golden, OutputIsUnchanged)
@@ -104,15 +120,24 @@ TEST_P(Golden, OutputIsUnchanged)
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(parsed(run.out).size(), 1u);
     std::string length = std::to_string(run.out.size()), digest = sha256(run.out);
+    std::string decoded = sha256(decoded_pixels(run.out));
     const char *update = std::getenv("WSQ_UPDATE_GOLDEN");
     if (update && std::string(update) == "1") {
         row.length = length;
         row.sha256 = digest;
+        row.decoded = decoded;
         update_row(row);
         return;
     }
     EXPECT_EQ(length, row.length);
     EXPECT_EQ(digest, row.sha256);
+    EXPECT_EQ(decoded, row.decoded);
+}
+
+TEST(GoldenDecoding, StreamOfAnotherEncoder)
+{
+    EXPECT_EQ(sha256(decoded_pixels(read_file(std::string(WSQ_TEST_DATA) + "/wsq-original.wsq"))),
+              "e931963e467408dcab345bc2cf2daec9ceaf2ed6d8db0859373993b45ab84912");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Golden, ::testing::ValuesIn(read_table()),
