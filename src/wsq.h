@@ -11,6 +11,20 @@
 #ifndef WSQ_H
 #define WSQ_H
 
+#if __cplusplus < 201703L
+#error "wsq.h needs C++17 or later"
+#endif
+
+/* Marks the library's public functions. The library is built with hidden
+ * visibility, so a shared libwsq exports these and nothing of its own. */
+#ifndef WSQ_API
+#if defined(__GNUC__) || defined(__clang__)
+#define WSQ_API __attribute__((visibility("default")))
+#else
+#define WSQ_API
+#endif
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -65,7 +79,7 @@ typedef void *list2void(void **, int);
 
 enum { WSQ_ASSERT_STATUS = 2 };
 
-[[noreturn]] void wsqassertfail(const char *file, unsigned line, const char *expression);
+[[noreturn]] WSQ_API void wsqassertfail(const char *file, unsigned line, const char *expression);
 
 /* The expression text is part of the report: write it exactly as it
  * should read. */
@@ -109,103 +123,103 @@ inline constexpr int ecsbreak[WSQ_BLOCKS] = {19, 52, 64};
 
 /* ---- Pixel normalisation ------------------------------------------------- */
 
-void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale);
-void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale);
+WSQ_API void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale);
+WSQ_API void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale);
 
 /* ---- Scalar quantization ------------------------------------------------- */
 
-void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin);
-void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin);
+WSQ_API void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin);
+WSQ_API void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin);
 
 /* ---- Symbol stream ------------------------------------------------------- */
 
-ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length);
-ui8 *writesym(ui8 *output, int32 coeff);
-ui8 *writezrl(ui8 *output, ui32 zrl);
+WSQ_API ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length);
+WSQ_API ui8 *writesym(ui8 *output, int32 coeff);
+WSQ_API ui8 *writezrl(ui8 *output, ui32 zrl);
 
 /* ---- Numbers and bytes --------------------------------------------------- */
 
-ui8 *writefix24(ui8 *output, real coeff);
-ui8 *writefix48(ui8 *output, real coeff);
-const ui8 *readfix24(real *coeff, const ui8 *input);
-const ui8 *readfix48(real *coeff, const ui8 *input);
-ui8 *sput2(ui8 *out, ui16 in);
-ui8 *sput4(ui8 *out, ui32 in);
-const ui8 *sget2(ui16 *out, const ui8 *in);
-const ui8 *sget4(ui32 *out, const ui8 *in);
-int fput2(ui16 x, std::FILE *out);
-int fput4(ui32 x, std::FILE *out);
-ui16 fget2(std::FILE *in);
+WSQ_API ui8 *writefix24(ui8 *output, real coeff);
+WSQ_API ui8 *writefix48(ui8 *output, real coeff);
+WSQ_API const ui8 *readfix24(real *coeff, const ui8 *input);
+WSQ_API const ui8 *readfix48(real *coeff, const ui8 *input);
+WSQ_API ui8 *sput2(ui8 *out, ui16 in);
+WSQ_API ui8 *sput4(ui8 *out, ui32 in);
+WSQ_API const ui8 *sget2(ui16 *out, const ui8 *in);
+WSQ_API const ui8 *sget4(ui32 *out, const ui8 *in);
+WSQ_API int fput2(ui16 x, std::FILE *out);
+WSQ_API int fput4(ui32 x, std::FILE *out);
+WSQ_API ui16 fget2(std::FILE *in);
 
 /* ---- Table segments ------------------------------------------------------ */
 
-ui8 *wsqwmr(ui8 *output, real midpoint, real rescale);
-ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf);
-ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks);
-const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale);
-const ui8 *wsqrdtt(pqf **filters, const ui8 *input);
-const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input);
+WSQ_API ui8 *wsqwmr(ui8 *output, real midpoint, real rescale);
+WSQ_API ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf);
+WSQ_API ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks);
+WSQ_API const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale);
+WSQ_API const ui8 *wsqrdtt(pqf **filters, const ui8 *input);
+WSQ_API const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input);
 
 /* ---- Filters ------------------------------------------------------------- */
 
-pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type);
-void *freepqf(void *filter);
-void qfcirc(real *fp, const real *f, int alpha, int omega);
-void periodize(real *fq, int q, const real *f, int alpha, int omega);
-int cdplength(int length, int ftype);
-int cpqftype(int type);
+WSQ_API pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type);
+WSQ_API void *freepqf(void *filter);
+WSQ_API void qfcirc(real *fp, const real *f, int alpha, int omega);
+WSQ_API void periodize(real *fq, int q, const real *f, int alpha, int omega);
+WSQ_API int cdplength(int length, int ftype);
+WSQ_API int cpqftype(int type);
 
 /* ---- Hedge --------------------------------------------------------------- */
 
-hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag);
-hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag);
-void *freevoid(void *discard);
-int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
-          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+WSQ_API hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag);
+WSQ_API hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag);
+WSQ_API void *freevoid(void *discard);
+WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
+                  const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 
 /* ---- Analysis and synthesis ---------------------------------------------- */
 
-void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
-         const pqf *filter, int assign);
-void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
-            const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
-int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
-          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
-void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
-          const pqf *filter, int assign);
-void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
-             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
-int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
-          const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+WSQ_API void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
+                 const pqf *filter, int assign);
+WSQ_API void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
+                    const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+WSQ_API int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
+                  const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+WSQ_API void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
+                  const pqf *filter, int assign);
+WSQ_API void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
+                     const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+WSQ_API int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
+                  const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 
 /* ---- Bit stream ---------------------------------------------------------- */
 
-bitio *makebitio(ui8 *buffer, ui32 numbits);
-bitio *freebitio(bitio *item, void2void *freebuf);
-void putbits(bitio *outarray, ui32 codeword, int bits);
-ui32 padbits(bitio *outarray, int pad);
-int getbit(bitio *inarray);
-ui32 getbits(bitio *inarray, int bits);
-ui32 rewbits(bitio *item);
+WSQ_API bitio *makebitio(ui8 *buffer, ui32 numbits);
+WSQ_API bitio *freebitio(bitio *item, void2void *freebuf);
+WSQ_API void putbits(bitio *outarray, ui32 codeword, int bits);
+WSQ_API ui32 padbits(bitio *outarray, int pad);
+WSQ_API int getbit(bitio *inarray);
+WSQ_API ui32 getbits(bitio *inarray, int bits);
+WSQ_API ui32 rewbits(bitio *item);
 
 /* ---- Huffman tables and entropy-coded segments --------------------------- */
 
-const ui8 *wsqcsym(ui32 *weights, const ui8 *input, ui32 length);
-ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits);
-void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width);
-const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht);
-int *dht2caht(int *root, const ui8 *dht, int b);
-int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht);
+WSQ_API const ui8 *wsqcsym(ui32 *weights, const ui8 *input, ui32 length);
+WSQ_API ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits);
+WSQ_API void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width);
+WSQ_API const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht);
+WSQ_API int *dht2caht(int *root, const ui8 *dht, int b);
+WSQ_API int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht);
 
 /* ---- TIFF ---------------------------------------------------------------- */
 
-void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width);
-int tiffhdr(std::FILE *out, ui32 offset);
-int tiffifd(std::FILE *out, ui16 entries);
-int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value);
-int tiffnio(std::FILE *out, ui32 offset);
-int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator);
-ui32 tiffsiz(ui16 type, ui32 count);
+WSQ_API void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width);
+WSQ_API int tiffhdr(std::FILE *out, ui32 offset);
+WSQ_API int tiffifd(std::FILE *out, ui16 entries);
+WSQ_API int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value);
+WSQ_API int tiffnio(std::FILE *out, ui32 offset);
+WSQ_API int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator);
+WSQ_API ui32 tiffsiz(ui16 type, ui32 count);
 
 /* ---- Whole-stream decoding ----------------------------------------------- */
 
@@ -227,7 +241,7 @@ enum wsqstatus {
 };
 
 /* A short name of a status, e.g. "truncated stream". */
-const char *wsqstrerror(int status);
+WSQ_API const char *wsqstrerror(int status);
 
 /* Where and why a stream was refused. */
 typedef struct wsqerror {
@@ -256,7 +270,7 @@ typedef struct wsqinfo {
 
 /* Largest image wsqdecode accepts by default: 2^28 pixels (16384 x 16384),
  * which needs about 9 bytes per pixel of working memory. */
-const size_t WSQ_DEFAULT_MAX_PIXELS = (size_t)1 << 28;
+const size_t WSQ_DEFAULT_MAX_PIXELS = static_cast<size_t>(1) << 28;
 
 /* Decodes the WSQ stream that starts at data[0] and lies within size bytes.
  * The stream must end with its End-Of-Image marker, followed either by
@@ -270,7 +284,7 @@ const size_t WSQ_DEFAULT_MAX_PIXELS = (size_t)1 << 28;
  * info->width bytes, released with freevoid. With a null pixels pointer only
  * the segments are read and checked: the blocks are located, not decoded.
  * Images of more than max_pixels pixels are refused (WSQ_ERR_LIMIT). */
-int wsqdecode(ui8 **pixels, wsqinfo *info, wsqerror *error, const ui8 *data, size_t size,
-              size_t max_pixels);
+WSQ_API int wsqdecode(ui8 **pixels, wsqinfo *info, wsqerror *error, const ui8 *data, size_t size,
+                      size_t max_pixels);
 
 #endif
