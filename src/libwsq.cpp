@@ -335,7 +335,7 @@ int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int bl
  * Fast paths run only where the processor has AVX2 and FMA, chosen at run
  * time; a build with WSQ_PORTABLE has none. Each computes exactly what the
  * portable code beside it computes: the same single-precision operations on
- * the same values in the same order, only several outputs at a time, so the
+ * the same values in the same order, only eight outputs at a time, so the
  * results never depend on the machine. */
 
 #if defined(__x86_64__) && !defined(WSQ_PORTABLE)
@@ -345,78 +345,6 @@ int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int bl
 #else
 #define WSQ_SIMD 0
 #endif
-
-namespace {
-
-#if WSQ_SIMD
-bool simd_available()
-{
-    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return available;
-}
-
-/* Lane width of the row-group kernels: eight signals side by side. */
-enum { lanes = 8 };
-
-/* Transposes an 8x8 block: r[i] lane j becomes r[j] lane i. */
-WSQ_AVX2 inline void transpose8(__m256 r[8])
-{
-    __m256 t[8], u[8];
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
-        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
-    }
-    for (int i = 0; i < 8; i += 4) {
-        u[i] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(1, 0, 1, 0));
-        u[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(3, 2, 3, 2));
-        u[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(1, 0, 1, 0));
-        u[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(3, 2, 3, 2));
-    }
-    for (int i = 0; i < 4; ++i) {
-        r[i] = _mm256_permute2f128_ps(u[i], u[i + 4], 0x20);
-        r[i + 4] = _mm256_permute2f128_ps(u[i], u[i + 4], 0x31);
-    }
-}
-
-/* Columns first .. first + count - 1 of eight signals (signal l at
- * in + l*stride, each n samples long) as vectors, lane l from signal l.
- * Every column must lie within the signals; col has room for count rounded
- * up to a multiple of 8. */
-WSQ_AVX2 void load_columns(__m256 *col, const real *in, ptrdiff_t stride, int first, int count,
-                           int n)
-{
-    int c = 0;
-    for (; c < count && first + c + lanes <= n; c += lanes) {
-        __m256 r[lanes];
-        for (int l = 0; l < lanes; ++l)
-            r[l] = _mm256_loadu_ps(in + l * stride + first + c);
-        transpose8(r);
-        std::copy(r, r + lanes, col + c);
-    }
-    for (; c < count; ++c) {
-        const real *q = in + first + c;
-        col[c] = _mm256_setr_ps(q[0], q[stride], q[2 * stride], q[3 * stride], q[4 * stride],
-                                q[5 * stride], q[6 * stride], q[7 * stride]);
-    }
-}
-
-/* Outputs per chunk of the row-group kernels, and the longest filter they
- * take (longer ones go the portable way). */
-enum { chunk_outputs = 64, max_vector_span = 16 };
-enum { chunk_columns = 2 * chunk_outputs + max_vector_span + lanes };
-
-bool fits_vector_path(const pqf *h, const pqf *g)
-{
-    return h->omega - h->alpha <= max_vector_span && g->omega - g->alpha <= max_vector_span;
-}
-#endif
-
-}  // namespace
-
-/* ==== Analysis =============================================================
- * Convolution-decimation with the boundary extension of the filter's type,
- * one separable in-place split through a scratch buffer, and the pre-order
- * walk over a hedge. Nothing is allocated. */
 
 namespace {
 
@@ -434,6 +362,111 @@ int ceil_half(int n)
 {
     return -floor_half(-n);
 }
+
+#if WSQ_SIMD
+bool simd_available()
+{
+    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return available;
+}
+
+constexpr int lanes = 8;
+
+/* Outputs per chunk of the row kernels, and the widest filter (omega - alpha)
+ * the vector paths take; wider ones go the portable way. */
+constexpr int chunk_outputs = 256, max_vector_span = 32;
+
+bool fits_vector_path(const pqf *a, const pqf *b, const pqf *c, const pqf *d)
+{
+    for (const pqf *f : {a, b, c, d})
+        if (!valid_type(f->type) || f->omega - f->alpha > max_vector_span)
+            return false;
+    return true;
+}
+
+/* The first count values of v stored at out (count below lanes). */
+WSQ_AVX2 void store_partial(real *out, __m256 v, int count)
+{
+    alignas(32) real values[lanes];
+    _mm256_store_ps(values, v);
+    std::copy(values, values + count, out);
+}
+
+/* The terms of a filter sum in the order they are added: term t multiplies
+ * coefficient t by the value at source t plus an offset, so that lanes of
+ * consecutive outputs read consecutive values. */
+constexpr int max_terms = 2 * (max_vector_span + 2);
+
+struct term_list {
+    const real *source[max_terms];
+    real coefficient[max_terms];
+    int count = 0;
+
+    void add(const real *at, real c)
+    {
+        source[count] = at;
+        coefficient[count++] = c;
+    }
+};
+
+/* Eight consecutive outputs from offset on, added onto sum term by term. */
+WSQ_AVX2 inline __m256 sum_terms(__m256 sum, const term_list &terms, ptrdiff_t offset)
+{
+    for (int t = 0; t < terms.count; ++t)
+        sum = _mm256_fmadd_ps(_mm256_set1_ps(terms.coefficient[t]),
+                              _mm256_loadu_ps(terms.source[t] + offset), sum);
+    return sum;
+}
+
+/* Thirty-two consecutive outputs from offset on, as four independent sums
+ * (each still added term by term) so that the additions overlap. */
+WSQ_AVX2 inline void sum_terms4(real *out, const term_list &terms, ptrdiff_t offset)
+{
+    __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
+    for (int t = 0; t < terms.count; ++t) {
+        __m256 c = _mm256_set1_ps(terms.coefficient[t]);
+        const real *x = terms.source[t] + offset;
+        s0 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x), s0);
+        s1 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + lanes), s1);
+        s2 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 2 * lanes), s2);
+        s3 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 3 * lanes), s3);
+    }
+    _mm256_storeu_ps(out, s0);
+    _mm256_storeu_ps(out + lanes, s1);
+    _mm256_storeu_ps(out + 2 * lanes, s2);
+    _mm256_storeu_ps(out + 3 * lanes, s3);
+}
+
+/* One scalar output at offset, the same sum as a lane of sum_terms. */
+real sum_terms_scalar(const term_list &terms, ptrdiff_t offset)
+{
+    real sum = 0.0f;
+    for (int t = 0; t < terms.count; ++t)
+        sum = std::fma(terms.coefficient[t], terms.source[t][offset], sum);
+    return sum;
+}
+
+/* out[offset ..] for width consecutive outputs of a term list. */
+WSQ_AVX2 void sum_terms_over(real *out, const term_list &terms, int width)
+{
+    int c = 0;
+    for (; c + 4 * lanes <= width; c += 4 * lanes)
+        sum_terms4(out + c, terms, c);
+    for (; c + lanes <= width; c += lanes)
+        _mm256_storeu_ps(out + c, sum_terms(_mm256_setzero_ps(), terms, c));
+    for (; c < width; ++c)
+        out[c] = sum_terms_scalar(terms, c);
+}
+#endif
+
+}  // namespace
+
+/* ==== Analysis =============================================================
+ * Convolution-decimation with the boundary extension of the filter's type,
+ * one separable in-place split through a scratch buffer, and the pre-order
+ * walk over a hedge. Nothing is allocated. */
+
+namespace {
 
 /* Maps input index k of a signal of n samples into 0..n-1 by the analysis
  * extension of the filter type. A single sample extends to a constant. */
@@ -476,66 +509,111 @@ real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const 
 }
 
 #if WSQ_SIMD
-/* One vector output: taps alpha..omega of f against col[-alpha..-omega]. */
-WSQ_AVX2 inline __m256 convolve_vector(const __m256 *col, const pqf *f)
+/* Splits the 2*count samples at in into even and odd ones. */
+WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
 {
-    __m256 sum = _mm256_setzero_ps();
-    for (int j = f->alpha; j <= f->omega; ++j)
-        sum = _mm256_fmadd_ps(_mm256_set1_ps(f->f[j]), col[-j], sum);
-    return sum;
+    int m = 0;
+    for (; m + lanes <= count; m += lanes) {
+        __m256 a = _mm256_loadu_ps(in + 2 * m), b = _mm256_loadu_ps(in + 2 * m + lanes);
+        __m256 e = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+        __m256 o = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        _mm256_storeu_ps(even + m, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(e),
+                                                                          _MM_SHUFFLE(3, 1, 2, 0))));
+        _mm256_storeu_ps(odd + m, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(o),
+                                                                         _MM_SHUFFLE(3, 1, 2, 0))));
+    }
+    for (; m < count; ++m) {
+        even[m] = in[2 * m];
+        odd[m] = in[2 * m + 1];
+    }
 }
 
-/* analyse_rows for eight signals: the outputs whose taps all fall inside
- * the signal are computed a chunk at a time from transposed columns, the few
- * at either end lane by lane. */
-WSQ_AVX2 void analyse8(const real *in, ptrdiff_t istride, int n, real *low, int nl, real *high,
-                       int ng, ptrdiff_t ostride, const pqf *h, const pqf *g)
+/* One row's convolution-decimation by h (nl outputs) and g (ng outputs),
+ * eight outputs at a time. Tap j of output i meets sample 2i - j: an even
+ * sample for even j, an odd one for odd j, so the row is split into its
+ * even and odd samples, already extended, and each tap reads consecutive
+ * ones. */
+WSQ_AVX2 void split_row(const real *in, int n, real *low, int nl, real *high, int ng,
+                        const pqf *h, const pqf *g)
 {
-    int reach_back = std::max(h->omega, g->omega), reach_ahead = -std::min(h->alpha, g->alpha);
-    int first = ceil_half(reach_back);
-    int end = std::min(std::min(nl, ng), floor_half(n - 1 - reach_ahead) + 1);
-    for (int i = 0; i < std::max(nl, ng); ++i) {
-        if (i >= first && i < end)
-            continue;
-        for (int l = 0; l < lanes; ++l) {
-            const real *signal = in + l * istride;
-            if (i < nl)
-                low[i * ostride + l] = convolve_output(0.0f, signal, n, 1, h, i);
-            if (i < ng)
-                high[i * ostride + l] = convolve_output(0.0f, signal, n, 1, g, i);
+    int type = h->type;  /* h and g extend alike: their types form a pair */
+    int back = std::max(h->omega, g->omega), ahead = -std::min(h->alpha, g->alpha);
+    int reach_back = (back + 1) / 2 + 1, reach_ahead = ahead / 2 + 1;
+    alignas(32) real even[chunk_outputs + max_vector_span + 8 * lanes];
+    alignas(32) real odd[chunk_outputs + max_vector_span + 8 * lanes];
+    int outputs = std::max(nl, ng);
+    for (int i0 = 0; i0 < outputs; i0 += chunk_outputs) {
+        int count = std::min(chunk_outputs, outputs - i0);
+        int first = i0 - reach_back, span = count + 4 * lanes + reach_back + reach_ahead;
+        /* Pairs 2(first + m), 2(first + m) + 1 inside the row need no extension. */
+        int inside_from = std::min(span, std::max(0, -first));
+        int inside_to = std::max(inside_from, std::min(span, n / 2 - first));
+        for (int m = 0; m < span; ++m) {
+            if (m == inside_from && inside_to > inside_from) {
+                deinterleave(even + m, odd + m, in + 2 * (first + m), inside_to - m);
+                m = inside_to - 1;
+                continue;
+            }
+            int k = 2 * (first + m);
+            even[m] = in[extend_analysis(k, n, type)];
+            odd[m] = in[extend_analysis(k + 1, n, type)];
         }
-    }
-    __m256 col[chunk_columns];
-    for (int i0 = first; i0 < end; i0 += chunk_outputs) {
-        int i1 = std::min(end, i0 + chunk_outputs);
-        int base = 2 * i0 - reach_back;
-        load_columns(col, in, istride, base, 2 * (i1 - 1) + reach_ahead - base + 1, n);
-        for (int i = i0; i < i1; ++i) {
-            const __m256 *centre = col + (2 * i - base);
-            _mm256_storeu_ps(low + i * ostride, convolve_vector(centre, h));
-            _mm256_storeu_ps(high + i * ostride, convolve_vector(centre, g));
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? g : h;
+            int olen = std::min(f ? ng : nl, i0 + count);
+            if (olen <= i0)
+                continue;
+            /* Output i, tap j: even[i - first - j/2] or odd[i - first - (j+1)/2]. */
+            term_list terms;
+            for (int j = filter->alpha; j <= filter->omega; ++j)
+                terms.add(j & 1 ? odd + (i0 - first) - (j + 1) / 2 : even + (i0 - first) - j / 2,
+                          filter->f[j]);
+            sum_terms_over((f ? high : low) + i0, terms, olen - i0);
         }
     }
 }
-#endif
 
-/* Splits `rows` signals of n samples (signal r at in + r*istride) with the
- * filters h and g: low-pass output i of signal r goes to low[i*ostride + r]
- * (nl outputs), high-pass output i to high[i*ostride + r] (ng outputs). */
-void analyse_rows(const real *in, ptrdiff_t istride, int n, int rows, real *low, int nl,
-                  real *high, int ng, ptrdiff_t ostride, const pqf *h, const pqf *g)
+/* Convolution-decimation down the columns of a rows x width array (row
+ * stride `stride`): output row i of filter f comes from the input rows
+ * 2i - j, eight columns at a time. */
+WSQ_AVX2 void split_columns(const real *in, int rows, ptrdiff_t stride, int width, real *out,
+                            int olen, const pqf *f)
 {
-    int r = 0;
-#if WSQ_SIMD
-    if (simd_available() && fits_vector_path(h, g) && valid_type(h->type) && valid_type(g->type))
-        for (; r + lanes <= rows; r += lanes)
-            analyse8(in + r * istride, istride, n, low + r, nl, high + r, ng, ostride, h, g);
-#endif
-    for (; r < rows; ++r) {
-        cds(low + r, nl, (int)ostride, in + r * istride, n, 1, h, 1);
-        cds(high + r, ng, (int)ostride, in + r * istride, n, 1, g, 1);
+    for (int i = 0; i < olen; ++i) {
+        term_list terms;
+        for (int j = f->alpha; j <= f->omega; ++j)
+            terms.add(in + extend_analysis(2 * i - j, rows, f->type) * stride, f->f[j]);
+        sum_terms_over(out + (ptrdiff_t)i * width, terms, width);
     }
 }
+
+/* The split with the vector kernels. The scratch buffer holds the rows
+ * filtered along y, row after row: oyh low-pass samples, then oyg. */
+void split_vector(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
+                  const pqf *gx, const pqf *hy, const pqf *gy)
+{
+    int ix = oxh + oxg, iy = oyh + oyg;
+    bool pair = hy->type / 2 == gy->type / 2;
+    for (int r = 0; r < ix; ++r) {
+        const real *row = data + (size_t)r * iy;
+        real *out = work + (size_t)r * iy;
+        if (pair) {
+            split_row(row, iy, out, oyh, out + oyh, oyg, hy, gy);
+        } else {
+            cds(out, oyh, 1, row, iy, 1, hy, 1);
+            cds(out + oyh, oyg, 1, row, iy, 1, gy, 1);
+        }
+    }
+    real *hh = data;
+    real *hg = hh + (size_t)oxh * oyh;
+    real *gh = hg + (size_t)oxh * oyg;
+    real *gg = gh + (size_t)oxg * oyh;
+    split_columns(work, ix, iy, oyh, hh, oxh, hx);
+    split_columns(work, ix, iy, oyh, gh, oxg, gx);
+    split_columns(work + oyh, ix, iy, oyg, hg, oxh, hx);
+    split_columns(work + oyh, ix, iy, oyg, gg, oxg, gx);
+}
+#endif
 
 }  // namespace
 
@@ -569,18 +647,35 @@ void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
+#if WSQ_SIMD
+    if (simd_available() && fits_vector_path(hx, gx, hy, gy)) {
+        split_vector(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy);
+        return;
+    }
+#endif
     int ix = oxh + oxg, iy = oyh + oyg;
     /* Along y, each row into a column of the scratch buffer: it then holds
      * iy rows of ix samples, the oyh low-pass rows first. */
-    real *work_high = work + (size_t)oyh * ix;
-    analyse_rows(data, iy, iy, ix, work, oyh, work_high, oyg, ix, hy, gy);
+    for (int r = 0; r < ix; ++r) {
+        const real *row = data + (size_t)r * iy;
+        cds(work + r, oyh, ix, row, iy, 1, hy, 1);
+        cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
+    }
     /* Along x, each scratch row into a column of its two quarter-bands. */
     real *hh = data;
     real *hg = hh + (size_t)oxh * oyh;
     real *gh = hg + (size_t)oxh * oyg;
     real *gg = gh + (size_t)oxg * oyh;
-    analyse_rows(work, ix, ix, oyh, hh, oxh, gh, oxg, oyh, hx, gx);
-    analyse_rows(work_high, ix, ix, oyg, hg, oxh, gg, oxg, oyg, hx, gx);
+    for (int k = 0; k < oyh; ++k) {
+        const real *column = work + (size_t)k * ix;
+        cds(hh + k, oxh, oyh, column, ix, 1, hx, 1);
+        cds(gh + k, oxg, oyh, column, ix, 1, gx, 1);
+    }
+    for (int k = 0; k < oyg; ++k) {
+        const real *column = work + (size_t)(oyh + k) * ix;
+        cds(hg + k, oxh, oyg, column, ix, 1, hx, 1);
+        cds(gg + k, oxg, oyg, column, ix, 1, gx, 1);
+    }
 }
 
 int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
@@ -709,15 +804,6 @@ real adjoint_output(real sum, const real *in, int ilen, ptrdiff_t istep, const p
 }
 
 #if WSQ_SIMD
-/* The taps of one parity of f against col[0], col[1], ...: a vector output. */
-WSQ_AVX2 inline __m256 adjoint_vector(__m256 sum, const __m256 *col, const pqf *f,
-                                      const adjoint_taps &taps)
-{
-    for (int tap = taps.first; tap <= taps.last; tap += 2, ++col)
-        sum = _mm256_fmadd_ps(_mm256_set1_ps(f->f[tap]), *col, sum);
-    return sum;
-}
-
 /* Input indices, less m, that outputs 2m and 2m + 1 of f read. */
 struct adjoint_reach {
     int low, high;
@@ -731,65 +817,146 @@ adjoint_reach reach_of(const pqf *f)
                      odd.base + (odd.last - odd.first) / 2)};
 }
 
-/* synthesise_rows for eight signals: output pairs 2m, 2m + 1 whose inputs
- * all lie inside both halves are computed a chunk at a time from transposed
- * columns, the few at either end lane by lane. */
-WSQ_AVX2 void synthesise8(real *out, int olen, ptrdiff_t ostride, const real *lo,
-                          ptrdiff_t lstride, int nl, const real *hi, ptrdiff_t hstride, int nh,
-                          const pqf *h, const pqf *g)
+/* The half signal x (len samples) extended over indices first .. first +
+ * span - 1, with the extension's sign applied to each value. */
+void extend_half(real *out, const real *x, int len, int first, int span, int type,
+                 bool odd_output)
 {
-    adjoint_reach rh = reach_of(h), rg = reach_of(g);
-    int first = std::max(0, std::max(-rh.low, -rg.low));
-    int end = std::min(std::min(nl - rh.high, nh - rg.high), olen / 2);
-    for (int n = 0; n < olen; ++n) {
-        if (n / 2 >= first && n / 2 < end)
-            continue;
-        for (int l = 0; l < lanes; ++l) {
-            real sum = adjoint_output(0.0f, lo + l * lstride, nl, 1, h, n, olen);
-            out[n * ostride + l] = adjoint_output(sum, hi + l * hstride, nh, 1, g, n, olen);
-        }
-    }
-    adjoint_taps h_even = taps_of(h, false), h_odd = taps_of(h, true);
-    adjoint_taps g_even = taps_of(g, false), g_odd = taps_of(g, true);
-    __m256 lo_col[chunk_columns], hi_col[chunk_columns];
-    for (int m0 = first; m0 < end; m0 += chunk_outputs) {
-        int m1 = std::min(end, m0 + chunk_outputs);
-        load_columns(lo_col, lo, lstride, m0 + rh.low, m1 - m0 + rh.high - rh.low, nl);
-        load_columns(hi_col, hi, hstride, m0 + rg.low, m1 - m0 + rg.high - rg.low, nh);
-        for (int m = m0; m < m1; ++m) {
-            const __m256 *lc = lo_col + (m - m0 - rh.low), *hc = hi_col + (m - m0 - rg.low);
-            __m256 even = adjoint_vector(_mm256_setzero_ps(), lc + h_even.base, h, h_even);
-            even = adjoint_vector(even, hc + g_even.base, g, g_even);
-            __m256 odd = adjoint_vector(_mm256_setzero_ps(), lc + h_odd.base, h, h_odd);
-            odd = adjoint_vector(odd, hc + g_odd.base, g, g_odd);
-            _mm256_storeu_ps(out + 2 * m * ostride, even);
-            _mm256_storeu_ps(out + (2 * m + 1) * ostride, odd);
+    for (int m = 0; m < span; ++m) {
+        int i = first + m;
+        if (i >= 0 && i < len) {
+            out[m] = x[i];
+        } else {
+            extended_index e = extend_synthesis(i, len, type, odd_output);
+            out[m] = e.sign * x[e.index];
         }
     }
 }
-#endif
 
-/* Rebuilds `rows` signals of olen samples from their halves: output n of
- * signal r goes to out[n*ostride + r], from the low half (nl samples at
- * lo + r*lstride) through h and then the high half (nh samples at
- * hi + r*hstride) through g, added onto it. */
-void synthesise_rows(real *out, int olen, ptrdiff_t ostride, const real *lo, ptrdiff_t lstride,
-                     int nl, const real *hi, ptrdiff_t hstride, int nh, int rows, const pqf *h,
-                     const pqf *g)
+/* Eight outputs 2m .. 2m + 14 (or 2m + 1 .. 2m + 15) of one filter, taps of
+ * one parity, against the extended half at e (index m at e[0]). */
+WSQ_AVX2 inline __m256 adjoint_lanes(__m256 sum, const real *e, const pqf *f,
+                                     const adjoint_taps &taps)
 {
-    int r = 0;
-#if WSQ_SIMD
-    bool usable = valid_type(h->type) && valid_type(g->type) && h->type > 1 && g->type > 1;
-    if (simd_available() && fits_vector_path(h, g) && usable)
-        for (; r + lanes <= rows; r += lanes)
-            synthesise8(out + r, olen, ostride, lo + r * lstride, lstride, nl, hi + r * hstride,
-                        hstride, nh, h, g);
-#endif
-    for (; r < rows; ++r) {
-        acds(out + r, olen, (int)ostride, lo + r * lstride, nl, 1, h, 1);
-        acds(out + r, olen, (int)ostride, hi + r * hstride, nh, 1, g, 0);
+    e += taps.base;
+    for (int tap = taps.first; tap <= taps.last; tap += 2, ++e)
+        sum = _mm256_fmadd_ps(_mm256_set1_ps(f->f[tap]), _mm256_loadu_ps(e), sum);
+    return sum;
+}
+
+/* One row rebuilt from its low half (nl samples, through h) and high half
+ * (nh samples, through g), sixteen outputs at a time: eight even and eight
+ * odd ones, interleaved. The halves are extended in advance, which needs
+ * every term to be present: not so for type 5 (merge_vector checks). */
+WSQ_AVX2 void merge_row(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
+                        const pqf *h, const pqf *g)
+{
+    bool odd_output = olen & 1;
+    adjoint_reach rh = reach_of(h), rg = reach_of(g);
+    adjoint_taps he = taps_of(h, false), ho = taps_of(h, true);
+    adjoint_taps ge = taps_of(g, false), go = taps_of(g, true);
+    alignas(32) real lx[chunk_outputs + max_vector_span + 2 * lanes];
+    alignas(32) real hx[chunk_outputs + max_vector_span + 2 * lanes];
+    int pairs = (olen + 1) / 2;
+    for (int m0 = 0; m0 < pairs; m0 += chunk_outputs) {
+        int count = std::min(chunk_outputs, pairs - m0);
+        int span = count + lanes + max_vector_span / 2 + 2;
+        extend_half(lx, lo, nl, m0 + rh.low, span, h->type, odd_output);
+        extend_half(hx, hi, nh, m0 + rg.low, span, g->type, odd_output);
+        for (int m = m0; m < m0 + count; m += lanes) {
+            const real *l = lx + (m - m0 - rh.low), *x = hx + (m - m0 - rg.low);
+            __m256 even = adjoint_lanes(_mm256_setzero_ps(), l, h, he);
+            even = adjoint_lanes(even, x, g, ge);
+            __m256 odd = adjoint_lanes(_mm256_setzero_ps(), l, h, ho);
+            odd = adjoint_lanes(odd, x, g, go);
+            __m256 a = _mm256_unpacklo_ps(even, odd), b = _mm256_unpackhi_ps(even, odd);
+            __m256 first = _mm256_permute2f128_ps(a, b, 0x20);
+            __m256 second = _mm256_permute2f128_ps(a, b, 0x31);
+            int n = 2 * m, left = olen - n;
+            if (left >= 2 * lanes) {
+                _mm256_storeu_ps(out + n, first);
+                _mm256_storeu_ps(out + n + lanes, second);
+            } else {
+                store_partial(out + n, first, std::min(left, lanes));
+                if (left > lanes)
+                    store_partial(out + n + lanes, second, left - lanes);
+            }
+        }
     }
 }
+
+/* The taps of one filter for output row n down the columns, with the
+ * extension's sign folded into each coefficient; terms left out are
+ * dropped. Returns the number of terms. */
+int column_terms(const real **rows, real *coefficients, const real *half, ptrdiff_t stride,
+                 int len, const pqf *f, int n, int olen)
+{
+    adjoint_taps taps = taps_of(f, n & 1);
+    int index = n / 2 + taps.base, terms = 0;
+    for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
+        extended_index x = extend_synthesis(index, len, f->type, olen & 1);
+        if (!x.present)
+            continue;
+        rows[terms] = half + x.index * stride;
+        coefficients[terms++] = x.sign * f->f[tap];
+    }
+    return terms;
+}
+
+/* The merge down the columns of a width-wide array: output row n from the
+ * rows of the low half (nl rows, through h) and then of the high half (nh
+ * rows, through g), eight columns at a time. */
+WSQ_AVX2 void merge_columns(const real *lo, int nl, const real *hi, int nh, ptrdiff_t stride,
+                            int width, real *out, int olen, const pqf *h, const pqf *g)
+{
+    const real *rows[max_vector_span + 2];
+    real coefficients[max_vector_span + 2];
+    for (int n = 0; n < olen; ++n) {
+        int terms = column_terms(rows, coefficients, lo, stride, nl, h, n, olen);
+        terms += column_terms(rows + terms, coefficients + terms, hi, stride, nh, g, n, olen);
+        real *row = out + (ptrdiff_t)n * stride;
+        int c = 0;
+        for (; c + lanes <= width; c += lanes) {
+            __m256 sum = _mm256_setzero_ps();
+            for (int t = 0; t < terms; ++t)
+                sum = _mm256_fmadd_ps(_mm256_set1_ps(coefficients[t]),
+                                      _mm256_loadu_ps(rows[t] + c), sum);
+            _mm256_storeu_ps(row + c, sum);
+        }
+        for (; c < width; ++c) {
+            real sum = 0.0f;
+            for (int t = 0; t < terms; ++t)
+                sum = std::fma(coefficients[t], rows[t][c], sum);
+            row[c] = sum;
+        }
+    }
+}
+
+/* The merge with the vector kernels. The scratch buffer holds the node's
+ * rows merged along y, row after row: the ixh x-low-pass rows, then ixg. */
+void merge_vector(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
+                  const pqf *gx, const pqf *hy, const pqf *gy)
+{
+    int ix = ixh + ixg, iy = iyh + iyg;
+    const real *hh = data;
+    const real *hg = hh + (size_t)ixh * iyh;
+    const real *gh = hg + (size_t)ixh * iyg;
+    const real *gg = gh + (size_t)ixg * iyh;
+    bool extendable = hy->type != 5 && gy->type != 5;
+    for (int r = 0; r < ix; ++r) {
+        const real *lo = r < ixh ? hh + (size_t)r * iyh : gh + (size_t)(r - ixh) * iyh;
+        const real *hi = r < ixh ? hg + (size_t)r * iyg : gg + (size_t)(r - ixh) * iyg;
+        real *out = work + (size_t)r * iy;
+        if (extendable) {
+            merge_row(lo, iyh, hi, iyg, out, iy, hy, gy);
+        } else {
+            acds(out, iy, 1, lo, iyh, 1, hy, 1);
+            acds(out, iy, 1, hi, iyg, 1, gy, 0);
+        }
+    }
+    merge_columns(work, ixh, work + (size_t)ixh * iy, ixg, iy, iy, data, ix, hx, gx);
+}
+#endif
 
 }  // namespace
 
@@ -825,6 +992,13 @@ void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
+#if WSQ_SIMD
+    bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
+    if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic) {
+        merge_vector(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy);
+        return;
+    }
+#endif
     int ix = ixh + ixg, iy = iyh + iyg;
     const real *hh = data;
     const real *hg = hh + (size_t)ixh * iyh;
@@ -833,10 +1007,19 @@ void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
     /* Along y, each row pair into a column of the scratch buffer: it then
      * holds iy rows of ixh samples (the x-low-pass part), then iy rows of ixg. */
     real *low = work, *high = work + (size_t)iy * ixh;
-    synthesise_rows(low, iy, ixh, hh, iyh, iyh, hg, iyg, iyg, ixh, hy, gy);
-    synthesise_rows(high, iy, ixg, gh, iyh, iyh, gg, iyg, iyg, ixg, hy, gy);
+    for (int r = 0; r < ixh; ++r) {
+        acds(low + r, iy, ixh, hh + (size_t)r * iyh, iyh, 1, hy, 1);
+        acds(low + r, iy, ixh, hg + (size_t)r * iyg, iyg, 1, gy, 0);
+    }
+    for (int r = 0; r < ixg; ++r) {
+        acds(high + r, iy, ixg, gh + (size_t)r * iyh, iyh, 1, hy, 1);
+        acds(high + r, iy, ixg, gg + (size_t)r * iyg, iyg, 1, gy, 0);
+    }
     /* Along x, each scratch row pair back into a column of the node. */
-    synthesise_rows(data, ix, iy, low, ixh, ixh, high, ixg, ixg, iy, hx, gx);
+    for (int c = 0; c < iy; ++c) {
+        acds(data + c, ix, iy, low + (size_t)c * ixh, ixh, 1, hx, 1);
+        acds(data + c, ix, iy, high + (size_t)c * ixg, ixg, 1, gx, 0);
+    }
 }
 
 int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
