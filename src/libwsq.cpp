@@ -384,14 +384,6 @@ bool fits_vector_path(const pqf *a, const pqf *b, const pqf *c, const pqf *d)
     return true;
 }
 
-/* The first count values of v stored at out (count below lanes). */
-WSQ_AVX2 void store_partial(real *out, __m256 v, int count)
-{
-    alignas(32) real values[lanes];
-    _mm256_store_ps(values, v);
-    std::copy(values, values + count, out);
-}
-
 /* The terms of a filter sum in the order they are added: term t multiplies
  * coefficient t by the value at source t plus an offset, so that lanes of
  * consecutive outputs read consecutive values. */
@@ -822,85 +814,91 @@ adjoint_reach reach_of(const pqf *f)
 void extend_half(real *out, const real *x, int len, int first, int span, int type,
                  bool odd_output)
 {
+    int inside_from = std::min(span, std::max(0, -first));
+    int inside_to = std::max(inside_from, std::min(span, len - first));
+    std::copy(x + (first + inside_from), x + (first + inside_to), out + inside_from);
     for (int m = 0; m < span; ++m) {
-        int i = first + m;
-        if (i >= 0 && i < len) {
-            out[m] = x[i];
-        } else {
-            extended_index e = extend_synthesis(i, len, type, odd_output);
-            out[m] = e.sign * x[e.index];
-        }
+        if (m == inside_from)
+            m = inside_to;
+        if (m == span)
+            break;
+        extended_index e = extend_synthesis(first + m, len, type, odd_output);
+        out[m] = e.sign * x[e.index];
     }
 }
 
-/* Eight outputs 2m .. 2m + 14 (or 2m + 1 .. 2m + 15) of one filter, taps of
- * one parity, against the extended half at e (index m at e[0]). */
-WSQ_AVX2 inline __m256 adjoint_lanes(__m256 sum, const real *e, const pqf *f,
-                                     const adjoint_taps &taps)
+/* The terms of output 2m (odd: 2m + 1) of one filter, taps of that
+ * parity, against an extended half whose index m lies at e. */
+void add_adjoint_terms(term_list &terms, const real *e, const pqf *f, bool odd)
 {
+    adjoint_taps taps = taps_of(f, odd);
     e += taps.base;
     for (int tap = taps.first; tap <= taps.last; tap += 2, ++e)
-        sum = _mm256_fmadd_ps(_mm256_set1_ps(f->f[tap]), _mm256_loadu_ps(e), sum);
-    return sum;
+        terms.add(e, f->f[tap]);
+}
+
+/* Writes even[0..count) and odd[0..count) interleaved to out. */
+WSQ_AVX2 void interleave(real *out, const real *even, const real *odd, int count)
+{
+    int m = 0;
+    for (; m + lanes <= count; m += lanes) {
+        __m256 e = _mm256_loadu_ps(even + m), o = _mm256_loadu_ps(odd + m);
+        __m256 a = _mm256_unpacklo_ps(e, o), b = _mm256_unpackhi_ps(e, o);
+        _mm256_storeu_ps(out + 2 * m, _mm256_permute2f128_ps(a, b, 0x20));
+        _mm256_storeu_ps(out + 2 * m + lanes, _mm256_permute2f128_ps(a, b, 0x31));
+    }
+    for (; m < count; ++m) {
+        out[2 * m] = even[m];
+        out[2 * m + 1] = odd[m];
+    }
 }
 
 /* One row rebuilt from its low half (nl samples, through h) and high half
- * (nh samples, through g), sixteen outputs at a time: eight even and eight
- * odd ones, interleaved. The halves are extended in advance, which needs
+ * (nh samples, through g): the even and the odd outputs each eight at a
+ * time, then interleaved. The halves are extended in advance, which needs
  * every term to be present: not so for type 5 (merge_vector checks). */
 WSQ_AVX2 void merge_row(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
                         const pqf *h, const pqf *g)
 {
     bool odd_output = olen & 1;
     adjoint_reach rh = reach_of(h), rg = reach_of(g);
-    adjoint_taps he = taps_of(h, false), ho = taps_of(h, true);
-    adjoint_taps ge = taps_of(g, false), go = taps_of(g, true);
-    alignas(32) real lx[chunk_outputs + max_vector_span + 2 * lanes];
-    alignas(32) real hx[chunk_outputs + max_vector_span + 2 * lanes];
+    alignas(32) real lx[chunk_outputs + max_vector_span + 8 * lanes];
+    alignas(32) real hx[chunk_outputs + max_vector_span + 8 * lanes];
+    alignas(32) real even[chunk_outputs], odd[chunk_outputs];
     int pairs = (olen + 1) / 2;
     for (int m0 = 0; m0 < pairs; m0 += chunk_outputs) {
         int count = std::min(chunk_outputs, pairs - m0);
-        int span = count + lanes + max_vector_span / 2 + 2;
+        int span = count + max_vector_span / 2 + 2;
         extend_half(lx, lo, nl, m0 + rh.low, span, h->type, odd_output);
         extend_half(hx, hi, nh, m0 + rg.low, span, g->type, odd_output);
-        for (int m = m0; m < m0 + count; m += lanes) {
-            const real *l = lx + (m - m0 - rh.low), *x = hx + (m - m0 - rg.low);
-            __m256 even = adjoint_lanes(_mm256_setzero_ps(), l, h, he);
-            even = adjoint_lanes(even, x, g, ge);
-            __m256 odd = adjoint_lanes(_mm256_setzero_ps(), l, h, ho);
-            odd = adjoint_lanes(odd, x, g, go);
-            __m256 a = _mm256_unpacklo_ps(even, odd), b = _mm256_unpackhi_ps(even, odd);
-            __m256 first = _mm256_permute2f128_ps(a, b, 0x20);
-            __m256 second = _mm256_permute2f128_ps(a, b, 0x31);
-            int n = 2 * m, left = olen - n;
-            if (left >= 2 * lanes) {
-                _mm256_storeu_ps(out + n, first);
-                _mm256_storeu_ps(out + n + lanes, second);
-            } else {
-                store_partial(out + n, first, std::min(left, lanes));
-                if (left > lanes)
-                    store_partial(out + n + lanes, second, left - lanes);
-            }
-        }
+        const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
+        term_list even_terms, odd_terms;
+        add_adjoint_terms(even_terms, l, h, false);
+        add_adjoint_terms(even_terms, x, g, false);
+        add_adjoint_terms(odd_terms, l, h, true);
+        add_adjoint_terms(odd_terms, x, g, true);
+        sum_terms_over(even, even_terms, count);
+        sum_terms_over(odd, odd_terms, count);
+        int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
+        interleave(out + 2 * m0, even, odd, whole);
+        if (whole < count)
+            out[2 * (m0 + whole)] = even[whole];
     }
 }
 
-/* The taps of one filter for output row n down the columns, with the
+/* The terms of one filter for output row n down the columns, with the
  * extension's sign folded into each coefficient; terms left out are
- * dropped. Returns the number of terms. */
-int column_terms(const real **rows, real *coefficients, const real *half, ptrdiff_t stride,
-                 int len, const pqf *f, int n, int olen)
+ * dropped. */
+void add_column_terms(term_list &terms, const real *half, ptrdiff_t stride, int len,
+                      const pqf *f, int n, int olen)
 {
     adjoint_taps taps = taps_of(f, n & 1);
-    int index = n / 2 + taps.base, terms = 0;
+    int index = n / 2 + taps.base;
     for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
         extended_index x = extend_synthesis(index, len, f->type, olen & 1);
-        if (!x.present)
-            continue;
-        rows[terms] = half + x.index * stride;
-        coefficients[terms++] = x.sign * f->f[tap];
+        if (x.present)
+            terms.add(half + x.index * stride, x.sign * f->f[tap]);
     }
-    return terms;
 }
 
 /* The merge down the columns of a width-wide array: output row n from the
@@ -909,26 +907,11 @@ int column_terms(const real **rows, real *coefficients, const real *half, ptrdif
 WSQ_AVX2 void merge_columns(const real *lo, int nl, const real *hi, int nh, ptrdiff_t stride,
                             int width, real *out, int olen, const pqf *h, const pqf *g)
 {
-    const real *rows[max_vector_span + 2];
-    real coefficients[max_vector_span + 2];
     for (int n = 0; n < olen; ++n) {
-        int terms = column_terms(rows, coefficients, lo, stride, nl, h, n, olen);
-        terms += column_terms(rows + terms, coefficients + terms, hi, stride, nh, g, n, olen);
-        real *row = out + (ptrdiff_t)n * stride;
-        int c = 0;
-        for (; c + lanes <= width; c += lanes) {
-            __m256 sum = _mm256_setzero_ps();
-            for (int t = 0; t < terms; ++t)
-                sum = _mm256_fmadd_ps(_mm256_set1_ps(coefficients[t]),
-                                      _mm256_loadu_ps(rows[t] + c), sum);
-            _mm256_storeu_ps(row + c, sum);
-        }
-        for (; c < width; ++c) {
-            real sum = 0.0f;
-            for (int t = 0; t < terms; ++t)
-                sum = std::fma(coefficients[t], rows[t][c], sum);
-            row[c] = sum;
-        }
+        term_list terms;
+        add_column_terms(terms, lo, stride, nl, h, n, olen);
+        add_column_terms(terms, hi, stride, nh, g, n, olen);
+        sum_terms_over(out + (ptrdiff_t)n * stride, terms, width);
     }
 }
 
@@ -1051,13 +1034,62 @@ int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
 /* ==== Pixel normalisation ==================================================
  * Bytes to zero-centred samples and back, with the frame's M and R. */
 
+namespace {
+
+#if WSQ_SIMD
+/* wsqb2r on the first pixels, eight at a time; returns how many. */
+WSQ_AVX2 ui32 bytes_to_reals(real *out, const ui8 *in, ui32 length, real midpoint,
+                             real reciprocal)
+{
+    __m256 m = _mm256_set1_ps(midpoint), r = _mm256_set1_ps(reciprocal);
+    ui32 i = 0;
+    for (; i + lanes <= length; i += lanes) {
+        __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + i));
+        __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+        _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_sub_ps(x, m), r));
+    }
+    return i;
+}
+
+/* wsqr2b on the first samples, eight at a time; returns how many. */
+WSQ_AVX2 ui32 reals_to_bytes(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
+{
+    __m256 m = _mm256_set1_ps(midpoint), r = _mm256_set1_ps(rescale);
+    __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f);
+    __m256d half = _mm256_set1_pd(0.5);
+    ui32 i = 0;
+    for (; i + lanes <= length; i += lanes) {
+        __m256 value = _mm256_fmadd_ps(r, _mm256_loadu_ps(in + i), m);
+        __m256d low = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(value)), half);
+        __m256d high = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(value, 1)), half);
+        __m256 rounded = _mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low));
+        __m256i whole = _mm256_cvttps_epi32(rounded);
+        whole = _mm256_blendv_epi8(whole, _mm256_set1_epi32(255),
+                                   _mm256_castps_si256(_mm256_cmp_ps(rounded, top, _CMP_GT_OQ)));
+        whole = _mm256_and_si256(whole, _mm256_castps_si256(
+                                            _mm256_cmp_ps(rounded, zero, _CMP_GE_OQ)));
+        __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(whole),
+                                         _mm256_extracti128_si256(whole, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(words, words));
+    }
+    return i;
+}
+#endif
+
+}  // namespace
+
 void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale)
 {
     WSQ_ASSERT(rescale != (real)0);
     WSQ_ASSERT(in);
     WSQ_ASSERT(out);
     real reciprocal = 1.0f / rescale;
-    for (ui32 i = 0; i < length; ++i)
+    ui32 i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        i = bytes_to_reals(out, in, length, midpoint, reciprocal);
+#endif
+    for (; i < length; ++i)
         out[i] = ((real)in[i] - midpoint) * reciprocal;
 }
 
@@ -1065,7 +1097,12 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
 {
     WSQ_ASSERT(in);
     WSQ_ASSERT(out);
-    for (ui32 i = 0; i < length; ++i) {
+    ui32 i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        i = reals_to_bytes(out, in, length, midpoint, rescale);
+#endif
+    for (; i < length; ++i) {
         real value = std::fma(rescale, in[i], midpoint);
         real rounded = (real)((double)value + 0.5);
         /* Rounded half up and clamped; a value that is not a number (only
@@ -1084,17 +1121,66 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
 
 namespace {
 
-/* trunc(x) + step for a quantizer index, saturating instead of leaving the
+/* Quantizer indices beyond these bounds saturate instead of leaving the
  * 32-bit range (such values are refused later by the symbol coder). */
+constexpr real largest_index = 2147483520.0f;  /* the float just below 2^31 */
+
+/* trunc(x) + step for a quantizer index. */
 int32 bin_index(real x, int32 step)
 {
     real whole = std::trunc(x);
-    if (whole >= 2147483520.0f)
+    if (whole >= largest_index)
         return INT32_MAX;
-    if (whole <= -2147483520.0f)
+    if (whole <= -largest_index)
         return INT32_MIN + 1;
     return (int32)whole + step;
 }
+
+#if WSQ_SIMD
+/* wsqqnt on the first coefficients, eight at a time; returns how many. */
+WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, real h)
+{
+    const int toward_zero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+    __m256 vr = _mm256_set1_ps(r), vh = _mm256_set1_ps(h), vnh = _mm256_set1_ps(-h);
+    __m256 big = _mm256_set1_ps(largest_index), small = _mm256_set1_ps(-largest_index);
+    __m256i one = _mm256_set1_epi32(1);
+    ui32 i = 0;
+    for (; i + lanes <= length; i += lanes) {
+        __m256 c = _mm256_loadu_ps(in + i);
+        __m256 up = _mm256_round_ps(_mm256_mul_ps(_mm256_sub_ps(c, vh), vr), toward_zero);
+        __m256 down = _mm256_round_ps(_mm256_mul_ps(_mm256_add_ps(c, vh), vr), toward_zero);
+        __m256i above = _mm256_add_epi32(_mm256_cvttps_epi32(up), one);
+        above = _mm256_blendv_epi8(above, _mm256_set1_epi32(INT32_MAX),
+                                   _mm256_castps_si256(_mm256_cmp_ps(up, big, _CMP_GE_OQ)));
+        __m256i below = _mm256_sub_epi32(_mm256_cvttps_epi32(down), one);
+        below = _mm256_blendv_epi8(below, _mm256_set1_epi32(INT32_MIN + 1),
+                                   _mm256_castps_si256(_mm256_cmp_ps(down, small, _CMP_LE_OQ)));
+        __m256i q = _mm256_and_si256(above, _mm256_castps_si256(_mm256_cmp_ps(c, vh, _CMP_GT_OQ)));
+        q = _mm256_blendv_epi8(q, below, _mm256_castps_si256(_mm256_cmp_ps(c, vnh, _CMP_LT_OQ)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), q);
+    }
+    return i;
+}
+
+/* wsqunq on the first indices, eight at a time; returns how many. */
+WSQ_AVX2 ui32 dequantize_lanes(real *out, const int32 *in, ui32 length, real center, real qbin,
+                               real h)
+{
+    __m256 c = _mm256_set1_ps(center), q = _mm256_set1_ps(qbin);
+    __m256 vh = _mm256_set1_ps(h), vnh = _mm256_set1_ps(-h), zero = _mm256_setzero_ps();
+    ui32 i = 0;
+    for (; i + lanes <= length; i += lanes) {
+        __m256 val = _mm256_cvtepi32_ps(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i)));
+        __m256 above = _mm256_fmadd_ps(_mm256_sub_ps(val, c), q, vh);
+        __m256 below = _mm256_fmadd_ps(_mm256_add_ps(val, c), q, vnh);
+        __m256 x = _mm256_and_ps(above, _mm256_cmp_ps(val, zero, _CMP_GT_OQ));
+        x = _mm256_blendv_ps(x, below, _mm256_cmp_ps(val, zero, _CMP_LT_OQ));
+        _mm256_storeu_ps(out + i, x);
+    }
+    return i;
+}
+#endif
 
 }  // namespace
 
@@ -1110,7 +1196,12 @@ void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
     }
     real r = 1.0f / qbin;
     real h = zbin * 0.5f;
-    for (ui32 i = 0; i < length; ++i) {
+    ui32 i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        i = quantize_lanes(out, in, length, r, h);
+#endif
+    for (; i < length; ++i) {
         real c = in[i];
         if (c > h)
             out[i] = bin_index((c - h) * r, 1);
@@ -1133,7 +1224,12 @@ void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, rea
         return;
     }
     real h = zbin * 0.5f;
-    for (ui32 i = 0; i < length; ++i) {
+    ui32 i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        i = dequantize_lanes(out, in, length, center, qbin, h);
+#endif
+    for (; i < length; ++i) {
         real val = (real)in[i];
         if (val > 0)
             out[i] = std::fma(val - center, qbin, h);
@@ -1471,6 +1567,65 @@ void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width)
  * Huffman coding of a symbol stream into a bit stream, and the decoding
  * tree and decoder of such a stream. */
 
+namespace {
+
+/* Packs bit fields into whole bytes, most significant bit first, through a
+ * word; the bytes equal those putbits would leave. */
+struct byte_packer {
+    ui8 *out;
+    std::uint64_t bits = 0;
+    int count = 0;  /* bits held, fewer than 8 between calls */
+
+    void put(ui32 field, int width)
+    {
+        bits = bits << width | field;
+        count += width;
+        while (count >= 8) {
+            count -= 8;
+            *out++ = (ui8)(bits >> count);
+        }
+    }
+};
+
+/* The symbol stream's literal field after the symbol at input[0]. */
+ui32 literal_field(const ui8 *input, int bytes)
+{
+    return bytes == 1 ? input[1] : (ui32)input[1] << 8 | input[2];
+}
+
+/* wsqwecs for an unbounded stream that starts on a byte boundary. Stops
+ * before a symbol without a codeword, leaving it to putbits to refuse. */
+const ui8 *code_symbols_bytewise(bitio *output, const ui8 *input, ui32 length, const ui32 *code,
+                                 const int *bits)
+{
+    byte_packer packer{output->position};
+    ui32 n = 0, written = 0;
+    while (n < length) {
+        ui8 symbol = input[n];
+        if (is_stream_end(symbol)) {
+            ++n;
+            break;
+        }
+        if (bits[symbol] == 0)
+            break;
+        int literal = literal_bytes(symbol);
+        packer.put(code[symbol], bits[symbol]);
+        if (literal)
+            packer.put(literal_field(input + n, literal), 8 * literal);
+        written += bits[symbol] + 8 * literal;
+        n += 1 + literal;
+    }
+    output->position = packer.out;
+    output->nextbit += written - packer.count;
+    if (packer.count)
+        putbits(output, (ui32)(packer.bits & ((1u << packer.count) - 1)), packer.count);
+    if (n < length && !is_stream_end(input[n]) && bits[input[n]] == 0)
+        putbits(output, code[input[n]], bits[input[n]]);
+    return input + n;
+}
+
+}  // namespace
+
 const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht)
 {
     WSQ_ASSERT(output);
@@ -1480,6 +1635,11 @@ const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht)
     ui32 code[256];
     int bits[256];
     dht2cwbl(code, bits, dht, WSQ_MAXBITS);
+    if (output->length == 0 && output->mask == 128) {
+        const ui8 *end = code_symbols_bytewise(output, input, length, code, bits);
+        padbits(output, 1);
+        return end;
+    }
     ui32 n = 0;
     while (n < length) {
         ui8 symbol = input[n++];
@@ -1487,10 +1647,8 @@ const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht)
             break;
         putbits(output, code[symbol], bits[symbol]);
         int literal = literal_bytes(symbol);
-        if (literal == 1)
-            putbits(output, input[n], 8);
-        else if (literal == 2)
-            putbits(output, (ui32)input[n] << 8 | input[n + 1], 16);
+        if (literal)
+            putbits(output, literal_field(input + n - 1, literal), 8 * literal);
         n += literal;
     }
     padbits(output, 1);

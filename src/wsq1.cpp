@@ -9,6 +9,7 @@
  */
 #include "wsq.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -408,16 +409,18 @@ void read_raw_pixels()
 void shift_and_rescale()
 {
     const ui8 *pixels = (const ui8 *)bytes0;
-    int n, pmin = 255, pmax = 0;
-    double psum = 0.0;
     int count = rows * cols;
-    for (n = 0; n < count; ++n) {
-        if (pixels[n] > pmax)
-            pmax = pixels[n];
-        if (pixels[n] < pmin)
-            pmin = pixels[n];
-        psum += pixels[n];
+    /* The pixel sum is exact in any order (it stays far below 2^53), so an
+     * integer sum gives the same double and leaves the loop free to run
+     * several pixels at a time. */
+    ui8 pmin = 255, pmax = 0;
+    std::uint64_t total = 0;
+    for (int n = 0; n < count; ++n) {
+        pmax = std::max(pmax, pixels[n]);
+        pmin = std::min(pmin, pixels[n]);
+        total += pixels[n];
     }
+    double psum = (double)total;
     if (pmin == pmax)
         fatal(format("every pixel of %s has the value %d, nothing to compress", inname, pmin)
                   .c_str());
@@ -694,12 +697,16 @@ void write_SOB(int b)
 void write_ECS()
 {
     ui32 n = ecs->length / 8;
-    for (ui32 i = 0; i < n; ++i) {
-        std::putc(ecs->buffer[i], outfile);
-        if (ecs->buffer[i] == 0xFF) {
+    const ui8 *bytes = ecs->buffer, *end = bytes + n;
+    while (bytes < end) {
+        const ui8 *ff = (const ui8 *)std::memchr(bytes, 0xFF, (size_t)(end - bytes));
+        const ui8 *next = ff ? ff + 1 : end;
+        put_bytes(bytes, (size_t)(next - bytes));
+        if (ff) {
             std::putc(0x00, outfile);
             ++totalbytes;
         }
+        bytes = next;
     }
     totalbytes += (int)n;
 }
