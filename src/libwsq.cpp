@@ -1692,21 +1692,78 @@ bool at_padding(const bitio *stream, ui32 limit)
            (*stream->position & rest) == rest;
 }
 
+/* Codewords decoded a window of bits at a time: entry w tells where the
+ * walk from the root over the bits of w ends, a leaf after `length` bits or
+ * an internal node after all of them. */
+constexpr int window_bits = 10;
+
+struct window_entry {
+    int node;
+    int length;
+};
+
+void build_windows(window_entry *windows, const int *tree)
+{
+    for (int w = 0; w < 1 << window_bits; ++w) {
+        int node = 0, length = 0;
+        while (length < window_bits && (length == 0 || node > 0))
+            node = tree[2 * node + (w >> (window_bits - 1 - length++) & 1)];
+        windows[w] = {node, length};
+    }
+}
+
+/* The next 24 bits of the stream, without consuming them; the caller makes
+ * sure three whole bytes lie ahead. */
+ui32 peek24(const bitio *stream)
+{
+    const ui8 *p = stream->position;
+    ui32 bits = (ui32)p[0] << 16 | (ui32)p[1] << 8 | p[2];
+    return bits << (stream->nextbit & 7) & 0xFFFFFF;
+}
+
+void skip_bits(bitio *stream, int count)
+{
+    stream->nextbit += count;
+    stream->position = stream->buffer + stream->nextbit / 8;
+    stream->mask = 128 >> (stream->nextbit & 7);
+}
+
+/* A literal field of 8 or 16 bits: whole bytes ahead are read at once. */
+ui32 read_literal(bitio *stream, int bits, ui32 limit)
+{
+    if (limit - stream->nextbit < 24)
+        return getbits(stream, bits);
+    ui32 field = peek24(stream) >> (24 - bits);
+    skip_bits(stream, bits);
+    return field;
+}
+
 /* Decodes one block's coefficients until the bit limit or a 0 or 255
  * symbol. A bounded caller passes the room it has: a symbol that would write
  * past it stops decoding with *overflow set; stop_at_padding ends decoding at
- * the 1-bits that pad a coded segment to its last byte. */
+ * the 1-bits that pad a coded segment to its last byte. Codewords are walked
+ * bit by bit near the limit and a window at a time before it: the same walk. */
 int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit, const int *tree,
-                      const ui8 *huffval, bool stop_at_padding, bool *overflow)
+                           const ui8 *huffval, bool stop_at_padding, bool *overflow)
 {
+    window_entry windows[1 << window_bits];
+    build_windows(windows, tree);
     *overflow = false;
     while (room > 0 && input->nextbit < limit) {
         if (stop_at_padding && at_padding(input, limit))
             return output;
         int node = 0;
-        do
-            node = tree[2 * node + getbit(input)];
-        while (node > 0 && input->nextbit < limit);
+        if (limit - input->nextbit >= 24) {
+            window_entry w = windows[peek24(input) >> (24 - window_bits)];
+            skip_bits(input, w.length);
+            node = w.node;
+            while (node > 0 && input->nextbit < limit)
+                node = tree[2 * node + getbit(input)];
+        } else {
+            do
+                node = tree[2 * node + getbit(input)];
+            while (node > 0 && input->nextbit < limit);
+        }
         if (node > 0)
             return output;  /* the limit fell inside a codeword */
         ui8 symbol = huffval[-node];
@@ -1715,12 +1772,12 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
         ui32 count = 1;  /* count copies of value */
         int32 value = 0;
         switch (symbol) {
-        case 101: value = (int32)getbits(input, 8); break;
-        case 102: value = -(int32)getbits(input, 8); break;
-        case 103: value = (int32)getbits(input, 16); break;
-        case 104: value = -(int32)getbits(input, 16); break;
-        case 105: count = getbits(input, 8); break;
-        case 106: count = getbits(input, 16); break;
+        case 101: value = (int32)read_literal(input, 8, limit); break;
+        case 102: value = -(int32)read_literal(input, 8, limit); break;
+        case 103: value = (int32)read_literal(input, 16, limit); break;
+        case 104: value = -(int32)read_literal(input, 16, limit); break;
+        case 105: count = read_literal(input, 8, limit); break;
+        case 106: count = read_literal(input, 16, limit); break;
         default:
             if (symbol <= 100)
                 count = symbol;
