@@ -1262,20 +1262,56 @@ ui32 absval(int32 v)
 
 }  // namespace
 
+namespace {
+
+#if WSQ_SIMD
+/* How many of the first values (at most count) are zero, eight at a time. */
+WSQ_AVX2 ui32 zeros_ahead_lanes(const int32 *values, ui32 count)
+{
+    ui32 i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(values + i));
+        unsigned nonzero = ~(unsigned)_mm256_movemask_ps(
+                               _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()))) &
+                           0xFF;
+        if (nonzero)
+            return i + (ui32)__builtin_ctz(nonzero);
+    }
+    return i;
+}
+#endif
+
+/* The length of the run of zeros that values[0 .. count) begins with. */
+ui32 zeros_ahead(const int32 *values, ui32 count)
+{
+    ui32 i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        i = zeros_ahead_lanes(values, count);
+#endif
+    while (i < count && values[i] == 0)
+        ++i;
+    return i;
+}
+
+}  // namespace
+
 ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length)
 {
     WSQ_ASSERT(output);
     WSQ_ASSERT(input);
     WSQ_ASSERT(length>0);
     ui32 zrl = 0;
-    for (ui32 i = 0; i < length; ++i) {
+    for (ui32 i = 0; i < length;) {
         if (input[i] == 0) {
-            ++zrl;
+            ui32 zeros = zeros_ahead(input + i, length - i);
+            zrl += zeros;
+            i += zeros;
             continue;
         }
         output = writezrl(output, zrl);
         zrl = 0;
-        output = writesym(output, input[i]);
+        output = writesym(output, input[i++]);
     }
     return writezrl(output, zrl);
 }
@@ -1583,12 +1619,21 @@ namespace {
 struct byte_packer {
     ui8 *out;
     std::uint64_t bits = 0;
-    int count = 0;  /* bits held, fewer than 8 between calls */
+    int count = 0;  /* bits held, fewer than 32 between calls */
 
     void put(ui32 field, int width)
     {
         bits = bits << width | field;
         count += width;
+        if (count >= 32) {
+            count -= 32;
+            out = sput4(out, (ui32)(bits >> count));
+        }
+    }
+
+    /* Writes the whole bytes still held. */
+    void flush()
+    {
         while (count >= 8) {
             count -= 8;
             *out++ = (ui8)(bits >> count);
@@ -1624,6 +1669,7 @@ const ui8 *code_symbols_bytewise(bitio *output, const ui8 *input, ui32 length, c
         written += bits[symbol] + 8 * literal;
         n += 1 + literal;
     }
+    packer.flush();
     output->position = packer.out;
     output->nextbit += written - packer.count;
     if (packer.count)

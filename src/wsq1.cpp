@@ -532,10 +532,12 @@ const ui32 SYMBOL_MAX = 65535;
 
 bool fits_symbol_coder(const int32 *values, ui32 count)
 {
-    for (ui32 i = 0; i < count; ++i)
-        if (values[i] > (int32)SYMBOL_MAX || values[i] < -(int32)SYMBOL_MAX)
-            return false;
-    return true;
+    int32 lowest = 0, highest = 0;
+    for (ui32 i = 0; i < count; ++i) {
+        lowest = std::min(lowest, values[i]);
+        highest = std::max(highest, values[i]);
+    }
+    return highest <= (int32)SYMBOL_MAX && lowest >= -(int32)SYMBOL_MAX;
 }
 
 void quantize_coefficients()
