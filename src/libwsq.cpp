@@ -1793,20 +1793,37 @@ ui32 read_literal(bitio *stream, int bits, ui32 limit)
     return field;
 }
 
+/* Why decoding a block's coefficients stopped. */
+enum class decode_stop {
+    limit,         /* the bit limit, between codewords */
+    padding,       /* the 1-bits that pad the last byte */
+    end_symbol,    /* a 0 or 255 symbol */
+    full,          /* the caller's room is filled */
+    cut_codeword,  /* the limit fell inside a codeword */
+    overflow       /* a symbol would write past the room */
+};
+
 /* Decodes one block's coefficients until the bit limit or a 0 or 255
  * symbol. A bounded caller passes the room it has: a symbol that would write
- * past it stops decoding with *overflow set; stop_at_padding ends decoding at
- * the 1-bits that pad a coded segment to its last byte. Codewords are walked
- * bit by bit near the limit and a window at a time before it: the same walk. */
+ * past it stops decoding; stop_at_padding ends decoding at the 1-bits that
+ * pad a coded segment to its last byte. *stop tells which end was met.
+ * Codewords are walked bit by bit near the limit and a window at a time
+ * before it: the same walk. */
 int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit, const int *tree,
-                           const ui8 *huffval, bool stop_at_padding, bool *overflow)
+                           const ui8 *huffval, bool stop_at_padding, decode_stop *stop)
 {
     window_entry windows[1 << window_bits];
     build_windows(windows, tree);
-    *overflow = false;
-    while (room > 0 && input->nextbit < limit) {
-        if (stop_at_padding && at_padding(input, limit))
+    *stop = decode_stop::limit;
+    while (input->nextbit < limit) {
+        if (room == 0) {
+            *stop = decode_stop::full;
             return output;
+        }
+        if (stop_at_padding && at_padding(input, limit)) {
+            *stop = decode_stop::padding;
+            return output;
+        }
         int node = 0;
         if (limit - input->nextbit >= 24) {
             window_entry w = windows[peek24(input) >> (24 - window_bits)];
@@ -1819,11 +1836,15 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
                 node = tree[2 * node + getbit(input)];
             while (node > 0 && input->nextbit < limit);
         }
-        if (node > 0)
-            return output;  /* the limit fell inside a codeword */
-        ui8 symbol = huffval[-node];
-        if (is_stream_end(symbol))
+        if (node > 0) {
+            *stop = decode_stop::cut_codeword;
             return output;
+        }
+        ui8 symbol = huffval[-node];
+        if (is_stream_end(symbol)) {
+            *stop = decode_stop::end_symbol;
+            return output;
+        }
         ui32 count = 1;  /* count copies of value */
         int32 value = 0;
         switch (symbol) {
@@ -1840,7 +1861,7 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
                 value = symbol - 180;
         }
         if (count > room) {
-            *overflow = true;
+            *stop = decode_stop::overflow;
             return output;
         }
         room -= count;
@@ -1860,9 +1881,9 @@ int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht)
     int tree[512];
     dht2caht(tree, dht, WSQ_MAXBITS);
     ui32 limit = input->length < length ? input->length : length;
-    bool overflow;
+    decode_stop stop;
     return decode_coefficients(output, SIZE_MAX, input, limit, tree, dht + WSQ_MAXBITS, false,
-                          &overflow);
+                               &stop);
 }
 
 /* ==== Table segments =======================================================
@@ -2370,6 +2391,10 @@ bool read_huffman(stream_decoder &d, const segment &s)
         size_t values = 0;
         for (int i = 0; i < WSQ_MAXBITS; ++i)
             values += counts[i];
+        if (values > 256)
+            return fail(d, WSQ_ERR_HUFFMAN, at,
+                        "Huffman table %d lists %zu values, more than the 256 symbols", table,
+                        values);
         size_t body = WSQ_MAXBITS + values;
         if (end - at - 1 < body)
             return fail(d, WSQ_ERR_SEGMENT, at,
@@ -2461,16 +2486,21 @@ bool decode_block(stream_decoder &d, int b, size_t start)
             return fail(d, WSQ_ERR_LIMIT, start, "block %d has a restart interval beyond 512 MB", b);
         bitio stream = {d.coded.data() + from, d.coded.data() + from, 128, 0, 0};
         ui32 limit = (ui32)(to - from) * 8;
-        bool overflow;
+        decode_stop stop;
         int32 *end = decode_coefficients(coefs + written, expected - written, &stream, limit,
-                                         tree, table + WSQ_MAXBITS, true, &overflow);
+                                         tree, table + WSQ_MAXBITS, true, &stop);
         written = (size_t)(end - coefs);
-        if (overflow)
+        if (stop == decode_stop::overflow)
             return fail(d, WSQ_ERR_BLOCK, start,
                         "block %d: a run of zeros goes past its %zu coefficients", b, expected);
         if (stream.nextbit > limit)
             return fail(d, WSQ_ERR_BLOCK, start,
                         "block %d: a literal field is cut by the end of its coded data", b);
+        if (stop == decode_stop::cut_codeword)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d: a codeword is cut by a restart marker or the end of the coded "
+                        "data",
+                        b);
         if (written == expected && limit - stream.nextbit >= 8)
             return fail(d, WSQ_ERR_BLOCK, start,
                         "block %d holds coded data beyond its %zu coefficients", b, expected);

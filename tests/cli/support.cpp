@@ -2,18 +2,107 @@
 
 #include "wsq.h"
 
-#include <cmath>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace cli {
 
-/* ---- Files ---------------------------------------------------------------- */
+/* ---- Running programs ----------------------------------------------------- */
+
+namespace {
+
+[[noreturn]] void fail(const std::string &what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// An unnamed file holding `bytes`. The child shares its offset, so it reads
+// from the start, and what it writes is read back from the start.
+std::FILE *temporary(const std::string &bytes = "")
+{
+    std::FILE *file = std::tmpfile();
+    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)
+        fail("temporary file");
+    std::rewind(file);
+    return file;
+}
+
+std::string contents(std::FILE *file)  // and closes it
+{
+    std::string bytes;
+    char buffer[65536];
+    std::rewind(file);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.append(buffer, n);
+    std::fclose(file);
+    return bytes;
+}
+
+}  // namespace
+
+Outcome run(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
+            const RunOptions &options)
+{
+    std::vector<std::string> words{program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::FILE *in = temporary(options.stdin_bytes), *out = temporary(), *err = temporary();
+    int out_fd = options.stdout_file.empty()
+                     ? fileno(out)
+                     : ::open(options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out_fd < 0)
+        fail("open " + options.stdout_file);
+    pid_t pid = ::fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {  // only async-signal-safe calls, then exec
+        if (::dup2(fileno(in), 0) < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(fileno(err), 2) < 0 ||
+            ::chdir(cwd.c_str()) != 0)
+            ::_exit(127);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0)
+        if (errno != EINTR)
+            fail("waitpid");
+    if (out_fd != fileno(out))
+        ::close(out_fd);
+    std::fclose(in);
+    return {contents(out), contents(err), WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1};
+}
+
+TempDir::TempDir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/wsq_cli.XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        fail("mkdtemp " + pattern);
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+/* ---- Files and images ----------------------------------------------------- */
 
 std::string read_file(const std::string &path)
 {
@@ -27,53 +116,21 @@ std::string read_file(const std::string &path)
 
 void write_file(const std::string &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), (std::streamsize)bytes.size());
-    if (!out)
+    if (!std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size()))
         throw std::runtime_error("cannot write " + path);
 }
 
-bool file_exists(const std::string &path)
-{
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0;
-}
+std::string test_data(const std::string &name) { return std::string(WSQ_TEST_DATA) + "/" + name; }
+std::string BundledImage::path() const { return test_data(name + ".raw"); }
+std::string BundledImage::pixels() const { return read_file(path()); }
+std::string BundledImage::size_option() const { return format("-r%d,%d", width, height); }
 
-/* ---- Images --------------------------------------------------------------- */
-
-std::string BundledImage::path() const
+const std::vector<BundledImage> &bundled_images()  // as MANIFEST.tsv lists them
 {
-    return std::string(WSQ_TEST_DATA) + "/" + name + ".raw";
-}
-std::string BundledImage::pixels() const
-{
-    return read_file(path());
-}
-std::string BundledImage::size_option() const
-{
-    return "-r" + std::to_string(width) + "," + std::to_string(height);
-}
-
-const std::vector<BundledImage> &bundled_images()
-{
-    static const std::vector<BundledImage> images = [] {
-        std::vector<BundledImage> list;
-        std::istringstream manifest(read_file(std::string(WSQ_TEST_DATA) + "/MANIFEST.tsv"));
-        std::string line;
-        std::getline(manifest, line);  // column names
-        while (std::getline(manifest, line)) {
-            std::istringstream fields(line);
-            BundledImage image;
-            std::string width, height;
-            std::getline(fields, image.name, '\t');
-            std::getline(fields, width, '\t');
-            std::getline(fields, height, '\t');
-            image.width = std::stoi(width);
-            image.height = std::stoi(height);
-            list.push_back(image);
-        }
-        return list;
-    }();
+    static const std::vector<BundledImage> images = {
+        {"fvc02db1_102_1", 388, 374}, {"wsq-converted", 832, 768}, {"sd04_f0001_01", 512, 512},
+        {"mcc_sample_1_1", 256, 364}, {"sd04_f0001_01_crop437x391", 437, 391},
+        {"fvc04db3_101_1_crop299x479", 299, 479}};
     return images;
 }
 
@@ -98,35 +155,12 @@ std::string noise_image(int width, int height, unsigned seed)
     return pixels;
 }
 
-std::string two_level_image(int width, int height)
-{
-    std::string pixels = noise_image(width, height, 7);
-    // Each pair of samples holds one 0 and one 255, in a random order.
-    for (size_t i = 0; i + 1 < pixels.size(); i += 2) {
-        bool dark_first = pixels[i] & 1;
-        pixels[i] = dark_first ? '\0' : '\xFF';
-        pixels[i + 1] = dark_first ? '\xFF' : '\0';
-    }
-    return pixels;
-}
-
 std::string ramp_image(int width, int height)
 {
     std::string pixels;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             pixels += (char)((x + y) * 255 / (width + height - 2));
-    return pixels;
-}
-
-std::string wave_image(int width, int height, double period)
-{
-    const double pi = 3.14159265358979323846;
-    std::string pixels;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            pixels += (char)(int)(127.5 + 127.0 * std::sin(2 * pi * x / period) *
-                                              std::sin(2 * pi * y / period));
     return pixels;
 }
 
@@ -158,29 +192,19 @@ const std::string usage_text =
     " -llogfile ==> log messages to `logfile.log'.                     (stderr)\n"
     " infile1 [...] ==> read input from these files in turn; use - to read stdin.\n";
 
-std::string fatal_line(const std::string &message)
-{
-    return "Error! Fatal input flaw: " + message + ".\n";
-}
-
-std::string warning_line(const std::string &message)
-{
-    return "Warning! Not WSQ compliant: " + message + ".\n";
-}
-
-std::string mention_line(const std::string &message)
-{
-    return " <> " + message + ".\n";
-}
+std::string fatal_line(const std::string &message) { return "Error! Fatal input flaw: " + message + ".\n"; }
+std::string warning_line(const std::string &message) { return "Warning! Not WSQ compliant: " + message + ".\n"; }
+std::string mention_line(const std::string &message) { return " <> " + message + ".\n"; }
 
 std::string past_banner(const std::string &err)
 {
     static const std::string fixed = ">>>WSQ Encoder One image compression<<<          Sf=55297\n"
                                      "Reference: IAFIS-IC-0110v2, 16 February 1993, as amended.\n";
+    static const std::regex assertion("(^|\n)wsq1\\.cpp:[0-9]+: failed assertion");
     size_t end = err.find('\n', fixed.size());  // the revision line
     if (err.compare(0, fixed.size(), fixed) != 0 || end == std::string::npos)
         return "<no banner>";
-    return err.substr(end + 1);
+    return std::regex_replace(err.substr(end + 1), assertion, "$1wsq1.cpp:LINE: failed assertion");
 }
 
 std::vector<std::string> lines(const std::string &text)
@@ -198,33 +222,15 @@ std::string last_line(const std::string &text)
     return end == std::string::npos ? text : text.substr(end + 1);
 }
 
-std::vector<std::string> mentions(const std::string &log)
-{
-    std::vector<std::string> out;
-    for (const std::string &line : lines(log))
-        if (line.rfind(" <> ", 0) == 0)
-            out.push_back(line);
-    return out;
-}
-
-std::string line_starting(const std::string &text, const std::string &start)
-{
-    for (const std::string &line : lines(text))
-        if (line.rfind(start, 0) == 0)
-            return line;
-    return "";
-}
+bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 std::vector<Summary> summaries(const std::string &log)
 {
-    static const std::regex pattern(
-        " \\+\\+ Compress image (\\d+):  `([^']*)' -->> `([^']*)'\n"
-        " \\+\\+ \\((\\d+) WSQ bytes; 3 ECS's; actual compression ([ 0-9.]{5,})\\)\\.\n");
+    static const std::regex pattern(" \\+\\+ Compress image (\\d+):  `([^']*)' -->> `([^']*)'\n"
+                                    " \\+\\+ \\((\\d+) WSQ bytes; 3 ECS's; actual compression ([ 0-9.]{5,})\\)\\.\n");
     std::vector<Summary> out;
-    for (std::sregex_iterator it(log.begin(), log.end(), pattern), end; it != end; ++it) {
-        const std::smatch &m = *it;
-        out.push_back({std::stoi(m[1]), m[2], m[3], std::stol(m[4]), m[5]});
-    }
+    for (std::sregex_iterator m(log.begin(), log.end(), pattern), end; m != end; ++m)
+        out.push_back({std::stoi((*m)[1]), (*m)[2], (*m)[3], std::stol((*m)[4]), (*m)[5]});
     return out;
 }
 
@@ -248,219 +254,112 @@ std::string format(const char *fmt, ...)
 
 /* ---- WSQ streams ---------------------------------------------------------- */
 
-unsigned byte_at(const std::string &bytes, size_t at)
-{
-    return (unsigned char)bytes.at(at);
-}
-
-unsigned be16(const std::string &bytes, size_t at)
-{
-    return byte_at(bytes, at) << 8 | byte_at(bytes, at + 1);
-}
+unsigned byte_at(const std::string &bytes, size_t at) { return (unsigned char)bytes.at(at); }
+unsigned be16(const std::string &bytes, size_t at) { return byte_at(bytes, at) << 8 | byte_at(bytes, at + 1); }
 
 double fix24(const std::string &bytes, size_t at)
 {
-    return be16(bytes, at + 1) / std::pow(10.0, byte_at(bytes, at));
+    double value = be16(bytes, at + 1);
+    for (unsigned scale = byte_at(bytes, at); scale > 0; --scale)
+        value /= 10;
+    return value;
 }
 
 const Segment *ImageStream::find(unsigned marker, int nth) const
 {
+    static const Segment none;
     for (const Segment &segment : segments)
         if (segment.marker == marker && nth-- == 0)
             return &segment;
-    static const Segment none;
     return &none;
 }
 
-std::vector<unsigned> ImageStream::markers() const
-{
-    std::vector<unsigned> out;
-    for (const Segment &segment : segments)
-        out.push_back(segment.marker);
-    return out;
-}
-
-std::string parse_streams(const std::string &stream, std::vector<ImageStream> &images)
+std::string parse_streams(const std::string &s, std::vector<ImageStream> &images)
 {
     images.clear();
-    size_t at = 0, start = 0;
-    bool inside = false;
-    auto flaw = [&](const std::string &what) { return what + " at offset " + std::to_string(at); };
-    while (at < stream.size()) {
-        if (at + 2 > stream.size() || byte_at(stream, at) != 0xFF)
-            return flaw("no marker");
-        Segment segment;
-        segment.marker = byte_at(stream, at + 1);
+    auto open = [&] { return !images.empty() && images.back().bytes.empty(); };  // no EOI yet
+    for (size_t at = 0, start = 0; at < s.size();) {
+        const std::string where = " at offset " + std::to_string(at);
+        if (at + 2 > s.size() || byte_at(s, at) != 0xFF)
+            return "no marker" + where;
+        Segment segment{byte_at(s, at + 1), "", ""};
         size_t length = 2;
+        if ((segment.marker == 0xA0) == open())
+            return (open() ? "SOI inside an image" : "segment outside an image") + where;
         if (segment.marker == 0xA0) {
-            if (inside)
-                return flaw("SOI inside an image");
-            inside = true;
-            start = at;
             images.emplace_back();
-        } else if (!inside) {
-            return flaw("segment outside an image");
+            start = at;
         } else if (segment.marker >= 0xA2 && segment.marker <= 0xA8 && segment.marker != 0xA7) {
-            if (at + 4 > stream.size() || be16(stream, at + 2) < 2 ||
-                at + 2 + be16(stream, at + 2) > stream.size())
-                return flaw("bad segment length");
-            length += be16(stream, at + 2);
+            length = at + 4 <= s.size() ? 2 + be16(s, at + 2) : 0;
+            if (length < 4 || at + length > s.size())
+                return "bad segment length" + where;
         } else if (segment.marker != 0xA1) {
-            return flaw("unknown marker");
+            return "unknown marker" + where;
         }
-        segment.bytes = stream.substr(at, length);
+        segment.bytes = s.substr(at, length);
         at += length;
         if (segment.marker == 0xA3) {  // coded data up to the next marker
             size_t begin = at;
-            while (at < stream.size() && !(byte_at(stream, at) == 0xFF && at + 1 < stream.size() &&
-                                           byte_at(stream, at + 1) != 0))
-                at += byte_at(stream, at) == 0xFF ? 2 : 1;
-            if (at >= stream.size())
-                return flaw("coded data without an end");
-            segment.coded = stream.substr(begin, at - begin);
+            while (at + 1 < s.size() && (byte_at(s, at) != 0xFF || byte_at(s, at + 1) == 0))
+                at += byte_at(s, at) == 0xFF ? 2 : 1;
+            if (at + 1 >= s.size())
+                return "coded data without an end" + where;
+            segment.coded = s.substr(begin, at - begin);
         }
         images.back().segments.push_back(segment);
-        if (segment.marker == 0xA1) {
-            inside = false;
-            images.back().bytes = stream.substr(start, at - start);
-        }
+        if (segment.marker == 0xA1)
+            images.back().bytes = s.substr(start, at - start);
     }
-    return inside ? flaw("stream ends inside an image") : "";
+    return open() ? "stream ends inside an image" : "";
 }
 
 std::string huffman_tables(const Segment &dht, std::map<int, std::string> &tables)
 {
     tables.clear();
     const std::string &s = dht.bytes;
-    size_t at = 4;
-    while (at < s.size()) {
-        if (at + 17 > s.size())
-            return "table counts cut short";
+    for (size_t at = 4; at < s.size();) {
         size_t values = 0;
-        for (size_t i = 1; i <= 16; ++i)
+        for (size_t i = 1; i <= 16 && at + i < s.size(); ++i)
             values += byte_at(s, at + i);
         if (at + 17 + values > s.size())
-            return "table values cut short";
+            return "table cut short";
         tables[(int)byte_at(s, at)] = s.substr(at + 1, 16 + values);
         at += 17 + values;
     }
     return "";
 }
 
-long coded_coefficients(const std::string &table, const std::string &coded, std::string &error)
-{
-    std::string data;  // the coded bytes without the 00 after each FF
-    for (size_t i = 0; i < coded.size(); ++i) {
-        data += coded[i];
-        if (byte_at(coded, i) == 0xFF)
-            ++i;
-    }
-    // Canonical codes: per length, the first codeword and its first value.
-    long first[17] = {}, count[17] = {}, index[17] = {};
-    long code = 0, values = 0;
-    for (int length = 1; length <= 16; ++length) {
-        count[length] = byte_at(table, (size_t)length - 1);
-        first[length] = code;
-        index[length] = values;
-        code = (code + count[length]) << 1;
-        values += count[length];
-    }
-    size_t bits = data.size() * 8, at = 0;
-    auto bit = [&](size_t i) { return (byte_at(data, i / 8) >> (7 - i % 8)) & 1u; };
-    auto read = [&](int n) {
-        unsigned value = 0;
-        while (n-- > 0)
-            value = value << 1 | bit(at++);
-        return value;
-    };
-    long coefficients = 0;
-    while (at < bits) {
-        bool padding = bits - at < 8;
-        for (size_t i = at; padding && i < bits; ++i)
-            padding = bit(i);
-        if (padding)
-            break;
-        int symbol = -1;
-        long word = 0;
-        for (int length = 1; length <= 16 && at < bits && symbol < 0; ++length) {
-            word = word << 1 | bit(at++);
-            if (word - first[length] < count[length] && word >= first[length])
-                symbol = byte_at(table, 16 + (size_t)(index[length] + word - first[length]));
-        }
-        int literal = symbol == 101 || symbol == 102 || symbol == 105   ? 8
-                      : symbol == 103 || symbol == 104 || symbol == 106 ? 16
-                                                                        : 0;
-        if (symbol < 0 || at + literal > bits) {
-            error = format("no codeword at bit %zu", at);
-            return -1;
-        }
-        unsigned value = read(literal);
-        if (symbol >= 1 && symbol <= 100)
-            coefficients += symbol;
-        else if (symbol == 105 || symbol == 106)
-            coefficients += value;
-        else if (symbol >= 101 && symbol <= 254 && symbol != 180)
-            coefficients += 1;
-        else {
-            error = format("symbol %d is never written", symbol);
-            return -1;
-        }
-    }
-    return coefficients;
-}
-
-namespace {
-
-void split(int rows, int cols, int depth, int &block, int *xs, int *ys)
-{
-    if (wsqlevels[block] == depth) {
-        xs[block] = rows;
-        ys[block] = cols;
-        ++block;
-        return;
-    }
-    // Children HH, HG, GH, GG; the low-pass half of n is ceil(n/2).
-    for (int x_high = 0; x_high < 2; ++x_high)
-        for (int y_high = 0; y_high < 2; ++y_high)
-            split(x_high ? rows / 2 : (rows + 1) / 2, y_high ? cols / 2 : (cols + 1) / 2, depth + 1,
-                  block, xs, ys);
-}
-
-}  // namespace
-
 std::vector<long> subband_sizes(int rows, int cols)
 {
-    int xs[64], ys[64], block = 0;
-    split(rows, cols, 0, block, xs, ys);
+    pqf *h = makepqf(nullptr, WSQh0hbqf, -4, 4, 2), *g = makepqf(nullptr, WSQh1gbqf, -4, 2, 3);
+    int xs[WSQ_SUBBANDS], ys[WSQ_SUBBANDS];
+    xywp2(xs, ys, rows, cols, wsqlevels, 0, 0, h, g, h, g);
+    freepqf(h);
+    freepqf(g);
     std::vector<long> sizes;
-    for (int k = 0; k < 64; ++k)
-        sizes.push_back((long)xs[wsqorder[k]] * ys[wsqorder[k]]);
+    for (int block : wsqorder)
+        sizes.push_back((long)xs[block] * ys[block]);
     return sizes;
 }
 
-/* ---- Fixture -------------------------------------------------------------- */
+/* ---- Fixtures ------------------------------------------------------------- */
 
 Outcome Wsq1Test::wsq1(const std::vector<std::string> &args, const RunOptions &options) const
 {
     return run(WSQ1_PATH, args, dir.path(), options);
 }
 
-Outcome Wsq1Test::encode(const std::string &pixels, int width, int height,
-                         const std::vector<std::string> &options, const std::string &name) const
-{
-    write(name, pixels);
-    std::vector<std::string> args{"-r" + std::to_string(width) + "," + std::to_string(height)};
-    args.insert(args.end(), options.begin(), options.end());
-    args.push_back(name);
-    return wsq1(args);
-}
-
 std::vector<ImageStream> Wsq1Test::parsed(const std::string &stream) const
 {
     std::vector<ImageStream> images;
-    std::string flaw = parse_streams(stream, images);
-    EXPECT_EQ(flaw, "") << "stream of " << stream.size() << " bytes";
+    EXPECT_EQ(parse_streams(stream, images), "") << "stream of " << stream.size() << " bytes";
     return images;
+}
+
+bool Wsq1Test::exists(const std::string &name) const
+{
+    struct stat info;
+    return ::lstat(path(name).c_str(), &info) == 0;
 }
 
 }  // namespace cli

@@ -4,12 +4,9 @@
 
 #include "support.h"
 
-#include <cmath>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace cli {
 
@@ -29,39 +26,12 @@ protected:
         return read(name);
     }
 
-    // Names of the files in the test's directory.
-    std::set<std::string> files() const
+    std::set<std::string> files() const  // in the test's directory
     {
         std::set<std::string> names;
         for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
             names.insert(entry.path().filename().string());
         return names;
-    }
-
-    // A bundled image of odd width, odd height and width != height, so that
-    // the two are never swapped unnoticed.
-    static const BundledImage &odd_image()
-    {
-        for (const BundledImage &image : bundled_images())
-            if (image.width % 2 && image.height % 2 && image.width != image.height)
-                return image;
-        throw std::runtime_error("no bundled image of odd width and height");
-    }
-
-    static std::string test_data(const std::string &name)
-    {
-        return std::string(WSQ_TEST_DATA) + "/" + name;
-    }
-
-    // Peak signal-to-noise ratio in dB of 8-bit `b` against `a` (same size).
-    static double psnr(const std::string &a, const std::string &b)
-    {
-        double sum = 0;
-        for (size_t i = 0; i < a.size(); ++i) {
-            double error = (double)(unsigned char)a[i] - (unsigned char)b[i];
-            sum += error * error;
-        }
-        return 10 * std::log10(255.0 * 255.0 * a.size() / sum);
     }
 };
 
