@@ -1,0 +1,127 @@
+// Helper of the benchmark scripts.
+//
+//     wsq_benchtool mosaic WIDTH HEIGHT OUT.raw
+//         a WIDTH x HEIGHT mosaic of the bundled fingerprints (see images.h)
+//     wsq_benchtool pgm IN.raw WIDTH HEIGHT OUT.pgm
+//         raw pixels with a binary PGM header
+//     wsq_benchtool psnr ORIGINAL.raw WIDTH HEIGHT DECODED
+//         peak signal-to-noise ratio in dB of DECODED (raw, or binary PGM of
+//         the same size) against the original; "inf" when they are equal
+#include "images.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void die(const std::string &message)
+{
+    std::fprintf(stderr, "wsq_benchtool: %s\n", message.c_str());
+    std::exit(1);
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: wsq_benchtool mosaic WIDTH HEIGHT OUT.raw\n"
+                 "       wsq_benchtool pgm IN.raw WIDTH HEIGHT OUT.pgm\n"
+                 "       wsq_benchtool psnr ORIGINAL.raw WIDTH HEIGHT DECODED\n");
+    return 2;
+}
+
+std::vector<ui8> read_all(const char *path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        die(std::string("cannot read ") + path);
+    return std::vector<ui8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_all(const char *path, const std::string &header, const std::vector<ui8> &pixels)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << header;
+    out.write((const char *)pixels.data(), (std::streamsize)pixels.size());
+    if (!out.flush())
+        die(std::string("cannot write ") + path);
+}
+
+int dimension(const char *text)
+{
+    int n = std::atoi(text);
+    if (n < 1 || n > 32767)
+        die(std::string("bad dimension ") + text);
+    return n;
+}
+
+// The pixels of a binary 8-bit PGM, or of raw bytes when there is no header.
+std::vector<ui8> read_pixels(const char *path, size_t count)
+{
+    std::vector<ui8> bytes = read_all(path);
+    if (bytes.size() == count)
+        return bytes;
+    if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '5')
+        die(std::string(path) + " is neither raw pixels of the size nor a binary PGM");
+    // P5, width, height, maxval, each after white space (and comments), then
+    // one white-space byte and the pixels.
+    size_t at = 2;
+    for (int field = 0; field < 3; ++field) {
+        for (;;) {
+            while (at < bytes.size() && std::strchr(" \t\r\n", bytes[at]))
+                ++at;
+            if (at < bytes.size() && bytes[at] == '#') {
+                while (at < bytes.size() && bytes[at] != '\n')
+                    ++at;
+                continue;
+            }
+            break;
+        }
+        while (at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9')
+            ++at;
+    }
+    ++at;
+    if (bytes.size() < at || bytes.size() - at != count)
+        die(std::string(path) + " does not hold the original's number of pixels");
+    return std::vector<ui8>(bytes.begin() + (std::ptrdiff_t)at, bytes.end());
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && std::strcmp(argv[1], "mosaic") == 0) {
+        int width = dimension(argv[2]), height = dimension(argv[3]);
+        write_all(argv[4], "", wsqbench::fingerprint_mosaic(width, height));
+        return 0;
+    }
+    if (argc == 6 && std::strcmp(argv[1], "pgm") == 0) {
+        int width = dimension(argv[3]), height = dimension(argv[4]);
+        std::vector<ui8> pixels = read_all(argv[2]);
+        if (pixels.size() != (size_t)width * (size_t)height)
+            die(std::string(argv[2]) + " does not hold " + argv[3] + "x" + argv[4] + " pixels");
+        write_all(argv[5], "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n",
+                  pixels);
+        return 0;
+    }
+    if (argc == 6 && std::strcmp(argv[1], "psnr") == 0) {
+        size_t count = (size_t)dimension(argv[3]) * (size_t)dimension(argv[4]);
+        std::vector<ui8> original = read_pixels(argv[2], count);
+        std::vector<ui8> decoded = read_pixels(argv[5], count);
+        double squares = 0;
+        for (size_t i = 0; i < count; ++i) {
+            double e = (double)original[i] - decoded[i];
+            squares += e * e;
+        }
+        if (squares == 0)
+            std::printf("inf\n");
+        else
+            std::printf("%.2f\n", 10 * std::log10(255.0 * 255.0 * (double)count / squares));
+        return 0;
+    }
+    return usage();
+}
