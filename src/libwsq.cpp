@@ -2608,11 +2608,13 @@ bool rebuild_image(stream_decoder &d, ui8 **pixels)
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
     rbwp2(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
           d.filters[2], d.filters[3]);
-    ui8 *out = (ui8 *)std::malloc(pixel_count(d));
-    if (!out)
-        return fail(d, WSQ_ERR_MEMORY, 0, "no memory for the decoded pixels");
+    /* The synthesis scratch is free again: the pixels go there, and it
+     * shrinks to their size (memory already touched, so no fresh pages). */
+    ui8 *out = (ui8 *)d.work;
+    d.work = nullptr;
     wsqr2b(out, d.image, (ui32)pixel_count(d), d.info->midpoint, d.info->rescale);
-    *pixels = out;
+    ui8 *shrunk = (ui8 *)std::realloc(out, pixel_count(d));
+    *pixels = shrunk ? shrunk : out;
     return true;
 }
 
