@@ -1,0 +1,89 @@
+// What every fuzz target checks after running wsqdecode on bytes it was
+// handed or made: an error is fully reported and leaves nothing behind; a
+// success returns exactly the pixels its header facts promise.
+#pragma once
+
+#include "wsq.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+// A broken expectation is a finding: report it and abort, so that the fuzzer
+// keeps the input and the replay driver fails.
+#define FUZZ_CHECK(condition) \
+    ((condition) ? (void)0 : fuzz_failure(__FILE__, __LINE__, #condition))
+
+[[noreturn]] inline void fuzz_failure(const char *file, int line, const char *condition)
+{
+    std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, condition);
+    std::abort();
+}
+
+// Largest image the targets decode: big enough for every seed, small enough
+// that no input can make a run slow or exhaust memory.
+const size_t FUZZ_MAX_PIXELS = (size_t)1 << 22;
+
+// Where the targets leave what they read, so that no read is optimized away.
+inline volatile unsigned fuzz_sink;
+
+struct decoded {
+    int status;
+    wsqinfo info;
+    wsqerror error;
+};
+
+// Decodes data[0..size) with pixels and checks the result; a success reads
+// every pixel, so that a buffer shorter than width x height is caught.
+inline decoded decode_and_check(const ui8 *data, size_t size)
+{
+    decoded d;
+    ui8 *pixels = nullptr;
+    d.status = wsqdecode(&pixels, &d.info, &d.error, data, size, FUZZ_MAX_PIXELS);
+    FUZZ_CHECK(d.status == d.error.status);
+    if (d.status != WSQ_OK) {
+        FUZZ_CHECK(d.status >= WSQ_ERR_NOT_WSQ && d.status <= WSQ_ERR_MEMORY);
+        FUZZ_CHECK(pixels == nullptr);
+        FUZZ_CHECK(d.error.offset <= size);
+        size_t length = strnlen(d.error.message, sizeof d.error.message);
+        FUZZ_CHECK(length > 0 && length < sizeof d.error.message);
+    } else {
+        const wsqinfo &info = d.info;
+        FUZZ_CHECK(pixels != nullptr);
+        FUZZ_CHECK(info.width > 0 && info.height > 0);
+        size_t count = (size_t)info.width * (size_t)info.height;
+        FUZZ_CHECK(count <= FUZZ_MAX_PIXELS);
+        FUZZ_CHECK(info.blocks == WSQ_BLOCKS);
+        FUZZ_CHECK(info.stream_bytes >= 4 && info.stream_bytes <= size);
+        FUZZ_CHECK(info.stream_bytes == size ||
+                   (size - info.stream_bytes >= 2 && data[info.stream_bytes] == 0xFF &&
+                    data[info.stream_bytes + 1] == 0xA0));
+        unsigned sum = 0;
+        for (size_t i = 0; i < count; ++i)
+            sum += pixels[i];
+        fuzz_sink = sum;
+        freevoid(pixels);
+    }
+    // Reading only the segments checks no less than a full decoding does
+    // before the blocks; a stream that decodes must also pass it unchanged.
+    wsqinfo header;
+    wsqerror error;
+    int status = wsqdecode(nullptr, &header, &error, data, size, FUZZ_MAX_PIXELS);
+    if (d.status == WSQ_OK) {
+        FUZZ_CHECK(status == WSQ_OK);
+        FUZZ_CHECK(header.width == d.info.width && header.height == d.info.height);
+        FUZZ_CHECK(header.stream_bytes == d.info.stream_bytes);
+    }
+    if (status != WSQ_OK)
+        FUZZ_CHECK(d.status != WSQ_OK);
+    return d;
+}
+
+inline bool one_of(int status, std::initializer_list<int> statuses)
+{
+    for (int s : statuses)
+        if (s == status)
+            return true;
+    return false;
+}
