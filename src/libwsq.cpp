@@ -1761,13 +1761,23 @@ struct window_entry {
     int length;
 };
 
-void build_windows(window_entry *windows, const int *tree)
+/* Slots of the decoding tree of one Huffman table. */
+enum { tree_slots = 512 };
+
+/* A table's decoding tree and its windows, built once per table use. */
+struct code_walk {
+    int tree[tree_slots];
+    window_entry windows[1 << window_bits];
+};
+
+void make_code_walk(code_walk *walk, const ui8 *dht)
 {
+    dht2caht(walk->tree, dht, WSQ_MAXBITS);
     for (int w = 0; w < 1 << window_bits; ++w) {
         int node = 0, length = 0;
         while (length < window_bits && (length == 0 || node > 0))
-            node = tree[2 * node + (w >> (window_bits - 1 - length++) & 1)];
-        windows[w] = {node, length};
+            node = walk->tree[2 * node + (w >> (window_bits - 1 - length++) & 1)];
+        walk->windows[w] = {node, length};
     }
 }
 
@@ -1813,11 +1823,11 @@ enum class decode_stop {
  * pad a coded segment to its last byte. *stop tells which end was met.
  * Codewords are walked bit by bit near the limit and a window at a time
  * before it: the same walk. */
-int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit, const int *tree,
-                           const ui8 *huffval, bool stop_at_padding, decode_stop *stop)
+int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
+                           const code_walk &walk, const ui8 *huffval, bool stop_at_padding,
+                           decode_stop *stop)
 {
-    window_entry windows[1 << window_bits];
-    build_windows(windows, tree);
+    const int *tree = walk.tree;
     *stop = decode_stop::limit;
     while (input->nextbit < limit) {
         if (room == 0) {
@@ -1830,7 +1840,7 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
         }
         int node = 0;
         if (limit - input->nextbit >= 24) {
-            window_entry w = windows[peek24(input) >> (24 - window_bits)];
+            window_entry w = walk.windows[peek24(input) >> (24 - window_bits)];
             skip_bits(input, w.length);
             node = w.node;
             while (node > 0 && input->nextbit < limit)
@@ -1882,11 +1892,11 @@ int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht)
     WSQ_ASSERT(length>0);
     WSQ_ASSERT(input);
     WSQ_ASSERT(dht);
-    int tree[512];
-    dht2caht(tree, dht, WSQ_MAXBITS);
+    code_walk walk;
+    make_code_walk(&walk, dht);
     ui32 limit = input->length < length ? input->length : length;
     decode_stop stop;
-    return decode_coefficients(output, SIZE_MAX, input, limit, tree, dht + WSQ_MAXBITS, false,
+    return decode_coefficients(output, SIZE_MAX, input, limit, walk, dht + WSQ_MAXBITS, false,
                                &stop);
 }
 
@@ -2175,9 +2185,6 @@ enum : size_t { frame_body = 15, block_body = 1, restart_body = 2, dqt_body = 3 
 /* Any transform table gives a split the low-pass half ceil(n/2) and the
  * high-pass half floor(n/2): the lengths of these filter types. */
 enum { lowpass_type = 2, highpass_type = 3 };
-
-/* Slots of the decoding tree of one Huffman table. */
-enum { tree_slots = 512 };
 
 struct segment {
     size_t marker;  /* offset of the marker */
@@ -2499,8 +2506,8 @@ bool decode_block(stream_decoder &d, int b, size_t start)
 {
     size_t expected = place_subbands(d, b);
     const ui8 *table = d.tables[d.info->block_table[b]];
-    int tree[tree_slots];
-    dht2caht(tree, table, WSQ_MAXBITS);
+    code_walk walk;  /* once for all the block's restart intervals */
+    make_code_walk(&walk, table);
     int32 *coefs = (int32 *)d.work;
     size_t written = 0, from = 0;
     for (size_t to : d.segment_ends) {
@@ -2510,7 +2517,7 @@ bool decode_block(stream_decoder &d, int b, size_t start)
         ui32 limit = (ui32)(to - from) * 8;
         decode_stop stop;
         int32 *end = decode_coefficients(coefs + written, expected - written, &stream, limit,
-                                         tree, table + WSQ_MAXBITS, true, &stop);
+                                         walk, table + WSQ_MAXBITS, true, &stop);
         written = (size_t)(end - coefs);
         if (stop == decode_stop::overflow)
             return fail(d, WSQ_ERR_BLOCK, start,
