@@ -3,7 +3,6 @@
 #include "page_faults.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -217,34 +216,20 @@ void staged_decoder::convert()
 
 bool staged_decoder::decode(const ui8 *data, size_t size, double *seconds, long *faults)
 {
-    using stage_clock = std::chrono::steady_clock;
-    long faults_mark = faults ? page_faults() : 0;
-    stage_clock::time_point mark = stage_clock::now();
-    auto lap = [&](decoder_stage stage) {
-        stage_clock::time_point now = stage_clock::now();
-        if (seconds)
-            seconds[stage] += std::chrono::duration<double>(now - mark).count();
-        if (faults) {
-            long count = page_faults();
-            faults[stage] += count - faults_mark;
-            faults_mark = count;
-            now = stage_clock::now();  // the count is not the stage's time
-        }
-        mark = now;
-    };
+    stage_laps laps(seconds, faults);
     if (!parse(data, size))
         return false;
-    lap(DEC_PARSE);
+    laps.lap(DEC_PARSE);
     if (!entropy_decode())
         return false;
-    lap(DEC_ENTROPY);
+    laps.lap(DEC_ENTROPY);
     dequantize();
-    lap(DEC_DEQUANTIZE);
+    laps.lap(DEC_DEQUANTIZE);
     synthesize();
-    lap(DEC_SYNTHESIS);
+    laps.lap(DEC_SYNTHESIS);
     convert();
     release_buffers();
-    lap(DEC_CONVERSION);
+    laps.lap(DEC_CONVERSION);
     return true;
 }
 

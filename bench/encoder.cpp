@@ -4,7 +4,6 @@
 
 #include "page_faults.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +72,51 @@ struct memory_files {
     }
 };
 
-using stage_clock = std::chrono::steady_clock;
+// encode_image(), stage by stage: after(stage, block) runs after each stage,
+// with the block for the stages done once per block (0 for the others).
+template <typename After>
+void encode_stage_by_stage(After after)
+{
+    test_parameters();
+    reallocate_memory();
+    read_raw_pixels();
+    after(ENC_INPUT, 0);
+    shift_and_rescale();
+    after(ENC_NORMALISE, 0);
+    write_SOI();
+    write_COM();
+    write_DTT();
+    write_SOF();
+    after(ENC_OUTPUT, 0);
+    wsq_wpt();
+    after(ENC_TRANSFORM, 0);
+    compute_subband_sizes();
+    compute_variances();
+    after(ENC_VARIANCES, 0);
+    seek_quality();
+    after(ENC_QUALITY, 0);
+    quantize_coefficients();
+    after(ENC_QUANTIZATION, 0);
+    WSQ_symbolize();
+    after(ENC_SYMBOLS, 0);
+    make_DHTs();
+    after(ENC_TABLES, 0);
+    print_parameters();
+    write_DQT();
+    write_DHTs();
+    after(ENC_OUTPUT, 0);
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        huffman_encode(b);
+        after(ENC_ENTROPY, b);
+        write_SOB(b);
+        write_ECS();
+        after(ENC_OUTPUT, b);
+    }
+    write_EOI();
+    flush_output();
+    print_invoice(inname);
+    after(ENC_OUTPUT, 0);
+}
 
 }  // namespace
 
@@ -88,59 +131,8 @@ std::vector<ui8> encode_in_stages(const ui8 *pixels, int width, int height, doub
                                   double seconds[ENC_STAGES], long *faults)
 {
     memory_files files(pixels, width, height, bitrate);
-    long faults_mark = faults ? page_faults() : 0;
-    stage_clock::time_point mark = stage_clock::now();
-    auto lap = [&](encoder_stage stage) {
-        stage_clock::time_point now = stage_clock::now();
-        seconds[stage] += std::chrono::duration<double>(now - mark).count();
-        if (faults) {
-            long count = page_faults();
-            faults[stage] += count - faults_mark;
-            faults_mark = count;
-            now = stage_clock::now();  // the count is not the stage's time
-        }
-        mark = now;
-    };
-    // encode_image(), stage by stage.
-    test_parameters();
-    reallocate_memory();
-    read_raw_pixels();
-    lap(ENC_INPUT);
-    shift_and_rescale();
-    lap(ENC_NORMALISE);
-    write_SOI();
-    write_COM();
-    write_DTT();
-    write_SOF();
-    lap(ENC_OUTPUT);
-    wsq_wpt();
-    lap(ENC_TRANSFORM);
-    compute_subband_sizes();
-    compute_variances();
-    lap(ENC_VARIANCES);
-    seek_quality();
-    lap(ENC_QUALITY);
-    quantize_coefficients();
-    lap(ENC_QUANTIZATION);
-    WSQ_symbolize();
-    lap(ENC_SYMBOLS);
-    make_DHTs();
-    lap(ENC_TABLES);
-    print_parameters();
-    write_DQT();
-    write_DHTs();
-    lap(ENC_OUTPUT);
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        huffman_encode(b);
-        lap(ENC_ENTROPY);
-        write_SOB(b);
-        write_ECS();
-        lap(ENC_OUTPUT);
-    }
-    write_EOI();
-    flush_output();
-    print_invoice(inname);
-    lap(ENC_OUTPUT);
+    stage_laps laps(seconds, faults);
+    encode_stage_by_stage([&](encoder_stage stage, int) { laps.lap(stage); });
     return files.close();
 }
 
@@ -151,51 +143,46 @@ encoder_trace trace_encoder(const ui8 *pixels, int width, int height, double bit
     t.height = height;
     size_t count = (size_t)width * (size_t)height;
     memory_files files(pixels, width, height, bitrate);
-    test_parameters();
-    reallocate_memory();
-    read_raw_pixels();
-    shift_and_rescale();
-    t.midpoint = midpoint;
-    t.rescale = rescale;
-    t.samples.assign((const real *)words0, (const real *)words0 + count);
-    write_SOI();
-    write_COM();
-    write_DTT();
-    write_SOF();
-    wsq_wpt();
-    compute_subband_sizes();
-    t.subbands.assign((const real *)words0, (const real *)words0 + count);
-    for (int block = 0; block < WSQ_SUBBANDS; ++block) {
-        t.xs[block] = xs[block];
-        t.ys[block] = ys[block];
-        t.offsets[block] = (size_t)((const real *)graph->contents[block] - (const real *)words0);
-    }
-    compute_variances();
-    seek_quality();
-    std::memcpy(t.qs, qs, sizeof qs);
-    std::memcpy(t.zs, zs, sizeof zs);
-    quantize_coefficients();
-    for (int b = 0; b < WSQ_BLOCKS; ++b)
-        t.quantized[b].assign(qcoefs[b], qcoefs[b] + nqcoefs[b]);
-    WSQ_symbolize();
-    for (int b = 0; b < WSQ_BLOCKS; ++b)
-        t.symbols[b].assign(symbols[b], symbols[b] + symlen[b]);
-    make_DHTs();
-    for (int n = 0; n < 2; ++n)  // past dhtlen, the bytes of an earlier image
-        std::memcpy(t.tables[n], wsqdht[n], (size_t)dhtlen[n]);
-    print_parameters();
-    write_DQT();
-    write_DHTs();
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        t.table_of_block[b] = Th[b];
-        huffman_encode(b);
-        t.coded[b].assign(ecs->buffer, ecs->buffer + ecs->length / 8);
-        write_SOB(b);
-        write_ECS();
-    }
-    write_EOI();
-    flush_output();
-    print_invoice(inname);
+    encode_stage_by_stage([&](encoder_stage stage, int b) {
+        switch (stage) {
+        case ENC_NORMALISE:
+            t.midpoint = midpoint;
+            t.rescale = rescale;
+            t.samples.assign((const real *)words0, (const real *)words0 + count);
+            break;
+        case ENC_VARIANCES:
+            t.subbands.assign((const real *)words0, (const real *)words0 + count);
+            for (int block = 0; block < WSQ_SUBBANDS; ++block) {
+                t.xs[block] = xs[block];
+                t.ys[block] = ys[block];
+                t.offsets[block] =
+                    (size_t)((const real *)graph->contents[block] - (const real *)words0);
+            }
+            break;
+        case ENC_QUALITY:
+            std::memcpy(t.qs, qs, sizeof qs);
+            std::memcpy(t.zs, zs, sizeof zs);
+            break;
+        case ENC_QUANTIZATION:
+            for (int k = 0; k < WSQ_BLOCKS; ++k)
+                t.quantized[k].assign(qcoefs[k], qcoefs[k] + nqcoefs[k]);
+            break;
+        case ENC_SYMBOLS:
+            for (int k = 0; k < WSQ_BLOCKS; ++k)
+                t.symbols[k].assign(symbols[k], symbols[k] + symlen[k]);
+            break;
+        case ENC_TABLES:
+            for (int n = 0; n < 2; ++n)  // past dhtlen, the bytes of an earlier image
+                std::memcpy(t.tables[n], wsqdht[n], (size_t)dhtlen[n]);
+            break;
+        case ENC_ENTROPY:
+            t.table_of_block[b] = Th[b];
+            t.coded[b].assign(ecs->buffer, ecs->buffer + ecs->length / 8);
+            break;
+        default:
+            break;
+        }
+    });
     t.stream = files.close();
     return t;
 }

@@ -6,6 +6,8 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
+
 namespace wsqbench {
 
 inline long page_faults()
@@ -14,6 +16,37 @@ inline long page_faults()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_minflt + usage.ru_majflt;
 }
+
+// Charges the time since the last lap to a stage: its seconds to seconds[]
+// when that is not null, its page faults to faults[] when that is not null.
+class stage_laps {
+public:
+    stage_laps(double *seconds, long *faults)
+        : seconds_(seconds), faults_(faults), faults_mark_(faults ? page_faults() : 0)
+    {
+    }
+
+    void lap(int stage)
+    {
+        clock::time_point now = clock::now();
+        if (seconds_)
+            seconds_[stage] += std::chrono::duration<double>(now - mark_).count();
+        if (faults_) {
+            long count = page_faults();
+            faults_[stage] += count - faults_mark_;
+            faults_mark_ = count;
+            now = clock::now();  // the count is not the stage's time
+        }
+        mark_ = now;
+    }
+
+private:
+    using clock = std::chrono::steady_clock;
+    double *seconds_;
+    long *faults_;
+    long faults_mark_;
+    clock::time_point mark_ = clock::now();
+};
 
 }  // namespace wsqbench
 
