@@ -75,8 +75,6 @@ inline decoded decode_and_check(const ui8 *data, size_t size)
         FUZZ_CHECK(header.width == d.info.width && header.height == d.info.height);
         FUZZ_CHECK(header.stream_bytes == d.info.stream_bytes);
     }
-    if (status != WSQ_OK)
-        FUZZ_CHECK(d.status != WSQ_OK);
     return d;
 }
 

@@ -24,10 +24,9 @@ bool replay(const fs::path &file)
         std::fprintf(stderr, "replay: cannot read %s\n", file.c_str());
         return false;
     }
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Exactly the input's size, so that reads past it are caught.
+    std::vector<std::uint8_t> input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::fprintf(stderr, "replay: %s\n", file.c_str());
-    // A copy of exactly the input's size, so that reads past it are caught.
-    std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
     LLVMFuzzerTestOneInput(input.data(), input.size());
     return true;
 }

