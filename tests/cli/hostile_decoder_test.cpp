@@ -133,12 +133,13 @@ protected:
         return image;
     }
 
-    void expect_refused(const std::string &stream, int status, const std::string &message)
+    void expect_refused(const std::string &stream, int status, const std::string &message, size_t offset)
     {
         wsqerror error;
         EXPECT_TRUE(pixels(stream, error).empty());
         EXPECT_EQ(error.status, status);
         EXPECT_EQ(error.message, message);
+        EXPECT_EQ(error.offset, offset);
         write("x.wsq", stream);
         Outcome run = unwsq({"x.wsq"});
         EXPECT_EQ(run.status, 1);
@@ -157,6 +158,8 @@ struct Row {
     std::function<void(Segments &)> change;  // of the valid stream
     int status;
     std::string message;
+    size_t offset;  // of the flaw in the changed stream; in the valid one SOF is at 62,
+                    // DQT at 81, DHT at 472, the blocks at 609, 1043 and 1607, EOI at 1814
 };
 
 #define CHANGE(...) [&](Segments & s) { __VA_ARGS__; }
@@ -180,63 +183,63 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
     const std::string zero2(2, '\0');
     const Row rows[] = {
         {"not a WSQ file", CHANGE(s = {{0, "P5\n1 1\n255\n\x80", ""}}), WSQ_ERR_NOT_WSQ,
-         "no Start-Of-Image marker at the start"},
-        {"SOI and EOI only", CHANGE(s = {s.front(), s.back()}), WSQ_ERR_FRAME, "the stream has no frame header"},
-        {"no EOI", CHANGE(s.pop_back()), WSQ_ERR_TRUNCATED, "block 2 runs to the end of the input without a marker"},
+         "no Start-Of-Image marker at the start", 0},
+        {"SOI and EOI only", CHANGE(s = {s.front(), s.back()}), WSQ_ERR_FRAME, "the stream has no frame header", 2},
+        {"no EOI", CHANGE(s.pop_back()), WSQ_ERR_TRUNCATED, "block 2 runs to the end of the input without a marker", 1612},
         {"a length past the end", CHANGE(set(s, 0xA2, 2, "\xFF\xFF")), WSQ_ERR_TRUNCATED,
-         "a segment of 65535 bytes runs past the end of the input"},
+         "a segment of 65535 bytes runs past the end of the input", 64},
         {"a length below 2", CHANGE(set(s, 0xA5, 2, std::string("\0\1", 2))), WSQ_ERR_SEGMENT,
-         "segment length 1 is below 2"},
+         "segment length 1 is below 2", 83},
         {"SOF of a wrong length", CHANGE(set(s, 0xA2, 2, std::string("\0\x12", 2))), WSQ_ERR_SEGMENT,
-         "frame header of 18 bytes, expected 17"},
-        {"a second SOF", CHANGE(s.insert(s.begin() + 1, s[find(s, 0xA2)])), WSQ_ERR_FRAME, "a second frame header"},
+         "frame header of 18 bytes, expected 17", 64},
+        {"a second SOF", CHANGE(s.insert(s.begin() + 1, s[find(s, 0xA2)])), WSQ_ERR_FRAME, "a second frame header", 81},
         {"no SOF", CHANGE(s.erase(s.begin() + (long)find(s, 0xA2))), WSQ_ERR_FRAME,
-         "block 0 comes before the frame header"},
-        {"width 0", CHANGE(set(s, 0xA2, 8, zero2)), WSQ_ERR_FRAME, "image of 121 lines by 0 samples is empty"},
-        {"height 0", CHANGE(set(s, 0xA2, 6, zero2)), WSQ_ERR_FRAME, "image of 0 lines by 99 samples is empty"},
+         "block 0 comes before the frame header", 590},
+        {"width 0", CHANGE(set(s, 0xA2, 8, zero2)), WSQ_ERR_FRAME, "image of 121 lines by 0 samples is empty", 68},
+        {"height 0", CHANGE(set(s, 0xA2, 6, zero2)), WSQ_ERR_FRAME, "image of 0 lines by 99 samples is empty", 68},
         {"a split node with a side of 1", CHANGE(set(s, 0xA2, 6, std::string("\0\x10", 2))), WSQ_ERR_FRAME,
-         "image of 16 lines by 99 samples is too small for the subband tree"},
+         "image of 16 lines by 99 samples is too small for the subband tree", 68},
         {"65535 x 65535", CHANGE(set(s, 0xA2, 6, "\xFF\xFF\xFF\xFF")), WSQ_ERR_LIMIT,
-         "image of 65535 lines by 65535 samples exceeds the limit of 268435456 pixels"},
+         "image of 65535 lines by 65535 samples exceeds the limit of 268435456 pixels", 68},
         {"no DTT", CHANGE(s.erase(s.begin() + (long)find(s, 0xA4))), WSQ_ERR_TRANSFORM,
-         "block 0 comes before the transform table"},
+         "block 0 comes before the transform table", 549},
         {"DTT filter of length 1", CHANGE(set(s, 0xA4, 4, "\x01")), WSQ_ERR_TRANSFORM,
-         "filter lengths 1 and 7 cannot make a filter pair"},
+         "filter lengths 1 and 7 cannot make a filter pair", 6},
         {"no DQT", CHANGE(s.erase(s.begin() + (long)find(s, 0xA5))), WSQ_ERR_QUANTIZATION,
-         "block 0 comes before the quantization table"},
+         "block 0 comes before the quantization table", 218},
         {"DQT of zero widths", CHANGE(set(s, 0xA5, 7, std::string(384, '\0'))), WSQ_ERR_BLOCK,
-         "block 0 holds coded data beyond its 0 coefficients"},
+         "block 0 holds coded data beyond its 0 coefficients", 614},
         {"DHT overfilling a level", CHANGE(set(s, 0xA6, 5, "\x03")), WSQ_ERR_HUFFMAN,
-         "Huffman table 0 has 3 codes of length 1, more than a code tree holds"},
+         "Huffman table 0 has 3 codes of length 1, more than a code tree holds", 476},
         {"DHT with more values than codes", CHANGE(s[find(s, 0xA6)] = segment(0xA6, tables + "x")), WSQ_ERR_SEGMENT,
-         "Huffman table cut short by its segment's end"},
+         "Huffman table cut short by its segment's end", 609},
         {"DHT with fewer values than codes", CHANGE(s[find(s, 0xA6)] = segment(0xA6, tables.substr(0, tables.size() - 1))),
-         WSQ_ERR_SEGMENT, format("Huffman table 1 lists %zu values, its segment holds %zu", values, values - 1)},
+         WSQ_ERR_SEGMENT, format("Huffman table 1 lists %zu values, its segment holds %zu", values, values - 1), 540},
         {"DHT of 257 codes, all-ones included", CHANGE(s[find(s, 0xA6)] = segment(0xA6, '\1' + table + '\0' + all)),
-         WSQ_ERR_HUFFMAN, "Huffman table 0 lists 257 values, more than the 256 symbols"},
-        {"DHT table index 8", CHANGE(set(s, 0xA6, 4, "\x08")), WSQ_ERR_HUFFMAN, "Huffman table index 8 above 7"},
+         WSQ_ERR_HUFFMAN, "Huffman table 0 lists 257 values, more than the 256 symbols", 498},
+        {"DHT table index 8", CHANGE(set(s, 0xA6, 4, "\x08")), WSQ_ERR_HUFFMAN, "Huffman table index 8 above 7", 476},
         {"SOB naming an undefined table", CHANGE(set(s, 0xA3, 4, "\x05")), WSQ_ERR_HUFFMAN,
-         "block 0 names Huffman table 5, never defined"},
+         "block 0 names Huffman table 5, never defined", 613},
         {"a fourth block", CHANGE(s.insert(s.end() - 1, s[find(s, 0xA3, 2)])), WSQ_ERR_BLOCK,
-         "more than 3 entropy-coded blocks"},
-        {"no block 2", CHANGE(s.erase(s.end() - 2)), WSQ_ERR_BLOCK, "the stream holds 2 of its 3 blocks"},
+         "more than 3 entropy-coded blocks", 1814},
+        {"no block 2", CHANGE(s.erase(s.end() - 2)), WSQ_ERR_BLOCK, "the stream holds 2 of its 3 blocks", 1607},
         {"too few coefficients", CHANGE(s = recoded; s[find(s, 0xA3)].coded = coded(zeros(n - 1), table)),
-         WSQ_ERR_BLOCK, format("block 0 decodes to %ld of its %ld coefficients", n - 1, n)},
+         WSQ_ERR_BLOCK, format("block 0 decodes to %ld of its %ld coefficients", n - 1, n), 525},
         {"too many coefficients", CHANGE(s = recoded; s[find(s, 0xA3)].coded = coded(zeros(n) + "\xB5\xB5\xB5", table)),
-         WSQ_ERR_BLOCK, format("block 0 holds coded data beyond its %ld coefficients", n)},
+         WSQ_ERR_BLOCK, format("block 0 holds coded data beyond its %ld coefficients", n), 525},
         {"a run of zeros crossing the end", CHANGE(s = recoded; s[find(s, 0xA3)].coded = coded(zeros(n + 1), table)),
-         WSQ_ERR_BLOCK, format("block 0: a run of zeros goes past its %ld coefficients", n)},
+         WSQ_ERR_BLOCK, format("block 0: a run of zeros goes past its %ld coefficients", n), 525},
         {"a literal cut by the end", CHANGE(s = recoded; s[find(s, 0xA3)].coded = coded(zeros(n), table).substr(0, 2)),
-         WSQ_ERR_BLOCK, "block 0: a literal field is cut by the end of its coded data"},
+         WSQ_ERR_BLOCK, "block 0: a literal field is cut by the end of its coded data", 525},
         {"a restart marker inside a codeword", CHANGE(s[find(s, 0xA3)].coded = cut_codeword), WSQ_ERR_BLOCK,
-         "block 0: a codeword is cut by a restart marker or the end of the coded data"},
+         "block 0: a codeword is cut by a restart marker or the end of the coded data", 614},
         {"a restart marker between segments", CHANGE(s.insert(s.begin() + 1, {0xB0, "\xFF\xB0", ""})),
-         WSQ_ERR_MARKER, "marker FF B0 does not belong here"},
+         WSQ_ERR_MARKER, "marker FF B0 does not belong here", 2},
         {"an unknown marker", CHANGE(s.insert(s.begin() + 1, {0xA9, "\xFF\xA9", ""})), WSQ_ERR_MARKER,
-         "marker FF A9 does not belong here"},
+         "marker FF A9 does not belong here", 2},
         {"a byte where a marker belongs", CHANGE(s.insert(s.begin() + 1, {0, "x", ""})), WSQ_ERR_MARKER,
-         "byte 78 where a marker belongs"},
-        {"trailing garbage", CHANGE(s.push_back({0, "trailing", ""})), WSQ_ERR_TRAILING, "8 bytes after End-Of-Image"},
+         "byte 78 where a marker belongs", 2},
+        {"trailing garbage", CHANGE(s.push_back({0, "trailing", ""})), WSQ_ERR_TRAILING, "8 bytes after End-Of-Image", 1816},
     };
     wsqerror error;
     ASSERT_FALSE(pixels(join(recoded), error).empty()) << error.message;
@@ -244,7 +247,7 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
         SCOPED_TRACE(row.what);
         Segments s = valid;
         row.change(s);
-        expect_refused(join(s), row.status, row.message);
+        expect_refused(join(s), row.status, row.message, row.offset);
     }
 }
 
@@ -256,9 +259,10 @@ TEST_F(HostileDecoder, EveryTruncationIsRefused)
         EXPECT_TRUE(pixels(stream.substr(0, n), error).empty()) << n;
         EXPECT_EQ(error.status, n < 2 ? WSQ_ERR_NOT_WSQ : WSQ_ERR_TRUNCATED) << n;
     }
-    expect_refused("", WSQ_ERR_NOT_WSQ, "the input is empty");
+    expect_refused("", WSQ_ERR_NOT_WSQ, "the input is empty", 0);
     size_t block1 = join(Segments(valid.begin(), valid.begin() + (long)find(valid, 0xA3, 1) + 1)).size();
-    expect_refused(stream.substr(0, block1 - 10), WSQ_ERR_TRUNCATED, "block 1 runs to the end of the input without a marker");
+    expect_refused(stream.substr(0, block1 - 10), WSQ_ERR_TRUNCATED,
+                   "block 1 runs to the end of the input without a marker", 1048);  // its coded data
 }
 
 TEST_F(HostileDecoder, RestartIntervalsAtSymbolBoundariesDecodeTheSamePixels)

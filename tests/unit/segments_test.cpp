@@ -6,12 +6,6 @@ using wsqtest::Filter;
 
 namespace {
 
-Bytes fix48(real value)
-{
-    ui8 bytes[6];
-    return Bytes(bytes, writefix48(bytes, value));
-}
-
 /* The transform table of an analysis pair; the filters rebuilt from it must
  * have the ranges and types given (H0, H1, F0, F1) and the analysis taps. */
 Bytes transform_table(const pqf *h, const pqf *g, const std::vector<int> &ranges_and_types)
@@ -38,16 +32,15 @@ Bytes transform_table(const pqf *h, const pqf *g, const std::vector<int> &ranges
 TEST(TransformTable, SymmetricFiltersStoreTheirRightHalvesAndRebuildTheBank)
 {
     Filter h0 = wsqtest::wsq_lowpass(), h1 = wsqtest::wsq_highpass();
-    Bytes expected = {9, 7};
-    for (int n = 0; n <= 4; n++)
-        for (ui8 byte : fix48(h0->f[n]))
-            expected.push_back(byte);
-    for (int n = -1; n <= 2; n++)
-        for (ui8 byte : fix48(h1->f[n]))
-            expected.push_back(byte);
-    ASSERT_EQ(expected.size(), 56u);
+    // Lengths 9 and 7, then H0 taps 0 to 4 and H1 taps -1 to 2, each as a sign, a scale
+    // and four bytes of value.
+    const Bytes expected = {
+        0x09, 0x07, 0x00, 0x09, 0x32, 0xD3, 0x26, 0x3B, 0x00, 0x0A, 0xE0, 0xF3, 0x1A, 0x84,
+        0x01, 0x0A, 0x41, 0xEF, 0xF1, 0xBB, 0x01, 0x0B, 0x8E, 0x27, 0x65, 0x3F, 0x00, 0x0B,
+        0xE1, 0x79, 0xA4, 0xDD, 0x00, 0x09, 0x2E, 0xFF, 0x55, 0xD2, 0x01, 0x0A, 0xF9, 0x33,
+        0xD1, 0xB6, 0x01, 0x0B, 0xF2, 0x87, 0x1F, 0x36, 0x00, 0x0A, 0x26, 0x77, 0xDA, 0x0B,
+    };
     EXPECT_EQ(transform_table(h0.get(), h1.get(), {-4, 4, 2, -4, 2, 3, -3, 3, 2, -5, 3, 3}), expected);
-
 }
 
 TEST(QuantizationTable, RoundTrip)
