@@ -35,15 +35,10 @@ protected:
 
     std::string sha256_of_pixels(const std::string &stream) const  // as the library decodes them
     {
-        ui8 *pixels = nullptr;
-        wsqinfo info;
         wsqerror error;
-        const ui8 *data = (const ui8 *)stream.data();
-        int status = wsqdecode(&pixels, &info, &error, data, stream.size(), WSQ_DEFAULT_MAX_PIXELS);
-        EXPECT_EQ(status, WSQ_OK) << error.message;
-        std::string out(pixels ? (const char *)pixels : "", status == WSQ_OK ? (size_t)info.width * info.height : 0);
-        freevoid(pixels);
-        return sha256(out);
+        std::string pixels = decoded_pixels(stream, error);
+        EXPECT_FALSE(pixels.empty()) << error.message;
+        return sha256(pixels);
     }
 };
 

@@ -24,10 +24,10 @@ std::string join(const Segments &segments)
 // Index of the nth segment with the marker.
 size_t find(const Segments &segments, unsigned marker, int nth = 0)
 {
-    for (size_t i = 0; i < segments.size(); ++i)
-        if (segments[i].marker == marker && nth-- == 0)
-            return i;
-    throw std::runtime_error(format("no segment FF %02X", marker));
+    size_t i = segment_index(segments, marker, nth);
+    if (i == segments.size())
+        throw std::runtime_error(format("no segment FF %02X", marker));
+    return i;
 }
 
 Segment segment(unsigned marker, const std::string &body)
@@ -120,23 +120,10 @@ protected:
             recoded[find(recoded, 0xA3, b)].coded = coded(zeros(count[b]), table);
     }
 
-    // The pixels wsqdecode returns, or "" after a refusal.
-    std::string pixels(const std::string &stream, wsqerror &error, size_t limit = WSQ_DEFAULT_MAX_PIXELS)
-    {
-        ui8 *out = nullptr;
-        wsqinfo info;
-        int status = wsqdecode(&out, &info, &error, (const ui8 *)stream.data(), stream.size(), limit);
-        EXPECT_EQ(status, error.status);
-        EXPECT_EQ(out != nullptr, status == WSQ_OK);
-        std::string image = out ? std::string((const char *)out, (size_t)info.width * info.height) : "";
-        freevoid(out);
-        return image;
-    }
-
     void expect_refused(const std::string &stream, int status, const std::string &message, size_t offset)
     {
         wsqerror error;
-        EXPECT_TRUE(pixels(stream, error).empty());
+        EXPECT_TRUE(decoded_pixels(stream, error).empty());
         EXPECT_EQ(error.status, status);
         EXPECT_EQ(error.message, message);
         EXPECT_EQ(error.offset, offset);
@@ -242,7 +229,7 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
         {"trailing garbage", CHANGE(s.push_back({0, "trailing", ""})), WSQ_ERR_TRAILING, "8 bytes after End-Of-Image", 1816},
     };
     wsqerror error;
-    ASSERT_FALSE(pixels(join(recoded), error).empty()) << error.message;
+    ASSERT_FALSE(decoded_pixels(join(recoded), error).empty()) << error.message;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         Segments s = valid;
@@ -256,7 +243,7 @@ TEST_F(HostileDecoder, EveryTruncationIsRefused)
     std::string stream = join(valid);
     for (size_t n = 0; n < stream.size(); ++n) {
         wsqerror error;
-        EXPECT_TRUE(pixels(stream.substr(0, n), error).empty()) << n;
+        EXPECT_TRUE(decoded_pixels(stream.substr(0, n), error).empty()) << n;
         EXPECT_EQ(error.status, n < 2 ? WSQ_ERR_NOT_WSQ : WSQ_ERR_TRUNCATED) << n;
     }
     expect_refused("", WSQ_ERR_NOT_WSQ, "the input is empty", 0);
@@ -268,7 +255,7 @@ TEST_F(HostileDecoder, EveryTruncationIsRefused)
 TEST_F(HostileDecoder, RestartIntervalsAtSymbolBoundariesDecodeTheSamePixels)
 {
     wsqerror error;
-    std::string original = pixels(join(valid), error);
+    std::string original = decoded_pixels(join(valid), error);
     ASSERT_FALSE(original.empty()) << error.message;
     std::map<int, std::string> tables;
     ASSERT_EQ(huffman_tables(valid[find(valid, 0xA6)], tables), "");
@@ -290,7 +277,7 @@ TEST_F(HostileDecoder, RestartIntervalsAtSymbolBoundariesDecodeTheSamePixels)
         sob.coded = "\xFF\xB0" + part(0, n / 3) + "\xFF\xB1" + part(n / 3, 2 * n / 3) + "\xFF\xB2" +
                     part(2 * n / 3, n) + "\xFF\xB3";
     }
-    EXPECT_TRUE(pixels(join(s), error) == original) << error.message;
+    EXPECT_TRUE(decoded_pixels(join(s), error) == original) << error.message;
 }
 
 TEST_F(HostileDecoder, EmptyBlocksDecodeAndHugeImagesFailWithoutACrash)
@@ -309,7 +296,7 @@ TEST_F(HostileDecoder, EmptyBlocksDecodeAndHugeImagesFailWithoutACrash)
     Segments s = valid;
     set(s, 0xA2, 6, "\xFF\xFF\xFF\xFF");
     wsqerror error;
-    EXPECT_TRUE(pixels(join(s), error, SIZE_MAX).empty());
+    EXPECT_TRUE(decoded_pixels(join(s), error, SIZE_MAX).empty());
     EXPECT_TRUE(error.status == WSQ_ERR_MEMORY || error.status == WSQ_ERR_BLOCK) << error.message;
 }
 

@@ -265,13 +265,32 @@ double fix24(const std::string &bytes, size_t at)
     return value;
 }
 
+size_t segment_index(const std::vector<Segment> &segments, unsigned marker, int nth)
+{
+    size_t i = 0;
+    for (; i < segments.size(); ++i)
+        if (segments[i].marker == marker && nth-- == 0)
+            break;
+    return i;
+}
+
 const Segment *ImageStream::find(unsigned marker, int nth) const
 {
     static const Segment none;
-    for (const Segment &segment : segments)
-        if (segment.marker == marker && nth-- == 0)
-            return &segment;
-    return &none;
+    size_t i = segment_index(segments, marker, nth);
+    return i < segments.size() ? &segments[i] : &none;
+}
+
+std::string decoded_pixels(const std::string &stream, wsqerror &error, size_t limit)
+{
+    ui8 *out = nullptr;
+    wsqinfo info;
+    int status = wsqdecode(&out, &info, &error, (const ui8 *)stream.data(), stream.size(), limit);
+    EXPECT_EQ(status, error.status);
+    EXPECT_EQ(out != nullptr, status == WSQ_OK);
+    std::string pixels = out ? std::string((const char *)out, (size_t)info.width * info.height) : "";
+    freevoid(out);
+    return pixels;
 }
 
 std::string parse_streams(const std::string &s, std::vector<ImageStream> &images)

@@ -3,6 +3,8 @@
 // and the fixture that runs wsq1 in a directory of the test's own.
 #pragma once
 
+#include "wsq.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -97,6 +99,9 @@ struct Segment {
     std::string coded;    // after a SOB: its entropy-coded data as stored
 };
 
+// Index of the nth segment with the marker; segments.size() if none.
+size_t segment_index(const std::vector<Segment> &segments, unsigned marker, int nth = 0);
+
 struct ImageStream {
     std::string bytes;  // SOI to EOI
     std::vector<Segment> segments;
@@ -107,6 +112,11 @@ struct ImageStream {
 // Splits back-to-back streams into images and segments; returns "" or what
 // is wrong and where.
 std::string parse_streams(const std::string &stream, std::vector<ImageStream> &images);
+
+// The pixels wsqdecode gives for a stream, or "" after a refusal, which
+// leaves its status and message in error.
+std::string decoded_pixels(const std::string &stream, wsqerror &error,
+                           size_t limit = WSQ_DEFAULT_MAX_PIXELS);
 
 unsigned byte_at(const std::string &bytes, size_t at);
 unsigned be16(const std::string &bytes, size_t at);

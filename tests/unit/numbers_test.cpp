@@ -42,3 +42,25 @@ TEST(Fix48, WritesAndReadsTheExactTaps)
         EXPECT_EQ(value, row.value);
     }
 }
+
+TEST(BigEndian, IntegersInBuffersAndOnStreams)
+{
+    ui8 buffer[6];
+    ui8 *end = sput4(sput2(buffer, 0xA1B2), 0xC3D4E5F6);
+    EXPECT_EQ(Bytes(buffer, end), (Bytes{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
+    ui16 two;
+    ui32 four;
+    EXPECT_EQ(sget4(&four, sget2(&two, buffer)), buffer + 6);
+    EXPECT_EQ(two, 0xA1B2);
+    EXPECT_EQ(four, 0xC3D4E5F6u);
+
+    std::FILE *file = std::tmpfile();
+    ASSERT_TRUE(file);
+    fput2(0xFFA0, file);
+    fput4(0x01020304, file);
+    std::rewind(file);
+    EXPECT_EQ(fget2(file), 0xFFA0);
+    EXPECT_EQ(fget2(file), 0x0102);
+    EXPECT_EQ(fget2(file), 0x0304);
+    std::fclose(file);
+}
