@@ -5,7 +5,7 @@
 #ifndef WSQ_BENCH_DECODER_H
 #define WSQ_BENCH_DECODER_H
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <string>
 #include <vector>

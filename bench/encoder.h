@@ -5,7 +5,7 @@
 #ifndef WSQ_BENCH_ENCODER_H
 #define WSQ_BENCH_ENCODER_H
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <vector>
 

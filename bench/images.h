@@ -3,7 +3,7 @@
 #ifndef WSQ_BENCH_IMAGES_H
 #define WSQ_BENCH_IMAGES_H
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <string>
 #include <vector>

@@ -9,6 +9,7 @@
 //     c++ -std=c++17 wsqsize.cpp $(pkg-config --cflags --libs wsq) -o wsqsize
 #include <wsq.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -23,27 +24,27 @@ int main(int argc, char **argv)
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         std::ifstream file(argv[i], std::ios::binary);
-        std::vector<ui8> bytes{std::istreambuf_iterator<char>(file), {}};
+        std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
         if (!file || bytes.empty()) {
             std::fprintf(stderr, "wsqsize: %s: cannot read it, or it is empty\n", argv[i]);
             status = 1;
             continue;
         }
-        wsqinfo info;
+        wsq_info info;
         for (size_t at = 0; at < bytes.size(); at += info.stream_bytes) {
-            ui8 *pixels = nullptr;
-            wsqerror error;
-            int result = wsqdecode(&pixels, &info, &error, bytes.data() + at, bytes.size() - at,
-                                   WSQ_DEFAULT_MAX_PIXELS);
+            std::uint8_t *pixels = nullptr;
+            wsq_error error;
+            int result = wsq_decode(&pixels, &info, &error, bytes.data() + at, bytes.size() - at,
+                                    nullptr);
             if (result != WSQ_OK) {
                 std::fprintf(stderr, "wsqsize: %s: %s at byte %zu: %s\n", argv[i],
-                             wsqstrerror(result), at + error.offset, error.message);
+                             wsq_strerror(result), at + error.offset, error.message);
                 status = 1;
                 break;
             }
             std::printf("%s: %d x %d pixels, %zu bytes\n", argv[i], info.width, info.height,
                         info.stream_bytes);
-            freevoid(pixels);
+            wsq_free(pixels);
         }
     }
     return status;

@@ -1,4 +1,4 @@
-/* libwsq.cpp - the stateless WSQ library: both halves of the codec.
+/* libwsq.cpp - the format kernels of libwsq: both halves of the codec.
  *
  * Every routine works only on what it is handed. Routines that fill or scan
  * a caller's byte buffer return the position just past what they handled;
@@ -8,7 +8,7 @@
  * index as one fused multiply-add per term (std::fma), and this file must be
  * compiled with -ffp-contract=off so that the compiler fuses nothing else.
  */
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -16,11 +16,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 /* ==== Assertion report ====================================================
  * A failed precondition ends the process in an orderly way: one report line
@@ -36,6 +31,23 @@ void wsqassertfail(const char *file, unsigned line, const char *expression)
     std::fflush(stderr);
     std::exit(WSQ_ASSERT_STATUS);
 }
+
+namespace {
+
+/* What a builder does with memory it cannot have: the kernels end the process
+ * with the assertion report for the pointer; their try* variants, which the
+ * whole-image calls use, give a null result. */
+enum class on_no_memory { report, give_null };
+
+/* Whether the allocation held in pointer succeeded; a failure is reported as
+ * the assertion for the pointer's expression when mode says so. */
+#define WSQ_ALLOCATED(pointer, mode)                                      \
+    ((pointer) ? true                                                     \
+               : (mode) == on_no_memory::report                           \
+                     ? (wsqassertfail(__FILE__, __LINE__, #pointer), false) \
+                     : false)
+
+}  // namespace
 
 /* ==== Numbers ==============================================================
  * fix24 (scale byte, 16-bit mantissa) and fix48 (sign byte, scale byte,
@@ -168,21 +180,27 @@ ui16 fget2(std::FILE *in)
  * The pqf record: taps on alpha..omega, extension type, periodized table;
  * output lengths of one convolution-decimation step and the type pairing. */
 
-pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type)
+namespace {
+
+pqf *make_filter(const char *name, const real *coefs, int alpha, int omega, int type,
+                 on_no_memory mode)
 {
     WSQ_ASSERT(alpha <= 0);
     WSQ_ASSERT(0 <= omega);
     WSQ_ASSERT(coefs);
     pqf *qm = (pqf *)std::calloc(1, sizeof(pqf));
-    WSQ_ASSERT(qm);
+    if (!WSQ_ALLOCATED(qm, mode))
+        return nullptr;
     if (name) {
         qm->name = (char *)std::malloc(std::strlen(name) + 1);
-        WSQ_ASSERT(qm->name);
+        if (!WSQ_ALLOCATED(qm->name, mode))
+            return (pqf *)freepqf(qm);
         std::strcpy(qm->name, name);
     }
     size_t taps = (size_t)omega - (size_t)alpha + 1;
     qm->f = (real *)std::calloc(taps, sizeof(real));
-    WSQ_ASSERT(qm->f);
+    if (!WSQ_ALLOCATED(qm->f, mode))
+        return (pqf *)freepqf(qm);
     std::memcpy(qm->f, coefs, taps * sizeof(real));
     qm->f -= alpha;
     qm->type = type;
@@ -191,10 +209,23 @@ pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type
     int m = (omega - alpha) / 2;
     if (m >= 1) {
         qm->fp = (real *)std::calloc(2 * (size_t)m * (m + 1), sizeof(real));
-        WSQ_ASSERT(qm->fp);
+        if (!WSQ_ALLOCATED(qm->fp, mode))
+            return (pqf *)freepqf(qm);
         qfcirc(qm->fp, qm->f, alpha, omega);
     }
     return qm;
+}
+
+}  // namespace
+
+pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type)
+{
+    return make_filter(name, coefs, alpha, omega, type, on_no_memory::report);
+}
+
+pqf *trymakepqf(const char *name, const real *coefs, int alpha, int omega, int type)
+{
+    return make_filter(name, coefs, alpha, omega, type, on_no_memory::give_null);
 }
 
 void *freepqf(void *filter)
@@ -1129,6 +1160,26 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
     }
 }
 
+void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length)
+{
+    WSQ_ASSERT(pixels);
+    WSQ_ASSERT(length>0);
+    /* The pixel sum is exact in any order (it stays far below 2^53), so an
+     * integer sum gives the same double and leaves the loop free to run
+     * several pixels at a time. */
+    ui8 pmin = 255, pmax = 0;
+    std::uint64_t total = 0;
+    for (ui32 n = 0; n < length; ++n) {
+        pmax = std::max(pmax, pixels[n]);
+        pmin = std::min(pmin, pixels[n]);
+        total += pixels[n];
+    }
+    *midpoint = (real)((double)total / length);
+    real above = (real)pmax - *midpoint;
+    real below = *midpoint - (real)pmin;
+    *rescale = (above > below ? above : below) * 0.0078125f;
+}
+
 /* ==== Quantization =========================================================
  * The dead-zone scalar quantizer of one subband and its inverse. */
 
@@ -1751,35 +1802,7 @@ bool at_padding(const bitio *stream, ui32 limit)
            (*stream->position & rest) == rest;
 }
 
-/* Codewords decoded a window of bits at a time: entry w tells where the
- * walk from the root over the bits of w ends, a leaf after `length` bits or
- * an internal node after all of them. */
-constexpr int window_bits = 10;
-
-struct window_entry {
-    int node;
-    int length;
-};
-
-/* Slots of the decoding tree of one Huffman table. */
-enum { tree_slots = 512 };
-
-/* A table's decoding tree and its windows, built once per table use. */
-struct code_walk {
-    int tree[tree_slots];
-    window_entry windows[1 << window_bits];
-};
-
-void make_code_walk(code_walk *walk, const ui8 *dht)
-{
-    dht2caht(walk->tree, dht, WSQ_MAXBITS);
-    for (int w = 0; w < 1 << window_bits; ++w) {
-        int node = 0, length = 0;
-        while (length < window_bits && (length == 0 || node > 0))
-            node = walk->tree[2 * node + (w >> (window_bits - 1 - length++) & 1)];
-        walk->windows[w] = {node, length};
-    }
-}
+constexpr int window_bits = WSQ_WINDOW_BITS;
 
 /* The next 24 bits of the stream, without consuming them; the caller makes
  * sure three whole bytes lie ahead. */
@@ -1807,40 +1830,40 @@ ui32 read_literal(bitio *stream, int bits, ui32 limit)
     return field;
 }
 
-/* Why decoding a block's coefficients stopped. */
-enum class decode_stop {
-    limit,         /* the bit limit, between codewords */
-    padding,       /* the 1-bits that pad the last byte */
-    end_symbol,    /* a 0 or 255 symbol */
-    full,          /* the caller's room is filled */
-    cut_codeword,  /* the limit fell inside a codeword */
-    overflow       /* a symbol would write past the room */
-};
+}  // namespace
 
-/* Decodes one block's coefficients until the bit limit or a 0 or 255
- * symbol. A bounded caller passes the room it has: a symbol that would write
- * past it stops decoding; stop_at_padding ends decoding at the 1-bits that
- * pad a coded segment to its last byte. *stop tells which end was met.
- * Codewords are walked bit by bit near the limit and a window at a time
- * before it: the same walk. */
-int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
-                           const code_walk &walk, const ui8 *huffval, bool stop_at_padding,
-                           decode_stop *stop)
+/* Window w of a walk tells where the walk from the root over the bits of w
+ * ends: a leaf after `length` bits, or an internal node after all of them. */
+void makewalk(codewalk *walk, const ui8 *dht)
 {
-    const int *tree = walk.tree;
-    *stop = decode_stop::limit;
+    dht2caht(walk->tree, dht, WSQ_MAXBITS);
+    for (int w = 0; w < 1 << window_bits; ++w) {
+        int node = 0, length = 0;
+        while (length < window_bits && (length == 0 || node > 0))
+            node = walk->tree[2 * node + (w >> (window_bits - 1 - length++) & 1)];
+        walk->windows[w] = {node, length};
+    }
+}
+
+/* Codewords are walked bit by bit near the limit and a window at a time
+ * before it: the same walk. */
+int32 *wsqrecsb(int32 *output, size_t room, bitio *input, ui32 limit, const codewalk *walk,
+                const ui8 *huffval, bool stop_at_padding, recsstop *stop)
+{
+    const int *tree = walk->tree;
+    *stop = RECS_LIMIT;
     while (input->nextbit < limit) {
         if (room == 0) {
-            *stop = decode_stop::full;
+            *stop = RECS_FULL;
             return output;
         }
         if (stop_at_padding && at_padding(input, limit)) {
-            *stop = decode_stop::padding;
+            *stop = RECS_PADDING;
             return output;
         }
         int node = 0;
         if (limit - input->nextbit >= 24) {
-            window_entry w = walk.windows[peek24(input) >> (24 - window_bits)];
+            auto w = walk->windows[peek24(input) >> (24 - window_bits)];
             skip_bits(input, w.length);
             node = w.node;
             while (node > 0 && input->nextbit < limit)
@@ -1851,12 +1874,12 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
             while (node > 0 && input->nextbit < limit);
         }
         if (node > 0) {
-            *stop = decode_stop::cut_codeword;
+            *stop = RECS_CUT_CODEWORD;
             return output;
         }
         ui8 symbol = huffval[-node];
         if (is_stream_end(symbol)) {
-            *stop = decode_stop::end_symbol;
+            *stop = RECS_END_SYMBOL;
             return output;
         }
         ui32 count = 1;  /* count copies of value */
@@ -1875,7 +1898,7 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
                 value = symbol - 180;
         }
         if (count > room) {
-            *stop = decode_stop::overflow;
+            *stop = RECS_OVERFLOW;
             return output;
         }
         room -= count;
@@ -1884,20 +1907,32 @@ int32 *decode_coefficients(int32 *output, size_t room, bitio *input, ui32 limit,
     return output;
 }
 
-}  // namespace
-
 int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht)
 {
     WSQ_ASSERT(output);
     WSQ_ASSERT(length>0);
     WSQ_ASSERT(input);
     WSQ_ASSERT(dht);
-    code_walk walk;
-    make_code_walk(&walk, dht);
+    codewalk walk;
+    makewalk(&walk, dht);
     ui32 limit = input->length < length ? input->length : length;
-    decode_stop stop;
-    return decode_coefficients(output, SIZE_MAX, input, limit, walk, dht + WSQ_MAXBITS, false,
-                               &stop);
+    recsstop stop;
+    return wsqrecsb(output, SIZE_MAX, input, limit, &walk, dht + WSQ_MAXBITS, false, &stop);
+}
+
+ui8 *wsqstuff(ui8 *output, const ui8 *input, ui32 length)
+{
+    const ui8 *end = input + length;
+    while (input < end) {
+        const ui8 *ff = (const ui8 *)std::memchr(input, 0xFF, (size_t)(end - input));
+        const ui8 *next = ff ? ff + 1 : end;
+        std::memcpy(output, input, (size_t)(next - input));
+        output += next - input;
+        if (ff)
+            *output++ = 0x00;
+        input = next;
+    }
+    return output;
 }
 
 /* ==== Table segments =======================================================
@@ -1970,20 +2005,52 @@ const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale)
     return readfix24(rescale, input);
 }
 
-const ui8 *wsqrdtt(pqf **filters, const ui8 *input)
+namespace {
+
+/* The four temporary tap arrays of a transform table's filter bank. */
+struct bank_taps {
+    real *h0 = nullptr, *h1 = nullptr, *f0 = nullptr, *f1 = nullptr;
+
+    ~bank_taps()
+    {
+        for (real *taps : {h0, h1, f0, f1})
+            freevoid(taps);
+    }
+
+    bool allocate(int L0, int L1, on_no_memory mode)
+    {
+        h0 = (real *)std::calloc(L0, sizeof(real));
+        if (!WSQ_ALLOCATED(h0, mode))
+            return false;
+        h1 = (real *)std::calloc(L1, sizeof(real));
+        if (!WSQ_ALLOCATED(h1, mode))
+            return false;
+        f0 = (real *)std::calloc(L1, sizeof(real));
+        if (!WSQ_ALLOCATED(f0, mode))
+            return false;
+        f1 = (real *)std::calloc(L0, sizeof(real));
+        return WSQ_ALLOCATED(f1, mode);
+    }
+};
+
+/* Releases the records made so far; the null result of a builder that ran
+ * out of memory. */
+const ui8 *discard_bank(pqf **filters)
 {
-    WSQ_ASSERT(filters);
-    WSQ_ASSERT(input);
+    for (int i = 0; i < 4; ++i)
+        filters[i] = (pqf *)freepqf(filters[i]);
+    return nullptr;
+}
+
+const ui8 *read_filter_bank(pqf **filters, const ui8 *input, on_no_memory mode)
+{
     int L0 = input[0], L1 = input[1];
     const ui8 *ptr = input + 2;
-    real *h0 = (real *)std::calloc(L0, sizeof(real));
-    WSQ_ASSERT(h0);
-    real *h1 = (real *)std::calloc(L1, sizeof(real));
-    WSQ_ASSERT(h1);
-    real *f0 = (real *)std::calloc(L1, sizeof(real));
-    WSQ_ASSERT(f0);
-    real *f1 = (real *)std::calloc(L0, sizeof(real));
-    WSQ_ASSERT(f1);
+    bank_taps taps;
+    if (!taps.allocate(L0, L1, mode))
+        return nullptr;
+    real *h0 = taps.h0, *h1 = taps.h1, *f0 = taps.f0, *f1 = taps.f1;
+    filters[0] = filters[1] = filters[2] = filters[3] = nullptr;
 
     /* Tap n of a filter starting at alpha is element n - alpha. */
     int h0omega, h0alpha, h0type;
@@ -2000,14 +2067,14 @@ const ui8 *wsqrdtt(pqf **filters, const ui8 *input)
         for (int n = 1; n <= L0 / 2; ++n)
             h0[-n - h0alpha] = h0[n - 1 - h0alpha];
     }
-    filters[0] = makepqf("H0", h0, h0alpha, h0omega, h0type);
+    filters[0] = make_filter("H0", h0, h0alpha, h0omega, h0type, mode);
 
     int f1alpha = -h0omega - 1, f1omega = -h0alpha - 1, f1type = (L0 & 1) ? 3 : 5;
     for (int n = f1alpha; n <= f1omega; ++n) {
         real sign = (n + 1) % 2 == 0 ? 1.0f : -1.0f;
         f1[n - f1alpha] = sign * h0[-1 - n - h0alpha];
     }
-    filters[3] = makepqf("F1", f1, f1alpha, f1omega, f1type);
+    filters[3] = make_filter("F1", f1, f1alpha, f1omega, f1type, mode);
 
     int h1omega, h1alpha, h1type;
     if (L1 & 1) {
@@ -2023,20 +2090,34 @@ const ui8 *wsqrdtt(pqf **filters, const ui8 *input)
         for (int n = 1; n <= L1 / 2; ++n)
             h1[-n - h1alpha] = -h1[n - 1 - h1alpha];
     }
-    filters[1] = makepqf("H1", h1, h1alpha, h1omega, h1type);
+    filters[1] = make_filter("H1", h1, h1alpha, h1omega, h1type, mode);
 
     int f0alpha = -h1omega - 1, f0omega = -h1alpha - 1, f0type = (L1 & 1) ? 2 : 4;
     for (int n = f0alpha; n <= f0omega; ++n) {
         real sign = n % 2 == 0 ? 1.0f : -1.0f;
         f0[n - f0alpha] = sign * h1[-1 - n - h1alpha];
     }
-    filters[2] = makepqf("F0", f0, f0alpha, f0omega, f0type);
-
-    freevoid(h0);
-    freevoid(h1);
-    freevoid(f0);
-    freevoid(f1);
+    filters[2] = make_filter("F0", f0, f0alpha, f0omega, f0type, mode);
+    for (int i = 0; i < 4; ++i)
+        if (!filters[i])
+            return discard_bank(filters);
     return ptr;
+}
+
+}  // namespace
+
+const ui8 *wsqrdtt(pqf **filters, const ui8 *input)
+{
+    WSQ_ASSERT(filters);
+    WSQ_ASSERT(input);
+    return read_filter_bank(filters, input, on_no_memory::report);
+}
+
+const ui8 *tryrdtt(pqf **filters, const ui8 *input)
+{
+    WSQ_ASSERT(filters);
+    WSQ_ASSERT(input);
+    return read_filter_bank(filters, input, on_no_memory::give_null);
 }
 
 const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input)
@@ -2052,6 +2133,227 @@ const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *inpu
         input = readfix24(&zs[i], input);
     }
     return input;
+}
+
+ui8 *wsqwhead(ui8 *output, ui16 marker, ui32 bodylength)
+{
+    output = sput2(output, marker);
+    return sput2(output, (ui16)(bodylength + 2));
+}
+
+ui8 *wsqwsof(ui8 *output, int A, int B, int rows, int cols, real midpoint, real rescale)
+{
+    *output++ = (ui8)(A & 0xFF);
+    *output++ = (ui8)(B & 0xFF);
+    output = sput2(output, (ui16)rows);
+    output = sput2(output, (ui16)cols);
+    output = wsqwmr(output, midpoint, rescale);
+    *output++ = (ui8)WSQ_EV;
+    return sput2(output, (ui16)WSQ_SF);
+}
+
+ui8 *wsqwdht(ui8 *output, const ui8 (*dht)[WSQ_DHT_BYTES], const int *dhtlen, int numdhts)
+{
+    for (int t = 0; t < numdhts; ++t) {
+        *output++ = (ui8)t;
+        std::memcpy(output, dht[t], (size_t)dhtlen[t]);
+        output += dhtlen[t];
+    }
+    return output;
+}
+
+/* ==== Encoding stages ======================================================
+ * The arithmetic of the encoder's stages between the transform and the
+ * segments, over the 64-subband tree: sizes, variances of the subbands'
+ * central regions, bit allocation, quantization into the three blocks,
+ * symbols, tables and coding of a block. */
+
+namespace {
+
+/* The central region of a subband, whose variance steers the bit rate. */
+struct central_region {
+    int begheight, midheight, begwidth, midwidth;
+};
+
+central_region subband_middle(int height, int width)
+{
+    return {9 * height / 32, 7 * height / 16, width / 8, 3 * width / 4};
+}
+
+double central_variance(const real *coefs, int height, int width)
+{
+    central_region middle = subband_middle(height, width);
+    int endheight = middle.begheight + middle.midheight;
+    int endwidth = middle.begwidth + middle.midwidth;
+    double sum = 0.0, sumsq = 0.0;
+    for (int i = middle.begheight; i < endheight; ++i) {
+        for (int j = middle.begwidth; j < endwidth; ++j) {
+            double coef = coefs[i * width + j];
+            sumsq = std::fma(coef, coef, sumsq);
+            sum += coef;
+        }
+    }
+    int num = middle.midwidth * middle.midheight;
+    WSQ_ASSERT(num>1);
+    return (sumsq - (sum * sum) / num) / (num - 1);
+}
+
+/* Largest magnitude the symbol coder can write. */
+constexpr int32 symbol_max = 65535;
+
+bool fits_symbol_coder(const int32 *values, ui32 count)
+{
+    int32 lowest = 0, highest = 0;
+    for (ui32 i = 0; i < count; ++i) {
+        lowest = std::min(lowest, values[i]);
+        highest = std::max(highest, values[i]);
+    }
+    return highest <= symbol_max && lowest >= -symbol_max;
+}
+
+void count_symbols(ui32 *weights, const ui8 *input, int length)
+{
+    if (length > 0)
+        wsqcsym(weights, input, (ui32)length);
+    else
+        std::memset(weights, 0, 256 * sizeof(ui32));
+}
+
+}  // namespace
+
+void subbandsizes(int *xs, int *ys, ui32 *numcoefs, int rows, int cols, const pqf *hqf,
+                  const pqf *gqf)
+{
+    xywp2(xs, ys, rows, cols, wsqlevels, 0, 0, hqf, gqf, hqf, gqf);
+    for (int k = 0; k < WSQ_SUBBANDS; ++k)
+        numcoefs[k] = (ui32)(xs[wsqorder[k]] * ys[wsqorder[k]]);
+}
+
+bool measurable(int rows, int cols, const pqf *hqf, const pqf *gqf)
+{
+    int xs[WSQ_SUBBANDS], ys[WSQ_SUBBANDS];
+    xywp2(xs, ys, rows, cols, wsqlevels, 0, 0, hqf, gqf, hqf, gqf);
+    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+        central_region middle = subband_middle(xs[wsqorder[k]], ys[wsqorder[k]]);
+        if (middle.midheight * middle.midwidth <= 1)
+            return false;
+    }
+    return true;
+}
+
+void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys)
+{
+    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+        int block = wsqorder[k];
+        variance[k] = central_variance((const real *)contents[block], xs[block], ys[block]);
+    }
+}
+
+double binwidths(real *qs, real *zs, const double *variance, double bitrate)
+{
+    int K[WSQ_CODED_SUBBANDS] = {};
+    double m1[WSQ_CODED_SUBBANDS];
+    double Qprime[WSQ_CODED_SUBBANDS];
+    double logbins = bitrate * std::log(2.0);
+    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+        if (variance[k] < 1.01) {
+            Qprime[k] = 0.0;
+            continue;
+        }
+        K[k] = 1;
+        m1[k] = 1.0 / (double)(1 << (2 * wsqlevels[k]));
+        Qprime[k] = 10.0 / ((double)adjustment[k] * std::log(variance[k]));
+    }
+    Qprime[0] = Qprime[1] = Qprime[2] = Qprime[3] = 1.0;
+    double quality;
+    bool nonpositive_rates;
+    do {
+        double S1 = 0.0;
+        for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
+            if (K[k])
+                S1 += m1[k];
+        if (!(S1 > 0.0))
+            return 0.0;
+        double logquality = 0.0;
+        for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
+            if (K[k])
+                logquality = std::fma(m1[k], 0.5 * std::log(variance[k]) - std::log(Qprime[k]),
+                                      logquality);
+        quality = 0.2 * std::exp((logbins - logquality) * (1.0 / S1));
+        nonpositive_rates = false;
+        for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+            if (K[k] && Qprime[k] / quality >= 5.0 * std::sqrt(variance[k])) {
+                K[k] = 0;
+                nonpositive_rates = true;
+            }
+        }
+    } while (nonpositive_rates);
+    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+        qs[k] = (real)(Qprime[k] / quality);
+        zs[k] = (real)((double)qs[k] * 1.2);
+    }
+    return quality;
+}
+
+int unstorable(const real *qs, const real *zs)
+{
+    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
+        if ((k < 4 && qs[k] == 0) || !(zs[k] <= 65535.0f))
+            return k;
+    return -1;
+}
+
+int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
+              const ui32 *numcoefs, const real *qs, const real *zs)
+{
+    int k = 0;
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        qcoefs[b] = out;
+        nqcoefs[b] = 0;
+        for (; k < ecsbreak[b]; ++k) {
+            if (qs[k] == 0.0f)
+                continue;
+            wsqqnt(out, (const real *)contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
+            if (!fits_symbol_coder(out, numcoefs[k]))
+                return k;
+            out += numcoefs[k];
+            nqcoefs[b] += numcoefs[k];
+        }
+    }
+    return -1;
+}
+
+ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs, const ui32 *nqcoefs)
+{
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        symbols[b] = out;
+        if (nqcoefs[b] > 0)
+            out = wsqwsym(out, qcoefs[b], nqcoefs[b]);
+        symlen[b] = (int)(out - symbols[b]);
+    }
+    return out;
+}
+
+int makedhts(ui8 (*dht)[WSQ_DHT_BYTES], int *dhtlen, int *Th, ui8 *const *symbols,
+             const int *symlen)
+{
+    ui32 weights[256];
+    count_symbols(weights, symbols[0], symlen[0]);
+    dhtlen[0] = (int)(makedht(dht[0], weights, WSQ_MAXBITS) - dht[0]);
+    Th[0] = 0;
+    count_symbols(weights, symbols[1], symlen[1] + symlen[2]);
+    dhtlen[1] = (int)(makedht(dht[1], weights, WSQ_MAXBITS) - dht[1]);
+    Th[1] = Th[2] = 1;
+    return 2;
+}
+
+void ecsblock(bitio *ecs, const ui8 *symbols, int symlen, const ui8 *dht)
+{
+    rewbits(ecs);
+    ecs->length = 0;
+    if (symlen > 0)
+        wsqwecs(ecs, symbols, (ui32)symlen, dht);
+    ecs->length = rewbits(ecs);
 }
 
 /* ==== TIFF =================================================================
@@ -2143,544 +2445,4 @@ ui32 tiffsiz(ui16 type, ui32 count)
     case tiff_rational: return 8 * count;
     default: return 0;
     }
-}
-
-/* ==== Whole-stream decoding ===============================================
- * Walks one complete stream held in memory, checks every length, count and
- * dimension before using it, and rebuilds the image with the kernels above.
- * Untrusted bytes never reach an assertion: every flaw becomes an error
- * result naming what is wrong and the byte offset where it was found. */
-
-const char *wsqstrerror(int status)
-{
-    switch (status) {
-    case WSQ_OK: return "success";
-    case WSQ_ERR_NOT_WSQ: return "not a WSQ stream";
-    case WSQ_ERR_TRUNCATED: return "truncated stream";
-    case WSQ_ERR_MARKER: return "misplaced or unknown marker";
-    case WSQ_ERR_SEGMENT: return "bad segment length";
-    case WSQ_ERR_FRAME: return "bad frame header";
-    case WSQ_ERR_TRANSFORM: return "bad transform table";
-    case WSQ_ERR_QUANTIZATION: return "bad quantization table";
-    case WSQ_ERR_HUFFMAN: return "bad Huffman table";
-    case WSQ_ERR_BLOCK: return "bad entropy-coded block";
-    case WSQ_ERR_TRAILING: return "trailing garbage";
-    case WSQ_ERR_LIMIT: return "beyond the decoder's limits";
-    case WSQ_ERR_MEMORY: return "out of memory";
-    default: return "unknown status";
-    }
-}
-
-namespace {
-
-enum : ui8 {
-    marker_soi = 0xA0, marker_eoi = 0xA1, marker_sof = 0xA2, marker_sob = 0xA3,
-    marker_dtt = 0xA4, marker_dqt = 0xA5, marker_dht = 0xA6, marker_dri = 0xA7,
-    marker_com = 0xA8, marker_rst0 = 0xB0, marker_rst7 = 0xB7
-};
-
-/* Body lengths of the fixed-size segments (the length field less its own two bytes). */
-enum : size_t { frame_body = 15, block_body = 1, restart_body = 2, dqt_body = 3 + 6 * WSQ_SUBBANDS };
-
-/* Any transform table gives a split the low-pass half ceil(n/2) and the
- * high-pass half floor(n/2): the lengths of these filter types. */
-enum { lowpass_type = 2, highpass_type = 3 };
-
-struct segment {
-    size_t marker;  /* offset of the marker */
-    size_t body;    /* offset of the first byte after the length field */
-    size_t length;  /* bytes of the body */
-};
-
-/* An image-sized buffer, released with free. Large ones are asked for in
- * huge pages where the system grants them on request: touching a fresh
- * buffer then costs a fault per 2 MiB instead of one per 4 KiB. */
-void *allocate_image_buffer(size_t bytes)
-{
-#if defined(MADV_HUGEPAGE)
-    const size_t huge_page = (size_t)2 << 20;
-    if (bytes >= 2 * huge_page) {
-        void *buffer = nullptr;
-        if (posix_memalign(&buffer, huge_page, bytes) != 0)
-            return nullptr;
-        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
-        return buffer;
-    }
-#endif
-    return std::malloc(bytes);
-}
-
-struct stream_decoder {
-    const ui8 *data;
-    size_t size;
-    size_t max_pixels;
-    bool want_pixels;
-    wsqinfo *info;
-    wsqerror *error;
-
-    bool have_frame = false;
-    pqf *filters[4] = {};  /* H0, H1, F0, F1 */
-    bool have_dqt = false;
-    real center = 0, qs[WSQ_SUBBANDS] = {}, zs[WSQ_SUBBANDS] = {};
-    bool have_table[WSQ_MAXDHTS] = {};
-    ui8 tables[WSQ_MAXDHTS][WSQ_DHT_BYTES] = {};
-
-    int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
-    void *contents[WSQ_SUBBANDS] = {};
-    real *image = nullptr;  /* the subbands, then the rebuilt samples */
-    real *work = nullptr;   /* one block's integers, then the synthesis scratch */
-    std::vector<ui8> coded = {}; /* the block at hand without stuffing and restart markers */
-    std::vector<size_t> segment_ends = {};  /* ends of its restart intervals in coded */
-
-    ~stream_decoder()
-    {
-        for (pqf *&filter : filters)
-            filter = (pqf *)freepqf(filter);
-        freevoid(image);
-        freevoid(work);
-    }
-};
-
-bool fail(stream_decoder &d, int status, size_t offset, const char *format, ...)
-{
-    d.error->status = status;
-    d.error->offset = offset;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(d.error->message, sizeof d.error->message, format, args);
-    va_end(args);
-    return false;
-}
-
-size_t pixel_count(const stream_decoder &d)
-{
-    return (size_t)d.info->width * (size_t)d.info->height;
-}
-
-bool read_segment(stream_decoder &d, size_t marker, segment *s)
-{
-    size_t at = marker + 2;
-    if (d.size - at < 2)
-        return fail(d, WSQ_ERR_TRUNCATED, at, "the input ends inside a segment length");
-    ui16 length;
-    sget2(&length, d.data + at);
-    if (length < 2)
-        return fail(d, WSQ_ERR_SEGMENT, at, "segment length %u is below 2", length);
-    if (d.size - at < length)
-        return fail(d, WSQ_ERR_TRUNCATED, at, "a segment of %u bytes runs past the end of the input",
-                    length);
-    *s = {marker, at + 2, (size_t)length - 2};
-    return true;
-}
-
-bool expect_length(stream_decoder &d, const segment &s, size_t body, const char *what)
-{
-    if (s.length == body)
-        return true;
-    return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "%s of %zu bytes, expected %zu", what,
-                s.length + 2, body + 2);
-}
-
-/* Every node of the fixed tree that is split must be at least 2 samples
- * long along both axes, or the synthesis cannot rebuild it. */
-bool split_nodes_fit(int ix, int iy, int level, int *block)
-{
-    if (level == wsqlevels[*block]) {
-        ++*block;
-        return true;
-    }
-    if (ix < 2 || iy < 2)
-        return false;
-    int oxh = cdplength(ix, lowpass_type), oxg = cdplength(ix, highpass_type);
-    int oyh = cdplength(iy, lowpass_type), oyg = cdplength(iy, highpass_type);
-    return split_nodes_fit(oxh, oyh, level + 1, block) &&
-           split_nodes_fit(oxh, oyg, level + 1, block) &&
-           split_nodes_fit(oxg, oyh, level + 1, block) &&
-           split_nodes_fit(oxg, oyg, level + 1, block);
-}
-
-bool read_frame(stream_decoder &d, const segment &s)
-{
-    if (d.have_frame)
-        return fail(d, WSQ_ERR_FRAME, s.marker, "a second frame header");
-    if (!expect_length(d, s, frame_body, "frame header"))
-        return false;
-    const ui8 *p = d.data + s.body;
-    wsqinfo *info = d.info;
-    ui16 height, width, software;
-    info->black = p[0];
-    info->white = p[1];
-    sget2(&height, p + 2);
-    sget2(&width, p + 4);
-    wsqrmr(p + 6, &info->midpoint, &info->rescale);
-    info->encoder = p[12];
-    sget2(&software, p + 13);
-    info->height = height;
-    info->width = width;
-    info->software = software;
-    if (width == 0 || height == 0)
-        return fail(d, WSQ_ERR_FRAME, s.body + 2, "image of %u lines by %u samples is empty",
-                    height, width);
-    int block = 0;
-    if (!split_nodes_fit(height, width, 0, &block))
-        return fail(d, WSQ_ERR_FRAME, s.body + 2,
-                    "image of %u lines by %u samples is too small for the subband tree", height,
-                    width);
-    if (pixel_count(d) > d.max_pixels)
-        return fail(d, WSQ_ERR_LIMIT, s.body + 2,
-                    "image of %u lines by %u samples exceeds the limit of %zu pixels", height,
-                    width, d.max_pixels);
-    d.have_frame = true;
-    if (!d.want_pixels)
-        return true;
-    d.image = (real *)allocate_image_buffer(pixel_count(d) * sizeof(real));
-    d.work = (real *)allocate_image_buffer(pixel_count(d) * sizeof(real));
-    if (!d.image || !d.work)
-        return fail(d, WSQ_ERR_MEMORY, s.body + 2,
-                    "no memory for an image of %u lines by %u samples", height, width);
-    return true;
-}
-
-/* Stored taps of a filter of full length L: its centre half. */
-size_t stored_taps(int length)
-{
-    return (size_t)(length + 1) / 2;
-}
-
-bool read_transform(stream_decoder &d, const segment &s)
-{
-    if (s.length < 2)
-        return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "transform table of %zu bytes",
-                    s.length + 2);
-    const ui8 *p = d.data + s.body;
-    int L0 = p[0], L1 = p[1];
-    if (L0 < 2 || L1 < 2)
-        return fail(d, WSQ_ERR_TRANSFORM, s.body,
-                    "filter lengths %d and %d cannot make a filter pair", L0, L1);
-    size_t body = 2 + 6 * (stored_taps(L0) + stored_taps(L1));
-    if (!expect_length(d, s, body, "transform table"))
-        return false;
-    for (pqf *&filter : d.filters)
-        filter = (pqf *)freepqf(filter);
-    wsqrdtt(d.filters, p);
-    d.info->filter_lengths[0] = L0;
-    d.info->filter_lengths[1] = L1;
-    return true;
-}
-
-bool read_quantization(stream_decoder &d, const segment &s)
-{
-    if (!expect_length(d, s, dqt_body, "quantization table"))
-        return false;
-    wsqrdqt(&d.center, d.qs, d.zs, WSQ_SUBBANDS, d.data + s.body);
-    d.info->center = d.center;
-    d.have_dqt = true;
-    return true;
-}
-
-/* The count bytes must describe a prefix code whose decoding tree fits its
- * slots: no level may hold more codes than it has places. */
-bool check_code_lengths(stream_decoder &d, size_t offset, int table, const ui8 *counts)
-{
-    int longest = WSQ_MAXBITS;
-    while (longest > 0 && counts[longest - 1] == 0)
-        --longest;
-    size_t open = 1, slots = 0;  /* internal nodes of the level above; slots used */
-    for (int length = 1; length <= longest; ++length) {
-        size_t places = 2 * open;
-        if (counts[length - 1] > places)
-            return fail(d, WSQ_ERR_HUFFMAN, offset,
-                        "Huffman table %d has %d codes of length %d, more than a code tree holds",
-                        table, counts[length - 1], length);
-        slots += places;
-        if (slots > tree_slots)
-            return fail(d, WSQ_ERR_HUFFMAN, offset,
-                        "Huffman table %d needs more than %d tree slots", table, tree_slots);
-        open = places - counts[length - 1];
-    }
-    return true;
-}
-
-bool read_huffman(stream_decoder &d, const segment &s)
-{
-    if (s.length == 0)
-        return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "Huffman table segment without tables");
-    size_t at = s.body, end = s.body + s.length;
-    while (at < end) {
-        if (end - at < 1 + WSQ_MAXBITS)
-            return fail(d, WSQ_ERR_SEGMENT, at, "Huffman table cut short by its segment's end");
-        const ui8 *p = d.data + at;
-        int table = p[0];
-        if (table >= WSQ_MAXDHTS)
-            return fail(d, WSQ_ERR_HUFFMAN, at, "Huffman table index %d above %d", table,
-                        WSQ_MAXDHTS - 1);
-        const ui8 *counts = p + 1;
-        if (!check_code_lengths(d, at, table, counts))
-            return false;
-        size_t values = 0;
-        for (int i = 0; i < WSQ_MAXBITS; ++i)
-            values += counts[i];
-        if (values > 256)
-            return fail(d, WSQ_ERR_HUFFMAN, at,
-                        "Huffman table %d lists %zu values, more than the 256 symbols", table,
-                        values);
-        size_t body = WSQ_MAXBITS + values;
-        if (end - at - 1 < body)
-            return fail(d, WSQ_ERR_SEGMENT, at,
-                        "Huffman table %d lists %zu values, its segment holds %zu", table,
-                        values, end - at - 1 - WSQ_MAXBITS);
-        std::memcpy(d.tables[table], counts, body);
-        d.have_table[table] = true;
-        d.info->tables |= 1u << table;
-        at += 1 + body;
-    }
-    return true;
-}
-
-bool read_restart_interval(stream_decoder &d, const segment &s)
-{
-    if (!expect_length(d, s, restart_body, "restart interval segment"))
-        return false;
-    ui16 interval;
-    sget2(&interval, d.data + s.body);
-    d.info->restart_interval = interval;
-    return true;
-}
-
-bool is_restart(ui8 code)
-{
-    return code >= marker_rst0 && code <= marker_rst7;
-}
-
-/* Copies a block's coded data, from start to the next marker, into d.coded
- * without the 00 stuffed after each FF; restart markers end intervals. Two
- * zero bytes follow the data, so that a literal field cut by the end reads
- * within the buffer (and is then refused). */
-bool collect_coded_data(stream_decoder &d, int b, size_t start, size_t *end)
-{
-    d.coded.clear();
-    d.segment_ends.clear();
-    size_t i = start;
-    for (;;) {
-        const ui8 *ff = (const ui8 *)std::memchr(d.data + i, 0xFF, d.size - i);
-        size_t plain = (ff ? (size_t)(ff - d.data) : d.size) - i;
-        d.coded.insert(d.coded.end(), d.data + i, d.data + i + plain);
-        i += plain;
-        if (d.size - i < 2)
-            return fail(d, WSQ_ERR_TRUNCATED, start,
-                        "block %d runs to the end of the input without a marker", b);
-        ui8 code = d.data[i + 1];
-        if (code == 0x00)
-            d.coded.push_back(0xFF);
-        else if (is_restart(code))
-            d.segment_ends.push_back(d.coded.size());
-        else
-            break;
-        i += 2;
-    }
-    d.segment_ends.push_back(d.coded.size());
-    d.coded.insert(d.coded.end(), 2, 0);
-    *end = i;
-    return true;
-}
-
-/* Places the 64 blocks densely in hedge order and sums the coefficients that
- * block b codes: those of its subbands with a non-zero bin width. */
-size_t place_subbands(stream_decoder &d, int b)
-{
-    xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
-          d.filters[1], d.filters[0], d.filters[1]);
-    size_t offset = 0;
-    for (int block = 0; block < WSQ_SUBBANDS; ++block) {
-        d.contents[block] = d.image + offset;
-        offset += (size_t)d.xs[block] * d.ys[block];
-    }
-    size_t coded = 0;
-    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-        if (d.qs[k] != 0)
-            coded += (size_t)d.xs[wsqorder[k]] * d.ys[wsqorder[k]];
-    return coded;
-}
-
-bool decode_block(stream_decoder &d, int b, size_t start)
-{
-    size_t expected = place_subbands(d, b);
-    const ui8 *table = d.tables[d.info->block_table[b]];
-    code_walk walk;  /* once for all the block's restart intervals */
-    make_code_walk(&walk, table);
-    int32 *coefs = (int32 *)d.work;
-    size_t written = 0, from = 0;
-    for (size_t to : d.segment_ends) {
-        if (to - from > UINT32_MAX / 8)
-            return fail(d, WSQ_ERR_LIMIT, start, "block %d has a restart interval beyond 512 MB", b);
-        bitio stream = {d.coded.data() + from, d.coded.data() + from, 128, 0, 0};
-        ui32 limit = (ui32)(to - from) * 8;
-        decode_stop stop;
-        int32 *end = decode_coefficients(coefs + written, expected - written, &stream, limit,
-                                         walk, table + WSQ_MAXBITS, true, &stop);
-        written = (size_t)(end - coefs);
-        if (stop == decode_stop::overflow)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d: a run of zeros goes past its %zu coefficients", b, expected);
-        if (stream.nextbit > limit)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d: a literal field is cut by the end of its coded data", b);
-        if (stop == decode_stop::cut_codeword)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d: a codeword is cut by a restart marker or the end of the coded "
-                        "data",
-                        b);
-        if (written == expected && limit - stream.nextbit >= 8)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d holds coded data beyond its %zu coefficients", b, expected);
-        from = to;
-    }
-    if (written < expected)
-        return fail(d, WSQ_ERR_BLOCK, start, "block %d decodes to %zu of its %zu coefficients", b,
-                    written, expected);
-    const int32 *q = coefs;
-    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
-        real *band = (real *)d.contents[wsqorder[k]];
-        ui32 n = (ui32)(d.xs[wsqorder[k]] * d.ys[wsqorder[k]]);
-        if (d.qs[k] == 0) {
-            std::fill_n(band, n, 0.0f);
-            continue;
-        }
-        wsqunq(band, q, n, d.center, d.qs[k], d.zs[k]);
-        q += n;
-    }
-    return true;
-}
-
-bool read_block(stream_decoder &d, const segment &s, size_t *next)
-{
-    if (!expect_length(d, s, block_body, "block header"))
-        return false;
-    wsqinfo *info = d.info;
-    int b = info->blocks;
-    if (b == WSQ_BLOCKS)
-        return fail(d, WSQ_ERR_BLOCK, s.marker, "more than %d entropy-coded blocks", WSQ_BLOCKS);
-    if (!d.have_frame)
-        return fail(d, WSQ_ERR_FRAME, s.marker, "block %d comes before the frame header", b);
-    if (!d.filters[0])
-        return fail(d, WSQ_ERR_TRANSFORM, s.marker, "block %d comes before the transform table",
-                    b);
-    if (!d.have_dqt)
-        return fail(d, WSQ_ERR_QUANTIZATION, s.marker,
-                    "block %d comes before the quantization table", b);
-    int table = d.data[s.body];
-    if (table >= WSQ_MAXDHTS || !d.have_table[table])
-        return fail(d, WSQ_ERR_HUFFMAN, s.body, "block %d names Huffman table %d, never defined",
-                    b, table);
-    info->block_table[b] = table;
-    size_t start = s.body + block_body;
-    if (!collect_coded_data(d, b, start, next))
-        return false;
-    info->block_bytes[b] = *next - start;
-    if (d.want_pixels && !decode_block(d, b, start))
-        return false;
-    info->blocks = b + 1;
-    return true;
-}
-
-bool read_table_segment(stream_decoder &d, const segment &s, ui8 code)
-{
-    switch (code) {
-    case marker_sof: return read_frame(d, s);
-    case marker_dtt: return read_transform(d, s);
-    case marker_dqt: return read_quantization(d, s);
-    case marker_dht: return read_huffman(d, s);
-    case marker_dri: return read_restart_interval(d, s);
-    default:
-        d.info->comments.emplace_back((const char *)d.data + s.body, s.length);
-        return true;
-    }
-}
-
-/* Reads segments from just after SOI up to and including EOI. */
-bool read_segments(stream_decoder &d, size_t *eoi_end)
-{
-    size_t pos = 2;
-    for (;;) {
-        if (d.size - pos < 2)
-            return fail(d, WSQ_ERR_TRUNCATED, pos, "the stream ends before End-Of-Image");
-        if (d.data[pos] != 0xFF)
-            return fail(d, WSQ_ERR_MARKER, pos, "byte %02X where a marker belongs", d.data[pos]);
-        ui8 code = d.data[pos + 1];
-        if (code == marker_eoi) {
-            *eoi_end = pos + 2;
-            return true;
-        }
-        bool known = code == marker_sob || code == marker_sof || code == marker_dtt ||
-                     code == marker_dqt || code == marker_dht || code == marker_dri ||
-                     code == marker_com;
-        if (!known)
-            return fail(d, WSQ_ERR_MARKER, pos, "marker FF %02X does not belong here", code);
-        segment s;
-        if (!read_segment(d, pos, &s))
-            return false;
-        if (code == marker_sob) {
-            if (!read_block(d, s, &pos))
-                return false;
-        } else {
-            if (!read_table_segment(d, s, code))
-                return false;
-            pos = s.body + s.length;
-        }
-    }
-}
-
-bool rebuild_image(stream_decoder &d, ui8 **pixels)
-{
-    ui8 levels[WSQ_SUBBANDS];
-    std::memcpy(levels, wsqlevels, sizeof levels);
-    hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
-    rbwp2(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
-          d.filters[2], d.filters[3]);
-    /* The synthesis scratch is free again: the pixels go there, and it
-     * shrinks to their size (memory already touched, so no fresh pages). */
-    ui8 *out = (ui8 *)d.work;
-    d.work = nullptr;
-    wsqr2b(out, d.image, (ui32)pixel_count(d), d.info->midpoint, d.info->rescale);
-    ui8 *shrunk = (ui8 *)std::realloc(out, pixel_count(d));
-    *pixels = shrunk ? shrunk : out;
-    return true;
-}
-
-bool decode_stream(stream_decoder &d, ui8 **pixels)
-{
-    if (d.size == 0)
-        return fail(d, WSQ_ERR_NOT_WSQ, 0, "the input is empty");
-    if (d.size < 2 || d.data[0] != 0xFF || d.data[1] != marker_soi)
-        return fail(d, WSQ_ERR_NOT_WSQ, 0, "no Start-Of-Image marker at the start");
-    size_t end = 0;
-    if (!read_segments(d, &end))
-        return false;
-    if (!d.have_frame)
-        return fail(d, WSQ_ERR_FRAME, end - 2, "the stream has no frame header");
-    if (d.info->blocks < WSQ_BLOCKS)
-        return fail(d, WSQ_ERR_BLOCK, end - 2, "the stream holds %d of its %d blocks",
-                    d.info->blocks, WSQ_BLOCKS);
-    bool another = d.size - end >= 2 && d.data[end] == 0xFF && d.data[end + 1] == marker_soi;
-    if (end < d.size && !another)
-        return fail(d, WSQ_ERR_TRAILING, end, "%zu bytes after End-Of-Image", d.size - end);
-    d.info->stream_bytes = end;
-    return !d.want_pixels || rebuild_image(d, pixels);
-}
-
-}  // namespace
-
-int wsqdecode(ui8 **pixels, wsqinfo *info, wsqerror *error, const ui8 *data, size_t size,
-              size_t max_pixels)
-{
-    *info = wsqinfo();
-    *error = wsqerror();
-    stream_decoder d{data, size, max_pixels, pixels != nullptr, info, error};
-    try {
-        if (decode_stream(d, pixels))
-            return WSQ_OK;
-    } catch (const std::bad_alloc &) {
-        fail(d, WSQ_ERR_MEMORY, 0, "out of memory while reading the stream");
-    }
-    return error->status;
 }

@@ -8,7 +8,7 @@
  * renamed into place. Exit status: 0 when every input decoded, 1 after a
  * usage error or when any input failed (the others are still decoded).
  */
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -273,11 +273,11 @@ std::vector<ui8> read_input(const std::string &input)
 /* One stream of an input: where it starts and what its segments state. */
 struct stream {
     size_t offset;
-    wsqinfo info;
+    wsq_info info;
 };
 
 struct pixel_release {
-    void operator()(ui8 *pixels) const { freevoid(pixels); }
+    void operator()(ui8 *pixels) const { wsq_free(pixels); }
 };
 
 struct image {
@@ -285,10 +285,10 @@ struct image {
     std::unique_ptr<ui8, pixel_release> pixels;
 };
 
-failure decode_failure(const wsqerror &error, size_t stream_offset)
+failure decode_failure(const wsq_error &error, size_t stream_offset)
 {
     char text[sizeof error.message + 100];
-    std::snprintf(text, sizeof text, "%s at byte %zu: %s", wsqstrerror(error.status),
+    std::snprintf(text, sizeof text, "%s at byte %zu: %s", wsq_strerror(error.status),
                   stream_offset + error.offset, error.message);
     return failure{text};
 }
@@ -300,10 +300,9 @@ std::vector<stream> locate_streams(const std::vector<ui8> &data)
     std::vector<stream> streams;
     size_t at = 0;
     do {
-        stream s{at, wsqinfo()};
-        wsqerror error;
-        if (wsqdecode(nullptr, &s.info, &error, data.data() + at, data.size() - at,
-                      WSQ_DEFAULT_MAX_PIXELS) != WSQ_OK)
+        stream s{at, wsq_info()};
+        wsq_error error;
+        if (wsq_read_info(&s.info, &error, data.data() + at, data.size() - at) != WSQ_OK)
             throw decode_failure(error, at);
         at += s.info.stream_bytes;
         streams.push_back(s);
@@ -314,10 +313,10 @@ std::vector<stream> locate_streams(const std::vector<ui8> &data)
 image decode_stream(const std::vector<ui8> &data, const stream &s)
 {
     ui8 *pixels = nullptr;
-    wsqinfo info;
-    wsqerror error;
-    if (wsqdecode(&pixels, &info, &error, data.data() + s.offset, data.size() - s.offset,
-                  WSQ_DEFAULT_MAX_PIXELS) != WSQ_OK)
+    wsq_info info;
+    wsq_error error;
+    if (wsq_decode(&pixels, &info, &error, data.data() + s.offset, data.size() - s.offset,
+                   nullptr) != WSQ_OK)
         throw decode_failure(error, s.offset);
     return image{info.width, info.height, std::unique_ptr<ui8, pixel_release>(pixels)};
 }
@@ -326,10 +325,10 @@ image decode_stream(const std::vector<ui8> &data, const stream &s)
 
 /* A comment as one printable line: a line break becomes \n, the backslash
  * and other bytes outside printable ASCII \xHH. */
-std::string escaped(const std::string &text)
+std::string escaped(const ui8 *text, size_t length)
 {
     std::string out;
-    for (unsigned char c : text) {
+    for (unsigned char c : std::string((const char *)text, length)) {
         if (c >= 0x20 && c < 0x7F && c != '\\') {
             out += (char)c;
         } else if (c == '\n') {
@@ -352,9 +351,10 @@ std::string table_list(unsigned tables)
     return list;
 }
 
-void print_info(const std::string &input, const stream &s, int k, int count)
+void print_info(const std::vector<ui8> &data, const std::string &input, const stream &s, int k,
+                int count)
 {
-    const wsqinfo &i = s.info;
+    const wsq_info &i = s.info;
     double pixels = (double)i.width * i.height;
     std::printf("file: %s\nstream: %d of %d\noffset: %zu\n", shown_name(input), k, count,
                 s.offset);
@@ -369,8 +369,12 @@ void print_info(const std::string &input, const stream &s, int k, int count)
     for (int b = 0; b < i.blocks; ++b)
         std::printf("block %d: Huffman table %d, %zu bytes\n", b, i.block_table[b],
                     i.block_bytes[b]);
-    for (const std::string &comment : i.comments)
-        std::printf("comment: %s\n", escaped(comment).c_str());
+    for (uint32_t c = 0; c < i.comments; ++c) {
+        const ui8 *text;
+        size_t length;
+        wsq_comment(&text, &length, nullptr, data.data() + s.offset, data.size() - s.offset, c);
+        std::printf("comment: %s\n", escaped(text, length).c_str());
+    }
     std::printf("stream bytes: %zu\nbits per pixel: %.4f\n\n", i.stream_bytes,
                 i.stream_bytes * 8.0 / pixels);
 }
@@ -382,11 +386,12 @@ void check_written(std::FILE *out, const std::string &shown)
         throw failure{system_error("cannot write " + shown)};
 }
 
-void print_all_info(const std::string &input, const std::vector<stream> &streams)
+void print_all_info(const std::vector<ui8> &data, const std::string &input,
+                    const std::vector<stream> &streams)
 {
     int count = (int)streams.size();
     for (int k = 0; k < count; ++k)
-        print_info(input, streams[k], k + 1, count);
+        print_info(data, input, streams[k], k + 1, count);
     check_written(stdout, "standard output");
 }
 
@@ -509,7 +514,7 @@ void decode_input(const std::string &input, const options &opts)
     std::vector<ui8> data = read_input(input);
     std::vector<stream> streams = locate_streams(data);
     if (opts.info) {
-        print_all_info(input, streams);
+        print_all_info(data, input, streams);
         return;
     }
     std::vector<image> images;

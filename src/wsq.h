@@ -1,22 +1,47 @@
-/* wsq.h - types, tables and operations shared by the WSQ encoder (wsq1),
- * its library (libwsq) and the decoder tool (unwsq).
+/* wsq.h - libwsq: WSQ gray-scale fingerprint image compression, whole images in memory.
  *
- * The library keeps no state between calls. Its operations check their
- * preconditions with WSQ_ASSERT: a failed check writes
- *     "<source file>:<line>: failed assertion `<expression>'\n"
- * to standard error, flushes it and ends the process with exit status
- * WSQ_ASSERT_STATUS (2). The one exception is wsqdecode(), which validates a
- * whole stream of untrusted bytes and reports every flaw as an error result.
+ * wsq_encode() compresses 8-bit gray-scale pixels into a WSQ stream steered to a nominal bit
+ * rate; wsq_decode() rebuilds the pixels of a stream; wsq_read_info() and wsq_comment() read a
+ * stream's header facts and comments without decoding it. A stream written by wsq_encode() is
+ * byte for byte the one the wsq1 program writes for the same pixels and settings.
+ *
+ * The contract of every function declared here:
+ *  - It never ends the process and never prints. Every failure is returned as a wsq_status
+ *    (0 is success) and, when an error record is passed, described there with the byte offset
+ *    of the flaw and a message in words. A failed call returns no buffer.
+ *  - It keeps no state between calls and shares nothing mutable: any number of threads may
+ *    call any of them at once, on the same input or on different ones.
+ *  - Streams are untrusted: every length, count and dimension is validated before it is used.
+ *  - A buffer returned through a uint8_t ** parameter is new, belongs to the caller and is
+ *    released with wsq_free(). Input buffers are only read, and only during the call.
+ *
+ * This header compiles as C99 and as C++; the functions have C linkage, so that any language
+ * with a C foreign-function interface can call them. The format's own building blocks (filters,
+ * transforms, quantizers, Huffman coding) are declared for C++ in libwsq.h.
+ *
+ * A minimal round trip:
+ *
+ *     uint8_t *stream, *pixels;
+ *     size_t stream_size;
+ *     wsq_info info;
+ *     wsq_error error;
+ *     if (wsq_encode(&stream, &stream_size, &error, image, width * height, width, height, NULL)
+ *         != WSQ_OK) { fprintf(stderr, "%s\n", error.message); return 1; }
+ *     if (wsq_decode(&pixels, &info, &error, stream, stream_size, NULL) != WSQ_OK) { ... }
+ *     wsq_free(stream);
+ *     wsq_free(pixels);
  */
 #ifndef WSQ_H
 #define WSQ_H
 
-#if __cplusplus < 201703L
-#error "wsq.h needs C++17 or later"
-#endif
+#include <stddef.h>
+#include <stdint.h>
 
-/* Marks the library's public functions. The library is built with hidden
- * visibility, so a shared libwsq exports these and nothing of its own. */
+#define WSQ_VERSION_MAJOR 2
+#define WSQ_VERSION_MINOR 0
+#define WSQ_VERSION_PATCH 0
+
+/* Marks the library's public functions: a shared libwsq exports these and nothing else. */
 #ifndef WSQ_API
 #if defined(__GNUC__) || defined(__clang__)
 #define WSQ_API __attribute__((visibility("default")))
@@ -25,206 +50,15 @@
 #endif
 #endif
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <string>
-#include <vector>
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-/* ---- Shared types, in their fixed order ---------------------------------- */
+/* ---- Status -------------------------------------------------------------------------------- */
 
-typedef std::int32_t int32;   /* quantized coefficients */
-typedef std::uint8_t ui8;
-typedef std::uint16_t ui16;
-typedef std::uint32_t ui32;
-typedef float real;           /* samples, taps, coefficients, bin widths */
-
-/* A bit stream over a byte buffer, most significant bit first.
- * Between operations: position == buffer + nextbit / 8 and
- * mask == 128 >> (nextbit % 8). length 0 means unbounded. */
-typedef struct bitio {
-    ui8 *buffer;
-    ui8 *position;
-    int mask;
-    ui32 length;   /* capacity in bits */
-    ui32 nextbit;  /* bits written or read since made or rewound */
-} bitio;
-
-/* A two-dimensional wavelet-packet basis: the depths of its blocks in
- * pre-order (children HH, HG, GH, GG; first letter along x) and a data
- * pointer per block. The hedge owns the two arrays, never what they point to. */
-typedef struct hedge {
-    int blocks;
-    void **contents;
-    ui8 *levels;
-    void *tag;
-} hedge;
-
-/* A filter with taps f[alpha..omega] (alpha <= 0 <= omega), its extension
- * type 0..5 and its table periodized onto every even period up to
- * omega - alpha (null below 3 taps). */
-typedef struct pqf {
-    char *name;
-    real *f;       /* points at tap 0; the storage begins at f[alpha] */
-    int alpha;
-    int omega;
-    int type;
-    real *fp;
-} pqf;
-
-typedef void *void2void(void *);
-typedef void *list2void(void **, int);
-
-/* ---- The assertion report ------------------------------------------------ */
-
-enum { WSQ_ASSERT_STATUS = 2 };
-
-[[noreturn]] WSQ_API void wsqassertfail(const char *file, unsigned line, const char *expression);
-
-/* The expression text is part of the report: write it exactly as it
- * should read. */
-#define WSQ_ASSERT(expression) \
-    ((expression) ? (void)0 : wsqassertfail(__FILE__, __LINE__, #expression))
-
-/* ---- Constants of the format --------------------------------------------- */
-
-enum { WSQ_MAXDHTS = 8 };      /* Huffman tables in one stream */
-enum { WSQ_SUBBANDS = 64 };
-enum { WSQ_CODED_SUBBANDS = 60 };
-enum { WSQ_BLOCKS = 3 };       /* entropy-coded blocks */
-enum { WSQ_MAXBITS = 16 };     /* longest Huffman codeword */
-enum { WSQ_DHT_BYTES = 16 + 256 };
-
-/* Analysis low-pass filter, taps -4..4 (type 2). */
-inline constexpr real WSQh0hbqf[9] = {
-    0.0378284566f, -0.023849465f, -0.110624403f, 0.377402842f, 0.852698684f,
-    0.377402842f, -0.110624403f, -0.023849465f, 0.0378284566f};
-
-/* Analysis high-pass filter, taps -4..2 (type 3). */
-inline constexpr real WSQh1gbqf[7] = {
-    0.0645388812f, -0.0406894162f, -0.418092281f, 0.788485587f,
-    -0.418092281f, -0.0406894162f, 0.0645388812f};
-
-/* Depth of each of the 64 hedge blocks. */
-inline constexpr ui8 wsqlevels[WSQ_SUBBANDS] = {
-    5, 5, 5, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4,
-    4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4,
-    4, 4, 4, 4, 4, 4, 4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
-
-/* Hedge block holding subband k. */
-inline constexpr int wsqorder[WSQ_SUBBANDS] = {
-    0,  1,  2,  3,  4,  5,  6,  8,  7,  10, 9,  13, 14, 11, 12, 18,
-    17, 16, 15, 23, 24, 25, 26, 20, 19, 22, 21, 33, 34, 31, 32, 30,
-    29, 28, 27, 43, 44, 45, 46, 48, 47, 50, 49, 37, 38, 35, 36, 42,
-    41, 40, 39, 51, 53, 52, 55, 54, 58, 59, 56, 57, 63, 62, 61, 60};
-
-/* First subband after each entropy-coded block. */
-inline constexpr int ecsbreak[WSQ_BLOCKS] = {19, 52, 64};
-
-/* ---- Pixel normalisation ------------------------------------------------- */
-
-WSQ_API void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale);
-WSQ_API void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale);
-
-/* ---- Scalar quantization ------------------------------------------------- */
-
-WSQ_API void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin);
-WSQ_API void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin);
-
-/* ---- Symbol stream ------------------------------------------------------- */
-
-WSQ_API ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length);
-WSQ_API ui8 *writesym(ui8 *output, int32 coeff);
-WSQ_API ui8 *writezrl(ui8 *output, ui32 zrl);
-
-/* ---- Numbers and bytes --------------------------------------------------- */
-
-WSQ_API ui8 *writefix24(ui8 *output, real coeff);
-WSQ_API ui8 *writefix48(ui8 *output, real coeff);
-WSQ_API const ui8 *readfix24(real *coeff, const ui8 *input);
-WSQ_API const ui8 *readfix48(real *coeff, const ui8 *input);
-WSQ_API ui8 *sput2(ui8 *out, ui16 in);
-WSQ_API ui8 *sput4(ui8 *out, ui32 in);
-WSQ_API const ui8 *sget2(ui16 *out, const ui8 *in);
-WSQ_API const ui8 *sget4(ui32 *out, const ui8 *in);
-WSQ_API int fput2(ui16 x, std::FILE *out);
-WSQ_API int fput4(ui32 x, std::FILE *out);
-WSQ_API ui16 fget2(std::FILE *in);
-
-/* ---- Table segments ------------------------------------------------------ */
-
-WSQ_API ui8 *wsqwmr(ui8 *output, real midpoint, real rescale);
-WSQ_API ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf);
-WSQ_API ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks);
-WSQ_API const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale);
-WSQ_API const ui8 *wsqrdtt(pqf **filters, const ui8 *input);
-WSQ_API const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input);
-
-/* ---- Filters ------------------------------------------------------------- */
-
-WSQ_API pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type);
-WSQ_API void *freepqf(void *filter);
-WSQ_API void qfcirc(real *fp, const real *f, int alpha, int omega);
-WSQ_API void periodize(real *fq, int q, const real *f, int alpha, int omega);
-WSQ_API int cdplength(int length, int ftype);
-WSQ_API int cpqftype(int type);
-
-/* ---- Hedge --------------------------------------------------------------- */
-
-WSQ_API hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag);
-WSQ_API hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag);
-WSQ_API void *freevoid(void *discard);
-WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
-                  const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
-
-/* ---- Analysis and synthesis ---------------------------------------------- */
-
-WSQ_API void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
-                 const pqf *filter, int assign);
-WSQ_API void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
-                    const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
-WSQ_API int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
-                  const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
-WSQ_API void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
-                  const pqf *filter, int assign);
-WSQ_API void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
-                     const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
-WSQ_API int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
-                  const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
-
-/* ---- Bit stream ---------------------------------------------------------- */
-
-WSQ_API bitio *makebitio(ui8 *buffer, ui32 numbits);
-WSQ_API bitio *freebitio(bitio *item, void2void *freebuf);
-WSQ_API void putbits(bitio *outarray, ui32 codeword, int bits);
-WSQ_API ui32 padbits(bitio *outarray, int pad);
-WSQ_API int getbit(bitio *inarray);
-WSQ_API ui32 getbits(bitio *inarray, int bits);
-WSQ_API ui32 rewbits(bitio *item);
-
-/* ---- Huffman tables and entropy-coded segments --------------------------- */
-
-WSQ_API const ui8 *wsqcsym(ui32 *weights, const ui8 *input, ui32 length);
-WSQ_API ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits);
-WSQ_API void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width);
-WSQ_API const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht);
-WSQ_API int *dht2caht(int *root, const ui8 *dht, int b);
-WSQ_API int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht);
-
-/* ---- TIFF ---------------------------------------------------------------- */
-
-WSQ_API void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width);
-WSQ_API int tiffhdr(std::FILE *out, ui32 offset);
-WSQ_API int tiffifd(std::FILE *out, ui16 entries);
-WSQ_API int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value);
-WSQ_API int tiffnio(std::FILE *out, ui32 offset);
-WSQ_API int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator);
-WSQ_API ui32 tiffsiz(ui16 type, ui32 count);
-
-/* ---- Whole-stream decoding ----------------------------------------------- */
-
-/* Why wsqdecode refused a stream. The values are stable. */
-enum wsqstatus {
+/* What a call did. The values are stable: new ones are only ever added. Values 1 to 11 tell what
+ * is wrong with a stream given to the decoding functions; 13 to 15 what the encoder refused. */
+enum wsq_status {
     WSQ_OK = 0,
     WSQ_ERR_NOT_WSQ = 1,       /* empty, or no Start-Of-Image marker at the start */
     WSQ_ERR_TRUNCATED = 2,     /* ends inside a segment or a block, or before End-Of-Image */
@@ -237,54 +71,141 @@ enum wsqstatus {
     WSQ_ERR_BLOCK = 9,         /* a block that does not decode to its subbands' coefficients */
     WSQ_ERR_TRAILING = 10,     /* bytes after End-Of-Image that begin no further stream */
     WSQ_ERR_LIMIT = 11,        /* an image or a coded segment beyond the decoder's limits */
-    WSQ_ERR_MEMORY = 12        /* working memory could not be allocated */
+    WSQ_ERR_MEMORY = 12,       /* working memory could not be allocated */
+    WSQ_ERR_ARGUMENT = 13,     /* a null or short buffer, or a setting outside its range */
+    WSQ_ERR_IMAGE = 14,        /* an image the format cannot code: too small, or flat */
+    WSQ_ERR_BITRATE = 15       /* a bit rate that is not finite or that the coder cannot honour */
 };
 
-/* A short name of a status, e.g. "truncated stream". */
-WSQ_API const char *wsqstrerror(int status);
+/* Where and why a call failed. On success status is WSQ_OK, offset 0 and message empty. */
+typedef struct wsq_error {
+    int32_t status;      /* a wsq_status, the value the call returned */
+    size_t offset;       /* decoding: byte offset in the input where the flaw was found;
+                            encoding: 0 */
+    char message[200];   /* what is wrong, in words, NUL-terminated */
+} wsq_error;
 
-/* Where and why a stream was refused. */
-typedef struct wsqerror {
-    int status;         /* a wsqstatus */
-    size_t offset;      /* byte offset in the input where the flaw was found */
-    char message[200];  /* what is wrong, in words */
-} wsqerror;
+/* A short name of a status ("truncated stream"); "unknown status" for other values. The text
+ * is static: never release it. */
+WSQ_API const char *wsq_strerror(int status);
+
+/* ---- Encoding ------------------------------------------------------------------------------ */
+
+/* Settings of wsq_encode(). Start from wsq_encode_defaults(); a null options pointer means the
+ * defaults. */
+typedef struct wsq_encode_options {
+    double bitrate;       /* nominal bits per pixel (0.75): must be finite; the coder refuses
+                             rates it cannot honour (WSQ_ERR_BITRATE), e.g. 0 or below, or so
+                             high that a coefficient needs more than 65535 bins */
+    int32_t black;        /* scanner black calibration A stored in the frame header (0), 0-255 */
+    int32_t white;        /* scanner white calibration B (255), 0-255 */
+    const char *comment;  /* NUL-terminated text of a comment segment, at most 65533 bytes; null
+                             writes none, "" an empty one (null) */
+} wsq_encode_options;
+
+/* Fills *options with the defaults given above. */
+WSQ_API void wsq_encode_defaults(wsq_encode_options *options);
+
+/* Compresses an image of height rows of width 8-bit pixels (row after row, top row first, 0 is
+ * black) into one complete WSQ stream.
+ *
+ *   stream, stream_size  receive a new buffer holding the stream (release with wsq_free) and
+ *                        its length in bytes
+ *   error                receives the details of a failure; may be null
+ *   pixels, pixels_size  the image and the bytes the buffer holds: at least width * height
+ *   width, height        32 to 32767 each; the format measures every subband's central
+ *                        region, so images below 81 x 81 (unless at least 49 wide and 145
+ *                        high) are refused as too small
+ *   options              the settings, or null for the defaults
+ *
+ * Returns WSQ_OK, or WSQ_ERR_ARGUMENT (null pointer, short buffer, width, height, calibration
+ * or comment out of range), WSQ_ERR_IMAGE (too small, or every pixel equal: nothing to
+ * compress), WSQ_ERR_BITRATE, WSQ_ERR_MEMORY. Working memory is about 11 bytes per pixel plus
+ * the stream. */
+WSQ_API int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error,
+                       const uint8_t *pixels, size_t pixels_size, int32_t width, int32_t height,
+                       const wsq_encode_options *options);
+
+/* ---- Decoding ------------------------------------------------------------------------------ */
 
 /* Facts of one stream, as its segments state them. */
-typedef struct wsqinfo {
-    int width = 0, height = 0;       /* X (samples per line) and Y (lines) */
-    int black = 0, white = 0;        /* scanner calibrations A and B */
-    real midpoint = 0, rescale = 0;  /* M and R */
-    int encoder = 0;                 /* Ev */
-    int software = 0;                /* Sf */
-    int filter_lengths[2] = {};      /* L0 and L1 of the transform table */
-    real center = 0;                 /* bin center C */
-    unsigned tables = 0;             /* bit t set when Huffman table t was defined */
-    int restart_interval = 0;
-    int blocks = 0;                  /* entropy-coded blocks read */
-    int block_table[WSQ_BLOCKS] = {};
-    size_t block_bytes[WSQ_BLOCKS] = {};  /* coded bytes of each block as stored */
-    std::vector<std::string> comments;
-    size_t stream_bytes = 0;         /* length of the stream, SOI to EOI */
-} wsqinfo;
+typedef struct wsq_info {
+    int32_t width;             /* X: samples per line */
+    int32_t height;            /* Y: lines */
+    int32_t black, white;      /* scanner calibrations A and B */
+    float midpoint, rescale;   /* M and R of the pixel normalisation */
+    int32_t encoder;           /* Ev: the encoder's parameterization number */
+    int32_t software;          /* Sf: the encoder's software number */
+    int32_t filter_lengths[2]; /* L0 and L1 of the transform table */
+    float center;              /* bin center C */
+    uint32_t tables;           /* bit t set when Huffman table t was defined */
+    int32_t restart_interval;  /* from a restart interval segment; 0 without one */
+    int32_t blocks;            /* entropy-coded blocks read: 3 in a valid stream */
+    int32_t block_table[3];    /* Huffman table of each block */
+    size_t block_bytes[3];     /* coded bytes of each block as stored */
+    uint32_t comments;         /* comment segments; wsq_comment() gives each one's text */
+    size_t stream_bytes;       /* length of the stream, Start-Of-Image to End-Of-Image */
+} wsq_info;
 
-/* Largest image wsqdecode accepts by default: 2^28 pixels (16384 x 16384),
- * which needs about 9 bytes per pixel of working memory. */
-const size_t WSQ_DEFAULT_MAX_PIXELS = static_cast<size_t>(1) << 28;
+/* Largest image the decoder accepts by default: 2^28 pixels (16384 x 16384), which needs
+ * about 9 bytes per pixel of working memory. */
+#define WSQ_DEFAULT_MAX_PIXELS ((size_t)1 << 28)
+
+/* Settings of the decoding functions. Start from wsq_decode_defaults(); a null options
+ * pointer means the defaults. */
+typedef struct wsq_decode_options {
+    size_t max_pixels;  /* images of more pixels are refused, WSQ_ERR_LIMIT
+                           (WSQ_DEFAULT_MAX_PIXELS) */
+} wsq_decode_options;
+
+/* Fills *options with the defaults given above. */
+WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
 
 /* Decodes the WSQ stream that starts at data[0] and lies within size bytes.
- * The stream must end with its End-Of-Image marker, followed either by
- * nothing or by the Start-Of-Image marker of another stream (streams may be
- * stored back to back; info->stream_bytes tells where the next one starts).
- * Every length, count and dimension is validated before use; a flaw gives
- * its status, also stored with its offset and a message in *error, and
- * nothing else: the process is never ended and nothing is written to
- * *pixels. On success (WSQ_OK), *info holds the stream's facts and, when
- * pixels is not null, *pixels a new buffer of info->height rows of
- * info->width bytes, released with freevoid. With a null pixels pointer only
- * the segments are read and checked: the blocks are located, not decoded.
- * Images of more than max_pixels pixels are refused (WSQ_ERR_LIMIT). */
-WSQ_API int wsqdecode(ui8 **pixels, wsqinfo *info, wsqerror *error, const ui8 *data, size_t size,
-                      size_t max_pixels);
+ *
+ *   pixels   receives a new buffer of info->height rows of info->width pixels (release with
+ *            wsq_free)
+ *   info     receives the stream's facts
+ *   error    receives the details of a failure; may be null
+ *
+ * The stream must end with its End-Of-Image marker, followed either by nothing or by the
+ * Start-Of-Image marker of another stream: streams may be stored back to back, and
+ * info->stream_bytes tells where the next one starts. Every length, count and dimension is
+ * checked before it is used; any flaw is one of the statuses 1 to 12 and returns no pixels,
+ * with *info holding the facts read before it. WSQ_ERR_ARGUMENT for a null pointer (data may be
+ * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ). */
+WSQ_API int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,
+                       size_t size, const wsq_decode_options *options);
+
+/* As wsq_decode(), but into the caller's buffer of capacity bytes, which must hold the
+ * image's width * height pixels (wsq_read_info() tells them first), else WSQ_ERR_ARGUMENT.
+ * On failure the buffer's contents are unspecified. */
+WSQ_API int wsq_decode_into(uint8_t *pixels, size_t capacity, wsq_info *info, wsq_error *error,
+                            const uint8_t *data, size_t size, const wsq_decode_options *options);
+
+/* Reads and checks the segments of the stream at data[0] as wsq_decode() does, locating its
+ * blocks without decoding them, and fills *info. Fast: no image-sized memory is used. The
+ * pixel limit of the default options applies. */
+WSQ_API int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data, size_t size);
+
+/* Points *text at the bytes of comment index (from 0, in stream order) of the stream at
+ * data[0], inside data, and sets *length to their count; comments are stored without a
+ * terminating NUL and may hold any bytes. The stream is read as by wsq_read_info(); an index
+ * not below its info.comments is WSQ_ERR_ARGUMENT. */
+WSQ_API int wsq_comment(const uint8_t **text, size_t *length, wsq_error *error,
+                        const uint8_t *data, size_t size, uint32_t index);
+
+/* ---- Memory and version -------------------------------------------------------------------- */
+
+/* Releases a buffer returned by this library; null is ignored. */
+WSQ_API void wsq_free(void *buffer);
+
+/* The library's version, "MAJOR.MINOR.PATCH", as built (the header's WSQ_VERSION_* macros tell
+ * the version compiled against). The text is static. */
+WSQ_API const char *wsq_version(void);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

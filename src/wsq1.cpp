@@ -7,7 +7,7 @@
  * output, strictly in sequence. Exit status: 0 after all images, 1 after the
  * usage text or a fatal message, WSQ_ASSERT_STATUS after an assertion report.
  */
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,18 +36,11 @@ std::FILE *infile, *outfile, *logfile;
 /* ---- Constants of the format and the encoder ----------------------------- */
 
 const ui16 Lf = 17, Lq = 389, Ls = 3;
-const int Ev = 1;
-const int Sf = 55297;
+const int Ev = WSQ_EV;
+const int Sf = WSQ_SF;
 const int restarti = 0;
-const double center = 0.44;
+const double center = WSQ_CENTER;
 const char rcsid[74] = "wsq1 1.0.0";
-
-/* Per-subband weights of the relative bin widths. */
-const real adjustment[WSQ_SUBBANDS] = {
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1.32f, 1.08f, 1.42f, 1.08f, 1.32f, 1.42f, 1.08f, 1.08f,
-    1, 1, 1, 1};
 
 /* ---- Library records, made once per run ---------------------------------- */
 
@@ -237,9 +230,6 @@ void set_file_name(char *name, const char *value, const char *extension, const c
         std::strcat(name, extension);
 }
 
-/* Longest comment that fits the 16-bit segment length with its own two bytes. */
-const size_t COMMENT_MAX = 65535 - 2;
-
 void act_on_option(int argc, char **argv, int i)
 {
     char *value = argv[i] + 2;
@@ -282,7 +272,7 @@ void act_on_option(int argc, char **argv, int i)
     case 'c':
         if (comment)
             fatal("-c: second occurence");
-        if (std::strlen(value) > COMMENT_MAX)
+        if (std::strlen(value) > WSQ_COMMENT_MAX)
             fatal("-c: comment longer than 65533 bytes");
         comment = value;
         mention("Inserting comment into output");
@@ -330,30 +320,6 @@ void build_structures()
     ecs = makebitio(nullptr, 0);
 }
 
-/* The central region of a subband, whose variance steers the bit rate. */
-struct central_region {
-    int begheight, midheight, begwidth, midwidth;
-};
-
-central_region subband_middle(int height, int width)
-{
-    return {9 * height / 32, 7 * height / 16, width / 8, 3 * width / 4};
-}
-
-/* Every coded subband of a rows x cols image must have at least two
- * coefficients in its central region. */
-bool subbands_measurable()
-{
-    int height[WSQ_SUBBANDS], width[WSQ_SUBBANDS];
-    xywp2(height, width, rows, cols, wsqlevels, 0, 0, h0qf, h1qf, h0qf, h1qf);
-    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        central_region middle = subband_middle(height[wsqorder[k]], width[wsqorder[k]]);
-        if (middle.midheight * middle.midwidth <= 1)
-            return false;
-    }
-    return true;
-}
-
 void test_parameters()
 {
 #pragma GCC diagnostic push
@@ -369,7 +335,7 @@ void test_parameters()
 #pragma GCC diagnostic pop
     if (!(bitrate <= 32.0))
         warning("Too high bit rate for compression");
-    if (!subbands_measurable())
+    if (!measurable(rows, cols, h0qf, h1qf))
         fatal(format("image of %d lines by %d samples too small for the subband variances",
                      rows, cols)
                   .c_str());
@@ -408,27 +374,13 @@ void read_raw_pixels()
 
 void shift_and_rescale()
 {
-    const ui8 *pixels = (const ui8 *)bytes0;
-    int count = rows * cols;
-    /* The pixel sum is exact in any order (it stays far below 2^53), so an
-     * integer sum gives the same double and leaves the loop free to run
-     * several pixels at a time. */
-    ui8 pmin = 255, pmax = 0;
-    std::uint64_t total = 0;
-    for (int n = 0; n < count; ++n) {
-        pmax = std::max(pmax, pixels[n]);
-        pmin = std::min(pmin, pixels[n]);
-        total += pixels[n];
-    }
-    double psum = (double)total;
-    if (pmin == pmax)
-        fatal(format("every pixel of %s has the value %d, nothing to compress", inname, pmin)
+    ui32 count = (ui32)rows * (ui32)cols;
+    pixelmr(&midpoint, &rescale, (const ui8 *)bytes0, count);
+    if (rescale == 0)  /* every pixel equal: then it is the midpoint */
+        fatal(format("every pixel of %s has the value %d, nothing to compress", inname,
+                     (int)midpoint)
                   .c_str());
-    midpoint = (real)(psum / count);
-    real above = (real)pmax - midpoint;
-    real below = midpoint - (real)pmin;
-    rescale = (above > below ? above : below) * 0.0078125f;
-    wsqb2r((real *)words0, pixels, (ui32)count, midpoint, rescale);
+    wsqb2r((real *)words0, (const ui8 *)bytes0, count, midpoint, rescale);
 }
 
 void wsq_wpt()
@@ -438,33 +390,13 @@ void wsq_wpt()
 
 void compute_subband_sizes()
 {
-    xywp2(xs, ys, rows, cols, graph->levels, 0, 0, h0qf, h1qf, h0qf, h1qf);
-    for (int k = 0; k < WSQ_SUBBANDS; ++k)
-        numcoefs[k] = (ui32)(xs[wsqorder[k]] * ys[wsqorder[k]]);
+    subbandsizes(xs, ys, numcoefs, rows, cols, h0qf, h1qf);
     mention("Subband sizes computed");
 }
 
 void compute_variances()
 {
-    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        int block = wsqorder[k];
-        int height = xs[block], width = ys[block];
-        const real *coefs = (const real *)graph->contents[block];
-        central_region middle = subband_middle(height, width);
-        int endheight = middle.begheight + middle.midheight;
-        int endwidth = middle.begwidth + middle.midwidth;
-        double sum = 0.0, sumsq = 0.0;
-        for (int i = middle.begheight; i < endheight; ++i) {
-            for (int j = middle.begwidth; j < endwidth; ++j) {
-                double coef = coefs[i * width + j];
-                sumsq = std::fma(coef, coef, sumsq);
-                sum += coef;
-            }
-        }
-        int num = middle.midwidth * middle.midheight;
-        WSQ_ASSERT(num>1);
-        variance[k] = (sumsq - (sum * sum) / num) / (num - 1);
-    }
+    subbandvars(variance, graph->contents, xs, ys);
     mention("Variances of subband middles computed");
 }
 
@@ -474,146 +406,74 @@ void test_quality()
 {
     if (!(std::isfinite(quality) && quality > 0))
         fatal(format("bit rate %g out of range: no usable quality factor", bitrate).c_str());
-    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        if ((k < 4 && qs[k] == 0) || !(zs[k] <= 65535.0f))
-            fatal(format("bit rate %g out of range: bin width of subband %d not storable",
-                         bitrate, k)
-                      .c_str());
-    }
+    int k = unstorable(qs, zs);
+    if (k >= 0)
+        fatal(format("bit rate %g out of range: bin width of subband %d not storable", bitrate,
+                     k)
+                  .c_str());
 }
 
 void seek_quality()
 {
-    int K[WSQ_CODED_SUBBANDS] = {};
-    double m1[WSQ_CODED_SUBBANDS];
-    double Qprime[WSQ_CODED_SUBBANDS];
-    double logbins = bitrate * std::log(2.0);
-    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        if (variance[k] < 1.01) {
-            Qprime[k] = 0.0;
-            continue;
-        }
-        K[k] = 1;
-        m1[k] = 1.0 / (double)(1 << (2 * wsqlevels[k]));
-        Qprime[k] = 10.0 / ((double)adjustment[k] * std::log(variance[k]));
-    }
-    Qprime[0] = Qprime[1] = Qprime[2] = Qprime[3] = 1.0;
-    int nonpositive_rates;
-    do {
-        double S1 = 0.0;
-        for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
-            if (K[k])
-                S1 += m1[k];
-        if (!(S1 > 0.0))
-            fatal("no active subbands after wavelet packet transform");
-        double logquality = 0.0;
-        for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
-            if (K[k])
-                logquality = std::fma(m1[k], 0.5 * std::log(variance[k]) - std::log(Qprime[k]),
-                                      logquality);
-        quality = 0.2 * std::exp((logbins - logquality) * (1.0 / S1));
-        nonpositive_rates = 0;
-        for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-            if (K[k] && Qprime[k] / quality >= 5.0 * std::sqrt(variance[k])) {
-                K[k] = 0;
-                nonpositive_rates = 1;
-            }
-        }
-    } while (nonpositive_rates);
-    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        qs[k] = (real)(Qprime[k] / quality);
-        zs[k] = (real)((double)qs[k] * 1.2);
-    }
+    quality = binwidths(qs, zs, variance, bitrate);
+    if (quality == 0)
+        fatal("no active subbands after wavelet packet transform");
     test_quality();
-}
-
-/* Largest magnitude the symbol coder can write. */
-const ui32 SYMBOL_MAX = 65535;
-
-bool fits_symbol_coder(const int32 *values, ui32 count)
-{
-    int32 lowest = 0, highest = 0;
-    for (ui32 i = 0; i < count; ++i) {
-        lowest = std::min(lowest, values[i]);
-        highest = std::max(highest, values[i]);
-    }
-    return highest <= (int32)SYMBOL_MAX && lowest >= -(int32)SYMBOL_MAX;
 }
 
 void quantize_coefficients()
 {
     WSQ_ASSERT(quality>0);
-    int32 *prev = (int32 *)words1;
-    int k = 0;
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        qcoefs[b] = prev;
-        nqcoefs[b] = 0;
-        for (; k < ecsbreak[b]; ++k) {
-            if (qs[k] == 0.0f)
-                continue;
-            wsqqnt(prev, (const real *)graph->contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
-            if (!fits_symbol_coder(prev, numcoefs[k]))
-                fatal(format("bit rate %g too high: a coefficient of subband %d needs more "
-                             "than 65535 bins",
-                             bitrate, k)
-                          .c_str());
-            prev += numcoefs[k];
-            nqcoefs[b] += numcoefs[k];
-        }
-    }
+    int k = qntblocks((int32 *)words1, qcoefs, nqcoefs, graph->contents, numcoefs, qs, zs);
+    if (k >= 0)
+        fatal(format("bit rate %g too high: a coefficient of subband %d needs more than 65535 "
+                     "bins",
+                     bitrate, k)
+                  .c_str());
 }
 
 void WSQ_symbolize()
 {
-    ui8 *symptr = (ui8 *)bytes0;
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        symbols[b] = symptr;
-        if (nqcoefs[b] > 0)  /* a block of uncoded subbands has no symbols */
-            symptr = wsqwsym(symptr, qcoefs[b], nqcoefs[b]);
-        symlen[b] = (int)(symptr - symbols[b]);
-    }
-}
-
-void count_symbols(ui32 *weights, const ui8 *input, int length)
-{
-    if (length > 0)
-        wsqcsym(weights, input, (ui32)length);
-    else
-        std::memset(weights, 0, 256 * sizeof(ui32));
+    symblocks((ui8 *)bytes0, symbols, symlen, qcoefs, nqcoefs);
 }
 
 void make_DHTs()
 {
-    ui32 weights[256];
-    numdhts = 2;
-    count_symbols(weights, symbols[0], symlen[0]);
-    dhtlen[0] = (int)(makedht(wsqdht[0], weights, WSQ_MAXBITS) - wsqdht[0]);
-    Th[0] = 0;
-    count_symbols(weights, symbols[1], symlen[1] + symlen[2]);
-    dhtlen[1] = (int)(makedht(wsqdht[1], weights, WSQ_MAXBITS) - wsqdht[1]);
-    Th[1] = Th[2] = 1;
+    numdhts = makedhts(wsqdht, dhtlen, Th, symbols, symlen);
 }
 
 void huffman_encode(int b)
 {
-    rewbits(ecs);
-    ecs->length = 0;
-    if (symlen[b] > 0)
-        wsqwecs(ecs, symbols[b], (ui32)symlen[b], wsqdht[Th[b]]);
-    ecs->length = rewbits(ecs);
+    ecsblock(ecs, symbols[b], symlen[b], wsqdht[Th[b]]);
 }
 
 /* ==== Marker segments ===================================================== */
 
+/* Writes count bytes to the output and counts them in the image's stream. */
 void put_bytes(const void *bytes, size_t count)
 {
     std::fwrite(bytes, 1, count, outfile);
+    totalbytes += (int)count;
+}
+
+/* A segment's marker and length field, then its body. */
+void put_segment(ui16 marker, const void *body, size_t length)
+{
+    ui8 head[4];
+    put_bytes(head, (size_t)(wsqwhead(head, marker, (ui32)length) - head));
+    put_bytes(body, length);
+}
+
+void put_marker(ui16 marker)
+{
+    ui8 bytes[2];
+    put_bytes(bytes, (size_t)(sput2(bytes, marker) - bytes));
 }
 
 void write_SOI()
 {
-    fput2(0xFFA0, outfile);
-    totalbytes = 2;
+    totalbytes = 0;
+    put_marker(WSQ_SOI);
     mention("Start-Of-Image written");
 }
 
@@ -621,102 +481,71 @@ void write_COM()
 {
     if (!comment)
         return;
-    fput2(0xFFA8, outfile);
     size_t length = std::strlen(comment);
     Lc = (ui16)(length + 2);
-    fput2(Lc, outfile);
-    put_bytes(comment, length);
-    totalbytes += Lc + 2;
+    put_segment(WSQ_COM, comment, length);
     mention("Comment written");
 }
 
 void write_DTT()
 {
     ui8 dtt[3074];
-    fput2(0xFFA4, outfile);
     ui8 *end = wsqwdtt(dtt, h0qf, h1qf);
     Lt = (int)(end - dtt) + 2;
-    fput2((ui16)Lt, outfile);
-    put_bytes(dtt, Lt - 2);
-    totalbytes += Lt + 2;
+    put_segment(WSQ_DTT, dtt, (size_t)(Lt - 2));
     mention("Define-Transform-Table written");
 }
 
 void write_SOF()
 {
-    ui8 mr[6];
-    fput2(0xFFA2, outfile);
-    fput2(Lf, outfile);
-    std::putc(A & 0xFF, outfile);
-    std::putc(B & 0xFF, outfile);
-    fput2((ui16)rows, outfile);
-    fput2((ui16)cols, outfile);
-    wsqwmr(mr, midpoint, rescale);
-    put_bytes(mr, sizeof mr);
-    std::putc(Ev, outfile);
-    fput2((ui16)Sf, outfile);
-    totalbytes += Lf + 2;
+    ui8 sof[Lf - 2];
+    put_segment(WSQ_SOF, sof, (size_t)(wsqwsof(sof, A, B, rows, cols, midpoint, rescale) - sof));
     mention("Start-Of-Frame and frame header written");
 }
 
 void write_DQT()
 {
-    fput2(0xFFA5, outfile);
     ui8 *end = wsqwdqt(dqt, (real)center, qs, zs, WSQ_SUBBANDS);
     WSQ_ASSERT(end - dqt == Lq - 2);
-    fput2(Lq, outfile);
-    put_bytes(dqt, Lq - 2);
-    totalbytes += Lq + 2;
+    put_segment(WSQ_DQT, dqt, Lq - 2);
     mention("Define-Quantization-Table written");
 }
 
 void write_DHTs()
 {
     WSQ_ASSERT(numdhts <= WSQ_MAXDHTS);
-    fput2(0xFFA6, outfile);
-    Lh = 2;
-    for (int t = 0; t < numdhts; ++t)
-        Lh = (ui16)(Lh + dhtlen[t] + 1);
-    fput2(Lh, outfile);
-    for (int t = 0; t < numdhts; ++t) {
-        std::putc(t, outfile);
-        put_bytes(wsqdht[t], dhtlen[t]);
-    }
-    totalbytes += Lh + 2;
+    ui8 body[WSQ_MAXDHTS * (1 + WSQ_DHT_BYTES)];
+    ui8 *end = wsqwdht(body, wsqdht, dhtlen, numdhts);
+    Lh = (ui16)(end - body + 2);
+    put_segment(WSQ_DHT, body, (size_t)(end - body));
     mention("Define-Huffman-Table written");
 }
 
 void write_SOB(int b)
 {
-    fput2(0xFFA3, outfile);
-    fput2(Ls, outfile);
-    std::putc(Th[b] & 0xFF, outfile);
-    totalbytes += Ls + 2;
+    ui8 table = (ui8)(Th[b] & 0xFF);
+    put_segment(WSQ_SOB, &table, Ls - 2);
     mention("Start-Of-Block written");
 }
 
-/* Copies the block's coded bytes, with a 00 byte after every FF. */
+/* Copies the block's coded bytes, with a 00 byte after every FF, a piece at
+ * a time through a buffer that holds a piece stuffed. */
 void write_ECS()
 {
-    ui32 n = ecs->length / 8;
-    const ui8 *bytes = ecs->buffer, *end = bytes + n;
-    while (bytes < end) {
-        const ui8 *ff = (const ui8 *)std::memchr(bytes, 0xFF, (size_t)(end - bytes));
-        const ui8 *next = ff ? ff + 1 : end;
-        put_bytes(bytes, (size_t)(next - bytes));
-        if (ff) {
-            std::putc(0x00, outfile);
-            ++totalbytes;
-        }
-        bytes = next;
+    enum { piece = 1 << 15 };
+    ui8 stuffed[2 * piece];
+    const ui8 *bytes = ecs->buffer;
+    for (ui32 left = ecs->length / 8; left > 0;) {
+        ui32 n = left < piece ? left : (ui32)piece;
+        put_bytes(stuffed, (size_t)(wsqstuff(stuffed, bytes, n) - stuffed));
+        bytes += n;
+        left -= n;
     }
-    totalbytes += (int)n;
 }
 
 void write_EOI()
 {
-    fput2(0xFFA1, outfile);
-    totalbytes += 2;
+    put_marker(WSQ_EOI);
     mention("End-Of-Image written");
 }
 

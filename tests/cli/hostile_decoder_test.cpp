@@ -1,10 +1,10 @@
 // The decoder's hostile-input table: streams made from a valid one by
-// changing one thing. Each is refused by wsqdecode with its status and
+// changing one thing. Each is refused by wsq_decode with its status and
 // message and no pixels, and by unwsq with that message, exit status 1 and
 // no output file.
 #include "unwsq_fixture.h"
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <functional>
 
@@ -122,7 +122,7 @@ protected:
 
     void expect_refused(const std::string &stream, int status, const std::string &message, size_t offset)
     {
-        wsqerror error;
+        wsq_error error;
         EXPECT_TRUE(decoded_pixels(stream, error).empty());
         EXPECT_EQ(error.status, status);
         EXPECT_EQ(error.message, message);
@@ -130,7 +130,7 @@ protected:
         write("x.wsq", stream);
         Outcome run = unwsq({"x.wsq"});
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, format("unwsq: x.wsq: %s at byte %zu: %s\n", wsqstrerror(status), error.offset,
+        EXPECT_EQ(run.err, format("unwsq: x.wsq: %s at byte %zu: %s\n", wsq_strerror(status), error.offset,
                                   message.c_str()));
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(std::filesystem::remove(path("x.pgm")));
@@ -228,7 +228,7 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
          "byte 78 where a marker belongs", 2},
         {"trailing garbage", CHANGE(s.push_back({0, "trailing", ""})), WSQ_ERR_TRAILING, "8 bytes after End-Of-Image", 1816},
     };
-    wsqerror error;
+    wsq_error error;
     ASSERT_FALSE(decoded_pixels(join(recoded), error).empty()) << error.message;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -242,7 +242,7 @@ TEST_F(HostileDecoder, EveryTruncationIsRefused)
 {
     std::string stream = join(valid);
     for (size_t n = 0; n < stream.size(); ++n) {
-        wsqerror error;
+        wsq_error error;
         EXPECT_TRUE(decoded_pixels(stream.substr(0, n), error).empty()) << n;
         EXPECT_EQ(error.status, n < 2 ? WSQ_ERR_NOT_WSQ : WSQ_ERR_TRUNCATED) << n;
     }
@@ -254,7 +254,7 @@ TEST_F(HostileDecoder, EveryTruncationIsRefused)
 
 TEST_F(HostileDecoder, RestartIntervalsAtSymbolBoundariesDecodeTheSamePixels)
 {
-    wsqerror error;
+    wsq_error error;
     std::string original = decoded_pixels(join(valid), error);
     ASSERT_FALSE(original.empty()) << error.message;
     std::map<int, std::string> tables;
@@ -295,7 +295,7 @@ TEST_F(HostileDecoder, EmptyBlocksDecodeAndHugeImagesFailWithoutACrash)
     // 65535 x 65535 without a pixel limit: no memory, or blocks too short.
     Segments s = valid;
     set(s, 0xA2, 6, "\xFF\xFF\xFF\xFF");
-    wsqerror error;
+    wsq_error error;
     EXPECT_TRUE(decoded_pixels(join(s), error, SIZE_MAX).empty());
     EXPECT_TRUE(error.status == WSQ_ERR_MEMORY || error.status == WSQ_ERR_BLOCK) << error.message;
 }

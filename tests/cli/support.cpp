@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -281,15 +281,16 @@ const Segment *ImageStream::find(unsigned marker, int nth) const
     return i < segments.size() ? &segments[i] : &none;
 }
 
-std::string decoded_pixels(const std::string &stream, wsqerror &error, size_t limit)
+std::string decoded_pixels(const std::string &stream, wsq_error &error, size_t limit)
 {
     ui8 *out = nullptr;
-    wsqinfo info;
-    int status = wsqdecode(&out, &info, &error, (const ui8 *)stream.data(), stream.size(), limit);
+    wsq_info info;
+    wsq_decode_options options = {limit};
+    int status = wsq_decode(&out, &info, &error, (const ui8 *)stream.data(), stream.size(), &options);
     EXPECT_EQ(status, error.status);
     EXPECT_EQ(out != nullptr, status == WSQ_OK);
     std::string pixels = out ? std::string((const char *)out, (size_t)info.width * info.height) : "";
-    freevoid(out);
+    wsq_free(out);
     return pixels;
 }
 

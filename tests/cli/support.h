@@ -3,7 +3,7 @@
 // and the fixture that runs wsq1 in a directory of the test's own.
 #pragma once
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <gtest/gtest.h>
 
@@ -113,9 +113,9 @@ struct ImageStream {
 // is wrong and where.
 std::string parse_streams(const std::string &stream, std::vector<ImageStream> &images);
 
-// The pixels wsqdecode gives for a stream, or "" after a refusal, which
+// The pixels wsq_decode gives for a stream, or "" after a refusal, which
 // leaves its status and message in error.
-std::string decoded_pixels(const std::string &stream, wsqerror &error,
+std::string decoded_pixels(const std::string &stream, wsq_error &error,
                            size_t limit = WSQ_DEFAULT_MAX_PIXELS);
 
 unsigned byte_at(const std::string &bytes, size_t at);

@@ -5,7 +5,7 @@
 // input, empty blocks, bit rates that cannot be honoured, a full output).
 #include "support.h"
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 #ifndef WSQ_UNIT_HELPERS_H
 #define WSQ_UNIT_HELPERS_H
 
-#include "wsq.h"
+#include "libwsq.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,992 @@
+/* wsq.cpp - the whole-image calls of libwsq (wsq.h): an image in memory to a
+ * stream, a stream in memory to its pixels or its facts, errors and release.
+ *
+ * Built on the format kernels of libwsq.cpp, which end the process on a
+ * broken precondition: this layer makes sure none is ever broken. Every
+ * length, count and dimension of a stream is validated before it is used,
+ * every setting of the encoder before it is applied, and every allocation is
+ * checked, so that each call returns a status and never ends the process.
+ * Nothing is kept between calls: each call owns what it makes.
+ */
+#include "libwsq.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+/* Benchmark builds time the stages of both pipelines with a clock of their
+ * own; other builds compile the laps to nothing. */
+#ifdef WSQ_STAGE_CLOCK
+void wsq_stage_done(const char *stage);
+#define STAGE_DONE(stage) wsq_stage_done(stage)
+#else
+#define STAGE_DONE(stage) ((void)0)
+#endif
+
+namespace {
+
+/* ==== Errors ============================================================== */
+
+/* Records a failure in *error (a caller may pass none). */
+void describe(wsq_error *error, int status, size_t offset, const char *format, va_list args)
+{
+    if (!error)
+        return;
+    error->status = status;
+    error->offset = offset;
+    std::vsnprintf(error->message, sizeof error->message, format, args);
+}
+
+/* Records a failure and returns its status. */
+int refuse(wsq_error *error, int status, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    describe(error, status, 0, format, args);
+    va_end(args);
+    return status;
+}
+
+void clear(wsq_error *error)
+{
+    if (error)
+        *error = wsq_error();
+}
+
+/* ==== Memory ============================================================== */
+
+/* An image-sized buffer, released with free. Large ones are asked for in
+ * huge pages where the system grants them on request: touching a fresh
+ * buffer then costs a fault per 2 MiB instead of one per 4 KiB. */
+void *allocate_image_buffer(size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    const size_t huge_page = (size_t)2 << 20;
+    if (bytes >= 2 * huge_page) {
+        void *buffer = nullptr;
+        if (posix_memalign(&buffer, huge_page, bytes) != 0)
+            return nullptr;
+        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
+        return buffer;
+    }
+#endif
+    return std::malloc(bytes);
+}
+
+struct release_buffer {
+    void operator()(void *buffer) const { std::free(buffer); }
+};
+template <typename T>
+using owned = std::unique_ptr<T, release_buffer>;
+
+/* ==== Decoding ============================================================
+ * Walks one complete stream held in memory and rebuilds the image with the
+ * kernels. Untrusted bytes never reach a kernel's precondition: every flaw
+ * becomes an error naming what is wrong and the byte offset where it was
+ * found. */
+
+/* The second byte of each marker. */
+enum : ui8 {
+    marker_soi = WSQ_SOI & 0xFF, marker_eoi = WSQ_EOI & 0xFF, marker_sof = WSQ_SOF & 0xFF,
+    marker_sob = WSQ_SOB & 0xFF, marker_dtt = WSQ_DTT & 0xFF, marker_dqt = WSQ_DQT & 0xFF,
+    marker_dht = WSQ_DHT & 0xFF, marker_dri = WSQ_DRI & 0xFF, marker_com = WSQ_COM & 0xFF,
+    marker_rst0 = 0xB0, marker_rst7 = 0xB7
+};
+
+/* Body lengths of the fixed-size segments (the length field less its own two bytes). */
+enum : size_t { frame_body = 15, block_body = 1, restart_body = 2, dqt_body = 3 + 6 * WSQ_SUBBANDS };
+
+/* Any transform table gives a split the low-pass half ceil(n/2) and the
+ * high-pass half floor(n/2): the lengths of these filter types. */
+enum { lowpass_type = 2, highpass_type = 3 };
+
+struct segment {
+    size_t marker;  /* offset of the marker */
+    size_t body;    /* offset of the first byte after the length field */
+    size_t length;  /* bytes of the body */
+};
+
+/* What a caller wants of a stream: its facts only, its pixels in a new
+ * buffer, or its pixels in the caller's buffer of capacity bytes. */
+struct decoding_goal {
+    enum { facts, new_pixels, caller_pixels } kind;
+    ui8 *pixels;       /* the caller's buffer */
+    size_t capacity;
+    uint32_t comment;  /* the comment whose place is wanted */
+};
+
+struct stream_decoder {
+    const ui8 *data;
+    size_t size;
+    size_t max_pixels;
+    decoding_goal goal;
+    wsq_info *info;
+    wsq_error *error;
+    bool want_pixels = goal.kind != decoding_goal::facts;
+    segment comment = {};  /* the wanted comment, when found */
+
+    bool have_frame = false;
+    pqf *filters[4] = {};  /* H0, H1, F0, F1 */
+    bool have_dqt = false;
+    real center = 0, qs[WSQ_SUBBANDS] = {}, zs[WSQ_SUBBANDS] = {};
+    bool have_table[WSQ_MAXDHTS] = {};
+    ui8 tables[WSQ_MAXDHTS][WSQ_DHT_BYTES] = {};
+
+    int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
+    void *contents[WSQ_SUBBANDS] = {};
+    real *image = nullptr;  /* the subbands, then the rebuilt samples */
+    real *work = nullptr;   /* one block's integers, then the synthesis scratch */
+    std::vector<ui8> coded = {}; /* the block at hand without stuffing and restart markers */
+    std::vector<size_t> segment_ends = {};  /* ends of its restart intervals in coded */
+
+    ~stream_decoder()
+    {
+        for (pqf *&filter : filters)
+            filter = (pqf *)freepqf(filter);
+        freevoid(image);
+        freevoid(work);
+    }
+};
+
+bool fail(stream_decoder &d, int status, size_t offset, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    describe(d.error, status, offset, format, args);
+    va_end(args);
+    return false;
+}
+
+size_t pixel_count(const stream_decoder &d)
+{
+    return (size_t)d.info->width * (size_t)d.info->height;
+}
+
+bool read_segment(stream_decoder &d, size_t marker, segment *s)
+{
+    size_t at = marker + 2;
+    if (d.size - at < 2)
+        return fail(d, WSQ_ERR_TRUNCATED, at, "the input ends inside a segment length");
+    ui16 length;
+    sget2(&length, d.data + at);
+    if (length < 2)
+        return fail(d, WSQ_ERR_SEGMENT, at, "segment length %u is below 2", length);
+    if (d.size - at < length)
+        return fail(d, WSQ_ERR_TRUNCATED, at, "a segment of %u bytes runs past the end of the input",
+                    length);
+    *s = {marker, at + 2, (size_t)length - 2};
+    return true;
+}
+
+bool expect_length(stream_decoder &d, const segment &s, size_t body, const char *what)
+{
+    if (s.length == body)
+        return true;
+    return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "%s of %zu bytes, expected %zu", what,
+                s.length + 2, body + 2);
+}
+
+/* Every node of the fixed tree that is split must be at least 2 samples
+ * long along both axes, or the synthesis cannot rebuild it. */
+bool split_nodes_fit(int ix, int iy, int level, int *block)
+{
+    if (level == wsqlevels[*block]) {
+        ++*block;
+        return true;
+    }
+    if (ix < 2 || iy < 2)
+        return false;
+    int oxh = cdplength(ix, lowpass_type), oxg = cdplength(ix, highpass_type);
+    int oyh = cdplength(iy, lowpass_type), oyg = cdplength(iy, highpass_type);
+    return split_nodes_fit(oxh, oyh, level + 1, block) &&
+           split_nodes_fit(oxh, oyg, level + 1, block) &&
+           split_nodes_fit(oxg, oyh, level + 1, block) &&
+           split_nodes_fit(oxg, oyg, level + 1, block);
+}
+
+bool read_frame(stream_decoder &d, const segment &s)
+{
+    if (d.have_frame)
+        return fail(d, WSQ_ERR_FRAME, s.marker, "a second frame header");
+    if (!expect_length(d, s, frame_body, "frame header"))
+        return false;
+    const ui8 *p = d.data + s.body;
+    wsq_info *info = d.info;
+    ui16 height, width, software;
+    info->black = p[0];
+    info->white = p[1];
+    sget2(&height, p + 2);
+    sget2(&width, p + 4);
+    wsqrmr(p + 6, &info->midpoint, &info->rescale);
+    info->encoder = p[12];
+    sget2(&software, p + 13);
+    info->height = height;
+    info->width = width;
+    info->software = software;
+    if (width == 0 || height == 0)
+        return fail(d, WSQ_ERR_FRAME, s.body + 2, "image of %u lines by %u samples is empty",
+                    height, width);
+    int block = 0;
+    if (!split_nodes_fit(height, width, 0, &block))
+        return fail(d, WSQ_ERR_FRAME, s.body + 2,
+                    "image of %u lines by %u samples is too small for the subband tree", height,
+                    width);
+    if (pixel_count(d) > d.max_pixels)
+        return fail(d, WSQ_ERR_LIMIT, s.body + 2,
+                    "image of %u lines by %u samples exceeds the limit of %zu pixels", height,
+                    width, d.max_pixels);
+    d.have_frame = true;
+    if (d.goal.kind == decoding_goal::caller_pixels && d.goal.capacity < pixel_count(d))
+        return fail(d, WSQ_ERR_ARGUMENT, 0,
+                    "a buffer of %zu bytes cannot hold the %zu pixels of the image",
+                    d.goal.capacity, pixel_count(d));
+    if (!d.want_pixels)
+        return true;
+    d.image = (real *)allocate_image_buffer(pixel_count(d) * sizeof(real));
+    d.work = (real *)allocate_image_buffer(pixel_count(d) * sizeof(real));
+    if (!d.image || !d.work)
+        return fail(d, WSQ_ERR_MEMORY, s.body + 2,
+                    "no memory for an image of %u lines by %u samples", height, width);
+    return true;
+}
+
+/* Stored taps of a filter of full length L: its centre half. */
+size_t stored_taps(int length)
+{
+    return (size_t)(length + 1) / 2;
+}
+
+bool read_transform(stream_decoder &d, const segment &s)
+{
+    if (s.length < 2)
+        return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "transform table of %zu bytes",
+                    s.length + 2);
+    const ui8 *p = d.data + s.body;
+    int L0 = p[0], L1 = p[1];
+    if (L0 < 2 || L1 < 2)
+        return fail(d, WSQ_ERR_TRANSFORM, s.body,
+                    "filter lengths %d and %d cannot make a filter pair", L0, L1);
+    size_t body = 2 + 6 * (stored_taps(L0) + stored_taps(L1));
+    if (!expect_length(d, s, body, "transform table"))
+        return false;
+    for (pqf *&filter : d.filters)
+        filter = (pqf *)freepqf(filter);
+    if (!tryrdtt(d.filters, p))
+        return fail(d, WSQ_ERR_MEMORY, s.body, "no memory for the transform table's filters");
+    d.info->filter_lengths[0] = L0;
+    d.info->filter_lengths[1] = L1;
+    return true;
+}
+
+bool read_quantization(stream_decoder &d, const segment &s)
+{
+    if (!expect_length(d, s, dqt_body, "quantization table"))
+        return false;
+    wsqrdqt(&d.center, d.qs, d.zs, WSQ_SUBBANDS, d.data + s.body);
+    d.info->center = d.center;
+    d.have_dqt = true;
+    return true;
+}
+
+/* The count bytes must describe a prefix code whose decoding tree fits its
+ * slots: no level may hold more codes than it has places. */
+bool check_code_lengths(stream_decoder &d, size_t offset, int table, const ui8 *counts)
+{
+    int longest = WSQ_MAXBITS;
+    while (longest > 0 && counts[longest - 1] == 0)
+        --longest;
+    size_t open = 1, slots = 0;  /* internal nodes of the level above; slots used */
+    for (int length = 1; length <= longest; ++length) {
+        size_t places = 2 * open;
+        if (counts[length - 1] > places)
+            return fail(d, WSQ_ERR_HUFFMAN, offset,
+                        "Huffman table %d has %d codes of length %d, more than a code tree holds",
+                        table, counts[length - 1], length);
+        slots += places;
+        if (slots > WSQ_TREE_SLOTS)
+            return fail(d, WSQ_ERR_HUFFMAN, offset,
+                        "Huffman table %d needs more than %d tree slots", table, WSQ_TREE_SLOTS);
+        open = places - counts[length - 1];
+    }
+    return true;
+}
+
+bool read_huffman(stream_decoder &d, const segment &s)
+{
+    if (s.length == 0)
+        return fail(d, WSQ_ERR_SEGMENT, s.marker + 2, "Huffman table segment without tables");
+    size_t at = s.body, end = s.body + s.length;
+    while (at < end) {
+        if (end - at < 1 + WSQ_MAXBITS)
+            return fail(d, WSQ_ERR_SEGMENT, at, "Huffman table cut short by its segment's end");
+        const ui8 *p = d.data + at;
+        int table = p[0];
+        if (table >= WSQ_MAXDHTS)
+            return fail(d, WSQ_ERR_HUFFMAN, at, "Huffman table index %d above %d", table,
+                        WSQ_MAXDHTS - 1);
+        const ui8 *counts = p + 1;
+        if (!check_code_lengths(d, at, table, counts))
+            return false;
+        size_t values = 0;
+        for (int i = 0; i < WSQ_MAXBITS; ++i)
+            values += counts[i];
+        if (values > 256)
+            return fail(d, WSQ_ERR_HUFFMAN, at,
+                        "Huffman table %d lists %zu values, more than the 256 symbols", table,
+                        values);
+        size_t body = WSQ_MAXBITS + values;
+        if (end - at - 1 < body)
+            return fail(d, WSQ_ERR_SEGMENT, at,
+                        "Huffman table %d lists %zu values, its segment holds %zu", table,
+                        values, end - at - 1 - WSQ_MAXBITS);
+        std::memcpy(d.tables[table], counts, body);
+        d.have_table[table] = true;
+        d.info->tables |= 1u << table;
+        at += 1 + body;
+    }
+    return true;
+}
+
+bool read_restart_interval(stream_decoder &d, const segment &s)
+{
+    if (!expect_length(d, s, restart_body, "restart interval segment"))
+        return false;
+    ui16 interval;
+    sget2(&interval, d.data + s.body);
+    d.info->restart_interval = interval;
+    return true;
+}
+
+bool is_restart(ui8 code)
+{
+    return code >= marker_rst0 && code <= marker_rst7;
+}
+
+/* Copies a block's coded data, from start to the next marker, into d.coded
+ * without the 00 stuffed after each FF; restart markers end intervals. Two
+ * zero bytes follow the data, so that a literal field cut by the end reads
+ * within the buffer (and is then refused). */
+bool collect_coded_data(stream_decoder &d, int b, size_t start, size_t *end)
+{
+    d.coded.clear();
+    d.segment_ends.clear();
+    size_t i = start;
+    for (;;) {
+        const ui8 *ff = (const ui8 *)std::memchr(d.data + i, 0xFF, d.size - i);
+        size_t plain = (ff ? (size_t)(ff - d.data) : d.size) - i;
+        d.coded.insert(d.coded.end(), d.data + i, d.data + i + plain);
+        i += plain;
+        if (d.size - i < 2)
+            return fail(d, WSQ_ERR_TRUNCATED, start,
+                        "block %d runs to the end of the input without a marker", b);
+        ui8 code = d.data[i + 1];
+        if (code == 0x00)
+            d.coded.push_back(0xFF);
+        else if (is_restart(code))
+            d.segment_ends.push_back(d.coded.size());
+        else
+            break;
+        i += 2;
+    }
+    d.segment_ends.push_back(d.coded.size());
+    d.coded.insert(d.coded.end(), 2, 0);
+    *end = i;
+    return true;
+}
+
+/* Places the 64 blocks densely in hedge order and sums the coefficients that
+ * block b codes: those of its subbands with a non-zero bin width. */
+size_t place_subbands(stream_decoder &d, int b)
+{
+    xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
+          d.filters[1], d.filters[0], d.filters[1]);
+    size_t offset = 0;
+    for (int block = 0; block < WSQ_SUBBANDS; ++block) {
+        d.contents[block] = d.image + offset;
+        offset += (size_t)d.xs[block] * d.ys[block];
+    }
+    size_t coded = 0;
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+        if (d.qs[k] != 0)
+            coded += (size_t)d.xs[wsqorder[k]] * d.ys[wsqorder[k]];
+    return coded;
+}
+
+bool decode_block(stream_decoder &d, int b, size_t start)
+{
+    size_t expected = place_subbands(d, b);
+    const ui8 *table = d.tables[d.info->block_table[b]];
+    codewalk walk;  /* once for all the block's restart intervals */
+    makewalk(&walk, table);
+    int32 *coefs = (int32 *)d.work;
+    size_t written = 0, from = 0;
+    for (size_t to : d.segment_ends) {
+        if (to - from > UINT32_MAX / 8)
+            return fail(d, WSQ_ERR_LIMIT, start, "block %d has a restart interval beyond 512 MB", b);
+        bitio stream = {d.coded.data() + from, d.coded.data() + from, 128, 0, 0};
+        ui32 limit = (ui32)(to - from) * 8;
+        recsstop stop;
+        int32 *end = wsqrecsb(coefs + written, expected - written, &stream, limit, &walk,
+                              table + WSQ_MAXBITS, true, &stop);
+        written = (size_t)(end - coefs);
+        if (stop == RECS_OVERFLOW)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d: a run of zeros goes past its %zu coefficients", b, expected);
+        if (stream.nextbit > limit)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d: a literal field is cut by the end of its coded data", b);
+        if (stop == RECS_CUT_CODEWORD)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d: a codeword is cut by a restart marker or the end of the coded "
+                        "data",
+                        b);
+        if (written == expected && limit - stream.nextbit >= 8)
+            return fail(d, WSQ_ERR_BLOCK, start,
+                        "block %d holds coded data beyond its %zu coefficients", b, expected);
+        from = to;
+    }
+    if (written < expected)
+        return fail(d, WSQ_ERR_BLOCK, start, "block %d decodes to %zu of its %zu coefficients", b,
+                    written, expected);
+    STAGE_DONE("entropy");
+    const int32 *q = coefs;
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
+        real *band = (real *)d.contents[wsqorder[k]];
+        ui32 n = (ui32)(d.xs[wsqorder[k]] * d.ys[wsqorder[k]]);
+        if (d.qs[k] == 0) {
+            std::fill_n(band, n, 0.0f);
+            continue;
+        }
+        wsqunq(band, q, n, d.center, d.qs[k], d.zs[k]);
+        q += n;
+    }
+    STAGE_DONE("dequantize");
+    return true;
+}
+
+bool read_block(stream_decoder &d, const segment &s, size_t *next)
+{
+    if (!expect_length(d, s, block_body, "block header"))
+        return false;
+    wsq_info *info = d.info;
+    int b = info->blocks;
+    if (b == WSQ_BLOCKS)
+        return fail(d, WSQ_ERR_BLOCK, s.marker, "more than %d entropy-coded blocks", WSQ_BLOCKS);
+    if (!d.have_frame)
+        return fail(d, WSQ_ERR_FRAME, s.marker, "block %d comes before the frame header", b);
+    if (!d.filters[0])
+        return fail(d, WSQ_ERR_TRANSFORM, s.marker, "block %d comes before the transform table",
+                    b);
+    if (!d.have_dqt)
+        return fail(d, WSQ_ERR_QUANTIZATION, s.marker,
+                    "block %d comes before the quantization table", b);
+    int table = d.data[s.body];
+    if (table >= WSQ_MAXDHTS || !d.have_table[table])
+        return fail(d, WSQ_ERR_HUFFMAN, s.body, "block %d names Huffman table %d, never defined",
+                    b, table);
+    info->block_table[b] = table;
+    size_t start = s.body + block_body;
+    if (!collect_coded_data(d, b, start, next))
+        return false;
+    info->block_bytes[b] = *next - start;
+    if (d.want_pixels && !decode_block(d, b, start))
+        return false;
+    info->blocks = b + 1;
+    return true;
+}
+
+bool read_table_segment(stream_decoder &d, const segment &s, ui8 code)
+{
+    switch (code) {
+    case marker_sof: return read_frame(d, s);
+    case marker_dtt: return read_transform(d, s);
+    case marker_dqt: return read_quantization(d, s);
+    case marker_dht: return read_huffman(d, s);
+    case marker_dri: return read_restart_interval(d, s);
+    default:
+        if (d.info->comments++ == d.goal.comment)
+            d.comment = s;
+        return true;
+    }
+}
+
+/* Reads segments from just after SOI up to and including EOI. */
+bool read_segments(stream_decoder &d, size_t *eoi_end)
+{
+    size_t pos = 2;
+    for (;;) {
+        if (d.size - pos < 2)
+            return fail(d, WSQ_ERR_TRUNCATED, pos, "the stream ends before End-Of-Image");
+        if (d.data[pos] != 0xFF)
+            return fail(d, WSQ_ERR_MARKER, pos, "byte %02X where a marker belongs", d.data[pos]);
+        ui8 code = d.data[pos + 1];
+        if (code == marker_eoi) {
+            *eoi_end = pos + 2;
+            return true;
+        }
+        bool known = code == marker_sob || code == marker_sof || code == marker_dtt ||
+                     code == marker_dqt || code == marker_dht || code == marker_dri ||
+                     code == marker_com;
+        if (!known)
+            return fail(d, WSQ_ERR_MARKER, pos, "marker FF %02X does not belong here", code);
+        segment s;
+        if (!read_segment(d, pos, &s))
+            return false;
+        if (code == marker_sob) {
+            if (!read_block(d, s, &pos))
+                return false;
+        } else {
+            if (!read_table_segment(d, s, code))
+                return false;
+            pos = s.body + s.length;
+        }
+    }
+}
+
+void rebuild_image(stream_decoder &d, ui8 **pixels)
+{
+    ui8 levels[WSQ_SUBBANDS];
+    std::memcpy(levels, wsqlevels, sizeof levels);
+    hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
+    rbwp2(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
+          d.filters[2], d.filters[3]);
+    STAGE_DONE("synthesis");
+    ui32 count = (ui32)pixel_count(d);
+    if (d.goal.kind == decoding_goal::caller_pixels) {
+        wsqr2b(d.goal.pixels, d.image, count, d.info->midpoint, d.info->rescale);
+        STAGE_DONE("pixels");
+        return;
+    }
+    /* The synthesis scratch is free again: the pixels go there, and it
+     * shrinks to their size (memory already touched, so no fresh pages). */
+    ui8 *out = (ui8 *)d.work;
+    d.work = nullptr;
+    wsqr2b(out, d.image, count, d.info->midpoint, d.info->rescale);
+    ui8 *shrunk = (ui8 *)std::realloc(out, count);
+    *pixels = shrunk ? shrunk : out;
+    STAGE_DONE("pixels");
+}
+
+bool decode_stream(stream_decoder &d, ui8 **pixels)
+{
+    if (d.size == 0)
+        return fail(d, WSQ_ERR_NOT_WSQ, 0, "the input is empty");
+    if (d.size < 2 || d.data[0] != 0xFF || d.data[1] != marker_soi)
+        return fail(d, WSQ_ERR_NOT_WSQ, 0, "no Start-Of-Image marker at the start");
+    size_t end = 0;
+    if (!read_segments(d, &end))
+        return false;
+    if (!d.have_frame)
+        return fail(d, WSQ_ERR_FRAME, end - 2, "the stream has no frame header");
+    if (d.info->blocks < WSQ_BLOCKS)
+        return fail(d, WSQ_ERR_BLOCK, end - 2, "the stream holds %d of its %d blocks",
+                    d.info->blocks, WSQ_BLOCKS);
+    bool another = d.size - end >= 2 && d.data[end] == 0xFF && d.data[end + 1] == marker_soi;
+    if (end < d.size && !another)
+        return fail(d, WSQ_ERR_TRAILING, end, "%zu bytes after End-Of-Image", d.size - end);
+    d.info->stream_bytes = end;
+    if (d.want_pixels)
+        rebuild_image(d, pixels);
+    return true;
+}
+
+
+/* Decodes the stream at data[0] for goal; the one path of every decoding
+ * call. *comment receives the place of the comment the goal names. */
+int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size_t size,
+           const wsq_decode_options *options, decoding_goal goal, segment *comment = nullptr)
+{
+    wsq_error local;
+    if (!error)
+        error = &local;
+    *error = wsq_error();
+    if (!info || (!data && size > 0))
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null info or data pointer");
+    *info = wsq_info();
+    wsq_decode_options settings;
+    wsq_decode_defaults(&settings);
+    if (options)
+        settings = *options;
+    stream_decoder d{data, size, settings.max_pixels, goal, info, error};
+    try {
+        if (decode_stream(d, pixels)) {
+            if (comment)
+                *comment = d.comment;
+            return WSQ_OK;
+        }
+    } catch (const std::bad_alloc &) {
+        fail(d, WSQ_ERR_MEMORY, 0, "out of memory while reading the stream");
+    }
+    return error->status;
+}
+
+/* ==== Encoding ============================================================
+ * The encoder's pipeline over an image in memory: stage for stage the one of
+ * the encoder program, with the same kernels, so that both write the same
+ * bytes. Its memory is that program's: 4 bytes per pixel for the samples,
+ * the subbands and then the coded blocks, 4 for the transform's scratch and
+ * then the quantized integers, 3 for the symbols; and the stream. */
+
+struct image_encoder {
+    image_encoder(const ui8 *pixels_, int rows_, int cols_, const wsq_encode_options *settings,
+                  wsq_error *error_)
+        : pixels(pixels_), rows(rows_), cols(cols_), error(error_)
+    {
+        wsq_encode_defaults(&options);
+        if (settings)
+            options = *settings;
+    }
+
+    const ui8 *pixels;
+    int rows, cols;
+    wsq_encode_options options;
+    wsq_error *error;
+
+    pqf *h0qf = nullptr, *h1qf = nullptr;
+    owned<real> words0;   /* samples, subbands, then the coded blocks */
+    owned<int32> words1;  /* transform scratch, then the quantized integers */
+    owned<ui8> symbytes;  /* the three symbol streams */
+
+    real midpoint = 0, rescale = 0;
+    void *contents[WSQ_SUBBANDS] = {};
+    int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};
+    ui32 numcoefs[WSQ_SUBBANDS] = {};
+    double variance[WSQ_SUBBANDS] = {};
+    double quality = 0;
+    real qs[WSQ_SUBBANDS] = {}, zs[WSQ_SUBBANDS] = {};
+    int32 *qcoefs[WSQ_BLOCKS] = {};
+    ui32 nqcoefs[WSQ_BLOCKS] = {};
+    ui8 *symbols[WSQ_BLOCKS] = {};
+    int symlen[WSQ_BLOCKS] = {};
+    ui8 dht[WSQ_MAXDHTS][WSQ_DHT_BYTES] = {};
+    int dhtlen[WSQ_MAXDHTS] = {};
+    int numdhts = 0;
+    int Th[WSQ_BLOCKS] = {};
+    const ui8 *coded[WSQ_BLOCKS] = {};  /* each block's coded bytes in words0 */
+    ui32 codedlen[WSQ_BLOCKS] = {};
+
+    ~image_encoder()
+    {
+        freepqf(h0qf);
+        freepqf(h1qf);
+    }
+
+    size_t pixel_count() const { return (size_t)rows * (size_t)cols; }
+};
+
+int check_settings(const image_encoder &e, size_t pixels_size)
+{
+    const wsq_encode_options &o = e.options;
+    if (e.rows < 32 || e.rows > 32767 || e.cols < 32 || e.cols > 32767)
+        return refuse(e.error, WSQ_ERR_ARGUMENT,
+                      "image of %d lines by %d samples: width and height must be 32 to 32767",
+                      e.rows, e.cols);
+    if (pixels_size < e.pixel_count())
+        return refuse(e.error, WSQ_ERR_ARGUMENT,
+                      "a buffer of %zu bytes holds fewer than the %zu pixels of the image",
+                      pixels_size, e.pixel_count());
+    if (o.black < 0 || o.black > 255 || o.white < 0 || o.white > 255)
+        return refuse(e.error, WSQ_ERR_ARGUMENT,
+                      "scanner calibrations A=%d and B=%d: each must be 0 to 255", o.black,
+                      o.white);
+    if (o.comment && std::strlen(o.comment) > WSQ_COMMENT_MAX)
+        return refuse(e.error, WSQ_ERR_ARGUMENT, "comment longer than %zu bytes",
+                      WSQ_COMMENT_MAX);
+    if (!std::isfinite(o.bitrate))
+        return refuse(e.error, WSQ_ERR_BITRATE, "bit rate %g is not a finite number",
+                      o.bitrate);
+    return WSQ_OK;
+}
+
+/* The filters and the work buffers; an image too small for the bit
+ * allocation is refused before any image-sized memory is taken. */
+int prepare(image_encoder &e)
+{
+    e.h0qf = trymakepqf("WSQ h0 H", WSQh0hbqf, -4, 4, 2);
+    e.h1qf = trymakepqf("WSQ h1 G", WSQh1gbqf, -4, 2, 3);
+    if (!e.h0qf || !e.h1qf)
+        return refuse(e.error, WSQ_ERR_MEMORY, "no memory for the filters");
+    if (!measurable(e.rows, e.cols, e.h0qf, e.h1qf))
+        return refuse(e.error, WSQ_ERR_IMAGE,
+                      "image of %d lines by %d samples too small for the subband variances",
+                      e.rows, e.cols);
+    size_t n = e.pixel_count();
+    e.words0.reset((real *)allocate_image_buffer(n * sizeof(real)));
+    e.words1.reset((int32 *)allocate_image_buffer(n * sizeof(int32)));
+    e.symbytes.reset((ui8 *)allocate_image_buffer(n * 3));
+    if (!e.words0 || !e.words1 || !e.symbytes)
+        return refuse(e.error, WSQ_ERR_MEMORY,
+                      "no memory for an image of %d lines by %d samples", e.rows, e.cols);
+    return WSQ_OK;
+}
+
+/* Samples, the 64 subbands and the variances of their central regions. */
+int analyse(image_encoder &e)
+{
+    ui32 n = (ui32)e.pixel_count();
+    pixelmr(&e.midpoint, &e.rescale, e.pixels, n);
+    if (e.rescale == 0)
+        return refuse(e.error, WSQ_ERR_IMAGE,
+                      "every pixel has the value %d, nothing to compress", (int)e.midpoint);
+    wsqb2r(e.words0.get(), e.pixels, n, e.midpoint, e.rescale);
+    STAGE_DONE("normalise");
+    ui8 levels[WSQ_SUBBANDS];
+    std::memcpy(levels, wsqlevels, sizeof levels);
+    e.contents[0] = e.words0.get();
+    hedge graph = {WSQ_SUBBANDS, e.contents, levels, nullptr};
+    cbwp2(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
+          e.h1qf);
+    STAGE_DONE("transform");
+    subbandsizes(e.xs, e.ys, e.numcoefs, e.rows, e.cols, e.h0qf, e.h1qf);
+    subbandvars(e.variance, e.contents, e.xs, e.ys);
+    STAGE_DONE("variances");
+    return WSQ_OK;
+}
+
+/* The bin widths that meet the bit rate, and only storable ones. */
+int allocate_bits(image_encoder &e)
+{
+    double bitrate = e.options.bitrate;
+    e.quality = binwidths(e.qs, e.zs, e.variance, bitrate);
+    if (e.quality == 0)
+        return refuse(e.error, WSQ_ERR_BITRATE,
+                      "bit rate %g leaves no active subbands after wavelet packet transform",
+                      bitrate);
+    if (!(std::isfinite(e.quality) && e.quality > 0))
+        return refuse(e.error, WSQ_ERR_BITRATE,
+                      "bit rate %g out of range: no usable quality factor", bitrate);
+    int k = unstorable(e.qs, e.zs);
+    if (k >= 0)
+        return refuse(e.error, WSQ_ERR_BITRATE,
+                      "bit rate %g out of range: bin width of subband %d not storable", bitrate,
+                      k);
+    STAGE_DONE("quality");
+    return WSQ_OK;
+}
+
+/* The three blocks: integers, symbols, tables and coded bytes. */
+int code_blocks(image_encoder &e)
+{
+    int k = qntblocks(e.words1.get(), e.qcoefs, e.nqcoefs, e.contents, e.numcoefs, e.qs, e.zs);
+    if (k >= 0)
+        return refuse(e.error, WSQ_ERR_BITRATE,
+                      "bit rate %g too high: a coefficient of subband %d needs more than "
+                      "65535 bins",
+                      e.options.bitrate, k);
+    STAGE_DONE("quantize");
+    symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs);
+    STAGE_DONE("symbols");
+    e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen);
+    STAGE_DONE("tables");
+    /* The subbands are quantized: the blocks' coded bytes go where they were,
+     * one after another (at most 4 bytes per integer, 3 integers per 4 pixels). */
+    ui8 *at = (ui8 *)e.words0.get();
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        bitio ecs = {at, at, 128, 0, 0};
+        ecsblock(&ecs, e.symbols[b], e.symlen[b], e.dht[e.Th[b]]);
+        e.coded[b] = at;
+        e.codedlen[b] = ecs.length / 8;
+        at += e.codedlen[b];
+    }
+    STAGE_DONE("entropy");
+    return WSQ_OK;
+}
+
+/* Bytes of a block's coded data once every FF is followed by 00. */
+size_t stuffed_length(const ui8 *coded, ui32 length)
+{
+    return length + (size_t)std::count(coded, coded + length, 0xFF);
+}
+
+ui8 *put_segment(ui8 *out, ui16 marker, const void *body, size_t length)
+{
+    out = wsqwhead(out, marker, (ui32)length);
+    std::memcpy(out, body, length);
+    return out + length;
+}
+
+/* The stream, in the order the encoder program writes it. */
+int write_stream(image_encoder &e, ui8 **stream, size_t *stream_size)
+{
+    ui8 dtt[3074], sof[15], dqt[3 + 6 * WSQ_SUBBANDS];
+    ui8 dhts[WSQ_MAXDHTS * (1 + WSQ_DHT_BYTES)];
+    size_t dttlen = (size_t)(wsqwdtt(dtt, e.h0qf, e.h1qf) - dtt);
+    wsqwsof(sof, e.options.black, e.options.white, e.rows, e.cols, e.midpoint, e.rescale);
+    wsqwdqt(dqt, (real)WSQ_CENTER, e.qs, e.zs, WSQ_SUBBANDS);
+    size_t dhtslen = (size_t)(wsqwdht(dhts, e.dht, e.dhtlen, e.numdhts) - dhts);
+    const char *comment = e.options.comment;
+    size_t commentlen = comment ? std::strlen(comment) : 0;
+
+    size_t size = 2 + (comment ? 4 + commentlen : 0) + 4 + dttlen + 4 + sizeof sof + 4 +
+                  sizeof dqt + 4 + dhtslen + 2;
+    for (int b = 0; b < WSQ_BLOCKS; ++b)
+        size += 5 + stuffed_length(e.coded[b], e.codedlen[b]);
+    ui8 *out = (ui8 *)std::malloc(size);
+    if (!out)
+        return refuse(e.error, WSQ_ERR_MEMORY, "no memory for a stream of %zu bytes", size);
+    ui8 *at = sput2(out, WSQ_SOI);
+    if (comment)
+        at = put_segment(at, WSQ_COM, comment, commentlen);
+    at = put_segment(at, WSQ_DTT, dtt, dttlen);
+    at = put_segment(at, WSQ_SOF, sof, sizeof sof);
+    at = put_segment(at, WSQ_DQT, dqt, sizeof dqt);
+    at = put_segment(at, WSQ_DHT, dhts, dhtslen);
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        ui8 table = (ui8)e.Th[b];
+        at = put_segment(at, WSQ_SOB, &table, 1);
+        at = wsqstuff(at, e.coded[b], e.codedlen[b]);
+    }
+    sput2(at, WSQ_EOI);
+    *stream = out;
+    *stream_size = size;
+    STAGE_DONE("output");
+    return WSQ_OK;
+}
+
+int encode(image_encoder &e, ui8 **stream, size_t *stream_size, size_t pixels_size)
+{
+    int status = check_settings(e, pixels_size);
+    if (status == WSQ_OK)
+        status = prepare(e);
+    if (status == WSQ_OK)
+        status = analyse(e);
+    if (status == WSQ_OK)
+        status = allocate_bits(e);
+    if (status == WSQ_OK)
+        status = code_blocks(e);
+    if (status == WSQ_OK)
+        status = write_stream(e, stream, stream_size);
+    return status;
+}
+
+}  // namespace
+
+/* ==== The C interface ===================================================== */
+
+extern "C" {
+
+const char *wsq_strerror(int status)
+{
+    switch (status) {
+    case WSQ_OK: return "success";
+    case WSQ_ERR_NOT_WSQ: return "not a WSQ stream";
+    case WSQ_ERR_TRUNCATED: return "truncated stream";
+    case WSQ_ERR_MARKER: return "misplaced or unknown marker";
+    case WSQ_ERR_SEGMENT: return "bad segment length";
+    case WSQ_ERR_FRAME: return "bad frame header";
+    case WSQ_ERR_TRANSFORM: return "bad transform table";
+    case WSQ_ERR_QUANTIZATION: return "bad quantization table";
+    case WSQ_ERR_HUFFMAN: return "bad Huffman table";
+    case WSQ_ERR_BLOCK: return "bad entropy-coded block";
+    case WSQ_ERR_TRAILING: return "trailing garbage";
+    case WSQ_ERR_LIMIT: return "beyond the decoder's limits";
+    case WSQ_ERR_MEMORY: return "out of memory";
+    case WSQ_ERR_ARGUMENT: return "bad argument";
+    case WSQ_ERR_IMAGE: return "image cannot be coded";
+    case WSQ_ERR_BITRATE: return "bit rate cannot be honoured";
+    default: return "unknown status";
+    }
+}
+
+void wsq_encode_defaults(wsq_encode_options *options)
+{
+    *options = {0.75, 0, 255, nullptr};
+}
+
+int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const uint8_t *pixels,
+               size_t pixels_size, int32_t width, int32_t height,
+               const wsq_encode_options *options)
+{
+    clear(error);
+    if (!stream || !stream_size || !pixels)
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null stream, size or pixels pointer");
+    *stream = nullptr;
+    *stream_size = 0;
+    image_encoder e(pixels, height, width, options, error);
+    try {
+        return encode(e, stream, stream_size, pixels_size);
+    } catch (const std::bad_alloc &) {
+        return refuse(error, WSQ_ERR_MEMORY, "out of memory");
+    }
+}
+
+void wsq_decode_defaults(wsq_decode_options *options)
+{
+    *options = {WSQ_DEFAULT_MAX_PIXELS};
+}
+
+int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,
+               size_t size, const wsq_decode_options *options)
+{
+    if (!pixels) {
+        clear(error);
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
+    }
+    *pixels = nullptr;
+    return decode(pixels, info, error, data, size, options,
+                  {decoding_goal::new_pixels, nullptr, 0, UINT32_MAX});
+}
+
+int wsq_decode_into(uint8_t *pixels, size_t capacity, wsq_info *info, wsq_error *error,
+                    const uint8_t *data, size_t size, const wsq_decode_options *options)
+{
+    if (!pixels) {
+        clear(error);
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
+    }
+    return decode(nullptr, info, error, data, size, options,
+                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX});
+}
+
+int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data, size_t size)
+{
+    return decode(nullptr, info, error, data, size, nullptr,
+                  {decoding_goal::facts, nullptr, 0, UINT32_MAX});
+}
+
+int wsq_comment(const uint8_t **text, size_t *length, wsq_error *error, const uint8_t *data,
+                size_t size, uint32_t index)
+{
+    if (!text || !length) {
+        clear(error);
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null text or length pointer");
+    }
+    *text = nullptr;
+    *length = 0;
+    wsq_info info;
+    segment found;
+    int status = decode(nullptr, &info, error, data, size, nullptr,
+                        {decoding_goal::facts, nullptr, 0, index}, &found);
+    if (status != WSQ_OK)
+        return status;
+    if (index >= info.comments)
+        return refuse(error, WSQ_ERR_ARGUMENT, "comment %u asked of a stream of %u comments",
+                      index, info.comments);
+    *text = data + found.body;
+    *length = found.length;
+    return WSQ_OK;
+}
+
+void wsq_free(void *buffer)
+{
+    std::free(buffer);
+}
+
+#define WSQ_TEXT(x) #x
+#define WSQ_VERSION_TEXT(major, minor, patch) WSQ_TEXT(major) "." WSQ_TEXT(minor) "." WSQ_TEXT(patch)
+
+const char *wsq_version(void)
+{
+    return WSQ_VERSION_TEXT(WSQ_VERSION_MAJOR, WSQ_VERSION_MINOR, WSQ_VERSION_PATCH);
+}
+
+}  // extern "C"
