@@ -63,7 +63,7 @@ done <images
 
 # Help on standard output with status 0, a usage error (no FILE) on standard
 # error with status 2, and every mistake after the mode fails its file.
-for help in -h --help; do "$job" $help >help && grep -q '^usage: wsqjob ' help || fail "$help"; done
+for help in -h --help; do "$job" "$help" >help && grep -q '^usage: wsqjob ' help || fail "$help"; done
 status=0; "$job" encode tree enc -r500,500 2>err || status=$?
 [[ $status == 2 && $(cat err) == 'usage: wsqjob '* ]] || fail "usage error: $status $(cat err)"
 read -r w h path <images
