@@ -19,7 +19,7 @@ install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/wsqjob TYPE BIN)
 install(TARGETS wsq EXPORT wsq-targets INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h TYPE INCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/wsq1.1 ${PROJECT_SOURCE_DIR}/docs/unwsq.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        ${PROJECT_SOURCE_DIR}/docs/wsqjob.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # A static and a shared build may be installed into one prefix: each brings
 # its own targets file and wsq-config.cmake picks one.
