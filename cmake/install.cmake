@@ -1,5 +1,6 @@
 # What `cmake --install` puts under the prefix, in the GNU standard places:
-# wsq1, unwsq and the batch helper wsqjob, libwsq, wsq.h, the CMake package
+# wsq1, unwsq and the batch helper wsqjob, libwsq, its two headers (wsq.h, the
+# C interface, and libwsq.h, the format kernels for C++), the CMake package
 # wsq (find_package(wsq) gives the target wsq::wsq), wsq.pc for pkg-config
 # and the manual pages.
 include(GNUInstallDirs)
@@ -17,7 +18,7 @@ endif()
 install(TARGETS wsq1 unwsq)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/wsqjob TYPE BIN)
 install(TARGETS wsq EXPORT wsq-targets INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h TYPE INCLUDE)
+install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h ${PROJECT_SOURCE_DIR}/src/libwsq.h TYPE INCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/wsq1.1 ${PROJECT_SOURCE_DIR}/docs/unwsq.1
         ${PROJECT_SOURCE_DIR}/docs/wsqjob.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
@@ -33,7 +34,14 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/wsq-config-version.cmake
 install(FILES ${PROJECT_BINARY_DIR}/wsq-config.cmake ${PROJECT_BINARY_DIR}/wsq-config-version.cmake
         DESTINATION ${wsq_cmake_dir})
 
-# wsq.pc names its directories relative to itself, so the prefix can move.
+# wsq.pc names its directories relative to itself, so the prefix can move. A
+# static libwsq is C++ inside: a C program that links it also needs the C++
+# runtime, which wsq.pc then names.
+if(BUILD_SHARED_LIBS)
+  set(wsq_pc_libs "-lwsq")
+else()
+  set(wsq_pc_libs "-lwsq -lstdc++ -lm")
+endif()
 set(wsq_pc_dir ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH wsq_pc_prefix ${wsq_pc_dir} ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" wsq_pc_prefix "${wsq_pc_prefix}")

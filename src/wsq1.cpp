@@ -9,7 +9,6 @@
  */
 #include "libwsq.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>

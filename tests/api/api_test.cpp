@@ -1,0 +1,201 @@
+// The whole-image calls of wsq.h: how the encoder refuses what it cannot
+// code, the decoder's caller-owned buffer and comments, and any number of
+// threads encoding and decoding at once.
+#include "wsq.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct image {
+    std::string pixels;
+    int width, height;
+};
+
+image bundled(const char *name, int width, int height)
+{
+    std::ifstream file(std::string(WSQ_TEST_DATA) + "/" + name + ".raw", std::ios::binary);
+    return {{std::istreambuf_iterator<char>(file), {}}, width, height};
+}
+
+const image &fingerprint()
+{
+    static const image sd04 = bundled("sd04_f0001_01", 512, 512);
+    return sd04;
+}
+
+struct encoding {
+    int status;
+    std::string stream;
+    wsq_error error;
+};
+
+encoding encode(const std::string &pixels, int width, int height,
+                const wsq_encode_options *options = nullptr, size_t size = std::string::npos)
+{
+    encoding e;
+    uint8_t *stream = nullptr;
+    size_t length = 1;
+    e.status = wsq_encode(&stream, &length, &e.error, (const uint8_t *)pixels.data(),
+                          std::min(size, pixels.size()), width, height, options);
+    EXPECT_EQ(e.status, e.error.status);
+    EXPECT_EQ(stream == nullptr, e.status != WSQ_OK);
+    EXPECT_EQ(length == 0, e.status != WSQ_OK);
+    e.stream.assign((const char *)stream, stream ? length : 0);
+    wsq_free(stream);
+    return e;
+}
+
+std::string decode(const std::string &stream, wsq_info *info = nullptr)
+{
+    uint8_t *pixels = nullptr;
+    wsq_info facts;
+    wsq_error error;
+    EXPECT_EQ(wsq_decode(&pixels, &facts, &error, (const uint8_t *)stream.data(), stream.size(),
+                         nullptr),
+              WSQ_OK)
+        << error.message;
+    std::string out((const char *)pixels, pixels ? (size_t)facts.width * facts.height : 0);
+    wsq_free(pixels);
+    if (info)
+        *info = facts;
+    return out;
+}
+
+TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
+{
+    const image &sd04 = fingerprint();
+    const std::string flat(100 * 100, '\7'), small(80 * 80, '\0');
+    struct row {
+        const char *what;
+        const std::string &pixels;
+        int width, height;
+        void (*set)(wsq_encode_options &);
+        size_t size;
+        int status;
+        const char *message;
+    } rows[] = {
+        {"width 31", flat, 31, 100, nullptr, std::string::npos, WSQ_ERR_ARGUMENT,
+         "image of 100 lines by 31 samples: width and height must be 32 to 32767"},
+        {"height 32768", flat, 32, 32768, nullptr, std::string::npos, WSQ_ERR_ARGUMENT,
+         "image of 32768 lines by 32 samples: width and height must be 32 to 32767"},
+        {"a short buffer", sd04.pixels, 512, 512, nullptr, 512 * 512 - 1, WSQ_ERR_ARGUMENT,
+         "a buffer of 262143 bytes holds fewer than the 262144 pixels of the image"},
+        {"a calibration of 256", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.white = 256; },
+         std::string::npos, WSQ_ERR_ARGUMENT, "scanner calibrations A=0 and B=256: each must be 0 to 255"},
+        {"a comment of 65534 bytes", sd04.pixels, 512, 512,
+         [](wsq_encode_options &o) {
+             static const std::string text(65534, 'c');
+             o.comment = text.c_str();
+         },
+         std::string::npos, WSQ_ERR_ARGUMENT, "comment longer than 65533 bytes"},
+        {"80 x 80", small, 80, 80, nullptr, std::string::npos, WSQ_ERR_IMAGE,
+         "image of 80 lines by 80 samples too small for the subband variances"},
+        {"a flat image", flat, 100, 100, nullptr, std::string::npos, WSQ_ERR_IMAGE,
+         "every pixel has the value 7, nothing to compress"},
+        {"bit rate NaN", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = NAN; },
+         std::string::npos, WSQ_ERR_BITRATE, "bit rate nan is not a finite number"},
+        {"bit rate 0", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 0; },
+         std::string::npos, WSQ_ERR_BITRATE,
+         "bit rate 0 leaves no active subbands after wavelet packet transform"},
+        {"bit rate 20", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 20; },
+         std::string::npos, WSQ_ERR_BITRATE,
+         "bit rate 20 too high: a coefficient of subband 0 needs more than 65535 bins"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        wsq_encode_options options;
+        wsq_encode_defaults(&options);
+        if (r.set)
+            r.set(options);
+        encoding e = encode(r.pixels, r.width, r.height, &options, r.size);
+        EXPECT_EQ(e.status, r.status);
+        EXPECT_STREQ(e.error.message, r.message);
+    }
+    uint8_t *stream = nullptr;
+    size_t size = 0;
+    EXPECT_EQ(wsq_encode(&stream, &size, nullptr, nullptr, 0, 512, 512, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(stream, nullptr);
+}
+
+TEST(Decode, IntoTheCallersBufferAndItsComments)
+{
+    const image &sd04 = fingerprint();
+    wsq_encode_options options;
+    wsq_encode_defaults(&options);
+    options.comment = "second";
+    std::string stream = encode(sd04.pixels, 512, 512, &options).stream;
+    stream.insert(2, std::string("\xFF\xA8\x00\x07" "first", 9));  // a comment before ours
+    const uint8_t *data = (const uint8_t *)stream.data();
+    wsq_info info;
+    const std::string pixels = decode(stream, &info);
+    ASSERT_EQ(info.comments, 2u);
+
+    std::vector<uint8_t> into(pixels.size() + 1, 0xEE);
+    wsq_error error;
+    EXPECT_EQ(wsq_decode_into(into.data(), pixels.size() - 1, &info, &error, data, stream.size(),
+                              nullptr),
+              WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(wsq_decode_into(into.data(), pixels.size(), &info, &error, data, stream.size(),
+                              nullptr),
+              WSQ_OK);
+    EXPECT_TRUE(std::string(into.begin(), into.end() - 1) == pixels);
+    EXPECT_EQ(into.back(), 0xEE);
+
+    const char *expected[] = {"first", "second"};
+    for (uint32_t c = 0; c < 2; ++c) {
+        const uint8_t *text;
+        size_t length;
+        ASSERT_EQ(wsq_comment(&text, &length, &error, data, stream.size(), c), WSQ_OK);
+        EXPECT_EQ(std::string((const char *)text, length), expected[c]);
+    }
+    const uint8_t *text;
+    size_t length;
+    EXPECT_EQ(wsq_comment(&text, &length, &error, data, stream.size(), 2), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(text, nullptr);
+}
+
+TEST(Threads, EncodeAndDecodeAtOnceAsOneAtATime)
+{
+    const image images[] = {fingerprint(), bundled("fvc02db1_102_1", 388, 374),
+                            bundled("mcc_sample_1_1", 256, 364),
+                            bundled("sd04_f0001_01_crop437x391", 437, 391)};
+    const int count = sizeof images / sizeof images[0];
+    std::string streams[count], pixels[count];
+    for (int i = 0; i < count; ++i) {
+        streams[i] = encode(images[i].pixels, images[i].width, images[i].height).stream;
+        pixels[i] = decode(streams[i]);
+    }
+    std::vector<std::thread> threads;
+    int mismatches[count] = {};
+    for (int t = 0; t < count; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < count; ++round) {
+                int i = (t + round) % count;  // every thread on another image at a time
+                const image &im = images[i];
+                mismatches[t] += encode(im.pixels, im.width, im.height).stream != streams[i];
+                mismatches[t] += decode(streams[i]) != pixels[i];
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (int t = 0; t < count; ++t)
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+}
+
+TEST(Status, EveryStatusHasAName)
+{
+    for (int status = WSQ_OK; status <= WSQ_ERR_BITRATE; ++status)
+        EXPECT_STRNE(wsq_strerror(status), wsq_strerror(-1)) << status;
+}
+
+}  // namespace
