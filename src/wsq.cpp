@@ -136,6 +136,7 @@ struct stream_decoder {
 
     bool have_frame = false;
     pqf *filters[4] = {};  /* H0, H1, F0, F1 */
+    segment transform = {};  /* the transform table in effect */
     bool have_dqt = false;
     real center = 0, qs[WSQ_SUBBANDS] = {}, zs[WSQ_SUBBANDS] = {};
     bool have_table[WSQ_MAXDHTS] = {};
@@ -278,6 +279,17 @@ bool read_transform(stream_decoder &d, const segment &s)
     size_t body = 2 + 6 * (stored_taps(L0) + stored_taps(L1));
     if (!expect_length(d, s, body, "transform table"))
         return false;
+    /* The blocks read so far were laid out with the filters in effect, and
+     * the image is rebuilt with the last ones: they must stay the same. */
+    if (d.info->blocks > 0) {
+        if (s.length != d.transform.length ||
+            std::memcmp(p, d.data + d.transform.body, s.length) != 0)
+            return fail(d, WSQ_ERR_TRANSFORM, s.marker,
+                        "a transform table after block %d differs from the one in effect",
+                        d.info->blocks - 1);
+        return true;
+    }
+    d.transform = s;
     for (pqf *&filter : d.filters)
         filter = (pqf *)freepqf(filter);
     if (!tryrdtt(d.filters, p))

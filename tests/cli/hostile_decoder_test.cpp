@@ -168,6 +168,8 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
     cut_codeword.insert(15, "\xFF\xB0");
     long n = count[0];
     const std::string zero2(2, '\0');
+    Segment other_dtt = valid[find(valid, 0xA4)];
+    other_dtt.bytes[13] ^= 1;  // the scale of a low-pass tap
     const Row rows[] = {
         {"not a WSQ file", CHANGE(s = {{0, "P5\n1 1\n255\n\x80", ""}}), WSQ_ERR_NOT_WSQ,
          "no Start-Of-Image marker at the start", 0},
@@ -192,6 +194,8 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
          "block 0 comes before the transform table", 549},
         {"DTT filter of length 1", CHANGE(set(s, 0xA4, 4, "\x01")), WSQ_ERR_TRANSFORM,
          "filter lengths 1 and 7 cannot make a filter pair", 6},
+        {"another DTT after block 0", CHANGE(s.insert(s.begin() + (long)find(s, 0xA3, 1), other_dtt)),
+         WSQ_ERR_TRANSFORM, "a transform table after block 0 differs from the one in effect", 1043},
         {"no DQT", CHANGE(s.erase(s.begin() + (long)find(s, 0xA5))), WSQ_ERR_QUANTIZATION,
          "block 0 comes before the quantization table", 218},
         {"DQT of zero widths", CHANGE(set(s, 0xA5, 7, std::string(384, '\0'))), WSQ_ERR_BLOCK,
@@ -230,6 +234,9 @@ TEST_F(HostileDecoder, EveryRowIsRefusedWithItsMessage)
     };
     wsq_error error;
     ASSERT_FALSE(decoded_pixels(join(recoded), error).empty()) << error.message;
+    Segments repeated = valid;  // the same transform table again between blocks is no flaw
+    repeated.insert(repeated.begin() + (long)find(repeated, 0xA3, 1), valid[find(valid, 0xA4)]);
+    EXPECT_TRUE(decoded_pixels(join(repeated), error) == decoded_pixels(join(valid), error));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         Segments s = valid;
