@@ -9,8 +9,15 @@
  */
 #include "libwsq.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +87,13 @@ ui16 Lh;
 int totalbytes;  /* bytes of the current image's stream written so far */
 int numpics;     /* images compressed so far */
 
+/* ---- The named output ---------------------------------------------------- */
+
+char finalname[PATH_MAX];          /* the file the output replaces: outname, links resolved */
+char partname[PATH_MAX + 7];       /* the file written until the run ends */
+off_t complete_bytes;              /* bytes of the images written in full so far */
+volatile std::sig_atomic_t parted; /* whether partname names a file to remove on a signal */
+
 /* ==== Messages, log and reports ========================================== */
 
 const char usage_text[] =
@@ -138,6 +152,24 @@ void warning(const char *message)
     std::exit(1);
 }
 
+/* --help or -h, and --version, among the leading options: answered on
+ * standard output before anything else, and the run ends there. */
+void answer_help_or_version(int argc, char **argv)
+{
+    for (int i = 1; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fwrite(usage_text, 1, sizeof usage_text - 1, stdout);
+            std::fputs("\nThe manual: man wsq1 (docs/wsq1.1 in the source tree).\n", stdout);
+            std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+        }
+        if (option == "--version") {
+            std::printf("%s (libwsq %s)\n", rcsid, wsq_version());
+            std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+        }
+    }
+}
+
 void print_parameters()
 {
     static const char rule[] =
@@ -194,6 +226,77 @@ void print_invoice(const char *name)
                  numpics, name, outname[0] ? outname : "(stdout)", totalbytes, WSQ_BLOCKS,
                  (double)compression);
     std::fflush(logfile);
+}
+
+/* ==== The named output ===================================================
+ * A named output is written to a file beside it and put in place when the
+ * run ends, so that a failed run never destroys the file it names: it then
+ * holds the images written in full, or, without any, keeps what it held.
+ * A device or a pipe of that name is written in place; standard output
+ * cannot be taken back. */
+
+extern "C" void remove_partial_output(int signal)
+{
+    if (parted)
+        unlink(partname);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+/* At every end of the run: the images written in full go in place, a
+ * partial one is cut off, and no other file stays behind. */
+void settle_output()
+{
+    if (!parted)
+        return;
+    if (outfile)
+        std::fclose(outfile);
+    outfile = nullptr;
+    bool kept = complete_bytes > 0 && truncate(partname, complete_bytes) == 0 &&
+                std::rename(partname, finalname) == 0;
+    if (!kept)
+        unlink(partname);
+    parted = 0;
+}
+
+/* The mode of a new file, or that of the file it replaces. */
+mode_t output_mode(const struct stat *existing)
+{
+    if (existing)
+        return existing->st_mode & 07777;
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+/* Opens the output that outname names; null if it cannot be written. */
+std::FILE *open_output()
+{
+    struct stat existing;
+    bool exists = stat(outname, &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        return nullptr;
+    if (exists && !S_ISREG(existing.st_mode))
+        return std::fopen(outname, "wb");
+    if (exists && access(outname, W_OK) != 0)
+        return nullptr;
+    /* A link stays a link: the file it leads to is replaced. */
+    if (!(exists ? realpath(outname, finalname) : std::strcpy(finalname, outname)))
+        return nullptr;
+    std::snprintf(partname, sizeof partname, "%s.XXXXXX", finalname);
+    int fd = mkstemp(partname);
+    if (fd < 0)
+        return nullptr;
+    parted = 1;
+    std::atexit(settle_output);
+    for (int signal : {SIGHUP, SIGINT, SIGTERM})
+        std::signal(signal, remove_partial_output);
+    std::FILE *file = fchmod(fd, output_mode(exists ? &existing : nullptr)) == 0
+                          ? fdopen(fd, "wb")
+                          : nullptr;
+    if (!file)
+        close(fd);
+    return file;
 }
 
 /* ==== Command line and defaults ========================================== */
@@ -259,7 +362,7 @@ void act_on_option(int argc, char **argv, int i)
             fatal("-o: second occurence");
         set_file_name(outname, value, ".wsq",
                       "-o: output file name longer than 1028 characters");
-        outfile = std::fopen(outname, "wb");
+        outfile = open_output();
         if (!outfile)
             fatal("-o: could not open output file");
         break;
@@ -311,6 +414,160 @@ void parse_args(int argc, char **argv)
     innames = argv + i;
 }
 
+/* ==== Input that is plainly no raw image ==================================
+ * An image file or a WSQ stream given as raw samples would be encoded as
+ * garbage without a word. Each is recognised by a header that no scan
+ * begins with, checked against the length of the whole input, and refused
+ * with what to do instead. */
+
+/* How long the input is: exactly, or at least this long. */
+struct input_length {
+    size_t bytes;
+    bool exact;
+};
+
+/* An image file recognised, and what to do with it. */
+struct image_file {
+    std::string format;
+    long width = 0, height = 0;
+    std::string advice;  /* empty: give it to a program that reads image files */
+};
+
+ui32 le32(const ui8 *p)
+{
+    return (ui32)p[0] | (ui32)p[1] << 8 | (ui32)p[2] << 16 | (ui32)p[3] << 24;
+}
+
+ui32 be32(const ui8 *p)
+{
+    return (ui32)p[0] << 24 | (ui32)p[1] << 16 | (ui32)p[2] << 8 | p[3];
+}
+
+bool is_png(const ui8 *p, size_t n, image_file *f)
+{
+    static const ui8 start[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                                  0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+    if (n < 24 || std::memcmp(p, start, sizeof start) != 0)
+        return false;
+    *f = {"PNG image", be32(p + 16), be32(p + 20), ""};
+    return true;
+}
+
+bool is_bmp(const ui8 *p, size_t n, const input_length &length, image_file *f)
+{
+    if (n < 26 || p[0] != 'B' || p[1] != 'M' || !length.exact || le32(p + 2) != length.bytes ||
+        le32(p + 6) != 0 || le32(p + 10) >= length.bytes)
+        return false;
+    ui32 header = le32(p + 14);
+    bool core = header == 12;
+    if (!core && header != 40 && header != 52 && header != 56 && header != 64 && header != 108 &&
+        header != 124)
+        return false;
+    long width = core ? p[18] | p[19] << 8 : (std::int32_t)le32(p + 18);
+    long height = core ? p[20] | p[21] << 8 : (std::int32_t)le32(p + 22);
+    *f = {"BMP image", width, height < 0 ? -height : height, ""};
+    return true;
+}
+
+/* A TIFF header whose first directory lies within the input, with entries in
+ * increasing tag order of known types, among them the image's size. */
+bool is_tiff(const ui8 *p, size_t n, image_file *f)
+{
+    bool little = n >= 8 && std::memcmp(p, "II*\0", 4) == 0;
+    if (!little && !(n >= 8 && std::memcmp(p, "MM\0*", 4) == 0))
+        return false;
+    auto u16 = [&](size_t at) { return little ? p[at] | p[at + 1] << 8 : p[at] << 8 | p[at + 1]; };
+    auto u32 = [&](size_t at) { return little ? le32(p + at) : be32(p + at); };
+    size_t ifd = u32(4);
+    if (ifd < 8 || ifd + 2 > n)
+        return false;
+    size_t entries = (size_t)u16(ifd);
+    if (entries == 0 || ifd + 2 + 12 * entries > n)
+        return false;
+    long size[2] = {0, 0};
+    for (size_t e = 0, previous = 0; e < entries; ++e) {
+        size_t at = ifd + 2 + 12 * e, tag = (size_t)u16(at), type = (size_t)u16(at + 2);
+        if ((e > 0 && tag <= previous) || type < 1 || type > 12)
+            return false;
+        if (tag == 256 || tag == 257)
+            size[tag - 256] = type == 3 ? u16(at + 8) : (long)u32(at + 8);
+        previous = tag;
+    }
+    if (size[0] == 0 || size[1] == 0)
+        return false;
+    *f = {"TIFF image", size[0], size[1], ""};
+    return true;
+}
+
+/* Reads the number at *at of a PNM header, after white space and comments. */
+bool pnm_number(const ui8 *p, size_t n, size_t *at, long *value)
+{
+    while (*at < n && (std::isspace(p[*at]) || p[*at] == '#'))
+        if (p[(*at)++] == '#')
+            while (*at < n && p[*at] != '\n')
+                ++*at;
+    if (*at >= n || !std::isdigit(p[*at]))
+        return false;
+    for (*value = 0; *at < n && std::isdigit(p[*at]) && *value < 1000000000; ++*at)
+        *value = *value * 10 + (p[*at] - '0');
+    return *at < n && std::isspace(p[*at]);
+}
+
+/* Binary or plain PGM (P5, P2) or PPM (P6, P3). A binary one must be as
+ * long as its header says; a plain one must hold only numbers. */
+bool is_pnm(const ui8 *p, size_t n, const input_length &length, image_file *f)
+{
+    if (n < 3 || p[0] != 'P' || (p[1] != '2' && p[1] != '3' && p[1] != '5' && p[1] != '6'))
+        return false;
+    bool binary = p[1] >= '5', colour = p[1] == '3' || p[1] == '6';
+    size_t at = 2;
+    long width, height, maxval;
+    if (!pnm_number(p, n, &at, &width) || !pnm_number(p, n, &at, &height) ||
+        !pnm_number(p, n, &at, &maxval) || width < 1 || height < 1 || maxval < 1 ||
+        maxval > 65535)
+        return false;
+    size_t header = at + 1;
+    size_t samples = (size_t)width * (size_t)height * (colour ? 3 : 1);
+    if (binary) {
+        size_t stated = header + samples * (maxval > 255 ? 2 : 1);
+        if (length.exact ? stated != length.bytes : stated < length.bytes)
+            return false;
+    } else {
+        for (size_t i = header; i < n; ++i)
+            if (!std::isdigit(p[i]) && !std::isspace(p[i]))
+                return false;
+    }
+    std::string advice;
+    if (binary && !colour && maxval <= 255)
+        advice = format("its pixels are its last %zu bytes: tail -c %zu %s | wsq1 -r%ld,%ld -",
+                        samples, samples, inname, width, height);
+    *f = {colour ? "PPM image" : "PGM image", width, height, advice};
+    return true;
+}
+
+bool is_wsq(const ui8 *p, size_t n, image_file *f)
+{
+    wsq_info info;
+    if (wsq_read_info(&info, nullptr, p, n) != WSQ_OK)
+        return false;
+    *f = {"WSQ stream", info.width, info.height, "it is compressed already: unwsq decodes it"};
+    return true;
+}
+
+/* Refuses an input that the first n bytes p show to be an image file. */
+void refuse_image_file(const ui8 *p, size_t n, const input_length &length)
+{
+    image_file f;
+    if (!(is_png(p, n, &f) || is_bmp(p, n, length, &f) || is_tiff(p, n, &f) ||
+          is_pnm(p, n, length, &f) || is_wsq(p, n, &f)))
+        return;
+    if (f.advice.empty())
+        f.advice = format("python3 -m wsq encode %s OUT encodes image files", inname);
+    fatal(format("%s is a %s of %ld x %ld pixels, not raw samples; %s", inname, f.format.c_str(),
+                 f.width, f.height, f.advice.c_str())
+              .c_str());
+}
+
 /* ==== Encoder state and per-image pipeline ================================ */
 
 void build_structures()
@@ -353,18 +610,47 @@ void reallocate_memory()
     WSQ_ASSERT(words1);
 }
 
+[[noreturn]] void read_failed()
+{
+    fatal(format("could not read %s: %s", inname, std::strerror(errno)).c_str());
+}
+
+/* The input's length, measured without reading more than the buffer holds:
+ * a file's from its size, a pipe's by reading on into the room bytes0 has
+ * after the pixels (input that long is no image of this size). */
+input_length measure_input(size_t got, ui32 wanted, off_t start)
+{
+    struct stat status;
+    if (got < wanted)
+        return {got, true};
+    if (start >= 0 && fstat(fileno(infile), &status) == 0 && S_ISREG(status.st_mode))
+        return {(size_t)(status.st_size - start), true};
+    size_t room = 2 * (size_t)wanted;
+    size_t more = std::fread((ui8 *)bytes0 + wanted, 1, room, infile);
+    if (std::ferror(infile))
+        read_failed();
+    return {wanted + more, more < room};
+}
+
 void read_raw_pixels()
 {
     ui32 wanted = (ui32)rows * (ui32)cols;
+    off_t start = ftello(infile);
     size_t got = std::fread(bytes0, 1, wanted, infile);
     if (std::ferror(infile))
-        fatal(format("could not read %s: %s", inname, std::strerror(errno)).c_str());
+        read_failed();
     mention(format("Read %u bytes of raw data from %s", wanted, inname).c_str());
+    input_length length = measure_input(got, wanted, start);
+    refuse_image_file((const ui8 *)bytes0, std::min(length.bytes, 3 * (size_t)wanted), length);
     if (got < wanted) {
         /* Nothing of an earlier image may leak into this one. */
         std::memset((ui8 *)bytes0 + got, 255, wanted - got);
         warning(format("only %zu of %u bytes read from %s, the missing pixels are set to 255",
                        got, wanted, inname)
+                    .c_str());
+    } else if (length.bytes > wanted) {
+        warning(format("only the first %u of %s%zu bytes of %s read, the rest is ignored", wanted,
+                       length.exact ? "the " : "more than ", length.bytes, inname)
                     .c_str());
     }
 }
@@ -553,17 +839,28 @@ const char *output_name()
     return outname[0] ? outname : "(stdout)";
 }
 
+[[noreturn]] void write_failed()
+{
+    fatal(format("could not write %s: %s", output_name(), std::strerror(errno)).c_str());
+}
+
 /* An image counts as written only once its bytes have left the buffer. */
 void flush_output()
 {
     if (std::fflush(outfile) != 0 || std::ferror(outfile))
-        fatal(format("could not write %s: %s", output_name(), std::strerror(errno)).c_str());
+        write_failed();
+    complete_bytes += totalbytes;
 }
 
 void release_memory()
 {
-    if (std::fclose(outfile) != 0)
-        fatal(format("could not write %s: %s", output_name(), std::strerror(errno)).c_str());
+    int closed = std::fclose(outfile);
+    outfile = nullptr;
+    if (closed != 0)
+        write_failed();
+    if (parted && std::rename(partname, finalname) != 0)
+        write_failed();
+    parted = 0;
     graph = freehedge(graph, nullptr, nullptr);
     ecs = freebitio(ecs, nullptr);
     words0 = freevoid(words0);
@@ -609,6 +906,7 @@ void encode_image()
 
 int main(int argc, char **argv)
 {
+    answer_help_or_version(argc, argv);
     std::fprintf(stderr,
                  ">>>WSQ Encoder One image compression<<<          Sf=%d\n"
                  "Reference: IAFIS-IC-0110v2, 16 February 1993, as amended.\n%s\n",

@@ -382,4 +382,12 @@ bool Wsq1Test::exists(const std::string &name) const
     return ::lstat(path(name).c_str(), &info) == 0;
 }
 
+std::set<std::string> Wsq1Test::files() const
+{
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
 }  // namespace cli

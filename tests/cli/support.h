@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,7 @@ protected:
     std::string read(const std::string &name) const { return read_file(path(name)); }
     void write(const std::string &name, const std::string &bytes) const { write_file(path(name), bytes); }
     bool exists(const std::string &name) const;
+    std::set<std::string> files() const;  // in the test's directory
 
     TempDir dir;
 };

@@ -25,14 +25,6 @@ protected:
         EXPECT_EQ(made.status, 0) << made.err;
         return read(name);
     }
-
-    std::set<std::string> files() const  // in the test's directory
-    {
-        std::set<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
 };
 
 }  // namespace cli

@@ -49,7 +49,7 @@ TEST_F(Wsq1, RefusalsWriteTheirMessageAndNoImage)
         {{}, usage_text}, {{"-v5", "in.raw"}, usage_text}, {{"-", "in.raw"}, usage_text}, {{"-", "-v2"}, usage_text},
         {{"-v2", "-r640,480"}, mention_line("Setting dimensions of raw grayscale input") + usage_text},
         {{"-d", "in.raw"}, unknown}, {{"-s1,2", "in.raw"}, unknown},
-        {{"-oout", "-lrun", "-d", "in.raw"}, unknown},  // leaves both files empty
+        {{"-oout", "-lrun", "-d", "in.raw"}, unknown},  // leaves an empty log, no output
         {{"-r", "in.raw"}, fatal_line("-r: could not decipher X,Y")},
         {{"-S\t", "in.raw"}, fatal_line("-S: unable to decipher A,B")},
         {{"-lopts", "-Z", "in.raw"}, fatal_line("-Z: unable to decipher r")},  // not in the log
@@ -78,9 +78,9 @@ TEST_F(Wsq1, RefusalsWriteTheirMessageAndNoImage)
         EXPECT_EQ(past_banner(run.err), row.err);
         EXPECT_EQ(run.out, "");
     }
-    for (const char *opened : {"out.wsq", "run.log", "opts.log", "a.wsq"})
+    for (const char *opened : {"run.log", "opts.log"})
         EXPECT_EQ(read(opened), "") << opened;
-    EXPECT_FALSE(exists("b.wsq") || exists("b.log"));
+    EXPECT_FALSE(exists("out.wsq") || exists("a.wsq") || exists("b.wsq") || exists("b.log"));
 }
 
 TEST_F(Wsq1, SizesFromTheSmallestToTheLargestAndPartialScans)
@@ -230,7 +230,8 @@ TEST_F(Wsq1, WarningsFromLevelOneOnForEveryImage)
     write("a.raw", noise_image(300, 500));
     EXPECT_EQ(past_banner(wsq1({"-v1", "-r300,500", "a.raw"}).err).find(few_samples + rule), 0u);
     EXPECT_EQ(past_banner(wsq1({"-v1", "-r500,300", "a.raw"}).err).find(few_lines + rule), 0u);
-    const std::string both = past_banner(wsq1({"-v1", "-r300,300", "a.raw", "a.raw"}).err);
+    write("b.raw", noise_image(300, 300));
+    const std::string both = past_banner(wsq1({"-v1", "-r300,300", "b.raw", "b.raw"}).err);
     EXPECT_EQ(both.find(few_lines + few_samples + rule), 0u);
     EXPECT_TRUE(contains(both.substr(both.find(" ++ ")), few_lines + few_samples + rule));
     const std::string high = warning_line("Too high bit rate for compression");
@@ -404,6 +405,114 @@ TEST_F(Wsq1, BitRatesThatCannotBeHonouredAreRefusedAfterTheHeader)
         // The segments written before the bit allocation stay: SOI, DTT, SOF.
         EXPECT_EQ(hex(run.out), hex(wsq1({"-Z0.01", row.input}).out.substr(0, 2 + 60 + 19))) << row.rate;
     }
+}
+
+// A named output is put in place only with the images written in full: a
+// refused run leaves the file it names as it was, and no other file.
+TEST_F(Wsq1, AFailedRunLeavesTheOutputAsItWas)
+{
+    const BundledImage &image = bundled("fvc02db1_102_1");
+    const std::string good = wsq1({image.size_option(), image.path()}).out;
+    write("flat.raw", std::string(388 * 374, '\7'));
+    write("ramp.raw", ramp_image(388, 374));
+    const struct {
+        std::vector<std::string> args;
+        std::string kept, message;  // kept: the output's bytes afterwards
+    } rows[] = {
+        {{"missing.raw"}, "old", "wsq1.cpp:LINE: failed assertion `infile'"},
+        {{"flat.raw"}, "old", "Error! Fatal input flaw: every pixel of flat.raw has the value 7, nothing to compress."},
+        {{"-r80,80", "in.raw"}, "old",
+         "Error! Fatal input flaw: image of 80 lines by 80 samples too small for the subband variances."},
+        {{"-Z1", "ramp.raw"}, "old",
+         "Error! Fatal input flaw: bit rate 1 out of range: bin width of subband 0 not storable."},
+        {{image.path(), "flat.raw"}, good,
+         "Error! Fatal input flaw: every pixel of flat.raw has the value 7, nothing to compress."},
+        {{image.path(), "missing.raw"}, good, "wsq1.cpp:LINE: failed assertion `infile'"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.back());
+        write("out.wsq", "old");
+        std::vector<std::string> args = {"-r388,374", "-oout"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        Outcome run = wsq1(args);
+        EXPECT_NE(run.status, 0);
+        EXPECT_EQ(last_line(past_banner(run.err)), row.message + "\n");
+        EXPECT_TRUE(read("out.wsq") == row.kept);
+        EXPECT_EQ(files(), (std::set<std::string>{"in.raw", "flat.raw", "ramp.raw", "out.wsq"}));
+    }
+    // A full device: the file system refuses a write past 2 KB.
+    write("out.wsq", "old");
+    Outcome full = run("/bin/sh", {"-c", "(ulimit -f 4; trap '' XFSZ; exec \"$0\" \"$@\") 2>&1 | cat", WSQ1_PATH,
+                                   image.size_option(), "-oout", image.path()},
+                       dir.path());
+    EXPECT_EQ(last_line(full.out), fatal_line("could not write out.wsq: File too large"));
+    EXPECT_EQ(read("out.wsq"), "old");
+    EXPECT_EQ(files(), (std::set<std::string>{"in.raw", "flat.raw", "ramp.raw", "out.wsq"}));
+}
+
+// Image files and WSQ streams are no raw samples: each is refused before any
+// byte of it is written, with what to do instead; longer raw input is warned of.
+TEST_F(Wsq1, ImageFilesAreRefusedWithWhatToDo)
+{
+    const BundledImage &image = bundled("fvc02db1_102_1");
+    const std::string pixels = image.pixels(), pgm = "P5\n388 374\n255\n" + pixels;
+    write("scan.pgm", pgm);
+    write("cut.pgm", pgm.substr(0, pgm.size() - 1));  // shorter than its header says: raw
+    write("plain.pgm", "P2\n# a comment\n2 2\n255\n1 2\n3 4\n");
+    write("scan.ppm", "P6\n100 50\n255\n" + std::string(100 * 50 * 3, 'x'));
+    write("scan.png", std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x01\x84\0\0\x01\x76", 24) + pixels);
+    write("scan.tif", std::string("II*\0\x08\0\0\0\x02\0"
+                                  "\0\x01\x03\0\x01\0\0\0\x84\x01\0\0"
+                                  "\x01\x01\x03\0\x01\0\0\0\x76\x01\0\0", 34) + pixels);
+    std::string bmp = std::string("BM\xF2\x36\x02\0\0\0\0\0\x36\0\0\0", 14) +  // 145138 bytes, pixels at 54
+                      std::string("\x28\0\0\0\x84\x01\0\0\x76\x01\0\0", 12) + pixels;
+    write("scan.bmp", bmp);
+    write("scan.wsq", wsq1({image.size_option(), image.path()}).out);
+    const std::string elsewhere = " OUT encodes image files";
+    const struct {
+        std::string input, refusal;
+    } rows[] = {
+        {"scan.pgm", "scan.pgm is a PGM image of 388 x 374 pixels, not raw samples; its pixels are its last "
+                     "145112 bytes: tail -c 145112 scan.pgm | wsq1 -r388,374 -"},
+        {"plain.pgm", "plain.pgm is a PGM image of 2 x 2 pixels, not raw samples; python3 -m wsq encode plain.pgm" + elsewhere},
+        {"scan.ppm", "scan.ppm is a PPM image of 100 x 50 pixels, not raw samples; python3 -m wsq encode scan.ppm" + elsewhere},
+        {"scan.png", "scan.png is a PNG image of 388 x 374 pixels, not raw samples; python3 -m wsq encode scan.png" + elsewhere},
+        {"scan.tif", "scan.tif is a TIFF image of 388 x 374 pixels, not raw samples; python3 -m wsq encode scan.tif" + elsewhere},
+        {"scan.bmp", "scan.bmp is a BMP image of 388 x 374 pixels, not raw samples; python3 -m wsq encode scan.bmp" + elsewhere},
+        {"scan.wsq", "scan.wsq is a WSQ stream of 388 x 374 pixels, not raw samples; it is compressed already: unwsq decodes it"},
+    };
+    for (const auto &row : rows) {
+        Outcome run = wsq1({image.size_option(), row.input});
+        EXPECT_EQ(run.status, 1) << row.input;
+        EXPECT_EQ(past_banner(run.err), fatal_line(row.refusal));
+        EXPECT_EQ(run.out, "");
+    }
+    RunOptions pipe;  // from a pipe as from a file
+    pipe.stdin_bytes = pgm;
+    EXPECT_EQ(last_line(wsq1({image.size_option(), "-"}, pipe).err),
+              fatal_line("(stdin) is a PGM image of 388 x 374 pixels, not raw samples; its pixels are its last 145112 "
+                         "bytes: tail -c 145112 (stdin) | wsq1 -r388,374 -"));
+    Outcome cut = wsq1({"-v1", image.size_option(), "cut.pgm"});
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_EQ(last_line(past_banner(cut.err).substr(0, past_banner(cut.err).find(rule))),
+              warning_line("only the first 145112 of the 145126 bytes of cut.pgm read, the rest is ignored"));
+    pipe.stdin_bytes = pixels + "more";
+    EXPECT_TRUE(contains(wsq1({"-v1", image.size_option(), "-"}, pipe).err,
+                         warning_line("only the first 145112 of the 145116 bytes of (stdin) read, the rest is ignored")));
+}
+
+TEST_F(Wsq1, HelpAndVersionOnStandardOutput)
+{
+    for (const char *option : {"--help", "-h"}) {
+        Outcome help = wsq1({"-v2", option, "in.raw"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.err, "");
+        EXPECT_EQ(help.out, usage_text + "\nThe manual: man wsq1 (docs/wsq1.1 in the source tree).\n");
+    }
+    Outcome version = wsq1({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("wsq1 1.0.0 (libwsq ") + wsq_version() + ")\n");
+    EXPECT_FALSE(exists("in.wsq"));
 }
 
 TEST_F(Wsq1, AFullOutputDeviceIsFatal)
