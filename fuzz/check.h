@@ -42,7 +42,9 @@ inline decoded decode_and_check(const ui8 *data, size_t size)
 {
     decoded d;
     ui8 *pixels = nullptr;
-    const wsq_decode_options limit = {FUZZ_MAX_PIXELS};
+    wsq_decode_options limit;
+    wsq_decode_defaults(&limit);
+    limit.max_pixels = FUZZ_MAX_PIXELS;
     d.status = wsq_decode(&pixels, &d.info, &d.error, data, size, &limit);
     FUZZ_CHECK(d.status == d.error.status);
     if (d.status != WSQ_OK) {

@@ -11,11 +11,16 @@
 #include "libwsq.h"
 
 #include <algorithm>
-#include <cstdarg>
+#include <atomic>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
 
 /* ==== Assertion report ====================================================
  * A failed precondition ends the process in an orderly way: one report line
@@ -366,6 +371,168 @@ int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int bl
     return xywp2(xs, ys, oxg, oyg, levels, level + 1, block, HX, GX, HY, GY);
 }
 
+/* ==== Teams of threads =====================================================
+ * Worker threads that help with a job of ranges, the caller taking part in
+ * each. A job is cut into a few pieces per thread; whoever is free takes the
+ * next. A piece is taken with a ticket that names the job, so a worker that
+ * comes late to a job that has ended takes nothing of it, and the caller
+ * waits only for the pieces taken, never for a worker that is not running:
+ * with more threads than cores the work still gets done. Workers spin a
+ * little before they sleep, as the jobs of one call follow each other
+ * closely. */
+
+struct wsqteam {
+    std::vector<std::thread> workers;
+    std::mutex lock;
+    std::condition_variable wake, done;
+    bool stopping = false;  /* under lock */
+
+    /* The job: written by the caller before its tickets are issued, and read
+     * by the others only with a ticket of it in hand, but for the number of
+     * pieces, which a worker may look at late. */
+    void (*body)(void *, size_t, size_t) = nullptr;
+    void *context = nullptr;
+    size_t count = 0;
+    std::atomic<ui32> pieces{0};
+    std::atomic<std::uint64_t> ticket{0};  /* job number << 32 | next piece */
+    std::atomic<ui32> finished{0};         /* pieces of the job done */
+};
+
+namespace {
+
+constexpr int spin_looks = 4000;
+
+void pause_briefly()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+/* Whether ready() holds within a short spin. */
+template <class Ready>
+bool spin_until(const Ready &ready)
+{
+    for (int look = 0; look < spin_looks; ++look) {
+        if (ready())
+            return true;
+        pause_briefly();
+    }
+    return ready();
+}
+
+ui32 job_of(std::uint64_t ticket)
+{
+    return (ui32)(ticket >> 32);
+}
+
+/* Takes and runs pieces of job `job` while there are any: a ticket is
+ * spent only while it is still the job's. */
+void run_pieces(wsqteam *team, ui32 job)
+{
+    for (;;) {
+        std::uint64_t ticket = team->ticket.load(std::memory_order_acquire);
+        ui32 piece;
+        do {
+            piece = (ui32)ticket;
+            if (job_of(ticket) != job || piece >= team->pieces)
+                return;
+        } while (!team->ticket.compare_exchange_weak(ticket, ticket + 1, std::memory_order_acq_rel));
+        team->body(team->context, team->count * piece / team->pieces,
+                   team->count * (piece + 1) / team->pieces);
+        if (team->finished.fetch_add(1, std::memory_order_acq_rel) + 1 == team->pieces) {
+            std::lock_guard<std::mutex> hold(team->lock);
+            team->done.notify_one();
+        }
+    }
+}
+
+void serve(wsqteam *team)
+{
+    for (ui32 seen = 0;;) {
+        auto next_job = [&] { return job_of(team->ticket.load(std::memory_order_acquire)) != seen; };
+        if (!spin_until(next_job)) {
+            std::unique_lock<std::mutex> hold(team->lock);
+            team->wake.wait(hold, [&] { return next_job() || team->stopping; });
+            if (team->stopping)
+                return;
+        }
+        seen = job_of(team->ticket.load(std::memory_order_acquire));
+        run_pieces(team, seen);
+    }
+}
+
+}  // namespace
+
+wsqteam *maketeam(int threads)
+{
+    if (threads == 0)
+        threads = (int)std::max(1u, std::thread::hardware_concurrency());
+    if (threads <= 1)
+        return nullptr;
+    wsqteam *team = new (std::nothrow) wsqteam;
+    if (!team)
+        return nullptr;
+    try {
+        team->workers.reserve((size_t)threads - 1);
+        while ((int)team->workers.size() < threads - 1)
+            team->workers.emplace_back(serve, team);
+    } catch (...) {  /* no more threads or memory: a smaller team */
+    }
+    if (team->workers.empty())
+        return freeteam(team);
+    return team;
+}
+
+wsqteam *freeteam(wsqteam *team)
+{
+    if (!team)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> hold(team->lock);
+        team->stopping = true;
+    }
+    team->wake.notify_all();
+    for (std::thread &worker : team->workers)
+        worker.join();
+    delete team;
+    return nullptr;
+}
+
+int teamsize(const wsqteam *team)
+{
+    return team ? (int)team->workers.size() + 1 : 1;
+}
+
+void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t), void *context)
+{
+    if (!team || count < 2) {
+        if (count > 0)
+            body(context, 0, count);
+        return;
+    }
+    /* Every piece of the last job is done: no one reads the job any more
+     * but to find its tickets spent. */
+    team->body = body;
+    team->context = context;
+    team->count = count;
+    team->pieces.store((ui32)std::min(count, 4 * team->workers.size() + 4),
+                       std::memory_order_relaxed);
+    team->finished.store(0, std::memory_order_relaxed);
+    ui32 job = job_of(team->ticket.load(std::memory_order_relaxed)) + 1;
+    {
+        std::lock_guard<std::mutex> hold(team->lock);
+        team->ticket.store((std::uint64_t)job << 32, std::memory_order_release);
+    }
+    team->wake.notify_all();
+    run_pieces(team, job);
+    auto all_done = [&] { return team->finished.load(std::memory_order_acquire) == team->pieces; };
+    if (!spin_until(all_done)) {
+        std::unique_lock<std::mutex> hold(team->lock);
+        team->done.wait(hold, all_done);
+    }
+}
+
 /* ==== Vector support =======================================================
  * Fast paths run only where the processor has AVX2 and FMA, chosen at run
  * time; a build with WSQ_PORTABLE has none. Each computes exactly what the
@@ -610,12 +777,12 @@ WSQ_AVX2 void split_row(const real *in, int n, real *low, int nl, real *high, in
 }
 
 /* Convolution-decimation down the columns of a rows x width array (row
- * stride `stride`): output row i of filter f comes from the input rows
- * 2i - j, eight columns at a time. */
+ * stride `stride`): output row i (from i0 to i1) of filter f comes from the
+ * input rows 2i - j, eight columns at a time. */
 WSQ_AVX2 void split_columns(const real *in, int rows, ptrdiff_t stride, int width, real *out,
-                            int olen, const pqf *f)
+                            int i0, int i1, const pqf *f)
 {
-    for (int i = 0; i < olen; ++i) {
+    for (int i = i0; i < i1; ++i) {
         term_list terms;
         for (int j = f->alpha; j <= f->omega; ++j)
             terms.add(in + extend_analysis(2 * i - j, rows, f->type) * stride, f->f[j]);
@@ -624,30 +791,38 @@ WSQ_AVX2 void split_columns(const real *in, int rows, ptrdiff_t stride, int widt
 }
 
 /* The split with the vector kernels. The scratch buffer holds the rows
- * filtered along y, row after row: oyh low-pass samples, then oyg. */
+ * filtered along y, row after row: oyh low-pass samples, then oyg. A team
+ * shares the rows, then the output rows of the four quarter-bands. */
 void split_vector(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
-                  const pqf *gx, const pqf *hy, const pqf *gy)
+                  const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
     int ix = oxh + oxg, iy = oyh + oyg;
     bool pair = hy->type / 2 == gy->type / 2;
-    for (int r = 0; r < ix; ++r) {
-        const real *row = data + (size_t)r * iy;
-        real *out = work + (size_t)r * iy;
-        if (pair) {
-            split_row(row, iy, out, oyh, out + oyh, oyg, hy, gy);
-        } else {
-            cds(out, oyh, 1, row, iy, 1, hy, 1);
-            cds(out + oyh, oyg, 1, row, iy, 1, gy, 1);
+    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
+        for (size_t r = r0; r < r1; ++r) {
+            const real *row = data + r * iy;
+            real *out = work + r * iy;
+            if (pair) {
+                split_row(row, iy, out, oyh, out + oyh, oyg, hy, gy);
+            } else {
+                cds(out, oyh, 1, row, iy, 1, hy, 1);
+                cds(out + oyh, oyg, 1, row, iy, 1, gy, 1);
+            }
         }
-    }
+    });
     real *hh = data;
     real *hg = hh + (size_t)oxh * oyh;
     real *gh = hg + (size_t)oxh * oyg;
     real *gg = gh + (size_t)oxg * oyh;
-    split_columns(work, ix, iy, oyh, hh, oxh, hx);
-    split_columns(work, ix, iy, oyh, gh, oxg, gx);
-    split_columns(work + oyh, ix, iy, oyg, hg, oxh, hx);
-    split_columns(work + oyh, ix, iy, oyg, gg, oxg, gx);
+    /* Output rows 0 .. oxh - 1 are those of HH and HG, the others of GH and GG. */
+    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
+        int h0 = (int)std::min(r0, (size_t)oxh), h1 = (int)std::min(r1, (size_t)oxh);
+        int g0 = (int)r0 - oxh > 0 ? (int)r0 - oxh : 0, g1 = (int)r1 - oxh > 0 ? (int)r1 - oxh : 0;
+        split_columns(work, ix, iy, oyh, hh, h0, h1, hx);
+        split_columns(work + oyh, ix, iy, oyg, hg, h0, h1, hx);
+        split_columns(work, ix, iy, oyh, gh, g0, g1, gx);
+        split_columns(work + oyh, ix, iy, oyg, gg, g0, g1, gx);
+    });
 }
 #endif
 
@@ -670,8 +845,11 @@ void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
     }
 }
 
-void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
-            const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
+namespace {
+
+/* scdpi2, with a team sharing the rows of each pass. */
+void split_node(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
+                const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
     WSQ_ASSERT(oxh>0);
     WSQ_ASSERT(oxg>0);
@@ -685,37 +863,64 @@ void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
     WSQ_ASSERT(gy);
 #if WSQ_SIMD
     if (simd_available() && fits_vector_path(hx, gx, hy, gy)) {
-        split_vector(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy);
+        split_vector(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy, team);
         return;
     }
 #endif
     int ix = oxh + oxg, iy = oyh + oyg;
     /* Along y, each row into a column of the scratch buffer: it then holds
      * iy rows of ix samples, the oyh low-pass rows first. */
-    for (int r = 0; r < ix; ++r) {
-        const real *row = data + (size_t)r * iy;
-        cds(work + r, oyh, ix, row, iy, 1, hy, 1);
-        cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
-    }
+    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
+        for (size_t r = r0; r < r1; ++r) {
+            const real *row = data + r * iy;
+            cds(work + r, oyh, ix, row, iy, 1, hy, 1);
+            cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
+        }
+    });
     /* Along x, each scratch row into a column of its two quarter-bands. */
     real *hh = data;
     real *hg = hh + (size_t)oxh * oyh;
     real *gh = hg + (size_t)oxh * oyg;
     real *gg = gh + (size_t)oxg * oyh;
-    for (int k = 0; k < oyh; ++k) {
-        const real *column = work + (size_t)k * ix;
-        cds(hh + k, oxh, oyh, column, ix, 1, hx, 1);
-        cds(gh + k, oxg, oyh, column, ix, 1, gx, 1);
-    }
-    for (int k = 0; k < oyg; ++k) {
-        const real *column = work + (size_t)(oyh + k) * ix;
-        cds(hg + k, oxh, oyg, column, ix, 1, hx, 1);
-        cds(gg + k, oxg, oyg, column, ix, 1, gx, 1);
-    }
+    teamfor(team, (size_t)iy, [&](size_t k0, size_t k1) {
+        for (size_t k = k0; k < k1; ++k) {
+            const real *column = work + k * ix;
+            if (k < (size_t)oyh) {
+                cds(hh + k, oxh, oyh, column, ix, 1, hx, 1);
+                cds(gh + k, oxg, oyh, column, ix, 1, gx, 1);
+            } else {
+                cds(hg + (k - oyh), oxh, oyg, column, ix, 1, hx, 1);
+                cds(gg + (k - oyh), oxg, oyg, column, ix, 1, gx, 1);
+            }
+        }
+    });
+}
+
+/* Nodes below this many samples are split by the calling thread alone: a
+ * team would cost more in handing out the work than it saves. */
+constexpr size_t team_node_samples = 1 << 15;
+
+wsqteam *team_for_node(wsqteam *team, int ix, int iy)
+{
+    return (size_t)ix * (size_t)iy >= team_node_samples ? team : nullptr;
+}
+
+}  // namespace
+
+void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
+            const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
+{
+    split_node(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy, nullptr);
 }
 
 int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    return cbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr);
+}
+
+int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
+           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
@@ -732,17 +937,17 @@ int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
     int oyh = cdplength(iy, HY->type);
     int oyg = cdplength(iy, GY->type);
     real *p = (real *)graph->contents[block];
-    scdpi2(p, oxh, oxg, oyh, oyg, work, HX, GX, HY, GY);
+    split_node(p, oxh, oxg, oyh, oyg, work, HX, GX, HY, GY, team_for_node(team, ix, iy));
     size_t hg = (size_t)oxh * oyh;
     size_t gh = hg + (size_t)oxh * oyg;
     size_t gg = gh + (size_t)oxg * oyh;
-    int b1 = cbwp2(graph, oxh, oyh, level + 1, block, work, HX, GX, HY, GY);
+    int b1 = cbwp2t(graph, oxh, oyh, level + 1, block, work, HX, GX, HY, GY, team);
     graph->contents[b1] = p + hg;
-    int b2 = cbwp2(graph, oxh, oyg, level + 1, b1, work, HX, GX, HY, GY);
+    int b2 = cbwp2t(graph, oxh, oyg, level + 1, b1, work, HX, GX, HY, GY, team);
     graph->contents[b2] = p + gh;
-    int b3 = cbwp2(graph, oxg, oyh, level + 1, b2, work, HX, GX, HY, GY);
+    int b3 = cbwp2t(graph, oxg, oyh, level + 1, b2, work, HX, GX, HY, GY, team);
     graph->contents[b3] = p + gg;
-    return cbwp2(graph, oxg, oyg, level + 1, b3, work, HX, GX, HY, GY);
+    return cbwp2t(graph, oxg, oyg, level + 1, b3, work, HX, GX, HY, GY, team);
 }
 
 /* ==== Synthesis ============================================================
@@ -945,13 +1150,14 @@ void add_column_terms(term_list &terms, const real *half, ptrdiff_t stride, int 
     }
 }
 
-/* The merge down the columns of a width-wide array: output row n from the
- * rows of the low half (nl rows, through h) and then of the high half (nh
- * rows, through g), eight columns at a time. */
+/* The merge down the columns of a width-wide array: output row n (from n0
+ * to n1 of olen) from the rows of the low half (nl rows, through h) and then
+ * of the high half (nh rows, through g), eight columns at a time. */
 WSQ_AVX2 void merge_columns(const real *lo, int nl, const real *hi, int nh, ptrdiff_t stride,
-                            int width, real *out, int olen, const pqf *h, const pqf *g)
+                            int width, real *out, int n0, int n1, int olen, const pqf *h,
+                            const pqf *g)
 {
-    for (int n = 0; n < olen; ++n) {
+    for (int n = n0; n < n1; ++n) {
         term_list terms;
         add_column_terms(terms, lo, stride, nl, h, n, olen);
         add_column_terms(terms, hi, stride, nh, g, n, olen);
@@ -960,9 +1166,10 @@ WSQ_AVX2 void merge_columns(const real *lo, int nl, const real *hi, int nh, ptrd
 }
 
 /* The merge with the vector kernels. The scratch buffer holds the node's
- * rows merged along y, row after row: the ixh x-low-pass rows, then ixg. */
+ * rows merged along y, row after row: the ixh x-low-pass rows, then ixg. A
+ * team shares the rows of each pass. */
 void merge_vector(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
-                  const pqf *gx, const pqf *hy, const pqf *gy)
+                  const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
     int ix = ixh + ixg, iy = iyh + iyg;
     const real *hh = data;
@@ -970,18 +1177,23 @@ void merge_vector(real *data, int ixh, int ixg, int iyh, int iyg, real *work, co
     const real *gh = hg + (size_t)ixh * iyg;
     const real *gg = gh + (size_t)ixg * iyh;
     bool extendable = hy->type != 5 && gy->type != 5;
-    for (int r = 0; r < ix; ++r) {
-        const real *lo = r < ixh ? hh + (size_t)r * iyh : gh + (size_t)(r - ixh) * iyh;
-        const real *hi = r < ixh ? hg + (size_t)r * iyg : gg + (size_t)(r - ixh) * iyg;
-        real *out = work + (size_t)r * iy;
-        if (extendable) {
-            merge_row(lo, iyh, hi, iyg, out, iy, hy, gy);
-        } else {
-            acds(out, iy, 1, lo, iyh, 1, hy, 1);
-            acds(out, iy, 1, hi, iyg, 1, gy, 0);
+    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
+        for (size_t r = r0; r < r1; ++r) {
+            const real *lo = r < (size_t)ixh ? hh + r * iyh : gh + (r - ixh) * iyh;
+            const real *hi = r < (size_t)ixh ? hg + r * iyg : gg + (r - ixh) * iyg;
+            real *out = work + r * iy;
+            if (extendable) {
+                merge_row(lo, iyh, hi, iyg, out, iy, hy, gy);
+            } else {
+                acds(out, iy, 1, lo, iyh, 1, hy, 1);
+                acds(out, iy, 1, hi, iyg, 1, gy, 0);
+            }
         }
-    }
-    merge_columns(work, ixh, work + (size_t)ixh * iy, ixg, iy, iy, data, ix, hx, gx);
+    });
+    teamfor(team, (size_t)ix, [&](size_t n0, size_t n1) {
+        merge_columns(work, ixh, work + (size_t)ixh * iy, ixg, iy, iy, data, (int)n0, (int)n1, ix,
+                      hx, gx);
+    });
 }
 #endif
 
@@ -1006,8 +1218,11 @@ void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
     }
 }
 
-void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
-             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
+namespace {
+
+/* sacdpi2, with a team sharing the rows of each pass. */
+void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
+                const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
     WSQ_ASSERT(data);
     WSQ_ASSERT(ixh>0);
@@ -1022,7 +1237,7 @@ void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
 #if WSQ_SIMD
     bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
     if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic) {
-        merge_vector(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy);
+        merge_vector(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy, team);
         return;
     }
 #endif
@@ -1034,23 +1249,42 @@ void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
     /* Along y, each row pair into a column of the scratch buffer: it then
      * holds iy rows of ixh samples (the x-low-pass part), then iy rows of ixg. */
     real *low = work, *high = work + (size_t)iy * ixh;
-    for (int r = 0; r < ixh; ++r) {
-        acds(low + r, iy, ixh, hh + (size_t)r * iyh, iyh, 1, hy, 1);
-        acds(low + r, iy, ixh, hg + (size_t)r * iyg, iyg, 1, gy, 0);
-    }
-    for (int r = 0; r < ixg; ++r) {
-        acds(high + r, iy, ixg, gh + (size_t)r * iyh, iyh, 1, hy, 1);
-        acds(high + r, iy, ixg, gg + (size_t)r * iyg, iyg, 1, gy, 0);
-    }
+    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
+        for (size_t r = r0; r < r1; ++r) {
+            if (r < (size_t)ixh) {
+                acds(low + r, iy, ixh, hh + r * iyh, iyh, 1, hy, 1);
+                acds(low + r, iy, ixh, hg + r * iyg, iyg, 1, gy, 0);
+            } else {
+                acds(high + (r - ixh), iy, ixg, gh + (r - ixh) * iyh, iyh, 1, hy, 1);
+                acds(high + (r - ixh), iy, ixg, gg + (r - ixh) * iyg, iyg, 1, gy, 0);
+            }
+        }
+    });
     /* Along x, each scratch row pair back into a column of the node. */
-    for (int c = 0; c < iy; ++c) {
-        acds(data + c, ix, iy, low + (size_t)c * ixh, ixh, 1, hx, 1);
-        acds(data + c, ix, iy, high + (size_t)c * ixg, ixg, 1, gx, 0);
-    }
+    teamfor(team, (size_t)iy, [&](size_t c0, size_t c1) {
+        for (size_t c = c0; c < c1; ++c) {
+            acds(data + c, ix, iy, low + c * ixh, ixh, 1, hx, 1);
+            acds(data + c, ix, iy, high + c * ixg, ixg, 1, gx, 0);
+        }
+    });
+}
+
+}  // namespace
+
+void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
+             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
+{
+    merge_node(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy, nullptr);
 }
 
 int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    return rbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr);
+}
+
+int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
+           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
@@ -1067,11 +1301,11 @@ int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
     int iyh = cdplength(iy, cpqftype(GY->type));
     int iyg = cdplength(iy, cpqftype(HY->type));
     real *p = (real *)graph->contents[block];
-    int b = rbwp2(graph, ixh, iyh, level + 1, block, work, HX, GX, HY, GY);
-    b = rbwp2(graph, ixh, iyg, level + 1, b, work, HX, GX, HY, GY);
-    b = rbwp2(graph, ixg, iyh, level + 1, b, work, HX, GX, HY, GY);
-    b = rbwp2(graph, ixg, iyg, level + 1, b, work, HX, GX, HY, GY);
-    sacdpi2(p, ixh, ixg, iyh, iyg, work, HX, GX, HY, GY);
+    int b = rbwp2t(graph, ixh, iyh, level + 1, block, work, HX, GX, HY, GY, team);
+    b = rbwp2t(graph, ixh, iyg, level + 1, b, work, HX, GX, HY, GY, team);
+    b = rbwp2t(graph, ixg, iyh, level + 1, b, work, HX, GX, HY, GY, team);
+    b = rbwp2t(graph, ixg, iyg, level + 1, b, work, HX, GX, HY, GY, team);
+    merge_node(p, ixh, ixg, iyh, iyg, work, HX, GX, HY, GY, team_for_node(team, ix, iy));
     return b;
 }
 
@@ -1160,23 +1394,34 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
     }
 }
 
-void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length)
+void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqteam *team)
 {
     WSQ_ASSERT(pixels);
     WSQ_ASSERT(length>0);
     /* The pixel sum is exact in any order (it stays far below 2^53), so an
-     * integer sum gives the same double and leaves the loop free to run
-     * several pixels at a time. */
-    ui8 pmin = 255, pmax = 0;
-    std::uint64_t total = 0;
-    for (ui32 n = 0; n < length; ++n) {
-        pmax = std::max(pmax, pixels[n]);
-        pmin = std::min(pmin, pixels[n]);
-        total += pixels[n];
-    }
+     * integer sum gives the same double whichever way the pixels are shared
+     * out, and leaves each loop free to run several pixels at a time. */
+    std::atomic<unsigned> lowest{255}, highest{0};
+    std::atomic<std::uint64_t> sum{0};
+    teamfor(team, length, [&](size_t begin, size_t end) {
+        ui8 pmin = 255, pmax = 0;
+        std::uint64_t total = 0;
+        for (size_t n = begin; n < end; ++n) {
+            pmax = std::max(pmax, pixels[n]);
+            pmin = std::min(pmin, pixels[n]);
+            total += pixels[n];
+        }
+        for (unsigned low = lowest; pmin < low && !lowest.compare_exchange_weak(low, pmin);)
+            ;
+        for (unsigned high = highest; pmax > high && !highest.compare_exchange_weak(high, pmax);)
+            ;
+        sum += total;
+    });
+    real pmin = (real)lowest.load(), pmax = (real)highest.load();
+    std::uint64_t total = sum;
     *midpoint = (real)((double)total / length);
-    real above = (real)pmax - *midpoint;
-    real below = *midpoint - (real)pmin;
+    real above = pmax - *midpoint;
+    real below = *midpoint - pmin;
     *rescale = (above > below ? above : below) * 0.0078125f;
 }
 
@@ -2241,12 +2486,15 @@ bool measurable(int rows, int cols, const pqf *hqf, const pqf *gqf)
     return true;
 }
 
-void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys)
+void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys,
+                 wsqteam *team)
 {
-    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        int block = wsqorder[k];
-        variance[k] = central_variance((const real *)contents[block], xs[block], ys[block]);
-    }
+    teamfor(team, WSQ_CODED_SUBBANDS, [&](size_t k0, size_t k1) {
+        for (size_t k = k0; k < k1; ++k) {
+            int block = wsqorder[k];
+            variance[k] = central_variance((const real *)contents[block], xs[block], ys[block]);
+        }
+    });
 }
 
 double binwidths(real *qs, real *zs, const double *variance, double bitrate)
@@ -2304,45 +2552,72 @@ int unstorable(const real *qs, const real *zs)
 }
 
 int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
-              const ui32 *numcoefs, const real *qs, const real *zs)
+              const ui32 *numcoefs, const real *qs, const real *zs, wsqteam *team)
 {
+    /* Where each coded subband's integers go: the blocks back to back. */
+    int32 *place[WSQ_SUBBANDS];
     int k = 0;
     for (int b = 0; b < WSQ_BLOCKS; ++b) {
         qcoefs[b] = out;
         nqcoefs[b] = 0;
         for (; k < ecsbreak[b]; ++k) {
+            place[k] = out;
             if (qs[k] == 0.0f)
                 continue;
-            wsqqnt(out, (const real *)contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
-            if (!fits_symbol_coder(out, numcoefs[k]))
-                return k;
             out += numcoefs[k];
             nqcoefs[b] += numcoefs[k];
         }
     }
-    return -1;
+    std::atomic<int> first_too_large{WSQ_SUBBANDS};
+    teamfor(team, WSQ_SUBBANDS, [&](size_t k0, size_t k1) {
+        for (size_t k = k0; k < k1; ++k) {
+            if (qs[k] == 0.0f)
+                continue;
+            wsqqnt(place[k], (const real *)contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
+            for (int low = first_too_large; !fits_symbol_coder(place[k], numcoefs[k]) &&
+                                            (int)k < low &&
+                                            !first_too_large.compare_exchange_weak(low, (int)k);)
+                ;
+        }
+    });
+    return first_too_large < WSQ_SUBBANDS ? first_too_large.load() : -1;
 }
 
-ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs, const ui32 *nqcoefs)
+ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs, const ui32 *nqcoefs,
+               wsqteam *team)
 {
+    /* Each block's stream is written where its integers' worst case fits (3
+     * bytes each), then the streams are moved to lie back to back. */
+    ui8 *room[WSQ_BLOCKS];
+    for (int b = 0; b < WSQ_BLOCKS; ++b)
+        room[b] = out + 3 * (size_t)(qcoefs[b] - qcoefs[0]);
+    teamfor(team, WSQ_BLOCKS, [&](size_t b0, size_t b1) {
+        for (size_t b = b0; b < b1; ++b)
+            symlen[b] = nqcoefs[b] > 0 ? (int)(wsqwsym(room[b], qcoefs[b], nqcoefs[b]) - room[b]) : 0;
+    });
     for (int b = 0; b < WSQ_BLOCKS; ++b) {
         symbols[b] = out;
-        if (nqcoefs[b] > 0)
-            out = wsqwsym(out, qcoefs[b], nqcoefs[b]);
-        symlen[b] = (int)(out - symbols[b]);
+        std::memmove(out, room[b], (size_t)symlen[b]);
+        out += symlen[b];
     }
     return out;
 }
 
 int makedhts(ui8 (*dht)[WSQ_DHT_BYTES], int *dhtlen, int *Th, ui8 *const *symbols,
-             const int *symlen)
+             const int *symlen, wsqteam *team)
 {
-    ui32 weights[256];
-    count_symbols(weights, symbols[0], symlen[0]);
-    dhtlen[0] = (int)(makedht(dht[0], weights, WSQ_MAXBITS) - dht[0]);
+    /* Table 0 counts block 0, table 1 blocks 1 and 2: each block's counts are
+     * taken alone (a stream ends with a whole symbol) and added. */
+    ui32 counts[WSQ_BLOCKS][256];
+    teamfor(team, WSQ_BLOCKS, [&](size_t b0, size_t b1) {
+        for (size_t b = b0; b < b1; ++b)
+            count_symbols(counts[b], symbols[b], symlen[b]);
+    });
+    for (int v = 0; v < 256; ++v)
+        counts[1][v] += counts[2][v];
+    dhtlen[0] = (int)(makedht(dht[0], counts[0], WSQ_MAXBITS) - dht[0]);
     Th[0] = 0;
-    count_symbols(weights, symbols[1], symlen[1] + symlen[2]);
-    dhtlen[1] = (int)(makedht(dht[1], weights, WSQ_MAXBITS) - dht[1]);
+    dhtlen[1] = (int)(makedht(dht[1], counts[1], WSQ_MAXBITS) - dht[1]);
     Th[1] = Th[2] = 1;
     return 2;
 }

@@ -199,6 +199,31 @@ WSQ_API void *freevoid(void *discard);
 WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 
+/* ---- Teams of threads ---------------------------------------------------
+ * A team shares the work of one call among threads. teamfor() calls
+ * body(context, begin, end) on disjoint ranges that together cover
+ * [0, count), on the team's threads and on the calling one, and returns when
+ * all are done. Which thread computes a range never changes a result: each
+ * output is still computed alone, in the same order. A null team is the
+ * calling thread alone. maketeam() starts threads - 1 threads (0: one per
+ * available core) and gives a smaller team, or null, when threads cannot be
+ * had; the team belongs to the caller, who releases it with freeteam(). */
+typedef struct wsqteam wsqteam;
+WSQ_API wsqteam *maketeam(int threads);
+WSQ_API wsqteam *freeteam(wsqteam *team);
+WSQ_API int teamsize(const wsqteam *team);
+WSQ_API void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t),
+                     void *context);
+
+/* teamfor with a callable body(begin, end). */
+template <class Body>
+void teamfor(wsqteam *team, size_t count, const Body &body)
+{
+    teamfor(team, count,
+            [](void *context, size_t begin, size_t end) { (*(const Body *)context)(begin, end); },
+            (void *)&body);
+}
+
 /* ---- Analysis and synthesis ---------------------------------------------- */
 
 WSQ_API void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
@@ -213,6 +238,11 @@ WSQ_API void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
                      const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
 WSQ_API int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+/* cbwp2 and rbwp2 with the rows and columns of each large split shared by a team. */
+WSQ_API int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
+                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
+WSQ_API int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
+                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
 
 /* ---- Bit stream ---------------------------------------------------------- */
 
@@ -264,11 +294,12 @@ WSQ_API int32 *wsqrecsb(int32 *output, size_t room, bitio *input, ui32 limit,
  * The arithmetic of each stage of the encoder, with explicit arguments: the
  * encoder program's stages call them with its state, the library's encoder
  * with its own. Arrays are indexed as in the encoder: xs, ys and contents by
- * hedge block, the others by subband. */
+ * hedge block, the others by subband. A team shares the work; null: none. */
 
 /* M (the pixels' mean) and R (the larger distance from it to the darkest or
  * brightest pixel, over 128); R is 0 when every pixel has the same value. */
-WSQ_API void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length);
+WSQ_API void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length,
+                     wsqteam *team);
 /* Block sizes of the 64-subband tree for a rows x cols image, and each subband's coefficients. */
 WSQ_API void subbandsizes(int *xs, int *ys, ui32 *numcoefs, int rows, int cols, const pqf *hqf,
                           const pqf *gqf);
@@ -276,7 +307,8 @@ WSQ_API void subbandsizes(int *xs, int *ys, ui32 *numcoefs, int rows, int cols, 
  * coefficients, whose variance the bit allocation needs. */
 WSQ_API bool measurable(int rows, int cols, const pqf *hqf, const pqf *gqf);
 /* Variances of the central regions of the coded subbands 0 to 59. */
-WSQ_API void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys);
+WSQ_API void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys,
+                         wsqteam *team);
 /* The quality factor that meets the bit rate, and each subband's bin and zero-bin widths.
  * Returns 0, with qs and zs unchanged, when no subband is left to code. */
 WSQ_API double binwidths(real *qs, real *zs, const double *variance, double bitrate);
@@ -287,15 +319,15 @@ WSQ_API int unstorable(const real *qs, const real *zs);
  * the first subband with a coefficient beyond the symbol coder's 65535 bins (then the blocks
  * are incomplete). */
 WSQ_API int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
-                      const ui32 *numcoefs, const real *qs, const real *zs);
+                      const ui32 *numcoefs, const real *qs, const real *zs, wsqteam *team);
 /* The three blocks' symbol streams, back to back from out (3 bytes per integer at most);
  * returns the end. A block without integers has an empty stream. */
 WSQ_API ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs,
-                       const ui32 *nqcoefs);
+                       const ui32 *nqcoefs, wsqteam *team);
 /* Table 0 from block 0's symbols, table 1 from blocks 1 and 2; the table of each block in Th.
  * Returns the number of tables (2). */
 WSQ_API int makedhts(ui8 (*dht)[WSQ_DHT_BYTES], int *dhtlen, int *Th, ui8 *const *symbols,
-                     const int *symlen);
+                     const int *symlen, wsqteam *team);
 /* Codes one block's symbols into ecs from its buffer's start; ecs->length becomes the bits
  * written, padding included. */
 WSQ_API void ecsblock(bitio *ecs, const ui8 *symbols, int symlen, const ui8 *dht);

@@ -124,10 +124,26 @@ struct decoding_goal {
     uint32_t comment;  /* the comment whose place is wanted */
 };
 
+/* A block as read: its coded data without stuffing and restart markers
+ * (two zero bytes after it, so that a literal field cut by the end reads
+ * within the buffer, and is then refused), the ends of its restart
+ * intervals, and the tables in effect at its header. */
+struct coded_block {
+    size_t start;  /* offset of the coded data in the stream */
+    std::vector<ui8> coded;
+    std::vector<size_t> interval_ends;
+    ui8 table[WSQ_DHT_BYTES];
+    real center, qs[WSQ_SUBBANDS], zs[WSQ_SUBBANDS];
+    size_t integers;  /* its subbands' coefficients */
+    int32 *at;        /* where they are decoded to */
+    wsq_error failure;
+};
+
 struct stream_decoder {
     const ui8 *data;
     size_t size;
     size_t max_pixels;
+    wsqteam *team;
     decoding_goal goal;
     wsq_info *info;
     wsq_error *error;
@@ -145,9 +161,8 @@ struct stream_decoder {
     int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
     void *contents[WSQ_SUBBANDS] = {};
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
-    real *work = nullptr;   /* one block's integers, then the synthesis scratch */
-    std::vector<ui8> coded = {}; /* the block at hand without stuffing and restart markers */
-    std::vector<size_t> segment_ends = {};  /* ends of its restart intervals in coded */
+    real *work = nullptr;   /* the blocks' integers, then the synthesis scratch */
+    coded_block blocks[WSQ_BLOCKS] = {};
 
     ~stream_decoder()
     {
@@ -155,6 +170,7 @@ struct stream_decoder {
             filter = (pqf *)freepqf(filter);
         freevoid(image);
         freevoid(work);
+        freeteam(team);
     }
 };
 
@@ -383,41 +399,95 @@ bool is_restart(ui8 code)
     return code >= marker_rst0 && code <= marker_rst7;
 }
 
-/* Copies a block's coded data, from start to the next marker, into d.coded
- * without the 00 stuffed after each FF; restart markers end intervals. Two
- * zero bytes follow the data, so that a literal field cut by the end reads
- * within the buffer (and is then refused). */
-bool collect_coded_data(stream_decoder &d, int b, size_t start, size_t *end)
+/* Copies a block's coded data, from its start to the next marker, without
+ * the 00 stuffed after each FF; restart markers end intervals. */
+bool collect_coded_data(stream_decoder &d, int b, size_t *end)
 {
-    d.coded.clear();
-    d.segment_ends.clear();
-    size_t i = start;
+    coded_block &block = d.blocks[b];
+    size_t i = block.start;
     for (;;) {
         const ui8 *ff = (const ui8 *)std::memchr(d.data + i, 0xFF, d.size - i);
         size_t plain = (ff ? (size_t)(ff - d.data) : d.size) - i;
-        d.coded.insert(d.coded.end(), d.data + i, d.data + i + plain);
+        block.coded.insert(block.coded.end(), d.data + i, d.data + i + plain);
         i += plain;
         if (d.size - i < 2)
-            return fail(d, WSQ_ERR_TRUNCATED, start,
+            return fail(d, WSQ_ERR_TRUNCATED, block.start,
                         "block %d runs to the end of the input without a marker", b);
         ui8 code = d.data[i + 1];
         if (code == 0x00)
-            d.coded.push_back(0xFF);
+            block.coded.push_back(0xFF);
         else if (is_restart(code))
-            d.segment_ends.push_back(d.coded.size());
+            block.interval_ends.push_back(block.coded.size());
         else
             break;
         i += 2;
     }
-    d.segment_ends.push_back(d.coded.size());
-    d.coded.insert(d.coded.end(), 2, 0);
+    block.interval_ends.push_back(block.coded.size());
+    block.coded.insert(block.coded.end(), 2, 0);
     *end = i;
     return true;
 }
 
-/* Places the 64 blocks densely in hedge order and sums the coefficients that
- * block b codes: those of its subbands with a non-zero bin width. */
-size_t place_subbands(stream_decoder &d, int b)
+bool block_fails(coded_block &block, int status, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    describe(&block.failure, status, block.start, format, args);
+    va_end(args);
+    return false;
+}
+
+/* Decodes block b's integers, exactly as many as its subbands hold. */
+bool decode_block(coded_block &block, int b)
+{
+    codewalk walk;  /* once for all the block's restart intervals */
+    makewalk(&walk, block.table);
+    size_t written = 0, from = 0, expected = block.integers;
+    for (size_t to : block.interval_ends) {
+        if (to - from > UINT32_MAX / 8)
+            return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
+        bitio stream = {block.coded.data() + from, block.coded.data() + from, 128, 0, 0};
+        ui32 limit = (ui32)(to - from) * 8;
+        recsstop stop;
+        int32 *end = wsqrecsb(block.at + written, expected - written, &stream, limit, &walk,
+                              block.table + WSQ_MAXBITS, true, &stop);
+        written = (size_t)(end - block.at);
+        if (stop == RECS_OVERFLOW)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a run of zeros goes past its %zu coefficients", b,
+                               expected);
+        if (stream.nextbit > limit)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a literal field is cut by the end of its coded data", b);
+        if (stop == RECS_CUT_CODEWORD)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a codeword is cut by a restart marker or the end of the "
+                               "coded data",
+                               b);
+        if (written == expected && limit - stream.nextbit >= 8)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d holds coded data beyond its %zu coefficients", b, expected);
+        from = to;
+    }
+    if (written < expected)
+        return block_fails(block, WSQ_ERR_BLOCK, "block %d decodes to %zu of its %zu coefficients",
+                           b, written, expected);
+    return true;
+}
+
+int block_of(int k)
+{
+    return k < ecsbreak[0] ? 0 : k < ecsbreak[1] ? 1 : 2;
+}
+
+size_t subband_coefficients(const stream_decoder &d, int k)
+{
+    return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
+}
+
+/* Lays the 64 subbands out densely in hedge order and gives each block read
+ * its place for its integers: those of its subbands of non-zero bin width. */
+void place_blocks(stream_decoder &d)
 {
     xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
           d.filters[1], d.filters[0], d.filters[1]);
@@ -426,62 +496,58 @@ size_t place_subbands(stream_decoder &d, int b)
         d.contents[block] = d.image + offset;
         offset += (size_t)d.xs[block] * d.ys[block];
     }
-    size_t coded = 0;
-    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-        if (d.qs[k] != 0)
-            coded += (size_t)d.xs[wsqorder[k]] * d.ys[wsqorder[k]];
-    return coded;
+    int32 *at = (int32 *)d.work;
+    for (int b = 0; b < d.info->blocks; ++b) {
+        coded_block &block = d.blocks[b];
+        block.integers = 0;
+        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+            if (block.qs[k] != 0)
+                block.integers += subband_coefficients(d, k);
+        block.at = at;
+        at += block.integers;
+    }
 }
 
-bool decode_block(stream_decoder &d, int b, size_t start)
+/* Each subband from its block's integers, with that block's table. */
+void dequantize(stream_decoder &d)
 {
-    size_t expected = place_subbands(d, b);
-    const ui8 *table = d.tables[d.info->block_table[b]];
-    codewalk walk;  /* once for all the block's restart intervals */
-    makewalk(&walk, table);
-    int32 *coefs = (int32 *)d.work;
-    size_t written = 0, from = 0;
-    for (size_t to : d.segment_ends) {
-        if (to - from > UINT32_MAX / 8)
-            return fail(d, WSQ_ERR_LIMIT, start, "block %d has a restart interval beyond 512 MB", b);
-        bitio stream = {d.coded.data() + from, d.coded.data() + from, 128, 0, 0};
-        ui32 limit = (ui32)(to - from) * 8;
-        recsstop stop;
-        int32 *end = wsqrecsb(coefs + written, expected - written, &stream, limit, &walk,
-                              table + WSQ_MAXBITS, true, &stop);
-        written = (size_t)(end - coefs);
-        if (stop == RECS_OVERFLOW)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d: a run of zeros goes past its %zu coefficients", b, expected);
-        if (stream.nextbit > limit)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d: a literal field is cut by the end of its coded data", b);
-        if (stop == RECS_CUT_CODEWORD)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d: a codeword is cut by a restart marker or the end of the coded "
-                        "data",
-                        b);
-        if (written == expected && limit - stream.nextbit >= 8)
-            return fail(d, WSQ_ERR_BLOCK, start,
-                        "block %d holds coded data beyond its %zu coefficients", b, expected);
-        from = to;
-    }
-    if (written < expected)
-        return fail(d, WSQ_ERR_BLOCK, start, "block %d decodes to %zu of its %zu coefficients", b,
-                    written, expected);
-    STAGE_DONE("entropy");
-    const int32 *q = coefs;
-    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
-        real *band = (real *)d.contents[wsqorder[k]];
-        ui32 n = (ui32)(d.xs[wsqorder[k]] * d.ys[wsqorder[k]]);
-        if (d.qs[k] == 0) {
-            std::fill_n(band, n, 0.0f);
-            continue;
+    const int32 *from[WSQ_SUBBANDS];
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        const int32 *q = d.blocks[b].at;
+        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
+            from[k] = q;
+            q += d.blocks[b].qs[k] != 0 ? subband_coefficients(d, k) : 0;
         }
-        wsqunq(band, q, n, d.center, d.qs[k], d.zs[k]);
-        q += n;
     }
-    STAGE_DONE("dequantize");
+    teamfor(d.team, WSQ_SUBBANDS, [&](size_t k0, size_t k1) {
+        for (size_t k = k0; k < k1; ++k) {
+            const coded_block &block = d.blocks[block_of((int)k)];
+            real *band = (real *)d.contents[wsqorder[k]];
+            ui32 n = (ui32)subband_coefficients(d, (int)k);
+            if (block.qs[k] == 0)
+                std::fill_n(band, n, 0.0f);
+            else
+                wsqunq(band, from[k], n, block.center, block.qs[k], block.zs[k]);
+        }
+    });
+}
+
+/* Decodes the blocks read, side by side; the first that fails, in stream
+ * order, gives the error. */
+bool decode_blocks(stream_decoder &d)
+{
+    place_blocks(d);
+    teamfor(d.team, (size_t)d.info->blocks, [&](size_t b0, size_t b1) {
+        for (size_t b = b0; b < b1; ++b)
+            decode_block(d.blocks[b], (int)b);
+    });
+    for (int b = 0; b < d.info->blocks; ++b) {
+        if (d.blocks[b].failure.status != WSQ_OK) {
+            *d.error = d.blocks[b].failure;
+            return false;
+        }
+    }
+    STAGE_DONE("entropy");
     return true;
 }
 
@@ -506,12 +572,15 @@ bool read_block(stream_decoder &d, const segment &s, size_t *next)
         return fail(d, WSQ_ERR_HUFFMAN, s.body, "block %d names Huffman table %d, never defined",
                     b, table);
     info->block_table[b] = table;
-    size_t start = s.body + block_body;
-    if (!collect_coded_data(d, b, start, next))
+    coded_block &block = d.blocks[b];
+    block.start = s.body + block_body;
+    if (!collect_coded_data(d, b, next))
         return false;
-    info->block_bytes[b] = *next - start;
-    if (d.want_pixels && !decode_block(d, b, start))
-        return false;
+    info->block_bytes[b] = *next - block.start;
+    std::memcpy(block.table, d.tables[table], sizeof block.table);
+    block.center = d.center;
+    std::memcpy(block.qs, d.qs, sizeof block.qs);
+    std::memcpy(block.zs, d.zs, sizeof block.zs);
     info->blocks = b + 1;
     return true;
 }
@@ -564,28 +633,36 @@ bool read_segments(stream_decoder &d, size_t *eoi_end)
     }
 }
 
+void to_pixels(const stream_decoder &d, ui8 *out)
+{
+    teamfor(d.team, pixel_count(d), [&](size_t begin, size_t end) {
+        wsqr2b(out + begin, d.image + begin, (ui32)(end - begin), d.info->midpoint,
+               d.info->rescale);
+    });
+    STAGE_DONE("pixels");
+}
+
 void rebuild_image(stream_decoder &d, ui8 **pixels)
 {
+    dequantize(d);
+    STAGE_DONE("dequantize");
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
-    rbwp2(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
-          d.filters[2], d.filters[3]);
+    rbwp2t(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
+           d.filters[2], d.filters[3], d.team);
     STAGE_DONE("synthesis");
-    ui32 count = (ui32)pixel_count(d);
     if (d.goal.kind == decoding_goal::caller_pixels) {
-        wsqr2b(d.goal.pixels, d.image, count, d.info->midpoint, d.info->rescale);
-        STAGE_DONE("pixels");
+        to_pixels(d, d.goal.pixels);
         return;
     }
     /* The synthesis scratch is free again: the pixels go there, and it
      * shrinks to their size (memory already touched, so no fresh pages). */
     ui8 *out = (ui8 *)d.work;
     d.work = nullptr;
-    wsqr2b(out, d.image, count, d.info->midpoint, d.info->rescale);
-    ui8 *shrunk = (ui8 *)std::realloc(out, count);
+    to_pixels(d, out);
+    ui8 *shrunk = (ui8 *)std::realloc(out, pixel_count(d));
     *pixels = shrunk ? shrunk : out;
-    STAGE_DONE("pixels");
 }
 
 bool decode_stream(stream_decoder &d, ui8 **pixels)
@@ -595,7 +672,12 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
     if (d.size < 2 || d.data[0] != 0xFF || d.data[1] != marker_soi)
         return fail(d, WSQ_ERR_NOT_WSQ, 0, "no Start-Of-Image marker at the start");
     size_t end = 0;
-    if (!read_segments(d, &end))
+    bool read = read_segments(d, &end);
+    /* The blocks read come before any flaw found after them: as when each
+     * is decoded in turn, a flaw of theirs is the one reported. */
+    if (d.want_pixels && d.info->blocks > 0 && !decode_blocks(d))
+        return false;
+    if (!read)
         return false;
     if (!d.have_frame)
         return fail(d, WSQ_ERR_FRAME, end - 2, "the stream has no frame header");
@@ -628,7 +710,11 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
     wsq_decode_defaults(&settings);
     if (options)
         settings = *options;
-    stream_decoder d{data, size, settings.max_pixels, goal, info, error};
+    if (settings.threads < 0 || settings.threads > WSQ_MAX_THREADS)
+        return refuse(error, WSQ_ERR_ARGUMENT, "%d threads: give 0 (one per core) to %d",
+                      settings.threads, WSQ_MAX_THREADS);
+    wsqteam *team = goal.kind == decoding_goal::facts ? nullptr : maketeam(settings.threads);
+    stream_decoder d{data, size, settings.max_pixels, team, goal, info, error};
     try {
         if (decode_stream(d, pixels)) {
             if (comment)
@@ -664,6 +750,7 @@ struct image_encoder {
     wsq_error *error;
 
     pqf *h0qf = nullptr, *h1qf = nullptr;
+    wsqteam *team = nullptr;
     owned<real> words0;   /* samples, subbands, then the coded blocks */
     owned<int32> words1;  /* transform scratch, then the quantized integers */
     owned<ui8> symbytes;  /* the three symbol streams */
@@ -690,6 +777,7 @@ struct image_encoder {
     {
         freepqf(h0qf);
         freepqf(h1qf);
+        freeteam(team);
     }
 
     size_t pixel_count() const { return (size_t)rows * (size_t)cols; }
@@ -713,6 +801,9 @@ int check_settings(const image_encoder &e, size_t pixels_size)
     if (o.comment && std::strlen(o.comment) > WSQ_COMMENT_MAX)
         return refuse(e.error, WSQ_ERR_ARGUMENT, "comment longer than %zu bytes",
                       WSQ_COMMENT_MAX);
+    if (o.threads < 0 || o.threads > WSQ_MAX_THREADS)
+        return refuse(e.error, WSQ_ERR_ARGUMENT, "%d threads: give 0 (one per core) to %d",
+                      o.threads, WSQ_MAX_THREADS);
     if (!std::isfinite(o.bitrate))
         return refuse(e.error, WSQ_ERR_BITRATE, "bit rate %g is not a finite number",
                       o.bitrate);
@@ -738,6 +829,7 @@ int prepare(image_encoder &e)
     if (!e.words0 || !e.words1 || !e.symbytes)
         return refuse(e.error, WSQ_ERR_MEMORY,
                       "no memory for an image of %d lines by %d samples", e.rows, e.cols);
+    e.team = maketeam(e.options.threads);
     return WSQ_OK;
 }
 
@@ -745,21 +837,24 @@ int prepare(image_encoder &e)
 int analyse(image_encoder &e)
 {
     ui32 n = (ui32)e.pixel_count();
-    pixelmr(&e.midpoint, &e.rescale, e.pixels, n);
+    pixelmr(&e.midpoint, &e.rescale, e.pixels, n, e.team);
     if (e.rescale == 0)
         return refuse(e.error, WSQ_ERR_IMAGE,
                       "every pixel has the value %d, nothing to compress", (int)e.midpoint);
-    wsqb2r(e.words0.get(), e.pixels, n, e.midpoint, e.rescale);
+    teamfor(e.team, n, [&](size_t begin, size_t end) {
+        wsqb2r(e.words0.get() + begin, e.pixels + begin, (ui32)(end - begin), e.midpoint,
+               e.rescale);
+    });
     STAGE_DONE("normalise");
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     e.contents[0] = e.words0.get();
     hedge graph = {WSQ_SUBBANDS, e.contents, levels, nullptr};
-    cbwp2(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
-          e.h1qf);
+    cbwp2t(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
+           e.h1qf, e.team);
     STAGE_DONE("transform");
     subbandsizes(e.xs, e.ys, e.numcoefs, e.rows, e.cols, e.h0qf, e.h1qf);
-    subbandvars(e.variance, e.contents, e.xs, e.ys);
+    subbandvars(e.variance, e.contents, e.xs, e.ys, e.team);
     STAGE_DONE("variances");
     return WSQ_OK;
 }
@@ -788,27 +883,30 @@ int allocate_bits(image_encoder &e)
 /* The three blocks: integers, symbols, tables and coded bytes. */
 int code_blocks(image_encoder &e)
 {
-    int k = qntblocks(e.words1.get(), e.qcoefs, e.nqcoefs, e.contents, e.numcoefs, e.qs, e.zs);
+    int k = qntblocks(e.words1.get(), e.qcoefs, e.nqcoefs, e.contents, e.numcoefs, e.qs, e.zs,
+                      e.team);
     if (k >= 0)
         return refuse(e.error, WSQ_ERR_BITRATE,
                       "bit rate %g too high: a coefficient of subband %d needs more than "
                       "65535 bins",
                       e.options.bitrate, k);
     STAGE_DONE("quantize");
-    symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs);
+    symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs, e.team);
     STAGE_DONE("symbols");
-    e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen);
+    e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen, e.team);
     STAGE_DONE("tables");
     /* The subbands are quantized: the blocks' coded bytes go where they were,
-     * one after another (at most 4 bytes per integer, 3 integers per 4 pixels). */
-    ui8 *at = (ui8 *)e.words0.get();
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        bitio ecs = {at, at, 128, 0, 0};
-        ecsblock(&ecs, e.symbols[b], e.symlen[b], e.dht[e.Th[b]]);
-        e.coded[b] = at;
-        e.codedlen[b] = ecs.length / 8;
-        at += e.codedlen[b];
-    }
+     * each block at 4 bytes per integer before it (a block codes to at most 4
+     * bytes per integer and a byte of padding; 3 integers per 4 pixels). */
+    teamfor(e.team, WSQ_BLOCKS, [&](size_t b0, size_t b1) {
+        for (size_t b = b0; b < b1; ++b) {
+            ui8 *at = (ui8 *)e.words0.get() + 4 * (size_t)(e.qcoefs[b] - e.qcoefs[0]) + b;
+            bitio ecs = {at, at, 128, 0, 0};
+            ecsblock(&ecs, e.symbols[b], e.symlen[b], e.dht[e.Th[b]]);
+            e.coded[b] = at;
+            e.codedlen[b] = ecs.length / 8;
+        }
+    });
     STAGE_DONE("entropy");
     return WSQ_OK;
 }
@@ -911,7 +1009,7 @@ const char *wsq_strerror(int status)
 
 void wsq_encode_defaults(wsq_encode_options *options)
 {
-    *options = {0.75, 0, 255, nullptr};
+    *options = {0.75, 0, 255, nullptr, 1};
 }
 
 int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const uint8_t *pixels,
@@ -933,7 +1031,7 @@ int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const ui
 
 void wsq_decode_defaults(wsq_decode_options *options)
 {
-    *options = {WSQ_DEFAULT_MAX_PIXELS};
+    *options = {WSQ_DEFAULT_MAX_PIXELS, 1};
 }
 
 int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,

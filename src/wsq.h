@@ -5,6 +5,10 @@
  * stream's header facts and comments without decoding it. A stream written by wsq_encode() is
  * byte for byte the one the wsq1 program writes for the same pixels and settings.
  *
+ * Threads: a call may share its work among threads of its own (the options' threads, 1 by
+ * default), started and ended within the call. The bytes and pixels never depend on how
+ * many: each output value is still computed alone, the same way.
+ *
  * The contract of every function declared here:
  *  - It never ends the process and never prints. Every failure is returned as a wsq_status
  *    (0 is success) and, when an error record is passed, described there with the byte offset
@@ -101,7 +105,12 @@ typedef struct wsq_encode_options {
     int32_t white;        /* scanner white calibration B (255), 0-255 */
     const char *comment;  /* NUL-terminated text of a comment segment, at most 65533 bytes; null
                              writes none, "" an empty one (null) */
+    int32_t threads;      /* threads sharing the work of one call, up to WSQ_MAX_THREADS; 0: one
+                             per available core (1) */
 } wsq_encode_options;
+
+/* Most threads a call takes. */
+#define WSQ_MAX_THREADS 256
 
 /* Fills *options with the defaults given above. */
 WSQ_API void wsq_encode_defaults(wsq_encode_options *options);
@@ -121,7 +130,8 @@ WSQ_API void wsq_encode_defaults(wsq_encode_options *options);
  * Returns WSQ_OK, or WSQ_ERR_ARGUMENT (null pointer, short buffer, width, height, calibration
  * or comment out of range), WSQ_ERR_IMAGE (too small, or every pixel equal: nothing to
  * compress), WSQ_ERR_BITRATE, WSQ_ERR_MEMORY. Working memory is about 11 bytes per pixel plus
- * the stream. */
+ * the stream. A thread count out of range is WSQ_ERR_ARGUMENT; threads that cannot be started
+ * leave the work to fewer. */
 WSQ_API int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error,
                        const uint8_t *pixels, size_t pixels_size, int32_t width, int32_t height,
                        const wsq_encode_options *options);
@@ -156,6 +166,8 @@ typedef struct wsq_info {
 typedef struct wsq_decode_options {
     size_t max_pixels;  /* images of more pixels are refused, WSQ_ERR_LIMIT
                            (WSQ_DEFAULT_MAX_PIXELS) */
+    int32_t threads;    /* threads sharing the work of one call, up to WSQ_MAX_THREADS; 0: one
+                           per available core (1) */
 } wsq_decode_options;
 
 /* Fills *options with the defaults given above. */
@@ -173,7 +185,7 @@ WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
  * info->stream_bytes tells where the next one starts. Every length, count and dimension is
  * checked before it is used; any flaw is one of the statuses 1 to 12 and returns no pixels,
  * with *info holding the facts read before it. WSQ_ERR_ARGUMENT for a null pointer (data may be
- * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ). */
+ * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ), or a thread count out of range. */
 WSQ_API int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,
                        size_t size, const wsq_decode_options *options);
 

@@ -660,7 +660,7 @@ void read_raw_pixels()
 void shift_and_rescale()
 {
     ui32 count = (ui32)rows * (ui32)cols;
-    pixelmr(&midpoint, &rescale, (const ui8 *)bytes0, count);
+    pixelmr(&midpoint, &rescale, (const ui8 *)bytes0, count, nullptr);
     if (rescale == 0)  /* every pixel equal: then it is the midpoint */
         fatal(format("every pixel of %s has the value %d, nothing to compress", inname,
                      (int)midpoint)
@@ -681,7 +681,7 @@ void compute_subband_sizes()
 
 void compute_variances()
 {
-    subbandvars(variance, graph->contents, xs, ys);
+    subbandvars(variance, graph->contents, xs, ys, nullptr);
     mention("Variances of subband middles computed");
 }
 
@@ -709,7 +709,7 @@ void seek_quality()
 void quantize_coefficients()
 {
     WSQ_ASSERT(quality>0);
-    int k = qntblocks((int32 *)words1, qcoefs, nqcoefs, graph->contents, numcoefs, qs, zs);
+    int k = qntblocks((int32 *)words1, qcoefs, nqcoefs, graph->contents, numcoefs, qs, zs, nullptr);
     if (k >= 0)
         fatal(format("bit rate %g too high: a coefficient of subband %d needs more than 65535 "
                      "bins",
@@ -719,12 +719,12 @@ void quantize_coefficients()
 
 void WSQ_symbolize()
 {
-    symblocks((ui8 *)bytes0, symbols, symlen, qcoefs, nqcoefs);
+    symblocks((ui8 *)bytes0, symbols, symlen, qcoefs, nqcoefs, nullptr);
 }
 
 void make_DHTs()
 {
-    numdhts = makedhts(wsqdht, dhtlen, Th, symbols, symlen);
+    numdhts = makedhts(wsqdht, dhtlen, Th, symbols, symlen, nullptr);
 }
 
 void huffman_encode(int b)

@@ -98,7 +98,9 @@ TEST(NoMemory, EveryCallReportsItAndLeaksNothing)
 {
     std::ifstream file(WSQ_TEST_DATA "/fvc02db1_102_1.raw", std::ios::binary);
     const std::string pixels{std::istreambuf_iterator<char>(file), {}};
-    const wsq_encode_options options = {0.75, 0, 255, "comment"};
+    wsq_encode_options options;
+    wsq_encode_defaults(&options);
+    options.comment = "comment";
     uint8_t *stream = nullptr;
     size_t size = 0;
     ASSERT_EQ(wsq_encode(&stream, &size, nullptr, (const uint8_t *)pixels.data(), pixels.size(),

@@ -2,7 +2,8 @@
 // library decodes from them, kept as lengths and SHA-256 digests in
 // golden.tsv beside this file, so that no change of a single byte goes
 // unnoticed; the library's encoder must write the same bytes for the same
-// pixels and settings. After an intended change, WSQ_UPDATE_GOLDEN=1
+// pixels and settings, and so must the library's calls with any number of
+// threads. After an intended change, WSQ_UPDATE_GOLDEN=1
 // rewrites the length and digests of every row (a new row may hold "-" in
 // their place).
 #include "support.h"
@@ -28,10 +29,11 @@ std::vector<std::string> fields(const std::string &line, char separator)
 
 // What wsq_encode writes for the pixels with wsq1's options -Z, -S and -c.
 std::string library_stream(const std::string &pixels, int width, int height,
-                           const std::vector<std::string> &args)
+                           const std::vector<std::string> &args, int threads)
 {
     wsq_encode_options options;
     wsq_encode_defaults(&options);
+    options.threads = threads;
     for (const std::string &arg : args) {
         if (arg.compare(0, 2, "-Z") == 0)
             options.bitrate = std::stod(arg.substr(2));
@@ -90,12 +92,17 @@ TEST_F(Golden, OutputsAndTheirDecodedPixelsAreUnchanged)
             ASSERT_EQ(std::sscanf(f[1].c_str() + f[1].find('@'), "@%d,%d,%dx%d", &x, &y, &w, &h), 4);
         }
         const std::string pixels = crop(source.pixels(), source.width, x, y, w, h);
+        wsq_error error;
         write("in.raw", pixels);
         std::vector<std::string> args = fields(f[2], ' ');
         args.push_back("in.raw");
         Outcome run = wsq1(args);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_TRUE(library_stream(pixels, w, h, args) == run.out);
+        const std::string decoded = decoded_pixels(run.out, error);
+        for (int threads : {1, 2, 3, 8}) {
+            EXPECT_TRUE(library_stream(pixels, w, h, args, threads) == run.out) << threads;
+            EXPECT_TRUE(decoded_pixels(run.out, error, WSQ_DEFAULT_MAX_PIXELS, threads) == decoded) << threads;
+        }
         ASSERT_EQ(parsed(run.out).size(), 1u);
         ASSERT_EQ(summaries(run.err).size(), 1u);  // it counts every byte of the stream
         EXPECT_EQ(summaries(run.err)[0].bytes, (long)run.out.size());

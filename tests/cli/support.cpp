@@ -281,11 +281,14 @@ const Segment *ImageStream::find(unsigned marker, int nth) const
     return i < segments.size() ? &segments[i] : &none;
 }
 
-std::string decoded_pixels(const std::string &stream, wsq_error &error, size_t limit)
+std::string decoded_pixels(const std::string &stream, wsq_error &error, size_t limit, int threads)
 {
     ui8 *out = nullptr;
     wsq_info info;
-    wsq_decode_options options = {limit};
+    wsq_decode_options options;
+    wsq_decode_defaults(&options);
+    options.max_pixels = limit;
+    options.threads = threads;
     int status = wsq_decode(&out, &info, &error, (const ui8 *)stream.data(), stream.size(), &options);
     EXPECT_EQ(status, error.status);
     EXPECT_EQ(out != nullptr, status == WSQ_OK);

@@ -117,7 +117,7 @@ std::string parse_streams(const std::string &stream, std::vector<ImageStream> &i
 // The pixels wsq_decode gives for a stream, or "" after a refusal, which
 // leaves its status and message in error.
 std::string decoded_pixels(const std::string &stream, wsq_error &error,
-                           size_t limit = WSQ_DEFAULT_MAX_PIXELS);
+                           size_t limit = WSQ_DEFAULT_MAX_PIXELS, int threads = 1);
 
 unsigned byte_at(const std::string &bytes, size_t at);
 unsigned be16(const std::string &bytes, size_t at);
