@@ -32,13 +32,15 @@ const char usage_text[] =
     "Decodes WSQ files to 8-bit gray-scale images; FILE \"-\" reads standard input.\n"
     "\n"
     "  -o OUT      write to OUT (one FILE only); \"-\" writes standard output\n"
-    "  -f FORMAT   pgm (binary PGM), tiff (uncompressed TIFF) or raw (pixels only);\n"
-    "              default: OUT's extension (.pgm, .tif, .tiff, .raw), else pgm\n"
+    "  -f FORMAT   pgm (binary PGM), tiff (uncompressed TIFF) or raw (pixels only)\n"
     "  --info      print each stream's header facts to standard output, decode nothing\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n"
     "  --          every later argument is a FILE\n"
     "\n"
+    "An OUT ending in .pgm, .tif, .tiff or .raw is written in that format (-f, if\n"
+    "given, must agree); another extension needs -f; an OUT without one (\"-\",\n"
+    "a device) is written as -f says, else as pgm.\n"
     "Without -o, FILE's image goes beside it with the format's extension in place\n"
     "of its own (x.wsq -> x.pgm); standard input's goes to standard output.\n"
     "A file of n > 1 streams gives x-1.pgm ... x-n.pgm (with -o OUT: OUT's name\n"
@@ -65,23 +67,20 @@ std::string system_error(const std::string &action)
     return action + ": " + std::strerror(errno);
 }
 
-/* ---- Command line -------------------------------------------------------- */
+/* ---- Formats and names --------------------------------------------------- */
 
 enum class image_format { pgm, tiff, raw };
 
-struct options {
-    std::vector<std::string> inputs;
-    std::string output;  /* empty: beside each input */
-    bool format_given = false;
-    image_format format = image_format::pgm;
-    bool info = false;
-};
+/* What the format words and extensions are, for the messages that list them. */
+const char format_words[] = "pgm, tiff or raw";
+const char format_extensions[] = ".pgm, .tif, .tiff or .raw";
 
 bool equal_ignoring_case(const std::string &a, const char *b)
 {
     return strcasecmp(a.c_str(), b) == 0;
 }
 
+/* A word of -f, or an extension without its dot. */
 bool parse_format(const std::string &word, image_format *format)
 {
     if (equal_ignoring_case(word, "pgm"))
@@ -95,6 +94,51 @@ bool parse_format(const std::string &word, image_format *format)
     return true;
 }
 
+const char *format_extension(image_format format)
+{
+    switch (format) {
+    case image_format::tiff: return ".tif";
+    case image_format::raw: return ".raw";
+    default: return ".pgm";
+    }
+}
+
+bool is_standard_stream(const std::string &name)
+{
+    return name == "-";
+}
+
+/* Position of the dot that starts the extension of name's last component,
+ * or npos; a leading dot (".profile") starts no extension. */
+size_t extension_dot(const std::string &name)
+{
+    size_t dot = name.rfind('.');
+    size_t slash = name.rfind('/');
+    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return dot != std::string::npos && dot > base ? dot : std::string::npos;
+}
+
+std::string stem(const std::string &name)
+{
+    return name.substr(0, extension_dot(name));
+}
+
+std::string extension(const std::string &name)
+{
+    size_t dot = extension_dot(name);
+    return dot == std::string::npos ? "" : name.substr(dot);
+}
+
+/* ---- Command line -------------------------------------------------------- */
+
+struct options {
+    std::vector<std::string> inputs;
+    std::string output;  /* empty: beside each input */
+    bool format_given = false;
+    image_format format = image_format::pgm;  /* settled by settle_format */
+    bool info = false;
+};
+
 /* The value of option "-x", attached ("-xVALUE") or the next argument. */
 std::string option_value(int argc, char **argv, int *i)
 {
@@ -104,6 +148,27 @@ std::string option_value(int argc, char **argv, int *i)
     if (*i + 1 == argc)
         throw usage_error{std::string("option ") + arg + " needs a value"};
     return argv[++*i];
+}
+
+/* No file is written in a format other than its name says. The extension of
+ * -o's name sets the format, and -f must agree with it; an extension unwsq
+ * does not know leaves the format to -f. A name without one ("-", most
+ * devices) claims no format: -f, else PGM, as for the default names. */
+void settle_format(options *opts)
+{
+    std::string ext = extension(opts->output);
+    if (ext.empty())
+        return;
+    image_format named;
+    if (!parse_format(ext.substr(1), &named)) {
+        if (!opts->format_given)
+            throw usage_error{"cannot tell the format of " + opts->output + " from its extension: end it in " +
+                              format_extensions + ", or name the format with -f"};
+    } else if (opts->format_given && opts->format != named) {
+        throw usage_error{"-f and the extension of " + opts->output + " name different formats"};
+    } else {
+        opts->format = named;
+    }
 }
 
 void check_options(const options &opts)
@@ -144,75 +209,29 @@ bool parse_options(int argc, char **argv, options *opts)
         } else if (arg.compare(0, 2, "-f") == 0) {
             std::string word = option_value(argc, argv, &i);
             if (!parse_format(word, &opts->format))
-                throw usage_error{"unknown format \"" + word + "\" (pgm, tiff or raw)"};
+                throw usage_error{"unknown format \"" + word + "\" (" + format_words + ")"};
             opts->format_given = true;
         } else {
             throw usage_error{"unknown option " + arg};
         }
     }
     check_options(*opts);
+    settle_format(opts);
     return true;
 }
 
-/* ---- File names ---------------------------------------------------------- */
-
-bool is_standard_stream(const std::string &name)
-{
-    return name == "-";
-}
+/* ---- Output names -------------------------------------------------------- */
 
 const char *shown_name(const std::string &input)
 {
     return is_standard_stream(input) ? "(stdin)" : input.c_str();
 }
 
-/* Position of the dot that starts the extension of name's last component,
- * or npos; a leading dot (".profile") starts no extension. */
-size_t extension_dot(const std::string &name)
-{
-    size_t dot = name.rfind('.');
-    size_t slash = name.rfind('/');
-    size_t base = slash == std::string::npos ? 0 : slash + 1;
-    return dot != std::string::npos && dot > base ? dot : std::string::npos;
-}
-
-std::string stem(const std::string &name)
-{
-    return name.substr(0, extension_dot(name));
-}
-
-std::string extension(const std::string &name)
-{
-    size_t dot = extension_dot(name);
-    return dot == std::string::npos ? "" : name.substr(dot);
-}
-
-const char *format_extension(image_format format)
-{
-    switch (format) {
-    case image_format::tiff: return ".tif";
-    case image_format::raw: return ".raw";
-    default: return ".pgm";
-    }
-}
-
-/* -f, else the extension of -o's name, else PGM. */
-image_format output_format(const options &opts)
-{
-    if (opts.format_given)
-        return opts.format;
-    image_format format = image_format::pgm;
-    std::string ext = extension(opts.output);
-    if (!ext.empty())
-        parse_format(ext.substr(1), &format);
-    return format;
-}
-
 /* The name of image k (from 1) of count for input, as the usage text tells. */
 std::string output_name(const std::string &input, const options &opts, int k, int count)
 {
     std::string base = opts.output.empty() ? input : opts.output;
-    std::string ext = opts.output.empty() ? format_extension(output_format(opts)) : extension(base);
+    std::string ext = opts.output.empty() ? format_extension(opts.format) : extension(base);
     std::string number = count > 1 ? "-" + std::to_string(k) : "";
     return stem(base) + number + ext;
 }
@@ -472,8 +491,7 @@ void write_file(const std::string &name, const image &im, image_format format)
 }
 
 /* Standard output, or a device or pipe named by -o. */
-void write_one_stream(const options &opts, const std::vector<image> &images,
-                      image_format format)
+void write_one_stream(const options &opts, const std::vector<image> &images)
 {
     owned_file device;
     std::FILE *out = stdout;
@@ -486,7 +504,7 @@ void write_one_stream(const options &opts, const std::vector<image> &images,
         shown = opts.output;
     }
     for (const image &im : images)
-        write_image(out, im, format);
+        write_image(out, im, opts.format);
     check_written(out, shown);
     if (device && std::fclose(device.release()) != 0)
         throw failure{system_error("cannot write " + shown)};
@@ -495,9 +513,8 @@ void write_one_stream(const options &opts, const std::vector<image> &images,
 void write_images(const std::string &input, const options &opts,
                   const std::vector<image> &images)
 {
-    image_format format = output_format(opts);
     if (writes_one_stream(input, opts)) {
-        write_one_stream(opts, images, format);
+        write_one_stream(opts, images);
         return;
     }
     int count = (int)images.size();
@@ -505,7 +522,7 @@ void write_images(const std::string &input, const options &opts,
         std::string name = output_name(input, opts, k + 1, count);
         if (same_file(name, input))
             throw failure{"the output " + name + " would replace the input; name another with -o"};
-        write_file(name, images[k], format);
+        write_file(name, images[k], opts.format);
     }
 }
 

@@ -38,13 +38,14 @@ TEST_F(Unwsq, WritesPgmTiffAndRawNamedByTheOptionOrTheExtension)
         << "width, height, pixels at 162";
     EXPECT_EQ(tiff.substr(162), pixels);
 
-    // The format from -f, else from the extension of -o's name, else PGM.
+    // The format from the extension of -o's name, which -f may repeat; from -f
+    // when the name has an extension unwsq does not know; else PGM.
     const struct {
         std::vector<std::string> args;
         std::string output, same_as;
-    } rows[] = {{{"-o", "a.TIFF"}, "a.TIFF", "x.tif"}, {{"-ob.tif"}, "b.tif", "x.tif"},
-                {{"-o", "c.raw"}, "c.raw", "x.raw"},   {{"-o", "d.out"}, "d.out", "x.pgm"},
-                {{"-f", "pgm", "-o", "e.raw"}, "e.raw", "x.pgm"}, {{"-ftiff", "-o", "f.pgm"}, "f.pgm", "x.tif"},
+    } rows[] = {{{"-o", "a.TIFF"}, "a.TIFF", "x.tif"}, {{"-ob.tif", "-ftiff"}, "b.tif", "x.tif"},
+                {{"-o", "c.raw"}, "c.raw", "x.raw"},   {{"-fraw", "-o", "d.out"}, "d.out", "x.raw"},
+                {{"-o", "e"}, "e", "x.pgm"},           {{"-ftiff", "-o", "f"}, "f", "x.tif"},
                 {{"-o", "-"}, "", "x.pgm"},            {{"-ftiff", "-o-"}, "", "x.tif"}};  // "": standard output
     for (const auto &row : rows) {
         std::vector<std::string> args = row.args;
@@ -53,6 +54,21 @@ TEST_F(Unwsq, WritesPgmTiffAndRawNamedByTheOptionOrTheExtension)
         ASSERT_EQ(run.status, 0) << row.output;
         EXPECT_EQ(row.output.empty() ? run.out : read(row.output), read(row.same_as)) << row.output;
     }
+    // Never a file whose name says another format than its bytes.
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } refused[] = {{{"-o", "g.out"}, "cannot tell the format of g.out from its extension: end it in "
+                                     ".pgm, .tif, .tiff or .raw, or name the format with -f"},
+                   {{"-fpgm", "-o", "g.raw"}, "-f and the extension of g.raw name different formats"}};
+    for (const auto &row : refused) {
+        std::vector<std::string> args = row.args;
+        args.push_back("x.wsq");
+        Outcome run = unwsq(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(lines(run.err).at(0), "unwsq: " + row.error);
+    }
+    EXPECT_FALSE(exists("g.out") || exists("g.raw"));
 
     if (::access("/usr/bin/tiffinfo", X_OK) == 0) {  // an independent TIFF reader finds nothing amiss
         Outcome check = run("/usr/bin/tiffinfo", {"x.tif"}, dir.path());
