@@ -31,8 +31,9 @@ namespace {
 const char version_text[] = "unwsq 1.0.0\n";
 
 const char usage_text[] =
-    "Usage: unwsq [options] FILE...\n"
-    "Decodes WSQ files to 8-bit gray-scale images; FILE \"-\" reads standard input.\n"
+    "Usage: unwsq [options] [FILE...]\n"
+    "Decodes WSQ files to 8-bit gray-scale images; FILE \"-\", or no FILE, reads\n"
+    "standard input.\n"
     "\n"
     "  -o OUT      write to OUT (one FILE only); \"-\" writes standard output\n"
     "  -f FORMAT   pgm (binary PGM), png (8-bit gray PNG), tiff (uncompressed TIFF)\n"
@@ -52,7 +53,7 @@ const char usage_text[] =
     "a pipe receives the images one after another, except as png (one image).\n"
     "Exit status: 0 when every FILE decoded, 1 otherwise.\n";
 
-const char usage_hint[] = "Usage: unwsq [options] FILE...   (unwsq --help for details)\n";
+const char usage_hint[] = "Usage: unwsq [options] [FILE...]   (unwsq --help for details)\n";
 
 /* ---- Errors -------------------------------------------------------------- */
 
@@ -181,8 +182,6 @@ void settle_format(options *opts)
 
 void check_options(const options &opts)
 {
-    if (opts.inputs.empty())
-        throw usage_error{"no input files"};
     if (!opts.output.empty() && opts.inputs.size() > 1)
         throw usage_error{"-o takes a single input file"};
     if (opts.info && (!opts.output.empty() || opts.format_given))
@@ -223,6 +222,8 @@ bool parse_options(int argc, char **argv, options *opts)
             throw usage_error{"unknown option " + arg};
         }
     }
+    if (opts->inputs.empty())
+        opts->inputs.push_back("-");
     check_options(*opts);
     settle_format(opts);
     return true;
