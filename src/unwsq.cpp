@@ -1,4 +1,4 @@
-/* unwsq.cpp - the WSQ decoder: WSQ files to PGM, TIFF or raw gray-scale images.
+/* unwsq.cpp - the WSQ decoder: WSQ files to PGM, PNG, TIFF or raw gray-scale images.
  *
  * Each input is read whole into memory. A first pass locates and checks its
  * streams without decoding pixels (a file may hold several streams back to
@@ -11,11 +11,14 @@
 #include "libwsq.h"
 
 #include <fcntl.h>
+#include <png.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,25 +31,29 @@ namespace {
 const char version_text[] = "unwsq 1.0.0\n";
 
 const char usage_text[] =
-    "Usage: unwsq [options] FILE...\n"
-    "Decodes WSQ files to 8-bit gray-scale images; FILE \"-\" reads standard input.\n"
+    "Usage: unwsq [options] [FILE...]\n"
+    "Decodes WSQ files to 8-bit gray-scale images; FILE \"-\", or no FILE, reads\n"
+    "standard input.\n"
     "\n"
     "  -o OUT      write to OUT (one FILE only); \"-\" writes standard output\n"
-    "  -f FORMAT   pgm (binary PGM), tiff (uncompressed TIFF) or raw (pixels only);\n"
-    "              default: OUT's extension (.pgm, .tif, .tiff, .raw), else pgm\n"
+    "  -f FORMAT   pgm (binary PGM), png (8-bit gray PNG), tiff (uncompressed TIFF)\n"
+    "              or raw (pixels only)\n"
     "  --info      print each stream's header facts to standard output, decode nothing\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n"
     "  --          every later argument is a FILE\n"
     "\n"
+    "An OUT ending in .pgm, .png, .tif, .tiff or .raw is written in that format\n"
+    "(-f, if given, must agree); another extension needs -f; an OUT without one\n"
+    "(\"-\", a device) is written as -f says, else as pgm.\n"
     "Without -o, FILE's image goes beside it with the format's extension in place\n"
     "of its own (x.wsq -> x.pgm); standard input's goes to standard output.\n"
     "A file of n > 1 streams gives x-1.pgm ... x-n.pgm (with -o OUT: OUT's name\n"
     "numbered the same way before its extension); standard output, a device or\n"
-    "a pipe receives the images one after another.\n"
+    "a pipe receives the images one after another, except as png (one image).\n"
     "Exit status: 0 when every FILE decoded, 1 otherwise.\n";
 
-const char usage_hint[] = "Usage: unwsq [options] FILE...   (unwsq --help for details)\n";
+const char usage_hint[] = "Usage: unwsq [options] [FILE...]   (unwsq --help for details)\n";
 
 /* ---- Errors -------------------------------------------------------------- */
 
@@ -65,27 +72,26 @@ std::string system_error(const std::string &action)
     return action + ": " + std::strerror(errno);
 }
 
-/* ---- Command line -------------------------------------------------------- */
+/* ---- Formats and names --------------------------------------------------- */
 
-enum class image_format { pgm, tiff, raw };
+enum class image_format { pgm, png, tiff, raw };
 
-struct options {
-    std::vector<std::string> inputs;
-    std::string output;  /* empty: beside each input */
-    bool format_given = false;
-    image_format format = image_format::pgm;
-    bool info = false;
-};
+/* What the format words and extensions are, for the messages that list them. */
+const char format_words[] = "pgm, png, tiff or raw";
+const char format_extensions[] = ".pgm, .png, .tif, .tiff or .raw";
 
 bool equal_ignoring_case(const std::string &a, const char *b)
 {
     return strcasecmp(a.c_str(), b) == 0;
 }
 
+/* A word of -f, or an extension without its dot. */
 bool parse_format(const std::string &word, image_format *format)
 {
     if (equal_ignoring_case(word, "pgm"))
         *format = image_format::pgm;
+    else if (equal_ignoring_case(word, "png"))
+        *format = image_format::png;
     else if (equal_ignoring_case(word, "tiff") || equal_ignoring_case(word, "tif"))
         *format = image_format::tiff;
     else if (equal_ignoring_case(word, "raw"))
@@ -94,6 +100,52 @@ bool parse_format(const std::string &word, image_format *format)
         return false;
     return true;
 }
+
+const char *format_extension(image_format format)
+{
+    switch (format) {
+    case image_format::png: return ".png";
+    case image_format::tiff: return ".tif";
+    case image_format::raw: return ".raw";
+    default: return ".pgm";
+    }
+}
+
+bool is_standard_stream(const std::string &name)
+{
+    return name == "-";
+}
+
+/* Position of the dot that starts the extension of name's last component,
+ * or npos; a leading dot (".profile") starts no extension. */
+size_t extension_dot(const std::string &name)
+{
+    size_t dot = name.rfind('.');
+    size_t slash = name.rfind('/');
+    size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return dot != std::string::npos && dot > base ? dot : std::string::npos;
+}
+
+std::string stem(const std::string &name)
+{
+    return name.substr(0, extension_dot(name));
+}
+
+std::string extension(const std::string &name)
+{
+    size_t dot = extension_dot(name);
+    return dot == std::string::npos ? "" : name.substr(dot);
+}
+
+/* ---- Command line -------------------------------------------------------- */
+
+struct options {
+    std::vector<std::string> inputs;
+    std::string output;  /* empty: beside each input */
+    bool format_given = false;
+    image_format format = image_format::pgm;  /* settled by settle_format */
+    bool info = false;
+};
 
 /* The value of option "-x", attached ("-xVALUE") or the next argument. */
 std::string option_value(int argc, char **argv, int *i)
@@ -106,10 +158,30 @@ std::string option_value(int argc, char **argv, int *i)
     return argv[++*i];
 }
 
+/* No file is written in a format other than its name says. The extension of
+ * -o's name sets the format, and -f must agree with it; an extension unwsq
+ * does not know leaves the format to -f. A name without one ("-", most
+ * devices) claims no format: -f, else PGM, as for the default names. */
+void settle_format(options *opts)
+{
+    std::string ext = extension(opts->output);
+    if (ext.empty())
+        return;
+    image_format named;
+    if (!parse_format(ext.substr(1), &named)) {
+        if (!opts->format_given)
+            throw usage_error{"cannot tell the format of " + opts->output +
+                              " from its extension: end it in " + format_extensions +
+                              ", or name the format with -f"};
+    } else if (opts->format_given && opts->format != named) {
+        throw usage_error{"-f and the extension of " + opts->output + " name different formats"};
+    } else {
+        opts->format = named;
+    }
+}
+
 void check_options(const options &opts)
 {
-    if (opts.inputs.empty())
-        throw usage_error{"no input files"};
     if (!opts.output.empty() && opts.inputs.size() > 1)
         throw usage_error{"-o takes a single input file"};
     if (opts.info && (!opts.output.empty() || opts.format_given))
@@ -144,75 +216,31 @@ bool parse_options(int argc, char **argv, options *opts)
         } else if (arg.compare(0, 2, "-f") == 0) {
             std::string word = option_value(argc, argv, &i);
             if (!parse_format(word, &opts->format))
-                throw usage_error{"unknown format \"" + word + "\" (pgm, tiff or raw)"};
+                throw usage_error{"unknown format \"" + word + "\" (" + format_words + ")"};
             opts->format_given = true;
         } else {
             throw usage_error{"unknown option " + arg};
         }
     }
+    if (opts->inputs.empty())
+        opts->inputs.push_back("-");
     check_options(*opts);
+    settle_format(opts);
     return true;
 }
 
-/* ---- File names ---------------------------------------------------------- */
-
-bool is_standard_stream(const std::string &name)
-{
-    return name == "-";
-}
+/* ---- Output names -------------------------------------------------------- */
 
 const char *shown_name(const std::string &input)
 {
     return is_standard_stream(input) ? "(stdin)" : input.c_str();
 }
 
-/* Position of the dot that starts the extension of name's last component,
- * or npos; a leading dot (".profile") starts no extension. */
-size_t extension_dot(const std::string &name)
-{
-    size_t dot = name.rfind('.');
-    size_t slash = name.rfind('/');
-    size_t base = slash == std::string::npos ? 0 : slash + 1;
-    return dot != std::string::npos && dot > base ? dot : std::string::npos;
-}
-
-std::string stem(const std::string &name)
-{
-    return name.substr(0, extension_dot(name));
-}
-
-std::string extension(const std::string &name)
-{
-    size_t dot = extension_dot(name);
-    return dot == std::string::npos ? "" : name.substr(dot);
-}
-
-const char *format_extension(image_format format)
-{
-    switch (format) {
-    case image_format::tiff: return ".tif";
-    case image_format::raw: return ".raw";
-    default: return ".pgm";
-    }
-}
-
-/* -f, else the extension of -o's name, else PGM. */
-image_format output_format(const options &opts)
-{
-    if (opts.format_given)
-        return opts.format;
-    image_format format = image_format::pgm;
-    std::string ext = extension(opts.output);
-    if (!ext.empty())
-        parse_format(ext.substr(1), &format);
-    return format;
-}
-
 /* The name of image k (from 1) of count for input, as the usage text tells. */
 std::string output_name(const std::string &input, const options &opts, int k, int count)
 {
     std::string base = opts.output.empty() ? input : opts.output;
-    std::string ext = opts.output.empty() ? format_extension(output_format(opts)) : extension(base);
+    std::string ext = opts.output.empty() ? format_extension(opts.format) : extension(base);
     std::string number = count > 1 ? "-" + std::to_string(k) : "";
     return stem(base) + number + ext;
 }
@@ -395,9 +423,62 @@ void print_all_info(const std::vector<ui8> &data, const std::string &input,
     check_written(stdout, "standard output");
 }
 
+/* ---- PNG ----------------------------------------------------------------- */
+
+/* libpng reports a failure by calling report_png_error, which keeps its
+ * message and jumps back to the setjmp of write_png. No frame that the jump
+ * leaves holds a C++ object with a destructor. */
+const size_t png_message_size = 200;
+
+void report_png_error(png_structp png, png_const_charp message)
+{
+    std::snprintf((char *)png_get_error_ptr(png), png_message_size, "%s", message);
+    png_longjmp(png, 1);
+}
+
+/* A warning changes nothing that is written: none is shown. */
+void ignore_png_warning(png_structp, png_const_charp) {}
+
+/* libpng's own writer reports "Write Error"; this one says why. */
+void write_png_bytes(png_structp png, png_bytep bytes, size_t count)
+{
+    if (std::fwrite(bytes, 1, count, (std::FILE *)png_get_io_ptr(png)) != count)
+        png_error(png, std::strerror(errno));
+}
+
+/* Writes an 8-bit gray PNG image; false after a failure, with libpng's reason
+ * in why (png_message_size bytes). */
+bool write_png(std::FILE *out, const image &im, char *why)
+{
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, why, report_png_error, ignore_png_warning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        std::snprintf(why, png_message_size, "out of memory");
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, write_png_bytes, nullptr);
+    /* The fastest deflate: on fingerprints, half the default level's time for 13% more bytes. */
+    png_set_compression_level(png, Z_BEST_SPEED);
+    png_set_IHDR(png, info, (png_uint_32)im.width, (png_uint_32)im.height, 8, PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < im.height; ++y)
+        png_write_row(png, im.pixels.get() + (size_t)y * im.width);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
 /* ---- Output -------------------------------------------------------------- */
 
-void write_image(std::FILE *out, const image &im, image_format format)
+/* Writes im to out, named shown in messages. */
+void write_image(std::FILE *out, const std::string &shown, const image &im, image_format format)
 {
     size_t bytes = (size_t)im.width * im.height;
     switch (format) {
@@ -405,6 +486,12 @@ void write_image(std::FILE *out, const image &im, image_format format)
         std::fprintf(out, "P5\n%d %d\n255\n", im.width, im.height);
         std::fwrite(im.pixels.get(), 1, bytes, out);
         break;
+    case image_format::png: {
+        char why[png_message_size];
+        if (!write_png(out, im, why))
+            throw failure{"cannot write " + shown + ": " + why};
+        break;
+    }
     case image_format::tiff:
         puttiffg(out, im.pixels.get(), (ui32)im.height, (ui32)im.width);
         break;
@@ -467,13 +554,12 @@ private:
 void write_file(const std::string &name, const image &im, image_format format)
 {
     staged_file file(name);
-    write_image(file.stream(), im, format);
+    write_image(file.stream(), name, im, format);
     file.commit();
 }
 
 /* Standard output, or a device or pipe named by -o. */
-void write_one_stream(const options &opts, const std::vector<image> &images,
-                      image_format format)
+void write_one_stream(const options &opts, const std::vector<image> &images)
 {
     owned_file device;
     std::FILE *out = stdout;
@@ -486,7 +572,7 @@ void write_one_stream(const options &opts, const std::vector<image> &images,
         shown = opts.output;
     }
     for (const image &im : images)
-        write_image(out, im, format);
+        write_image(out, shown, im, opts.format);
     check_written(out, shown);
     if (device && std::fclose(device.release()) != 0)
         throw failure{system_error("cannot write " + shown)};
@@ -495,9 +581,11 @@ void write_one_stream(const options &opts, const std::vector<image> &images,
 void write_images(const std::string &input, const options &opts,
                   const std::vector<image> &images)
 {
-    image_format format = output_format(opts);
     if (writes_one_stream(input, opts)) {
-        write_one_stream(opts, images, format);
+        if (opts.format == image_format::png && images.size() > 1)
+            throw failure{std::to_string(images.size()) + " images, and a PNG stream holds one: "
+                          "write them to files (-o OUT.png numbers them) or as pgm or raw"};
+        write_one_stream(opts, images);
         return;
     }
     int count = (int)images.size();
@@ -505,7 +593,7 @@ void write_images(const std::string &input, const options &opts,
         std::string name = output_name(input, opts, k + 1, count);
         if (same_file(name, input))
             throw failure{"the output " + name + " would replace the input; name another with -o"};
-        write_file(name, images[k], format);
+        write_file(name, images[k], opts.format);
     }
 }
 

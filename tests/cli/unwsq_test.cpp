@@ -2,6 +2,8 @@
 // --info, standard streams and failures; and what its pixels are worth.
 #include "unwsq_fixture.h"
 
+#include <png.h>
+
 #include <algorithm>
 #include <cmath>
 #include <unistd.h>
@@ -23,29 +25,45 @@ double psnr(const std::string &a, const std::string &b)
     return 10 * std::log10(255.0 * 255.0 * a.size() / sum);
 }
 
-TEST_F(Unwsq, WritesPgmTiffAndRawNamedByTheOptionOrTheExtension)
+// The 8-bit gray pixels of a PNG file as libpng's reader gives them; "" if it refuses the file.
+std::string png_pixels(const std::string &file)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size()))
+        return "";
+    image.format = PNG_FORMAT_GRAY;
+    std::string pixels(PNG_IMAGE_SIZE(image), '\0');
+    return png_image_finish_read(&image, nullptr, &pixels[0], 0, nullptr) ? pixels : "";
+}
+
+TEST_F(Unwsq, WritesPgmPngTiffAndRawNamedByTheOptionOrTheExtension)
 {
     const BundledImage &image = odd_image();
     encode_image(image, "x.wsq");
-    for (const char *format : {"raw", "pgm", "tiff"})
+    for (const char *format : {"raw", "pgm", "png", "tiff"})
         ASSERT_EQ(unwsq({"-f", format, "x.wsq"}).status, 0) << format;
-    EXPECT_EQ(files(), (std::set<std::string>{"x.wsq", "x.raw", "x.pgm", "x.tif"}));
-    const std::string pixels = read("x.raw"), tiff = read("x.tif");
+    EXPECT_EQ(files(), (std::set<std::string>{"x.wsq", "x.raw", "x.pgm", "x.png", "x.tif"}));
+    const std::string pixels = read("x.raw"), png = read("x.png"), tiff = read("x.tif");
     ASSERT_EQ(pixels.size(), (size_t)image.width * image.height);
     EXPECT_EQ(read("x.pgm"), "P5\n437 391\n255\n" + pixels);
+    EXPECT_EQ(hex(png.substr(12, 14)), "49 48 44 52 00 00 01 B5 00 00 01 87 08 00") << "IHDR: 437x391, 8-bit gray";
+    EXPECT_TRUE(png_pixels(png) == pixels);
     EXPECT_EQ(hex(tiff.substr(0, 10)), "4D 4D 00 2A 00 00 00 08 00 0B");
     EXPECT_EQ(hex(tiff.substr(18, 4) + tiff.substr(30, 4) + tiff.substr(78, 2)), "00 00 01 B5 00 00 01 87 00 A2")
         << "width, height, pixels at 162";
     EXPECT_EQ(tiff.substr(162), pixels);
 
-    // The format from -f, else from the extension of -o's name, else PGM.
+    // The format from the extension of -o's name, which -f may repeat; from -f
+    // when the name has an extension unwsq does not know; else PGM.
     const struct {
         std::vector<std::string> args;
         std::string output, same_as;
-    } rows[] = {{{"-o", "a.TIFF"}, "a.TIFF", "x.tif"}, {{"-ob.tif"}, "b.tif", "x.tif"},
-                {{"-o", "c.raw"}, "c.raw", "x.raw"},   {{"-o", "d.out"}, "d.out", "x.pgm"},
-                {{"-f", "pgm", "-o", "e.raw"}, "e.raw", "x.pgm"}, {{"-ftiff", "-o", "f.pgm"}, "f.pgm", "x.tif"},
-                {{"-o", "-"}, "", "x.pgm"},            {{"-ftiff", "-o-"}, "", "x.tif"}};  // "": standard output
+    } rows[] = {{{"-o", "a.TIFF"}, "a.TIFF", "x.tif"}, {{"-ob.tif", "-ftiff"}, "b.tif", "x.tif"},
+                {{"-o", "c.raw"}, "c.raw", "x.raw"},   {{"-fraw", "-o", "d.out"}, "d.out", "x.raw"},
+                {{"-o", "e"}, "e", "x.pgm"},           {{"-ftiff", "-o", "f"}, "f", "x.tif"},
+                {{"-o", "-"}, "", "x.pgm"},            {{"-ftiff", "-o-"}, "", "x.tif"},  // "": standard output
+                {{"-o", "p.PNG"}, "p.PNG", "x.png"},   {{"-fpng", "-o", "-"}, "", "x.png"}};
     for (const auto &row : rows) {
         std::vector<std::string> args = row.args;
         args.push_back("x.wsq");
@@ -53,10 +71,29 @@ TEST_F(Unwsq, WritesPgmTiffAndRawNamedByTheOptionOrTheExtension)
         ASSERT_EQ(run.status, 0) << row.output;
         EXPECT_EQ(row.output.empty() ? run.out : read(row.output), read(row.same_as)) << row.output;
     }
+    // Never a file whose name says another format than its bytes.
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } refused[] = {{{"-o", "g.out"}, "cannot tell the format of g.out from its extension: end it in "
+                                     ".pgm, .png, .tif, .tiff or .raw, or name the format with -f"},
+                   {{"-fpgm", "-o", "g.raw"}, "-f and the extension of g.raw name different formats"}};
+    for (const auto &row : refused) {
+        std::vector<std::string> args = row.args;
+        args.push_back("x.wsq");
+        Outcome run = unwsq(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(lines(run.err).at(0), "unwsq: " + row.error);
+    }
+    EXPECT_FALSE(exists("g.out") || exists("g.raw"));
 
     if (::access("/usr/bin/tiffinfo", X_OK) == 0) {  // an independent TIFF reader finds nothing amiss
         Outcome check = run("/usr/bin/tiffinfo", {"x.tif"}, dir.path());
         EXPECT_TRUE(check.status == 0 && check.err.empty()) << check.err;
+    }
+    if (::access("/usr/bin/file", X_OK) == 0) {  // and file(1) names what the name says
+        const std::string kind = run("/usr/bin/file", {"-b", "x.png"}, dir.path()).out;
+        EXPECT_EQ(kind.rfind("PNG image data, 437 x 391, 8-bit grayscale", 0), 0u) << kind;
     }
 }
 
@@ -76,6 +113,10 @@ TEST_F(Unwsq, NumbersTheImagesOfAFileOfSeveralStreams)
     ASSERT_EQ(unwsq({"-o", "out.raw", "both.wsq"}).status, 0);
     EXPECT_EQ(read("out-1.raw") + read("out-2.raw"), read("one.raw") + read("two.raw"));
     EXPECT_EQ(unwsq({"-f", "raw", "-o", "-", "both.wsq"}).out, read("one.raw") + read("two.raw"));
+    Outcome png = unwsq({"-f", "png", "-o", "-", "both.wsq"});  // a PNG reader would see the first alone
+    EXPECT_TRUE(png.status == 1 && png.out.empty());
+    EXPECT_EQ(png.err, "unwsq: both.wsq: 2 images, and a PNG stream holds one: write them to files "
+                       "(-o OUT.png numbers them) or as pgm or raw\n");
 
     const std::string info = unwsq({"--info", "both.wsq"}).out;
     EXPECT_TRUE(contains(info, "stream: 1 of 2\noffset: 0\n")) << info;
@@ -105,13 +146,15 @@ TEST_F(Unwsq, StandardStreamsAndFailures)
     RunOptions piped;
     piped.stdin_bytes = wsq;
     EXPECT_EQ(unwsq({"-"}, piped).out, read("good.pgm"));
-    ASSERT_EQ(unwsq({"-o", "in.pgm", "-"}, piped).status, 0);
+    EXPECT_EQ(unwsq({}, piped).out, read("good.pgm"));  // no FILE: standard input
+    ASSERT_EQ(unwsq({"-o", "in.pgm"}, piped).status, 0);
     EXPECT_EQ(read("in.pgm"), read("good.pgm"));
     RunOptions full;
     full.stdout_file = "/dev/full";
     Outcome to_full = unwsq({"-o", "-", "good.wsq"}, full);
     EXPECT_EQ(to_full.status, 1);
     EXPECT_EQ(to_full.err, "unwsq: good.wsq: cannot write standard output: No space left on device\n");
+    EXPECT_EQ(unwsq({"-f", "png", "-o", "-", "good.wsq"}, full).err, to_full.err);  // libpng's failure
     EXPECT_EQ(unwsq({"-o", "/dev/full", "good.wsq"}).status, 1);
 
     // Each failed input is reported, the others still decoded; no partial output.
@@ -139,16 +182,17 @@ TEST_F(Unwsq, StandardStreamsAndFailures)
 
 TEST_F(Unwsq, AnswersHelpAndVersionAndRefusesBadUsage)
 {
-    EXPECT_EQ(unwsq({"--help"}).out.rfind("Usage: unwsq [options] FILE...\n", 0), 0u);
+    EXPECT_EQ(unwsq({"--help"}).out.rfind("Usage: unwsq [options] [FILE...]\n", 0), 0u);
     EXPECT_EQ(unwsq({"-h"}).out, unwsq({"--help"}).out);
     EXPECT_EQ(unwsq({"--version"}).out.rfind("unwsq ", 0), 0u);
-    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"-x", "a.wsq"}, {"-o", "o", "a", "b"},
-                                                 {"-f", "png", "a"}, {"a", "-o"}, {"--info", "-o", "o", "a"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-x", "a.wsq"}, {"-o", "o", "a", "b"},
+                                                 {"-f", "bmp", "a"}, {"a", "-o"}, {"--info", "-o", "o", "a"}}) {
         Outcome bad = unwsq(args);
         EXPECT_TRUE(bad.status == 1 && bad.out.empty() && bad.err.rfind("unwsq: ", 0) == 0 &&
                     contains(bad.err, "\nUsage: unwsq"))
             << bad.err;
     }
+    EXPECT_EQ(lines(unwsq({"-fbmp", "a"}).err).at(0), "unwsq: unknown format \"bmp\" (pgm, png, tiff or raw)");
     EXPECT_TRUE(files().empty());
 }
 
