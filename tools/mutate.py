@@ -29,12 +29,14 @@ the same mutants.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import itertools
 import os
 import random
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -300,8 +302,24 @@ def sample(root: Path, only: Optional[str], count: int, seed: int) -> Tuple[List
 # ---- Running them ------------------------------------------------------------
 
 def run(command: List[str], **options) -> subprocess.CompletedProcess:
-    return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, text=True, **options)
+    """command's status and output; on an interrupt, it and every process it
+    started (compilers, tests) are ended before the interrupt goes on."""
+    with subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, text=True, start_new_session=True,
+                          **options) as process:
+        try:
+            output, _ = process.communicate()
+        except BaseException:
+            # Terminated, not killed: ninja ends the compilers it runs in
+            # process groups of their own.
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGTERM)
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    os.killpg(process.pid, signal.SIGKILL)
+            raise
+    return subprocess.CompletedProcess(command, process.returncode, output)
 
 
 def limit_address_space() -> None:
@@ -407,13 +425,16 @@ def measure(mutants: List[Mutant], space: Workspace, report: Optional[TextIO],
 
 
 def summarize(results: List[Tuple[Mutant, str]], seconds: float) -> None:
+    if not results:
+        print("No mutant was run.")
+        return
     counts = {outcome: sum(1 for _, o in results if o == outcome)
               for outcome in ("killed", "survived", "invalid")}
     judged = counts["killed"] + counts["survived"]
     rate = f"{100.0 * counts['killed'] / judged:.1f}%" if judged else "n/a"
     print(f"\nkilled {counts['killed']}, survived {counts['survived']}, invalid {counts['invalid']}; "
           f"kill rate {rate} ({counts['killed']}/{judged})")
-    print(f"{seconds:.0f} s for {len(results)} mutants, {seconds / max(1, len(results)):.1f} s each")
+    print(f"{seconds:.0f} s for {len(results)} mutants, {seconds / len(results):.1f} s each")
     survivors = [mutant for mutant, outcome in results if outcome == "survived"]
     if survivors:
         print("\nSurvivors (faults no test notices):")
@@ -467,6 +488,7 @@ def main() -> None:
     os.nice(10)
     started = time.monotonic()
     results: List[Tuple[Mutant, str]] = []
+    interrupted = False
     try:
         with tempfile.TemporaryDirectory(prefix="wsq-mutate-") as root:
             space = Workspace(Path(root), args.bench, args.timeout)
@@ -479,7 +501,10 @@ def main() -> None:
             measure(chosen, space, report, results)
     except KeyboardInterrupt:
         print("\nInterrupted: the results so far.")
+        interrupted = True
     summarize(results, time.monotonic() - started)
+    if interrupted:
+        sys.exit(130)
 
 
 if __name__ == "__main__":
