@@ -4,6 +4,7 @@ from __future__ import annotations
 import ctypes
 import operator
 from ctypes import byref, c_size_t, c_void_p
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Union
 
@@ -80,7 +81,9 @@ def decode(data: Bytes) -> numpy.ndarray | list[numpy.ndarray]:
     out. The interpreter lock is released while the library works.
     """
     stream = _byte_array(data)
-    images = [_decode_stream(stream, offset, facts) for offset, facts in _locate(stream)]
+    options = _options(_native.DecodeOptions, lib.wsq_decode_defaults)
+    images = [_decode_stream(stream, offset, facts, options)
+              for offset, facts in _locate(stream)]
     return images[0] if len(images) == 1 else images
 
 
@@ -122,7 +125,7 @@ def _comment_bytes(comment: str | bytes | None) -> bytes | None:
     return text
 
 
-def _options(kind: type, defaults, **settings):
+def _options(kind: type[ctypes.Structure], defaults: Callable, **settings) -> ctypes.Structure:
     """A structure of settings: the library's defaults, then the given ones. Integer settings
     are range-checked, since ctypes would wrap them silently."""
     options = kind()
@@ -152,10 +155,10 @@ def _locate(stream: numpy.ndarray) -> list[tuple[int, _native.Info]]:
             return found
 
 
-def _decode_stream(stream: numpy.ndarray, offset: int, facts: _native.Info) -> numpy.ndarray:
+def _decode_stream(stream: numpy.ndarray, offset: int, facts: _native.Info,
+                   options: _native.DecodeOptions) -> numpy.ndarray:
     """Decodes the stream at offset straight into a new array of the size its facts give."""
     pixels = numpy.empty((facts.height, facts.width), dtype=numpy.uint8)
-    options = _options(_native.DecodeOptions, lib.wsq_decode_defaults)
     error = _native.Error()
     check(lib.wsq_decode_into(pixels.ctypes.data, pixels.nbytes, byref(_native.Info()),
                               byref(error), stream.ctypes.data + offset, stream.size - offset,

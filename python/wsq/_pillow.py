@@ -50,6 +50,7 @@ class WsqImageFile(ImageFile.ImageFile):
         return self._frame
 
     def _select(self, frame: int) -> None:
+        """Makes frame the current one: its size, comment and the tile that decodes it."""
         stream = self._streams[frame]
         self._frame = frame
         self._size = (stream.width, stream.height)
@@ -84,10 +85,12 @@ def _encoded(image: Image.Image, settings: dict) -> bytes:
 
 
 def _save(image: Image.Image, fp: IO[bytes], filename: str | bytes) -> None:
+    """Image.save(): the current frame as one stream."""
     fp.write(_encoded(image, image.encoderinfo))
 
 
 def _save_all(image: Image.Image, fp: IO[bytes], filename: str | bytes) -> None:
+    """Image.save(save_all=True): every frame, then those of append_images, back to back."""
     current = image.tell()
     extra = image.encoderinfo.get("append_images", ())
     try:
