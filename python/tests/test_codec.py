@@ -6,6 +6,7 @@ import os
 import pickle
 import subprocess
 import sys
+import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy
@@ -136,3 +137,25 @@ def test_threads_give_the_bytes_of_one(fingerprint):
         decoded = list(pool.map(wsq.decode, streams * 3))
     for image, stream in zip(decoded, streams * 3):
         assert numpy.array_equal(image, wsq.decode(stream))
+
+
+def test_the_interpreter_lock_is_released_while_coding(fingerprint):
+    """Another thread runs while the library works. With a switch interval too long for the
+    interpreter to preempt, a thread waiting for the lock gets it only from a call that gives
+    it up: then it records that it ran before the encoding thread looks."""
+    woken, ran = threading.Event(), []
+    thread = threading.Thread(target=lambda: (woken.wait(), ran.append(True)))
+    thread.start()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(100)
+    try:
+        woken.set()
+        for _ in range(20):
+            wsq.encode(fingerprint)
+            if ran:
+                break
+        ran_during_calls = bool(ran)
+    finally:
+        sys.setswitchinterval(interval)
+    thread.join()
+    assert ran_during_calls
