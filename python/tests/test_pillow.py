@@ -16,7 +16,7 @@ def test_open_and_save_round_trip(tmp_path):
     the bytes of wsq.encode, and opening them again gives the pixels of wsq.decode."""
     with Image.open(DATA / "wsq-original.wsq") as image:
         assert (image.format, image.mode, image.size) == ("WSQ", "L", (832, 768))
-        assert image.info["comment"].startswith(b"NIST_COM")
+        assert b"PIX_WIDTH 832\n" in image.info["comment"]
         pixels = numpy.asarray(image)
     assert numpy.array_equal(pixels, wsq.decode((DATA / "wsq-original.wsq").read_bytes()))
     Image.fromarray(pixels).save(tmp_path / "x.wsq", bitrate=2.25, comment="again")
