@@ -2,7 +2,7 @@
 # wsq1, unwsq and the batch helper wsqjob, libwsq, its two headers (wsq.h, the
 # C interface, and libwsq.h, the format kernels for C++), the CMake package
 # wsq (find_package(wsq) gives the target wsq::wsq), wsq.pc for pkg-config
-# and the manual pages.
+# and the manual pages. The Python package wsq is installed by python/CMakeLists.txt.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

@@ -1,0 +1,44 @@
+/* Prints the size of each structure of wsq.h and the offset of each of its fields, as a C
+ * compiler lays them out, one "name value" a line: the ctypes declarations of the Python
+ * package must give the same. */
+#include <stddef.h>
+#include <stdio.h>
+
+#include "wsq.h"
+
+#define SIZE(type) printf(#type " %zu\n", sizeof(type))
+#define FIELD(type, field) printf(#type "." #field " %zu\n", offsetof(type, field))
+
+int main(void)
+{
+    SIZE(wsq_error);
+    FIELD(wsq_error, status);
+    FIELD(wsq_error, offset);
+    FIELD(wsq_error, message);
+    SIZE(wsq_encode_options);
+    FIELD(wsq_encode_options, bitrate);
+    FIELD(wsq_encode_options, black);
+    FIELD(wsq_encode_options, white);
+    FIELD(wsq_encode_options, comment);
+    SIZE(wsq_decode_options);
+    FIELD(wsq_decode_options, max_pixels);
+    SIZE(wsq_info);
+    FIELD(wsq_info, width);
+    FIELD(wsq_info, height);
+    FIELD(wsq_info, black);
+    FIELD(wsq_info, white);
+    FIELD(wsq_info, midpoint);
+    FIELD(wsq_info, rescale);
+    FIELD(wsq_info, encoder);
+    FIELD(wsq_info, software);
+    FIELD(wsq_info, filter_lengths);
+    FIELD(wsq_info, center);
+    FIELD(wsq_info, tables);
+    FIELD(wsq_info, restart_interval);
+    FIELD(wsq_info, blocks);
+    FIELD(wsq_info, block_table);
+    FIELD(wsq_info, block_bytes);
+    FIELD(wsq_info, comments);
+    FIELD(wsq_info, stream_bytes);
+    return 0;
+}

@@ -1,0 +1,161 @@
+"""wsq.encode, wsq.decode and wsq.info against wsq1, a third-party stream and hostile input."""
+from __future__ import annotations
+
+import ctypes
+import os
+import pickle
+import subprocess
+import sys
+import threading
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy
+import pytest
+from PIL import Image
+
+import wsq
+from wsq import Status, _native
+from conftest import DATA, IMAGES, raw_image, wsq1
+
+
+def test_structures_match_the_c_layout():
+    """The ctypes structures have the sizes and field offsets that a C compiler gives wsq.h's:
+    a field added to or moved in the header without the binding fails here."""
+    printed = subprocess.run([os.environ["WSQ_LAYOUT"]], capture_output=True, text=True,
+                             check=True).stdout
+    expected = dict(line.split() for line in printed.splitlines())
+    structures = {"wsq_error": _native.Error, "wsq_encode_options": _native.EncodeOptions,
+                  "wsq_decode_options": _native.DecodeOptions, "wsq_info": _native.Info}
+    actual = {}
+    for name, structure in structures.items():
+        actual[name] = str(ctypes.sizeof(structure))
+        for field, _ in structure._fields_:
+            actual[f"{name}.{field}"] = str(getattr(structure, field).offset)
+    assert actual == expected
+
+
+@pytest.mark.parametrize("name", sorted(IMAGES))
+def test_encode_gives_the_bytes_of_wsq1(name):
+    """Every bundled image, with the defaults and with every setting changed."""
+    pixels = raw_image(name)
+    assert wsq.encode(pixels) == wsq1(pixels)
+    assert (wsq.encode(pixels, bitrate=1.5, comment="scan 7", black=12, white=243)
+            == wsq1(pixels, "-Z1.5", "-cscan 7", "-S12,243"))
+
+
+def test_decode_matches_a_third_party_decoding():
+    """A stream from another encoder decodes within one gray level of another decoder's pixels,
+    and its header facts are read as stored."""
+    stream = (DATA / "wsq-original.wsq").read_bytes()
+    expected = numpy.asarray(Image.open(DATA / "wsq-converted.png"), dtype=numpy.int16)
+    pixels = wsq.decode(stream)
+    assert pixels.dtype == numpy.uint8 and pixels.shape == (768, 832)
+    assert numpy.abs(pixels.astype(numpy.int16) - expected).max() <= 1
+    facts = wsq.info(stream)
+    assert (facts.width, facts.height, facts.stream_bytes) == (832, 768, len(stream))
+    assert b"PIX_WIDTH 832\n" in facts.comments[0]
+    assert facts.bits_per_pixel == pytest.approx(len(stream) * 8 / (832 * 768))
+
+
+def test_inputs_of_every_kind_and_streams_back_to_back(fingerprint):
+    """Any buffer holding bytes decodes; a cropped (strided) array encodes as its copy; several
+    streams give lists, each stream's facts its own."""
+    crop = fingerprint[20:300, 10:350]
+    first = wsq.encode(crop, comment=b"first")
+    assert first == wsq.encode(crop.copy(), comment="first")
+    second = wsq.encode(fingerprint, bitrate=2.25)
+    both = first + second
+    for data in (both, bytearray(both), memoryview(both), numpy.frombuffer(both, numpy.uint8)):
+        images = wsq.decode(data)
+        assert [image.shape for image in images] == [crop.shape, fingerprint.shape]
+    facts = wsq.info(both)
+    assert [f.stream_bytes for f in facts] == [len(first), len(second)]
+    assert [f.comments for f in facts] == [(b"first",), ()]
+    assert numpy.array_equal(wsq.decode(second), images[1])
+
+
+@pytest.mark.parametrize("call, status, offset", [
+    (lambda s: wsq.decode(b""), Status.NOT_WSQ, 0),
+    (lambda s: wsq.decode(s[:3000]), Status.TRUNCATED, None),
+    (lambda s: wsq.info(s + b"junk"), Status.TRAILING, "end"),
+    (lambda s: wsq.decode(s + s[:3000]), Status.TRUNCATED, "second"),
+    (lambda s: wsq.encode(numpy.zeros((100, 100), numpy.uint16)), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(numpy.zeros(10000, numpy.uint8)), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(numpy.zeros((20, 100), numpy.uint8)), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1")[:60, :60]), Status.IMAGE, 0),
+    (lambda s: wsq.encode(numpy.full((100, 100), 7, numpy.uint8)), Status.IMAGE, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1"), bitrate=0), Status.BITRATE, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1"), bitrate=float("nan")), Status.BITRATE, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1"), black=256), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1"), white=2**32 + 255), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1"), comment="a\0b"), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(raw_image("mcc_sample_1_1"), comment="x" * 65534), Status.ARGUMENT, 0),
+])
+def test_every_failure_raises_a_value_error_with_the_facts(fingerprint, call, status, offset):
+    """Bad data and bad arguments raise WsqValueError, a ValueError carrying the status, the
+    offset in the whole input, and a message; the exception survives pickling (Dask)."""
+    stream = wsq.encode(fingerprint)
+    with pytest.raises(wsq.WsqValueError) as raised:
+        call(stream)
+    error = raised.value
+    assert isinstance(error, ValueError) and error.status == status and error.message
+    if offset == "end":
+        assert error.offset == len(stream)
+    elif offset == "second":
+        assert error.offset > len(stream)
+    elif offset is not None:
+        assert error.offset == offset
+    copy = pickle.loads(pickle.dumps(error))
+    assert (type(copy), copy.status, copy.offset, str(copy)) == (
+        type(error), error.status, error.offset, str(error))
+
+
+def test_memory_running_out_raises_memory_error():
+    """With the address space capped, a large image cannot get its working memory: MemoryError
+    with the status, and the interpreter goes on."""
+    script = """
+import re, resource, numpy, wsq
+image = numpy.random.default_rng(1).integers(0, 256, (4000, 4000), dtype=numpy.uint8)
+with open("/proc/self/status") as status:
+    used = int(re.search(r"VmSize:\\s*(\\d+) kB", status.read())[1]) * 1024
+resource.setrlimit(resource.RLIMIT_AS, (used + 2**27, resource.RLIM_INFINITY))
+try:
+    wsq.encode(image)
+except MemoryError as error:
+    print(type(error).__name__, error.status.name)
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.stdout.split() == ["WsqMemoryError", "MEMORY"], result.stderr
+
+
+def test_threads_give_the_bytes_of_one(fingerprint):
+    """Encoding and decoding from several threads at once gives what one thread gives."""
+    streams = [wsq.encode(fingerprint, bitrate=b) for b in (0.5, 0.75, 1.5, 2.25)]
+    with ThreadPoolExecutor(4) as pool:
+        assert list(pool.map(lambda s: wsq.encode(fingerprint, bitrate=s),
+                             (0.5, 0.75, 1.5, 2.25) * 3)) == streams * 3
+        decoded = list(pool.map(wsq.decode, streams * 3))
+    for image, stream in zip(decoded, streams * 3):
+        assert numpy.array_equal(image, wsq.decode(stream))
+
+
+def test_the_interpreter_lock_is_released_while_coding(fingerprint):
+    """Another thread runs while the library works. With a switch interval too long for the
+    interpreter to preempt, a thread waiting for the lock gets it only from a call that gives
+    it up: then it records that it ran before the encoding thread looks."""
+    woken, ran = threading.Event(), []
+    thread = threading.Thread(target=lambda: (woken.wait(), ran.append(True)))
+    thread.start()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(100)
+    try:
+        woken.set()
+        for _ in range(20):
+            wsq.encode(fingerprint)
+            if ran:
+                break
+        ran_during_calls = bool(ran)
+    finally:
+        sys.setswitchinterval(interval)
+    thread.join()
+    assert ran_during_calls

@@ -1,0 +1,58 @@
+"""The WSQ format in Pillow: open, save, frames, colour input, flawed files."""
+from __future__ import annotations
+
+import io
+
+import numpy
+import pytest
+from PIL import Image
+
+import wsq
+from conftest import DATA
+
+
+def test_open_and_save_round_trip(tmp_path):
+    """A WSQ file opens as an 8-bit gray image with its comment; saving with a bit rate writes
+    the bytes of wsq.encode, and opening them again gives the pixels of wsq.decode."""
+    with Image.open(DATA / "wsq-original.wsq") as image:
+        assert (image.format, image.mode, image.size) == ("WSQ", "L", (832, 768))
+        assert b"PIX_WIDTH 832\n" in image.info["comment"]
+        pixels = numpy.asarray(image)
+    assert numpy.array_equal(pixels, wsq.decode((DATA / "wsq-original.wsq").read_bytes()))
+    Image.fromarray(pixels).save(tmp_path / "x.wsq", bitrate=2.25, comment="again")
+    stream = (tmp_path / "x.wsq").read_bytes()
+    assert stream == wsq.encode(pixels, bitrate=2.25, comment="again")
+    with Image.open(tmp_path / "x.wsq") as again:
+        assert numpy.array_equal(numpy.asarray(again), wsq.decode(stream))
+
+
+def test_colour_images_are_saved_in_gray():
+    """An RGB image is coded as its conversion to "L"."""
+    colour = Image.open(DATA / "wsq-converted.png").convert("RGB")
+    colour.putpixel((10, 10), (255, 0, 0))
+    written = io.BytesIO()
+    colour.save(written, format="WSQ")
+    assert written.getvalue() == wsq.encode(numpy.asarray(colour.convert("L")))
+
+
+def test_streams_back_to_back_are_frames(tmp_path):
+    """save_all writes every frame as a stream; each opens as a frame of its own."""
+    first = Image.open(DATA / "wsq-converted.png")
+    second = first.crop((100, 100, 500, 400))
+    first.save(tmp_path / "two.wsq", save_all=True, append_images=[second], bitrate=1.5)
+    with Image.open(tmp_path / "two.wsq") as image:
+        assert (image.n_frames, image.is_animated, image.size) == (2, True, (832, 768))
+        image.seek(1)
+        assert image.tell() == 1 and image.size == (400, 300)
+        expected = wsq.decode(wsq.encode(numpy.asarray(second), bitrate=1.5))
+        assert numpy.array_equal(numpy.asarray(image), expected)
+        with pytest.raises(EOFError):
+            image.seek(2)
+
+
+def test_a_flawed_file_raises_the_codec_error():
+    """Opening a cut stream raises the codec's error, with the offset of the flaw."""
+    cut = (DATA / "wsq-original.wsq").read_bytes()[:5000]
+    with pytest.raises(wsq.WsqValueError) as raised:
+        Image.open(io.BytesIO(cut))
+    assert raised.value.status == wsq.Status.TRUNCATED

@@ -1,0 +1,94 @@
+"""python3 -m wsq: image files to WSQ files and back.
+
+    python3 -m wsq encode IN OUT [--bitrate R] [--comment TEXT]
+    python3 -m wsq decode IN OUT
+    python3 -m wsq info FILE...
+
+encode reads any image Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own dimensions;
+decode writes the format Pillow writes for OUT's extension (a file of n streams gives OUT-1 to
+OUT-n); info prints each stream's header facts. Outputs appear only when complete. A failure
+prints "wsq: FILE: what went wrong" and the status is 1.
+"""
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import sys
+
+from . import _codec, files
+
+
+def main(argv: list[str] | None = None) -> int:
+    """Runs the command line argv (sys.argv[1:] by default); returns the exit status."""
+    arguments = _parser().parse_args(argv)
+    status = 0
+    for name in arguments.inputs:
+        try:
+            arguments.run(name, arguments)
+        except Exception as error:  # reported by file name, as every failure of one file
+            print(f"wsq: {name}: {files.reason(error, name)}", file=sys.stderr)
+            status = 1
+    return status
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="python3 -m wsq", description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(required=True, metavar="COMMAND")
+    encode = commands.add_parser("encode", help="an image file to a WSQ file")
+    encode.add_argument("inputs", nargs=1, metavar="IN")
+    encode.add_argument("output", metavar="OUT")
+    encode.add_argument("--bitrate", type=float, default=0.75,
+                        help="nominal bits per pixel (default 0.75)")
+    encode.add_argument("--comment", help="text of a comment segment")
+    encode.set_defaults(run=_encode)
+    decode = commands.add_parser("decode", help="a WSQ file to an image file")
+    decode.add_argument("inputs", nargs=1, metavar="IN")
+    decode.add_argument("output", metavar="OUT", help="its extension chooses the format")
+    decode.set_defaults(run=_decode)
+    info = commands.add_parser("info", help="the header facts of WSQ files")
+    info.add_argument("inputs", nargs="+", metavar="FILE")
+    info.set_defaults(run=_info)
+    return parser
+
+
+def _encode(name: str, arguments: argparse.Namespace) -> None:
+    files.encode_file(name, arguments.output, arguments.bitrate, arguments.comment)
+
+
+def _decode(name: str, arguments: argparse.Namespace) -> None:
+    files.decode_file(name, arguments.output)
+
+
+def _info(name: str, arguments: argparse.Namespace) -> None:
+    with open(name, "rb") as file:
+        facts = _codec.info(file.read())
+    streams = facts if isinstance(facts, list) else [facts]
+    for number, stream in enumerate(streams, 1):
+        print(f"file: {name}\nstream: {number} of {len(streams)}")
+        _print_facts(stream)
+
+
+def _print_facts(stream: _codec.Info) -> None:
+    """One line a fact, one a comment, then an empty line."""
+    for field in dataclasses.fields(stream):
+        value = getattr(stream, field.name)
+        if field.name == "comments":
+            for text in value:
+                print(f"comment: {_escaped(text)}")
+        elif isinstance(value, tuple):
+            print(f"{field.name}: {' '.join(map(str, value))}")
+        else:
+            print(f"{field.name}: {value}")
+    print()
+
+
+def _escaped(text: bytes) -> str:
+    """A comment as one printable line: a line break becomes \\n, the backslash and other bytes
+    outside printable ASCII \\xHH (as unwsq --info shows them)."""
+    return "".join(chr(c) if 0x20 <= c < 0x7F and c != 0x5C else "\\n" if c == 0x0A
+                   else f"\\x{c:02X}" for c in text)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,107 @@
+"""The WSQ format for Pillow, registered when wsq is imported.
+
+Image.open() gives an 8-bit gray ("L") image; a file of several streams back to back, as wsq1
+writes them, gives one frame a stream (seek, n_frames). Image.save() converts other modes to
+"L" as Image.convert("L") does and takes the options of wsq.encode(): bitrate, comment, black,
+white; save_all=True writes every frame, a stream each, back to back.
+"""
+from __future__ import annotations
+
+import itertools
+from typing import IO
+
+import numpy
+from PIL import Image, ImageFile, ImageSequence
+
+from ._codec import decode, encode, info
+
+FORMAT = "WSQ"
+ENCODE_OPTIONS = ("bitrate", "comment", "black", "white")
+
+
+def _accept(prefix: bytes) -> bool:
+    """Whether the file starts with a Start-Of-Image marker."""
+    return prefix[:2] == b"\xff\xa0"
+
+
+class WsqImageFile(ImageFile.ImageFile):
+    """A WSQ file: one 8-bit gray frame a stream. info["comment"] holds the first comment."""
+
+    format = FORMAT
+    format_description = "WSQ fingerprint image"
+
+    def _open(self) -> None:
+        facts = info(self.fp.read())
+        self._streams = facts if isinstance(facts, list) else [facts]
+        self._offsets = list(itertools.accumulate(s.stream_bytes for s in self._streams[:-1]))
+        self._offsets.insert(0, 0)
+        self.n_frames = len(self._streams)
+        self.is_animated = self.n_frames > 1
+        _set_mode(self, "L")
+        self._select(0)
+
+    def seek(self, frame: int) -> None:
+        """Moves to the image of stream number frame, from 0."""
+        if self._seek_check(frame):
+            self._select(frame)
+
+    def tell(self) -> int:
+        """The number of the current frame."""
+        return self._frame
+
+    def _select(self, frame: int) -> None:
+        """Makes frame the current one: its size, comment and the tile that decodes it."""
+        stream = self._streams[frame]
+        self._frame = frame
+        self._size = (stream.width, stream.height)
+        self.info = {"comment": stream.comments[0]} if stream.comments else {}
+        self.tile = [(FORMAT, (0, 0) + self.size, self._offsets[frame], (stream.stream_bytes,))]
+
+
+class WsqDecoder(ImageFile.PyDecoder):
+    """Decodes one stream of the given length from the file's current position."""
+
+    _pulls_fd = True
+
+    def decode(self, buffer: bytes) -> tuple[int, int]:
+        (length,) = self.args
+        self.set_as_raw(decode(self.fd.read(length)).tobytes())
+        return -1, 0
+
+
+def _set_mode(image: Image.Image, mode: str) -> None:
+    """Sets the mode of an image being opened: Pillow 10.1 made mode a read-only property."""
+    if isinstance(getattr(type(image), "mode", None), property):
+        image._mode = mode
+    else:
+        image.mode = mode
+
+
+def _encoded(image: Image.Image, settings: dict) -> bytes:
+    """One stream of the image in gray, coded with the WSQ options among settings."""
+    gray = image if image.mode == "L" else image.convert("L")
+    options = {name: settings[name] for name in ENCODE_OPTIONS if name in settings}
+    return encode(numpy.asarray(gray), **options)
+
+
+def _save(image: Image.Image, fp: IO[bytes], filename: str | bytes) -> None:
+    """Image.save(): the current frame as one stream."""
+    fp.write(_encoded(image, image.encoderinfo))
+
+
+def _save_all(image: Image.Image, fp: IO[bytes], filename: str | bytes) -> None:
+    """Image.save(save_all=True): every frame, then those of append_images, back to back."""
+    current = image.tell()
+    extra = image.encoderinfo.get("append_images", ())
+    try:
+        for frame in itertools.chain(ImageSequence.Iterator(image), extra):
+            fp.write(_encoded(frame, image.encoderinfo))
+    finally:
+        image.seek(current)
+
+
+Image.register_open(FORMAT, WsqImageFile, _accept)
+Image.register_decoder(FORMAT, WsqDecoder)
+Image.register_save(FORMAT, _save)
+Image.register_save_all(FORMAT, _save_all)
+Image.register_extension(FORMAT, ".wsq")
