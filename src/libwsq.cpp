@@ -374,12 +374,12 @@ int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int bl
 /* ==== Teams of threads =====================================================
  * Worker threads that help with a job of ranges, the caller taking part in
  * each. A job is cut into a few pieces per thread; whoever is free takes the
- * next. A piece is taken with a ticket that names the job, so a worker that
- * comes late to a job that has ended takes nothing of it, and the caller
- * waits only for the pieces taken, never for a worker that is not running:
- * with more threads than cores the work still gets done. Workers spin a
- * little before they sleep, as the jobs of one call follow each other
- * closely. */
+ * next. A piece is taken with a ticket that names the job and its number of
+ * pieces, so a worker that comes late to a job that has ended takes nothing,
+ * and the caller waits only for the pieces taken, never for a worker that is
+ * not running: with more threads than cores the work still gets done.
+ * Workers spin a little before they sleep, as the jobs of one call follow
+ * each other closely. */
 
 struct wsqteam {
     std::vector<std::thread> workers;
@@ -388,19 +388,18 @@ struct wsqteam {
     bool stopping = false;  /* under lock */
 
     /* The job: written by the caller before its tickets are issued, and read
-     * by the others only with a ticket of it in hand, but for the number of
-     * pieces, which a worker may look at late. */
+     * by the others only with a ticket of it in hand. */
     void (*body)(void *, size_t, size_t) = nullptr;
     void *context = nullptr;
     size_t count = 0;
-    std::atomic<ui32> pieces{0};
-    std::atomic<std::uint64_t> ticket{0};  /* job number << 32 | next piece */
+    std::atomic<std::uint64_t> ticket{0};  /* job << 32 | pieces << 16 | next piece */
     std::atomic<ui32> finished{0};         /* pieces of the job done */
 };
 
 namespace {
 
 constexpr int spin_looks = 4000;
+constexpr int most_threads = 256;  /* so that a job's pieces fit 16 bits */
 
 void pause_briefly()
 {
@@ -426,24 +425,33 @@ ui32 job_of(std::uint64_t ticket)
     return (ui32)(ticket >> 32);
 }
 
-/* Takes and runs pieces of job `job` while there are any: a ticket is
- * spent only while it is still the job's. */
+ui32 pieces_of(std::uint64_t ticket)
+{
+    return (ui32)(ticket >> 16) & 0xFFFF;
+}
+
+ui32 piece_of(std::uint64_t ticket)
+{
+    return (ui32)ticket & 0xFFFF;
+}
+
+/* Takes and runs pieces of job `job` while there are any. */
 void run_pieces(wsqteam *team, ui32 job)
 {
+    std::uint64_t ticket = team->ticket.load(std::memory_order_acquire);
     for (;;) {
-        std::uint64_t ticket = team->ticket.load(std::memory_order_acquire);
-        ui32 piece;
-        do {
-            piece = (ui32)ticket;
-            if (job_of(ticket) != job || piece >= team->pieces)
-                return;
-        } while (!team->ticket.compare_exchange_weak(ticket, ticket + 1, std::memory_order_acq_rel));
-        team->body(team->context, team->count * piece / team->pieces,
-                   team->count * (piece + 1) / team->pieces);
-        if (team->finished.fetch_add(1, std::memory_order_acq_rel) + 1 == team->pieces) {
+        if (job_of(ticket) != job || piece_of(ticket) >= pieces_of(ticket))
+            return;
+        if (!team->ticket.compare_exchange_weak(ticket, ticket + 1, std::memory_order_acq_rel))
+            continue;
+        ui32 piece = piece_of(ticket), pieces = pieces_of(ticket);
+        team->body(team->context, team->count * piece / pieces,
+                   team->count * (piece + 1) / pieces);
+        if (team->finished.fetch_add(1, std::memory_order_acq_rel) + 1 == pieces) {
             std::lock_guard<std::mutex> hold(team->lock);
             team->done.notify_one();
         }
+        ticket = team->ticket.load(std::memory_order_acquire);
     }
 }
 
@@ -468,6 +476,7 @@ wsqteam *maketeam(int threads)
 {
     if (threads == 0)
         threads = (int)std::max(1u, std::thread::hardware_concurrency());
+    threads = std::min(threads, most_threads);
     if (threads <= 1)
         return nullptr;
     wsqteam *team = new (std::nothrow) wsqteam;
@@ -511,22 +520,22 @@ void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t), 
             body(context, 0, count);
         return;
     }
-    /* Every piece of the last job is done: no one reads the job any more
-     * but to find its tickets spent. */
+    /* Every ticket of the last job is spent and its pieces are done: nobody
+     * reads the job any more. */
     team->body = body;
     team->context = context;
     team->count = count;
-    team->pieces.store((ui32)std::min(count, 4 * team->workers.size() + 4),
-                       std::memory_order_relaxed);
+    ui32 pieces = (ui32)std::min(count, 4 * team->workers.size() + 4);
     team->finished.store(0, std::memory_order_relaxed);
     ui32 job = job_of(team->ticket.load(std::memory_order_relaxed)) + 1;
     {
         std::lock_guard<std::mutex> hold(team->lock);
-        team->ticket.store((std::uint64_t)job << 32, std::memory_order_release);
+        team->ticket.store((std::uint64_t)job << 32 | (std::uint64_t)pieces << 16,
+                           std::memory_order_release);
     }
     team->wake.notify_all();
     run_pieces(team, job);
-    auto all_done = [&] { return team->finished.load(std::memory_order_acquire) == team->pieces; };
+    auto all_done = [&] { return team->finished.load(std::memory_order_acquire) == pieces; };
     if (!spin_until(all_done)) {
         std::unique_lock<std::mutex> hold(team->lock);
         team->done.wait(hold, all_done);

@@ -20,8 +20,10 @@ int main(void)
     FIELD(wsq_encode_options, black);
     FIELD(wsq_encode_options, white);
     FIELD(wsq_encode_options, comment);
+    FIELD(wsq_encode_options, threads);
     SIZE(wsq_decode_options);
     FIELD(wsq_decode_options, max_pixels);
+    FIELD(wsq_decode_options, threads);
     SIZE(wsq_info);
     FIELD(wsq_info, width);
     FIELD(wsq_info, height);

@@ -43,7 +43,7 @@ class Info:
 
 
 def encode(image: numpy.ndarray, bitrate: float = 0.75, comment: str | bytes | None = None,
-           black: int = 0, white: int = 255) -> bytes:
+           black: int = 0, white: int = 255, threads: int = 1) -> bytes:
     """Compresses an 8-bit gray image into one WSQ stream.
 
     image    a 2-D uint8 array of height rows by width pixels, 0 black (or anything numpy
@@ -53,6 +53,8 @@ def encode(image: numpy.ndarray, bitrate: float = 0.75, comment: str | bytes | N
     comment  text of a comment segment (str is stored as UTF-8), at most 65533 bytes and no
              NUL; None writes none
     black, white  the scanner calibrations A and B stored in the frame header, 0 to 255
+    threads  threads sharing the work of the one image (0: one per core); the bytes are the
+             same for any number
 
     The bytes are those the wsq1 program writes for the same pixels and settings. Raises
     WsqValueError for a bad argument, an image too small or flat, or a bit rate the coder
@@ -62,7 +64,8 @@ def encode(image: numpy.ndarray, bitrate: float = 0.75, comment: str | bytes | N
     pixels = _gray_pixels(image)
     height, width = (_int32(n, "image dimension") for n in pixels.shape)
     options = _options(_native.EncodeOptions, lib.wsq_encode_defaults, bitrate=bitrate,
-                       black=black, white=white, comment=_comment_bytes(comment))
+                       black=black, white=white, comment=_comment_bytes(comment),
+                       threads=threads)
     stream, size, error = c_void_p(), c_size_t(), _native.Error()
     check(lib.wsq_encode(byref(stream), byref(size), byref(error), pixels.ctypes.data,
                          pixels.nbytes, width, height, byref(options)), error)
@@ -72,16 +75,17 @@ def encode(image: numpy.ndarray, bitrate: float = 0.75, comment: str | bytes | N
         lib.wsq_free(stream)
 
 
-def decode(data: Bytes) -> numpy.ndarray | list[numpy.ndarray]:
+def decode(data: Bytes, threads: int = 1) -> numpy.ndarray | list[numpy.ndarray]:
     """Rebuilds the pixels of WSQ data: a uint8 array of height rows by width pixels.
 
     Data holding several streams back to back (as wsq1 writes them) gives a list of arrays,
     one a stream. Every stream is checked before any is decoded. Raises WsqValueError for a
     flawed stream, its offset counted from the start of data; WsqMemoryError when memory runs
-    out. The interpreter lock is released while the library works.
+    out. Threads (0: one per core) share the work of each stream; the pixels are the same for
+    any number. The interpreter lock is released while the library works.
     """
     stream = _byte_array(data)
-    options = _options(_native.DecodeOptions, lib.wsq_decode_defaults)
+    options = _options(_native.DecodeOptions, lib.wsq_decode_defaults, threads=threads)
     images = [_decode_stream(stream, offset, facts, options)
               for offset, facts in _locate(stream)]
     return images[0] if len(images) == 1 else images

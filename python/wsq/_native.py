@@ -24,13 +24,13 @@ class EncodeOptions(ctypes.Structure):
     """wsq_encode_options: the settings of wsq_encode()."""
 
     _fields_ = [("bitrate", c_double), ("black", c_int32), ("white", c_int32),
-                ("comment", c_char_p)]
+                ("comment", c_char_p), ("threads", c_int32)]
 
 
 class DecodeOptions(ctypes.Structure):
     """wsq_decode_options: the settings of the decoding functions."""
 
-    _fields_ = [("max_pixels", c_size_t)]
+    _fields_ = [("max_pixels", c_size_t), ("threads", c_int32)]
 
 
 class Info(ctypes.Structure):

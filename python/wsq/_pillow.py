@@ -16,7 +16,7 @@ from PIL import Image, ImageFile, ImageSequence
 from ._codec import decode, encode, info
 
 FORMAT = "WSQ"
-ENCODE_OPTIONS = ("bitrate", "comment", "black", "white")
+ENCODE_OPTIONS = ("bitrate", "comment", "black", "white", "threads")
 
 
 def _accept(prefix: bytes) -> bool:
