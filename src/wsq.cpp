@@ -23,16 +23,24 @@
 #include <sys/mman.h>
 #endif
 
-/* Benchmark builds time the stages of both pipelines with a clock of their
- * own; other builds compile the laps to nothing. */
 #ifdef WSQ_STAGE_CLOCK
-void wsq_stage_done(const char *stage);
-#define STAGE_DONE(stage) wsq_stage_done(stage)
-#else
-#define STAGE_DONE(stage) ((void)0)
+#include "stage_clock.h"
 #endif
 
 namespace {
+
+/* Benchmark builds hand the end of each stage of both pipelines, with a view
+ * of what the pipeline holds then, to a clock of their own (stage_clock.h);
+ * other builds compile these laps to nothing. */
+#ifdef WSQ_STAGE_CLOCK
+struct stream_decoder;
+struct image_encoder;
+wsq_stage_view stage_view(const stream_decoder &d);
+wsq_stage_view stage_view(const image_encoder &e);
+#define STAGE_DONE(stage, state) wsq_stage_done(stage, stage_view(state))
+#else
+#define STAGE_DONE(stage, state) ((void)0)
+#endif
 
 /* ==== Errors ============================================================== */
 
@@ -403,9 +411,8 @@ bool collect_coded_data(stream_decoder &d, int b, size_t start, size_t *end)
     return true;
 }
 
-/* Places the 64 blocks densely in hedge order and sums the coefficients that
- * block b codes: those of its subbands with a non-zero bin width. */
-size_t place_subbands(stream_decoder &d, int b)
+/* Places the 64 blocks densely in hedge order. */
+void place_subbands(stream_decoder &d)
 {
     xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
           d.filters[1], d.filters[0], d.filters[1]);
@@ -414,6 +421,12 @@ size_t place_subbands(stream_decoder &d, int b)
         d.contents[block] = d.image + offset;
         offset += (size_t)d.xs[block] * d.ys[block];
     }
+}
+
+/* The coefficients that block b codes: those of its subbands with a non-zero
+ * bin width. */
+size_t coded_coefficients(const stream_decoder &d, int b)
+{
     size_t coded = 0;
     for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
         if (d.qs[k] != 0)
@@ -423,7 +436,8 @@ size_t place_subbands(stream_decoder &d, int b)
 
 bool decode_block(stream_decoder &d, int b, size_t start)
 {
-    size_t expected = place_subbands(d, b);
+    place_subbands(d);
+    size_t expected = coded_coefficients(d, b);
     const ui8 *table = d.tables[d.info->block_table[b]];
     codewalk walk;  /* once for all the block's restart intervals */
     makewalk(&walk, table);
@@ -457,7 +471,7 @@ bool decode_block(stream_decoder &d, int b, size_t start)
     if (written < expected)
         return fail(d, WSQ_ERR_BLOCK, start, "block %d decodes to %zu of its %zu coefficients", b,
                     written, expected);
-    STAGE_DONE("entropy");
+    STAGE_DONE("entropy", d);
     const int32 *q = coefs;
     for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
         real *band = (real *)d.contents[wsqorder[k]];
@@ -469,7 +483,7 @@ bool decode_block(stream_decoder &d, int b, size_t start)
         wsqunq(band, q, n, d.center, d.qs[k], d.zs[k]);
         q += n;
     }
-    STAGE_DONE("dequantize");
+    STAGE_DONE("dequantize", d);
     return true;
 }
 
@@ -497,6 +511,7 @@ bool read_block(stream_decoder &d, const segment &s, size_t *next)
     size_t start = s.body + block_body;
     if (!collect_coded_data(d, b, start, next))
         return false;
+    STAGE_DONE("parse", d);
     info->block_bytes[b] = *next - start;
     if (d.want_pixels && !decode_block(d, b, start))
         return false;
@@ -559,11 +574,11 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
     rbwp2(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
           d.filters[2], d.filters[3]);
-    STAGE_DONE("synthesis");
+    STAGE_DONE("synthesis", d);
     ui32 count = (ui32)pixel_count(d);
     if (d.goal.kind == decoding_goal::caller_pixels) {
         wsqr2b(d.goal.pixels, d.image, count, d.info->midpoint, d.info->rescale);
-        STAGE_DONE("pixels");
+        STAGE_DONE("pixels", d);
         return;
     }
     /* The synthesis scratch is free again: the pixels go there, and it
@@ -573,7 +588,7 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
     wsqr2b(out, d.image, count, d.info->midpoint, d.info->rescale);
     ui8 *shrunk = (ui8 *)std::realloc(out, count);
     *pixels = shrunk ? shrunk : out;
-    STAGE_DONE("pixels");
+    STAGE_DONE("pixels", d);
 }
 
 bool decode_stream(stream_decoder &d, ui8 **pixels)
@@ -738,17 +753,17 @@ int analyse(image_encoder &e)
         return refuse(e.error, WSQ_ERR_IMAGE,
                       "every pixel has the value %d, nothing to compress", (int)e.midpoint);
     wsqb2r(e.words0.get(), e.pixels, n, e.midpoint, e.rescale);
-    STAGE_DONE("normalise");
+    STAGE_DONE("normalise", e);
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     e.contents[0] = e.words0.get();
     hedge graph = {WSQ_SUBBANDS, e.contents, levels, nullptr};
     cbwp2(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
           e.h1qf);
-    STAGE_DONE("transform");
+    STAGE_DONE("transform", e);
     subbandsizes(e.xs, e.ys, e.numcoefs, e.rows, e.cols, e.h0qf, e.h1qf);
     subbandvars(e.variance, e.contents, e.xs, e.ys);
-    STAGE_DONE("variances");
+    STAGE_DONE("variances", e);
     return WSQ_OK;
 }
 
@@ -769,7 +784,7 @@ int allocate_bits(image_encoder &e)
         return refuse(e.error, WSQ_ERR_BITRATE,
                       "bit rate %g out of range: bin width of subband %d not storable", bitrate,
                       k);
-    STAGE_DONE("quality");
+    STAGE_DONE("quality", e);
     return WSQ_OK;
 }
 
@@ -782,11 +797,11 @@ int code_blocks(image_encoder &e)
                       "bit rate %g too high: a coefficient of subband %d needs more than "
                       "65535 bins",
                       e.options.bitrate, k);
-    STAGE_DONE("quantize");
+    STAGE_DONE("quantize", e);
     symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs);
-    STAGE_DONE("symbols");
+    STAGE_DONE("symbols", e);
     e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen);
-    STAGE_DONE("tables");
+    STAGE_DONE("tables", e);
     /* The subbands are quantized: the blocks' coded bytes go where they were,
      * one after another (at most 4 bytes per integer, 3 integers per 4 pixels). */
     ui8 *at = (ui8 *)e.words0.get();
@@ -797,7 +812,7 @@ int code_blocks(image_encoder &e)
         e.codedlen[b] = ecs.length / 8;
         at += e.codedlen[b];
     }
-    STAGE_DONE("entropy");
+    STAGE_DONE("entropy", e);
     return WSQ_OK;
 }
 
@@ -848,7 +863,7 @@ int write_stream(image_encoder &e, ui8 **stream, size_t *stream_size)
     sput2(at, WSQ_EOI);
     *stream = out;
     *stream_size = size;
-    STAGE_DONE("output");
+    STAGE_DONE("output", e);
     return WSQ_OK;
 }
 
@@ -867,6 +882,65 @@ int encode(image_encoder &e, ui8 **stream, size_t *stream_size, size_t pixels_si
         status = write_stream(e, stream, stream_size);
     return status;
 }
+
+#ifdef WSQ_STAGE_CLOCK
+wsq_stage_view stage_view(const stream_decoder &d)
+{
+    wsq_stage_view v = {};
+    v.width = d.info->width;
+    v.height = d.info->height;
+    v.midpoint = d.info->midpoint;
+    v.rescale = d.info->rescale;
+    std::copy(d.filters, d.filters + 4, v.filters);
+    v.image = d.image;
+    v.contents = d.contents;
+    v.xs = d.xs;
+    v.ys = d.ys;
+    v.center = d.center;
+    v.qs = d.qs;
+    v.zs = d.zs;
+    v.tables = d.tables;
+    v.table_of_block = d.info->block_table;
+    int b = d.info->blocks;  /* the block at hand, until the last one is done */
+    if (b < WSQ_BLOCKS) {
+        v.integers[b] = (const int32 *)d.work;
+        v.integer_count[b] = coded_coefficients(d, b);
+        v.coded[b] = d.coded.data();
+        v.coded_bytes[b] = d.segment_ends.empty() ? 0 : d.segment_ends.back();
+    }
+    return v;
+}
+
+wsq_stage_view stage_view(const image_encoder &e)
+{
+    wsq_stage_view v = {};
+    v.width = e.cols;
+    v.height = e.rows;
+    v.midpoint = e.midpoint;
+    v.rescale = e.rescale;
+    v.filters[0] = e.h0qf;
+    v.filters[1] = e.h1qf;
+    v.image = e.words0.get();
+    v.contents = e.contents;
+    v.xs = e.xs;
+    v.ys = e.ys;
+    v.numcoefs = e.numcoefs;
+    v.variance = e.variance;
+    v.qs = e.qs;
+    v.zs = e.zs;
+    v.tables = e.dht;
+    v.table_of_block = e.Th;
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        v.integers[b] = e.qcoefs[b];
+        v.integer_count[b] = e.nqcoefs[b];
+        v.symbols[b] = e.symbols[b];
+        v.symbol_count[b] = (size_t)e.symlen[b];
+        v.coded[b] = e.coded[b];
+        v.coded_bytes[b] = e.codedlen[b];
+    }
+    return v;
+}
+#endif
 
 }  // namespace
 
