@@ -54,27 +54,9 @@ unset OPJ_NUM_THREADS
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wsq-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+. "$here/measure.sh"
 
 size_of() { stat -c %s "$1"; }
-
-# best_time RUNS COMMAND...: the best wall-clock time of the command in seconds.
-best_time() {
-  local n=$1; shift
-  if have hyperfine; then
-    hyperfine -N --style none --warmup 1 --runs "$n" --export-json "$work/times.json" -- \
-      "$(printf '%q ' "$@")" >/dev/null 2>"$work/hyperfine.log" || { cat "$work/hyperfine.log" >&2; return 1; }
-    sed -n 's/^ *"min": *\([0-9.e+-]*\),*$/\1/p' "$work/times.json" | head -1
-  else
-    "$@" >/dev/null 2>&1
-    local best= start end t
-    for ((i = 0; i < n; i++)); do
-      start=$(date +%s%N); "$@" >/dev/null 2>&1; end=$(date +%s%N)
-      t=$((end - start))
-      [ -z "$best" ] || [ "$t" -lt "$best" ] && best=$t
-    done
-    awk -v t="$best" 'BEGIN { printf "%.6f\n", t / 1e9 }'
-  fi
-}
 
 # The cjpeg quality whose file size is closest to TARGET.
 tune_jpeg() {
@@ -180,9 +162,8 @@ done
   echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
   printf '%s\n' "${rows[@]}"
   echo
-  if have hyperfine; then timer="hyperfine $(hyperfine --version | awk '{print $2}')"; else timer="repeated runs"; fi
   if [ "$runs" -gt 5 ]; then note="; 5 for 2048x2048 and larger"; else note=; fi
-  echo "Whole process, one thread, best of $runs runs ($timer$note);"
+  echo "Whole process, one thread, best of $runs runs ($(timer_name)$note);"
   echo "$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(date -u +%Y-%m-%d)."
   have cjpeg && echo "$(cjpeg -version 2>&1 | head -1)."
   have opj_compress && echo "opj_compress with openjp2 $(opj_compress -h 2>&1 | sed -n 's/.*openjp2 library v\([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' | head -1)."

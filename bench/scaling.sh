@@ -38,23 +38,7 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wsq-scaling.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-
-# best_time RUNS COMMAND...: the best wall-clock time in seconds.
-best_time() {
-  local n=$1 best= start end t; shift
-  for ((i = 0; i < n; i++)); do
-    start=$(date +%s%N); "$@" >/dev/null 2>&1; end=$(date +%s%N)
-    t=$((end - start))
-    [ -z "$best" ] || [ "$t" -lt "$best" ] && best=$t
-  done
-  awk -v t="$best" 'BEGIN { printf "%.6f\n", t / 1e9 }'
-}
-
-# peak_kib COMMAND...: the command's maximum resident set size in KiB.
-peak_kib() {
-  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1
-  tail -1 "$work/rss"
-}
+. "$(dirname "$0")/measure.sh"
 
 rows=()
 prev_px=0 prev_enc=0 prev_dec=0
@@ -92,6 +76,6 @@ done
   printf '%s\n' "${rows[@]}"
   echo
   echo "Whole process (raw file to WSQ file, WSQ file to PGM file), one thread, best of 5 runs"
-  echo "(3 from 4096x4096, 2 from 8192x8192); peak resident memory from GNU time;"
+  echo "(3 from 4096x4096, 2 from 8192x8192; $(timer_name)); peak resident memory from GNU time;"
   echo "$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(date -u +%Y-%m-%d)."
 } | tee "${table_file:-/dev/null}"

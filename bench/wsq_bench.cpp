@@ -1,10 +1,13 @@
-// Benchmarks of the codec's kernels and of its two whole pipelines, in this
-// process, on mosaics of the bundled fingerprints of 512x512 to 4096x4096
-// pixels at 0.75 bits per pixel. Every rate is in megapixels of the image
-// per second (the counter MP, shown as MP=.../s), whatever part of the image
-// the kernel touches, so the figures add up the way the pipeline does. Each
-// kernel runs on the data it meets in the pipeline, and checks once that it
-// gives what the pipeline gave; a failed check ends the run with status 1.
+// Benchmarks of the codec's kernels and of the library's two pipelines,
+// wsq_encode() and wsq_decode(), in this process, on mosaics of the bundled
+// fingerprints of 512x512 to 4096x4096 pixels at 0.75 bits per pixel. Every
+// rate is in megapixels of the image per second (the counter MP, shown as
+// MP=.../s), whatever part of the image the kernel touches, so the figures
+// add up the way the pipeline does. Each kernel runs on the data it meets in
+// the pipeline (taken from a run of the pipeline through the stage clock,
+// fixture.h) and checks once that it gives what the pipeline gave; a failed
+// check ends the run with status 1. The pipelines also run with 2 threads
+// and with one per core (.../threads:0), timed on the wall clock.
 //
 //     wsq_bench [--benchmark_filter=REGEX] [other Google Benchmark options]
 #include "fixture.h"
@@ -13,7 +16,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -22,11 +24,6 @@ using wsqbench::fixture;
 using wsqbench::square_fixture;
 
 const int sides[] = {512, 1024, 2048, 4096};
-
-size_t pixel_count(const fixture &f)
-{
-    return (size_t)f.width * (size_t)f.height;
-}
 
 void count_pixels(benchmark::State &state, const fixture &f)
 {
@@ -40,6 +37,12 @@ bool same(const T *a, const T *b, size_t count)
     return std::memcmp(a, b, count * sizeof(T)) == 0;
 }
 
+template <class T>
+bool same(const std::vector<T> &a, const T *b, size_t count)
+{
+    return a.size() == count && same(a.data(), b, count);
+}
+
 int failures = 0;  // checks that failed: the run ends with status 1
 
 void check(benchmark::State &state, bool ok, const char *what)
@@ -50,86 +53,118 @@ void check(benchmark::State &state, bool ok, const char *what)
     state.SkipWithError(what);
 }
 
-// What the decoder makes of a fixture's stream: its coefficients after
-// entropy decoding, its subbands after dequantization and its samples after
-// synthesis.
-struct decoded_parts {
-    wsqbench::staged_decoder decoder;
-    std::vector<int32> quantized;
-    std::vector<real> subbands, samples;
+// Blocks back to back, as the pipeline keeps them, with where each starts.
+template <class T>
+struct joined_blocks {
+    std::vector<T> all;
+    T *start[WSQ_BLOCKS];
+    int count[WSQ_BLOCKS];
 
-    explicit decoded_parts(const fixture &f)
+    explicit joined_blocks(const std::vector<T> (&blocks)[WSQ_BLOCKS])
     {
-        const std::vector<ui8> &stream = f.trace.stream;
-        decoder.parse(stream.data(), stream.size());
-        decoder.entropy_decode();
-        quantized.assign(decoder.quantized(), decoder.quantized() + decoder.quantized_count());
-        decoder.dequantize();
-        subbands.assign(decoder.samples(), decoder.samples() + pixel_count(f));
-        decoder.synthesize();
-        samples.assign(decoder.samples(), decoder.samples() + pixel_count(f));
+        for (const std::vector<T> &block : blocks)
+            all.insert(all.end(), block.begin(), block.end());
+        T *at = all.data();
+        for (int b = 0; b < WSQ_BLOCKS; ++b) {
+            start[b] = at;
+            count[b] = (int)blocks[b].size();
+            at += count[b];
+        }
     }
 };
 
+// Where each subband of a copy of the pipeline's subbands starts.
+void place(void **contents, std::vector<real> &values, const wsqbench::subband_image &subbands)
+{
+    for (int block = 0; block < WSQ_SUBBANDS; ++block)
+        contents[block] = values.data() + subbands.offsets[block];
+}
+
 /* ---- Encoder kernels ---------------------------------------------------- */
+
+void pixel_statistics(benchmark::State &state)
+{
+    const fixture &f = square_fixture((int)state.range(0));
+    real midpoint = 0, rescale = 0;
+    for (auto _ : state) {
+        pixelmr(&midpoint, &rescale, f.pixels.data(), (ui32)f.pixel_count(), nullptr);
+        benchmark::DoNotOptimize(midpoint);
+        benchmark::DoNotOptimize(rescale);
+    }
+    check(state, midpoint == f.encoder.midpoint && rescale == f.encoder.rescale,
+          "other midpoint or rescale");
+    count_pixels(state, f);
+}
 
 void bytes_to_samples(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    std::vector<real> out(pixel_count(f));
+    const wsqbench::encoder_trace &t = f.encoder;
+    std::vector<real> out(f.pixel_count());
     for (auto _ : state) {
-        wsqb2r(out.data(), f.pixels.data(), (ui32)out.size(), f.trace.midpoint, f.trace.rescale);
+        wsqb2r(out.data(), f.pixels.data(), (ui32)out.size(), t.midpoint, t.rescale);
         benchmark::ClobberMemory();
     }
-    check(state, same(out.data(), f.trace.samples.data(), out.size()), "other samples");
+    check(state, out == t.samples, "other samples");
     count_pixels(state, f);
 }
 
 void analysis(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    std::vector<real> data(pixel_count(f)), work(pixel_count(f));
-    hedge *graph = makehedge(WSQ_SUBBANDS, nullptr, wsqlevels, nullptr);
-    pqf *h0 = makepqf("h0", WSQh0hbqf, -4, 4, 2);
-    pqf *h1 = makepqf("h1", WSQh1gbqf, -4, 2, 3);
+    const wsqbench::encoder_trace &t = f.encoder;
+    std::vector<real> data(f.pixel_count()), work(f.pixel_count());
+    void *contents[WSQ_SUBBANDS] = {};
+    ui8 levels[WSQ_SUBBANDS];
+    std::memcpy(levels, wsqlevels, sizeof levels);
+    hedge graph = {WSQ_SUBBANDS, contents, levels, nullptr};
     for (auto _ : state) {
         state.PauseTiming();
-        std::copy(f.trace.samples.begin(), f.trace.samples.end(), data.begin());
-        graph->contents[0] = data.data();
+        data = t.samples;
+        contents[0] = data.data();
         state.ResumeTiming();
-        cbwp2(graph, f.height, f.width, 0, 0, work.data(), h0, h1, h0, h1);
+        cbwp2(&graph, f.height, f.width, 0, 0, work.data(), t.low.get(), t.high.get(),
+              t.low.get(), t.high.get());
         benchmark::ClobberMemory();
     }
-    check(state, same(data.data(), f.trace.subbands.data(), data.size()), "other subbands");
-    freepqf(h0);
-    freepqf(h1);
-    freehedge(graph, nullptr, nullptr);
+    check(state, data == t.subbands.values, "other subbands");
+    count_pixels(state, f);
+}
+
+void variances(benchmark::State &state)
+{
+    const fixture &f = square_fixture((int)state.range(0));
+    const wsqbench::encoder_trace &t = f.encoder;
+    std::vector<real> subbands = t.subbands.values;
+    void *contents[WSQ_SUBBANDS];
+    place(contents, subbands, t.subbands);
+    double variance[WSQ_SUBBANDS] = {};
+    for (auto _ : state) {
+        subbandvars(variance, contents, t.subbands.xs, t.subbands.ys, nullptr);
+        benchmark::ClobberMemory();
+    }
+    check(state, same(variance, t.variance, WSQ_CODED_SUBBANDS), "other variances");
     count_pixels(state, f);
 }
 
 void quantize(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::encoder_trace &t = f.trace;
-    std::vector<int32> out(pixel_count(f));
+    const wsqbench::encoder_trace &t = f.encoder;
+    std::vector<real> subbands = t.subbands.values;
+    void *contents[WSQ_SUBBANDS];
+    place(contents, subbands, t.subbands);
+    std::vector<int32> out(f.pixel_count());
+    int32 *integers[WSQ_BLOCKS] = {};
+    ui32 count[WSQ_BLOCKS] = {};
+    int refused = -1;
     for (auto _ : state) {
-        int32 *q = out.data();
-        for (int k = 0; k < WSQ_SUBBANDS; ++k) {
-            if (t.qs[k] == 0.0f)
-                continue;
-            int block = wsqorder[k];
-            ui32 n = (ui32)t.xs[block] * (ui32)t.ys[block];
-            wsqqnt(q, t.subbands.data() + t.offsets[block], n, t.qs[k], t.zs[k]);
-            q += n;
-        }
+        refused = qntblocks(out.data(), integers, count, contents, t.numcoefs, t.qs, t.zs, nullptr);
         benchmark::ClobberMemory();
     }
-    const int32 *q = out.data();
-    bool ok = true;
-    for (const std::vector<int32> &block : t.quantized) {
-        ok = ok && same(q, block.data(), block.size());
-        q += block.size();
-    }
+    bool ok = refused < 0;
+    for (int b = 0; b < WSQ_BLOCKS; ++b)
+        ok = ok && same(t.integers[b], integers[b], count[b]);
     check(state, ok, "other quantized coefficients");
     count_pixels(state, f);
 }
@@ -137,25 +172,20 @@ void quantize(benchmark::State &state)
 void symbolize(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::encoder_trace &t = f.trace;
-    std::vector<ui8> out(3 * pixel_count(f));
-    ui8 *ends[WSQ_BLOCKS] = {};
+    const wsqbench::encoder_trace &t = f.encoder;
+    joined_blocks<int32> integers(t.integers);
+    ui32 count[WSQ_BLOCKS];
+    std::copy_n(integers.count, WSQ_BLOCKS, count);
+    std::vector<ui8> out(3 * integers.all.size());  // 3 bytes per integer at most
+    ui8 *symbols[WSQ_BLOCKS] = {};
+    int length[WSQ_BLOCKS] = {};
     for (auto _ : state) {
-        ui8 *p = out.data();
-        for (int b = 0; b < WSQ_BLOCKS; ++b) {
-            if (!t.quantized[b].empty())
-                p = wsqwsym(p, t.quantized[b].data(), (ui32)t.quantized[b].size());
-            ends[b] = p;
-        }
+        symblocks(out.data(), symbols, length, integers.start, count, nullptr);
         benchmark::ClobberMemory();
     }
-    const ui8 *p = out.data();
     bool ok = true;
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        ok = ok && (size_t)(ends[b] - p) == t.symbols[b].size() &&
-             same(p, t.symbols[b].data(), t.symbols[b].size());
-        p = ends[b];
-    }
+    for (int b = 0; b < WSQ_BLOCKS; ++b)
+        ok = ok && same(t.symbols[b], symbols[b], (size_t)length[b]);
     check(state, ok, "other symbols");
     count_pixels(state, f);
 }
@@ -163,47 +193,40 @@ void symbolize(benchmark::State &state)
 void huffman_tables(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::encoder_trace &t = f.trace;
-    // Table 0 codes block 0, table 1 blocks 1 and 2, counted together.
-    std::vector<ui8> streams[2] = {t.symbols[0], t.symbols[1]};
-    streams[1].insert(streams[1].end(), t.symbols[2].begin(), t.symbols[2].end());
-    ui8 tables[2][WSQ_DHT_BYTES] = {};
+    const wsqbench::encoder_trace &t = f.encoder;
+    joined_blocks<ui8> symbols(t.symbols);
+    ui8 tables[WSQ_MAXDHTS][WSQ_DHT_BYTES] = {};
+    int length[WSQ_MAXDHTS] = {}, table_of_block[WSQ_BLOCKS] = {};
     for (auto _ : state) {
-        for (int n = 0; n < 2; ++n) {
-            ui32 weights[256] = {};
-            if (!streams[n].empty())
-                wsqcsym(weights, streams[n].data(), (ui32)streams[n].size());
-            makedht(tables[n], weights, WSQ_MAXBITS);
-        }
+        makedhts(tables, length, table_of_block, symbols.start, symbols.count, nullptr);
         benchmark::ClobberMemory();
     }
-    check(state, std::memcmp(tables, t.tables, sizeof tables) == 0, "other tables");
+    check(state,
+          std::memcmp(tables, t.tables, sizeof tables) == 0 &&
+              same(table_of_block, t.table_of_block, WSQ_BLOCKS),
+          "other tables");
     count_pixels(state, f);
 }
 
 void entropy_encode(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::encoder_trace &t = f.trace;
+    const wsqbench::encoder_trace &t = f.encoder;
     std::vector<ui8> out[WSQ_BLOCKS];
-    ui32 bits[WSQ_BLOCKS] = {};
-    for (int b = 0; b < WSQ_BLOCKS; ++b)
+    bitio coded[WSQ_BLOCKS] = {};
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
         out[b].resize(4 * t.symbols[b].size() + 16);  // 16-bit codes, 16-bit fields
+        coded[b] = {out[b].data(), out[b].data(), 128, 0, 0};
+    }
     for (auto _ : state) {
-        for (int b = 0; b < WSQ_BLOCKS; ++b) {
-            if (t.symbols[b].empty())
-                continue;
-            bitio stream = {out[b].data(), out[b].data(), 128, 0, 0};
-            wsqwecs(&stream, t.symbols[b].data(), (ui32)t.symbols[b].size(),
-                    t.tables[t.table_of_block[b]]);
-            bits[b] = stream.nextbit;
-        }
+        for (int b = 0; b < WSQ_BLOCKS; ++b)
+            ecsblock(&coded[b], t.symbols[b].data(), (int)t.symbols[b].size(),
+                     t.tables[t.table_of_block[b]]);
         benchmark::ClobberMemory();
     }
     bool ok = true;
     for (int b = 0; b < WSQ_BLOCKS; ++b)
-        ok = ok && bits[b] / 8 == t.coded[b].size() &&
-             same(out[b].data(), t.coded[b].data(), t.coded[b].size());
+        ok = ok && same(t.coded[b], out[b].data(), coded[b].length / 8);
     check(state, ok, "other coded data");
     count_pixels(state, f);
 }
@@ -213,131 +236,137 @@ void entropy_encode(benchmark::State &state)
 void entropy_decode(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::staged_decoder &d = f.decoded;
-    decoded_parts parts(f);
-    std::vector<int32> out(pixel_count(f) + 65536);
-    int32 *end = out.data();
+    const wsqbench::decoder_trace &t = f.decoder;
+    std::vector<ui8> coded[WSQ_BLOCKS];
+    std::vector<int32> out[WSQ_BLOCKS];
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        coded[b] = t.coded[b];
+        coded[b].insert(coded[b].end(), 2, 0);  // as the decoder reads them
+        out[b].resize(t.integers[b].size());
+    }
+    bool ok = true;
     for (auto _ : state) {
-        end = out.data();
         for (int b = 0; b < WSQ_BLOCKS; ++b) {
-            const std::vector<ui8> &coded = d.coded(b);
-            if (coded.empty())
-                continue;
-            ui32 bits = (ui32)coded.size() * 8;
-            bitio stream = {const_cast<ui8 *>(coded.data()), const_cast<ui8 *>(coded.data()),
-                            128, bits, 0};
-            end = wsqrecs(end, &stream, bits, d.table_of_block(b));
+            const ui8 *table = t.tables[t.table_of_block[b]];
+            codewalk walk;
+            makewalk(&walk, table);
+            bitio stream = {coded[b].data(), coded[b].data(), 128, 0, 0};
+            recsstop stop;
+            int32 *end = wsqrecsb(out[b].data(), out[b].size(), &stream,
+                                  (ui32)t.coded[b].size() * 8, &walk, table + WSQ_MAXBITS,
+                                  true, &stop);
+            ok = ok && end == out[b].data() + out[b].size();
         }
         benchmark::ClobberMemory();
     }
-    size_t count = (size_t)(end - out.data());
-    check(state, count == parts.quantized.size() && same(out.data(), parts.quantized.data(), count),
-          "other decoded coefficients");
+    for (int b = 0; b < WSQ_BLOCKS; ++b)
+        ok = ok && out[b] == t.integers[b];
+    check(state, ok, "other decoded coefficients");
     count_pixels(state, f);
 }
 
 void dequantize(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::staged_decoder &d = f.decoded;
-    decoded_parts parts(f);
-    std::vector<real> out(pixel_count(f));
+    const wsqbench::decoder_trace &t = f.decoder;
+    const wsqbench::subband_image &s = t.subbands;
+    std::vector<real> out(f.pixel_count());
     for (auto _ : state) {
-        const int32 *q = parts.quantized.data();
-        for (int k = 0; k < WSQ_SUBBANDS; ++k) {
-            int block = wsqorder[k];
-            real *band = out.data() + d.subband_offset(block);
-            ui32 n = (ui32)d.subband_rows(block) * (ui32)d.subband_cols(block);
-            if (d.qs(k) == 0) {
-                std::fill_n(band, n, 0.0f);
-                continue;
+        for (int b = 0; b < WSQ_BLOCKS; ++b) {
+            const int32 *q = t.integers[b].data();
+            for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
+                int block = wsqorder[k];
+                real *band = out.data() + s.offsets[block];
+                ui32 n = (ui32)s.xs[block] * (ui32)s.ys[block];
+                if (t.qs[k] == 0) {
+                    std::fill_n(band, n, 0.0f);
+                    continue;
+                }
+                wsqunq(band, q, n, t.center, t.qs[k], t.zs[k]);
+                q += n;
             }
-            wsqunq(band, q, n, d.center(), d.qs(k), d.zs(k));
-            q += n;
         }
         benchmark::ClobberMemory();
     }
-    check(state, same(out.data(), parts.subbands.data(), out.size()), "other subbands");
+    check(state, out == s.values, "other subbands");
     count_pixels(state, f);
 }
 
 void synthesis(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::staged_decoder &d = f.decoded;
-    decoded_parts parts(f);
-    std::vector<real> data(pixel_count(f)), work(pixel_count(f));
+    const wsqbench::decoder_trace &t = f.decoder;
+    std::vector<real> data(f.pixel_count()), work(f.pixel_count());
     void *contents[WSQ_SUBBANDS];
-    for (int block = 0; block < WSQ_SUBBANDS; ++block)
-        contents[block] = data.data() + d.subband_offset(block);
+    place(contents, data, t.subbands);
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, contents, levels, nullptr};
     for (auto _ : state) {
         state.PauseTiming();
-        std::copy(parts.subbands.begin(), parts.subbands.end(), data.begin());
+        std::copy(t.subbands.values.begin(), t.subbands.values.end(), data.begin());
         state.ResumeTiming();
-        rbwp2(&graph, f.height, f.width, 0, 0, work.data(), d.filter(2), d.filter(3),
-              d.filter(2), d.filter(3));
+        rbwp2(&graph, f.height, f.width, 0, 0, work.data(), t.low.get(), t.high.get(),
+              t.low.get(), t.high.get());
         benchmark::ClobberMemory();
     }
-    check(state, same(data.data(), parts.samples.data(), data.size()), "other samples");
+    check(state, data == t.samples, "other samples");
     count_pixels(state, f);
 }
 
 void samples_to_bytes(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    decoded_parts parts(f);
-    std::vector<ui8> out(pixel_count(f));
+    const wsqbench::decoder_trace &t = f.decoder;
+    std::vector<ui8> out(f.pixel_count());
     for (auto _ : state) {
-        wsqr2b(out.data(), parts.samples.data(), (ui32)out.size(), f.decoded.midpoint(),
-               f.decoded.rescale());
+        wsqr2b(out.data(), t.samples.data(), (ui32)out.size(), t.midpoint, t.rescale);
         benchmark::ClobberMemory();
     }
-    check(state, same(out.data(), f.decoded.pixels(), out.size()), "other pixels");
+    check(state, out == f.decoded, "other pixels");
     count_pixels(state, f);
 }
 
 /* ---- Whole pipelines ---------------------------------------------------- */
 
+// Each call's buffer is released in the next one, as a caller would. The
+// second argument is the call's thread count (0: one per core).
 void encode_pipeline(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    std::vector<ui8> stream;
-    for (auto _ : state)
-        stream = wsqbench::encode(f.pixels.data(), f.width, f.height);
-    check(state, stream == f.trace.stream, "another stream");
-    state.counters["bytes"] = (double)stream.size();
+    wsq_encode_options options;
+    wsq_encode_defaults(&options);
+    options.threads = (int32_t)state.range(1);
+    ui8 *stream = nullptr;
+    size_t size = 0;
+    bool ok = true;
+    for (auto _ : state) {
+        wsq_free(stream);
+        ok = ok && wsq_encode(&stream, &size, nullptr, f.pixels.data(), f.pixels.size(), f.width,
+                              f.height, &options) == WSQ_OK;
+    }
+    check(state, ok && same(f.stream, stream, size), "another stream");
+    wsq_free(stream);
+    state.counters["bytes"] = (double)f.stream.size();
     count_pixels(state, f);
 }
 
 void decode_pipeline(benchmark::State &state)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    const std::vector<ui8> &stream = f.trace.stream;
+    wsq_decode_options options;
+    wsq_decode_defaults(&options);
+    options.threads = (int32_t)state.range(1);
+    ui8 *pixels = nullptr;
     bool ok = true;
     for (auto _ : state) {
-        ui8 *pixels = nullptr;
-        wsqinfo info;
-        wsqerror error;
-        ok = ok && wsqdecode(&pixels, &info, &error, stream.data(), stream.size(),
-                             WSQ_DEFAULT_MAX_PIXELS) == WSQ_OK;
-        freevoid(pixels);
+        wsq_free(pixels);
+        wsq_info info;
+        ok = ok && wsq_decode(&pixels, &info, nullptr, f.stream.data(), f.stream.size(),
+                              &options) == WSQ_OK;
     }
-    check(state, ok, "wsqdecode refused the stream");
-    count_pixels(state, f);
-}
-
-void staged_decode_pipeline(benchmark::State &state)
-{
-    const fixture &f = square_fixture((int)state.range(0));
-    const std::vector<ui8> &stream = f.trace.stream;
-    wsqbench::staged_decoder d;
-    bool ok = true;
-    for (auto _ : state)
-        ok = ok && d.decode(stream.data(), stream.size());
-    check(state, ok && same(d.pixels(), f.decoded.pixels(), pixel_count(f)), "other pixels");
+    check(state, ok && same(f.decoded, pixels, f.pixel_count()), "other pixels");
+    wsq_free(pixels);
     count_pixels(state, f);
 }
 
@@ -347,19 +376,23 @@ struct entry {
 };
 
 const entry entries[] = {
+    {"encode/pixelmr", pixel_statistics},
     {"encode/wsqb2r", bytes_to_samples},
     {"encode/cbwp2", analysis},
-    {"encode/wsqqnt", quantize},
-    {"encode/wsqwsym", symbolize},
-    {"encode/wsqcsym+makedht", huffman_tables},
-    {"encode/wsqwecs", entropy_encode},
-    {"decode/wsqrecs", entropy_decode},
+    {"encode/subbandvars", variances},
+    {"encode/qntblocks", quantize},
+    {"encode/symblocks", symbolize},
+    {"encode/makedhts", huffman_tables},
+    {"encode/ecsblock", entropy_encode},
+    {"decode/wsqrecsb", entropy_decode},
     {"decode/wsqunq", dequantize},
     {"decode/rbwp2", synthesis},
     {"decode/wsqr2b", samples_to_bytes},
-    {"pipeline/encode", encode_pipeline},
-    {"pipeline/wsqdecode", decode_pipeline},
-    {"pipeline/staged_decode", staged_decode_pipeline},
+};
+
+const entry pipelines[] = {
+    {"pipeline/wsq_encode", encode_pipeline},
+    {"pipeline/wsq_decode", decode_pipeline},
 };
 
 }  // namespace
@@ -371,6 +404,14 @@ int main(int argc, char **argv)
         for (int side : sides)
             b->Arg(side);
         b->Unit(benchmark::kMillisecond);
+    }
+    // The pipelines with 1 and 2 threads and one per core, in wall time.
+    for (const entry &e : pipelines) {
+        benchmark::internal::Benchmark *b = benchmark::RegisterBenchmark(e.name, e.run);
+        for (int side : sides)
+            for (int threads : {1, 2, 0})
+                b->Args({side, threads});
+        b->ArgNames({"", "threads"})->Unit(benchmark::kMillisecond)->UseRealTime();
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

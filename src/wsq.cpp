@@ -23,16 +23,24 @@
 #include <sys/mman.h>
 #endif
 
-/* Benchmark builds time the stages of both pipelines with a clock of their
- * own; other builds compile the laps to nothing. */
 #ifdef WSQ_STAGE_CLOCK
-void wsq_stage_done(const char *stage);
-#define STAGE_DONE(stage) wsq_stage_done(stage)
-#else
-#define STAGE_DONE(stage) ((void)0)
+#include "stage_clock.h"
 #endif
 
 namespace {
+
+/* Benchmark builds hand the end of each stage of both pipelines, with a view
+ * of what the pipeline holds then, to a clock of their own (stage_clock.h);
+ * other builds compile these laps to nothing. */
+#ifdef WSQ_STAGE_CLOCK
+struct stream_decoder;
+struct image_encoder;
+wsq_stage_view stage_view(const stream_decoder &d);
+wsq_stage_view stage_view(const image_encoder &e);
+#define STAGE_DONE(stage, state) wsq_stage_done(stage, stage_view(state))
+#else
+#define STAGE_DONE(stage, state) ((void)0)
+#endif
 
 /* ==== Errors ============================================================== */
 
@@ -547,7 +555,7 @@ bool decode_blocks(stream_decoder &d)
             return false;
         }
     }
-    STAGE_DONE("entropy");
+    STAGE_DONE("entropy", d);
     return true;
 }
 
@@ -639,19 +647,19 @@ void to_pixels(const stream_decoder &d, ui8 *out)
         wsqr2b(out + begin, d.image + begin, (ui32)(end - begin), d.info->midpoint,
                d.info->rescale);
     });
-    STAGE_DONE("pixels");
+    STAGE_DONE("pixels", d);
 }
 
 void rebuild_image(stream_decoder &d, ui8 **pixels)
 {
     dequantize(d);
-    STAGE_DONE("dequantize");
+    STAGE_DONE("dequantize", d);
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
     rbwp2t(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
            d.filters[2], d.filters[3], d.team);
-    STAGE_DONE("synthesis");
+    STAGE_DONE("synthesis", d);
     if (d.goal.kind == decoding_goal::caller_pixels) {
         to_pixels(d, d.goal.pixels);
         return;
@@ -673,6 +681,7 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
         return fail(d, WSQ_ERR_NOT_WSQ, 0, "no Start-Of-Image marker at the start");
     size_t end = 0;
     bool read = read_segments(d, &end);
+    STAGE_DONE("parse", d);
     /* The blocks read come before any flaw found after them: as when each
      * is decoded in turn, a flaw of theirs is the one reported. */
     if (d.want_pixels && d.info->blocks > 0 && !decode_blocks(d))
@@ -845,17 +854,17 @@ int analyse(image_encoder &e)
         wsqb2r(e.words0.get() + begin, e.pixels + begin, (ui32)(end - begin), e.midpoint,
                e.rescale);
     });
-    STAGE_DONE("normalise");
+    STAGE_DONE("normalise", e);
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     e.contents[0] = e.words0.get();
     hedge graph = {WSQ_SUBBANDS, e.contents, levels, nullptr};
     cbwp2t(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
            e.h1qf, e.team);
-    STAGE_DONE("transform");
+    STAGE_DONE("transform", e);
     subbandsizes(e.xs, e.ys, e.numcoefs, e.rows, e.cols, e.h0qf, e.h1qf);
     subbandvars(e.variance, e.contents, e.xs, e.ys, e.team);
-    STAGE_DONE("variances");
+    STAGE_DONE("variances", e);
     return WSQ_OK;
 }
 
@@ -876,7 +885,7 @@ int allocate_bits(image_encoder &e)
         return refuse(e.error, WSQ_ERR_BITRATE,
                       "bit rate %g out of range: bin width of subband %d not storable", bitrate,
                       k);
-    STAGE_DONE("quality");
+    STAGE_DONE("quality", e);
     return WSQ_OK;
 }
 
@@ -890,11 +899,11 @@ int code_blocks(image_encoder &e)
                       "bit rate %g too high: a coefficient of subband %d needs more than "
                       "65535 bins",
                       e.options.bitrate, k);
-    STAGE_DONE("quantize");
+    STAGE_DONE("quantize", e);
     symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs, e.team);
-    STAGE_DONE("symbols");
+    STAGE_DONE("symbols", e);
     e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen, e.team);
-    STAGE_DONE("tables");
+    STAGE_DONE("tables", e);
     /* The subbands are quantized: the blocks' coded bytes go where they were,
      * each block at 4 bytes per integer before it (a block codes to at most 4
      * bytes per integer and a byte of padding; 3 integers per 4 pixels). */
@@ -907,7 +916,7 @@ int code_blocks(image_encoder &e)
             e.codedlen[b] = ecs.length / 8;
         }
     });
-    STAGE_DONE("entropy");
+    STAGE_DONE("entropy", e);
     return WSQ_OK;
 }
 
@@ -958,7 +967,7 @@ int write_stream(image_encoder &e, ui8 **stream, size_t *stream_size)
     sput2(at, WSQ_EOI);
     *stream = out;
     *stream_size = size;
-    STAGE_DONE("output");
+    STAGE_DONE("output", e);
     return WSQ_OK;
 }
 
@@ -977,6 +986,65 @@ int encode(image_encoder &e, ui8 **stream, size_t *stream_size, size_t pixels_si
         status = write_stream(e, stream, stream_size);
     return status;
 }
+
+#ifdef WSQ_STAGE_CLOCK
+wsq_stage_view stage_view(const stream_decoder &d)
+{
+    wsq_stage_view v = {};
+    v.width = d.info->width;
+    v.height = d.info->height;
+    v.midpoint = d.info->midpoint;
+    v.rescale = d.info->rescale;
+    std::copy(d.filters, d.filters + 4, v.filters);
+    v.image = d.image;
+    v.contents = d.contents;
+    v.xs = d.xs;
+    v.ys = d.ys;
+    v.center = d.center;
+    v.qs = d.qs;
+    v.zs = d.zs;
+    v.tables = d.tables;
+    v.table_of_block = d.info->block_table;
+    for (int b = 0; b < d.info->blocks; ++b) {
+        const coded_block &block = d.blocks[b];
+        v.integers[b] = block.at;
+        v.integer_count[b] = block.integers;
+        v.coded[b] = block.coded.data();
+        v.coded_bytes[b] = block.interval_ends.empty() ? 0 : block.interval_ends.back();
+    }
+    return v;
+}
+
+wsq_stage_view stage_view(const image_encoder &e)
+{
+    wsq_stage_view v = {};
+    v.width = e.cols;
+    v.height = e.rows;
+    v.midpoint = e.midpoint;
+    v.rescale = e.rescale;
+    v.filters[0] = e.h0qf;
+    v.filters[1] = e.h1qf;
+    v.image = e.words0.get();
+    v.contents = e.contents;
+    v.xs = e.xs;
+    v.ys = e.ys;
+    v.numcoefs = e.numcoefs;
+    v.variance = e.variance;
+    v.qs = e.qs;
+    v.zs = e.zs;
+    v.tables = e.dht;
+    v.table_of_block = e.Th;
+    for (int b = 0; b < WSQ_BLOCKS; ++b) {
+        v.integers[b] = e.qcoefs[b];
+        v.integer_count[b] = e.nqcoefs[b];
+        v.symbols[b] = e.symbols[b];
+        v.symbol_count[b] = (size_t)e.symlen[b];
+        v.coded[b] = e.coded[b];
+        v.coded_bytes[b] = e.codedlen[b];
+    }
+    return v;
+}
+#endif
 
 }  // namespace
 
