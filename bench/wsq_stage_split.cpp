@@ -26,7 +26,7 @@ using wsqbench::stage_split;
 
 int usage()
 {
-    std::fprintf(stderr, "usage: wsq_stage_split [--runs N] [SIDE ...]\n");
+    std::fprintf(stderr, "usage: wsq_stage_split [--runs N] [--threads N] [SIDE ...]\n");
     return 2;
 }
 
@@ -93,11 +93,17 @@ int main(int argc, char **argv)
 {
     int runs = 5;
     std::vector<int> sides;
+    wsq_encode_options encoding;
+    wsq_encode_defaults(&encoding);
+    wsq_decode_options decoding;
+    wsq_decode_defaults(&decoding);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
             if (runs < 1)
                 return usage();
+        } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+            encoding.threads = decoding.threads = std::atoi(argv[++i]);
         } else {
             int side = std::atoi(argv[i]);
             if (side < 81 || side > 16384)
@@ -118,7 +124,7 @@ int main(int argc, char **argv)
         timing encoder, decoder;
         time_runs(runs, [&] {
             if (wsq_encode(&made, &size, &error, pixels.data(), pixels.size(), side, side,
-                           nullptr) != WSQ_OK)
+                           &encoding) != WSQ_OK)
                 fail("wsq_encode", error);
         }, [&] {
             stream.assign(made, made + size);
@@ -126,7 +132,8 @@ int main(int argc, char **argv)
         }, &encoder);
         time_runs(runs, [&] {
             wsq_info info;
-            if (wsq_decode(&made, &info, &error, stream.data(), stream.size(), nullptr) != WSQ_OK)
+            if (wsq_decode(&made, &info, &error, stream.data(), stream.size(), &decoding) !=
+                WSQ_OK)
                 fail("wsq_decode", error);
         }, [&] { wsq_free(made); }, &decoder);
         print_table("Encoder, " + std::to_string(stream.size()) + " bytes", side, encoder,

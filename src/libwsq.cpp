@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
@@ -373,8 +374,9 @@ int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int bl
 
 /* ==== Teams of threads =====================================================
  * Worker threads that help with a job of ranges, the caller taking part in
- * each. A job is cut into a few pieces per thread; whoever is free takes the
- * next. A piece is taken with a ticket that names the job and its number of
+ * each. A job is cut into a few pieces per thread, or one per item of a
+ * short job (the subbands of an image, which differ much in size); whoever
+ * is free takes the next. A piece is taken with a ticket that names the job and its number of
  * pieces, so a worker that comes late to a job that has ended takes nothing,
  * and the caller waits only for the pieces taken, never for a worker that is
  * not running: with more threads than cores the work still gets done.
@@ -398,7 +400,10 @@ struct wsqteam {
 
 namespace {
 
-constexpr int spin_looks = 4000;
+/* How long a thread spins before it sleeps: longer than the gaps between the
+ * jobs of a call, short against a call. */
+constexpr std::chrono::microseconds spin_time{250};
+constexpr size_t short_job = 64;  /* items, each its own piece */
 constexpr int most_threads = 256;  /* so that a job's pieces fit 16 bits */
 
 void pause_briefly()
@@ -412,11 +417,14 @@ void pause_briefly()
 template <class Ready>
 bool spin_until(const Ready &ready)
 {
-    for (int look = 0; look < spin_looks; ++look) {
-        if (ready())
-            return true;
-        pause_briefly();
-    }
+    auto until = std::chrono::steady_clock::now() + spin_time;
+    do {
+        for (int look = 0; look < 64; ++look) {
+            if (ready())
+                return true;
+            pause_briefly();
+        }
+    } while (std::chrono::steady_clock::now() < until);
     return ready();
 }
 
@@ -525,7 +533,7 @@ void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t), 
     team->body = body;
     team->context = context;
     team->count = count;
-    ui32 pieces = (ui32)std::min(count, 4 * team->workers.size() + 4);
+    ui32 pieces = (ui32)(count <= short_job ? count : std::min(count, 4 * team->workers.size() + 4));
     team->finished.store(0, std::memory_order_relaxed);
     ui32 job = job_of(team->ticket.load(std::memory_order_relaxed)) + 1;
     {
@@ -1413,12 +1421,14 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
     std::atomic<unsigned> lowest{255}, highest{0};
     std::atomic<std::uint64_t> sum{0};
     teamfor(team, length, [&](size_t begin, size_t end) {
+        const ui8 *p = pixels + begin;
+        size_t n = end - begin;
         ui8 pmin = 255, pmax = 0;
         std::uint64_t total = 0;
-        for (size_t n = begin; n < end; ++n) {
-            pmax = std::max(pmax, pixels[n]);
-            pmin = std::min(pmin, pixels[n]);
-            total += pixels[n];
+        for (size_t i = 0; i < n; ++i) {
+            pmax = std::max(pmax, p[i]);
+            pmin = std::min(pmin, p[i]);
+            total += p[i];
         }
         for (unsigned low = lowest; pmin < low && !lowest.compare_exchange_weak(low, pmin);)
             ;
@@ -2465,6 +2475,13 @@ bool fits_symbol_coder(const int32 *values, ui32 count)
     return highest <= symbol_max && lowest >= -symbol_max;
 }
 
+/* The subbands of a higher number are the larger ones: handed out first,
+ * they leave the small ones to fill the gaps. */
+int largest_first(size_t i, int subbands)
+{
+    return subbands - 1 - (int)i;
+}
+
 void count_symbols(ui32 *weights, const ui8 *input, int length)
 {
     if (length > 0)
@@ -2498,9 +2515,9 @@ bool measurable(int rows, int cols, const pqf *hqf, const pqf *gqf)
 void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys,
                  wsqteam *team)
 {
-    teamfor(team, WSQ_CODED_SUBBANDS, [&](size_t k0, size_t k1) {
-        for (size_t k = k0; k < k1; ++k) {
-            int block = wsqorder[k];
+    teamfor(team, WSQ_CODED_SUBBANDS, [&](size_t i0, size_t i1) {
+        for (size_t i = i0; i < i1; ++i) {
+            int k = largest_first(i, WSQ_CODED_SUBBANDS), block = wsqorder[k];
             variance[k] = central_variance((const real *)contents[block], xs[block], ys[block]);
         }
     });
@@ -2578,14 +2595,14 @@ int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
         }
     }
     std::atomic<int> first_too_large{WSQ_SUBBANDS};
-    teamfor(team, WSQ_SUBBANDS, [&](size_t k0, size_t k1) {
-        for (size_t k = k0; k < k1; ++k) {
+    teamfor(team, WSQ_SUBBANDS, [&](size_t i0, size_t i1) {
+        for (size_t i = i0; i < i1; ++i) {
+            int k = largest_first(i, WSQ_SUBBANDS);
             if (qs[k] == 0.0f)
                 continue;
             wsqqnt(place[k], (const real *)contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
-            for (int low = first_too_large; !fits_symbol_coder(place[k], numcoefs[k]) &&
-                                            (int)k < low &&
-                                            !first_too_large.compare_exchange_weak(low, (int)k);)
+            for (int low = first_too_large; !fits_symbol_coder(place[k], numcoefs[k]) && k < low &&
+                                            !first_too_large.compare_exchange_weak(low, k);)
                 ;
         }
     });

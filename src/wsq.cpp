@@ -527,11 +527,12 @@ void dequantize(stream_decoder &d)
             q += d.blocks[b].qs[k] != 0 ? subband_coefficients(d, k) : 0;
         }
     }
-    teamfor(d.team, WSQ_SUBBANDS, [&](size_t k0, size_t k1) {
-        for (size_t k = k0; k < k1; ++k) {
-            const coded_block &block = d.blocks[block_of((int)k)];
+    teamfor(d.team, WSQ_SUBBANDS, [&](size_t i0, size_t i1) {
+        for (size_t i = i0; i < i1; ++i) {
+            int k = WSQ_SUBBANDS - 1 - (int)i;  /* the larger subbands first */
+            const coded_block &block = d.blocks[block_of(k)];
             real *band = (real *)d.contents[wsqorder[k]];
-            ui32 n = (ui32)subband_coefficients(d, (int)k);
+            ui32 n = (ui32)subband_coefficients(d, k);
             if (block.qs[k] == 0)
                 std::fill_n(band, n, 0.0f);
             else
