@@ -1,0 +1,290 @@
+#!/usr/bin/env python3
+"""Runs the command-line cases of case files and checks what each one does.
+
+A case file reads as a transcript. `$ COMMAND` begins a case (lines `> ...`
+continue it); bash runs it in a fresh directory holding the fixtures: the
+files of the data directory (linked), and those that the file's `% COMMAND`
+lines make once per run. The lines after it, up to a blank line, are what
+the case does, in this order:
+
+  1> TEXT           a line of standard output
+  2> TEXT           a line of standard error
+  + NAME <...>      a file the case made or replaced; `+ NAME/`: a directory
+  - NAME            a fixture it removed
+  [N]               its exit status, unless 0
+
+Bytes that are not text show as <SIZE bytes, sha256 FIRST-16-HEX-DIGITS>, a
+PNG file as its 8-bit gray pixels, text without a last newline ends in
+" (no eol)". What varies between builds is replaced: the three banner lines
+of wsq1 by <banner>, the line number of an assertion report by LINE.
+Lines beginning with # are comments.
+
+A case may run, besides the programs and the usual tools: `needs TOOL...`,
+which skips the case unless every TOOL is installed; `also COMMAND`, which
+keeps the exit status of the command before (`wsq1 ...; also cat out.wsq`);
+`image KIND WIDTH HEIGHT [VALUE]`, which writes a raw 8-bit image: noise,
+ramp (a diagonal ramp), wave (a faint fine wave and one white pixel) or flat
+(every pixel VALUE); and "$PYTHON", the interpreter running this file.
+
+--update (or WSQ_UPDATE_CASES=1) rewrites the expectations from what the
+programs do now, for review with git diff.
+"""
+import argparse
+import concurrent.futures
+import difflib
+import hashlib
+import math
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+VARYING = [
+    (re.compile(r">>>WSQ Encoder One image compression<<< +Sf=55297\n"
+                r"Reference: IAFIS-IC-0110v2, 16 February 1993, as amended\.\nwsq1 \S+\n"), "<banner>\n"),
+    (re.compile(r"\b(\w+\.cpp):\d+: failed assertion"), r"\1:LINE: failed assertion"),
+]
+PREAMBLE = ('needs() { for t; do command -v "$t" >/dev/null || exit 77; done; }\n'
+            'also() { local status=$?; "$@"; return $status; }\n'
+            'image() { "$PYTHON" "%s" --image "$@"; }\n' % os.path.abspath(__file__))
+SKIPPED = 77
+
+
+class Case:
+    def __init__(self, line, command):
+        self.line, self.command, self.expected = line, command, []
+
+
+def parse(path):
+    """The file as its lines and cases in order, and its setup commands."""
+    items, setup = [], []
+    lines = open(path, encoding="utf-8").read().splitlines()
+    i = 0
+    while i < len(lines):
+        if not lines[i].startswith("$ "):
+            if lines[i].startswith("% "):
+                setup.append(lines[i][2:])
+            items.append(lines[i])
+            i += 1
+            continue
+        case = Case(i + 1, [lines[i][2:]])
+        for i in range(i + 1, len(lines) + 1):
+            if i == len(lines) or not lines[i].startswith("> "):
+                break
+            case.command.append(lines[i][2:])
+        for i in range(i, len(lines) + 1):
+            if i == len(lines) or not lines[i].strip() or lines[i][0] in "#$%":
+                break
+            case.expected.append(lines[i])
+        items.append(case)
+    return items, setup
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()[:16]
+
+
+def png_pixels(data):
+    """The pixels of an 8-bit gray PNG file, unfiltered; None for another kind."""
+    width, height, depth, color = struct.unpack(">IIBB", data[16:26])
+    if depth != 8 or color != 0:
+        return width, height, None
+    at, compressed = 8, b""
+    while at + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        compressed += data[at + 8:at + 8 + length] if kind == b"IDAT" else b""
+        at += 12 + length
+    raw, pixels, prior = zlib.decompress(compressed), bytearray(), bytearray(width)
+    for y in range(height):
+        kind, row = raw[y * (width + 1)], bytearray(raw[y * (width + 1) + 1:(y + 1) * (width + 1)])
+        for x in range(width):
+            a, b, c = row[x - 1] if x else 0, prior[x], prior[x - 1] if x else 0
+            p = a + b - c
+            paeth = a if abs(p - a) <= min(abs(p - b), abs(p - c)) else b if abs(p - b) <= abs(p - c) else c
+            row[x] = (row[x] + (0, a, b, (a + b) // 2, paeth)[kind]) & 255
+        pixels += row
+        prior = row
+    return width, height, bytes(pixels)
+
+
+def summary(data):
+    if data.startswith(b"\x89PNG\r\n\x1a\n"):
+        width, height, pixels = png_pixels(data)
+        return f"<png {width} x {height}, " + (f"8-bit gray pixels sha256 {digest(pixels)}>" if pixels
+                                                 else "not 8-bit gray>")
+    return f"<{len(data)} bytes" + (f", sha256 {digest(data)}>" if data else ">")
+
+
+def shown(prefix, data):
+    """Output as the lines of a transcript."""
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError:
+        text = None
+    if text is None or re.search("[\x00-\x08\x0b-\x1f\x7f]", text):
+        return [f"{prefix} {summary(data)}"] if data else []
+    for pattern, replacement in VARYING:
+        text = pattern.sub(replacement, text)
+    lines = text.split("\n")
+    last = lines.pop()
+    return [f"{prefix} {line}" if line else prefix for line in lines] + \
+        ([f"{prefix} {last} (no eol)"] if last else [])
+
+
+def tree(top):
+    """Every file and directory under top: relative name -> link target, or None."""
+    entries = {}
+    for where, dirs, files in os.walk(top):
+        for name in dirs + files:
+            path = os.path.join(where, name)
+            link = os.path.islink(path)
+            entries[os.path.relpath(path, top) + ("/" if name in dirs and not link else "")] = \
+                os.readlink(path) if link else None
+    return entries
+
+
+def changes(case_dir, fixtures):
+    """What the case made, replaced or removed, as lines of its transcript."""
+    after, lines = tree(case_dir), []
+    for name, target in sorted(after.items()):
+        if name in fixtures and fixtures[name] == target:
+            continue
+        path = os.path.join(case_dir, name)
+        if name.endswith("/"):
+            if not any(other.startswith(name) and other != name for other in after):
+                lines.append(f"+ {name}")
+        elif target:
+            lines.append(f"+ {name} -> {target}")
+        else:
+            with open(path, "rb") as file:
+                lines.append(f"+ {name} {summary(file.read())}")
+    return lines + [f"- {name}" for name in sorted(set(fixtures) - set(after))]
+
+
+class Run:
+    def __init__(self, root, data, env):
+        self.root, self.data, self.env = root, data, env
+
+    def make_fixtures(self, setup):
+        self.fixtures_dir = os.path.join(self.root, "fixtures")
+        shutil.copytree(self.data, self.fixtures_dir, copy_function=os.symlink)
+        if setup:
+            done = subprocess.run(["bash", "-ec", PREAMBLE + "\n".join(setup)], cwd=self.fixtures_dir,
+                                  env=self.env, stdin=subprocess.DEVNULL, capture_output=True)
+            if done.returncode != 0:
+                sys.exit(f"the setup commands failed with status {done.returncode}:\n"
+                         + done.stderr.decode(errors="replace"))
+        self.fixtures = {}
+        for name in tree(self.fixtures_dir):
+            path = os.path.join(self.fixtures_dir, name)
+            self.fixtures[name] = None if name.endswith("/") else os.path.realpath(path)
+        self.stamps = self.fixture_stamps()
+
+    def fixture_stamps(self):
+        return {name: (os.stat(target).st_mtime_ns, os.stat(target).st_size)
+                for name, target in self.fixtures.items() if target}
+
+    def run(self, case):
+        """The transcript of the case as it runs now; None when skipped."""
+        case_dir = os.path.join(self.root, f"case{case.line}")
+        shutil.copytree(self.fixtures_dir, case_dir,
+                        copy_function=lambda source, name: os.symlink(os.path.realpath(source), name))
+        try:
+            done = subprocess.run(["bash", "-c", PREAMBLE + "\n".join(case.command)], cwd=case_dir,
+                                  env=self.env, stdin=subprocess.DEVNULL, capture_output=True)
+            if done.returncode == SKIPPED:
+                return None
+            return (shown("1>", done.stdout) + shown("2>", done.stderr) + changes(case_dir, self.fixtures)
+                    + ([f"[{done.returncode}]"] if done.returncode else []))
+        finally:
+            shutil.rmtree(case_dir, ignore_errors=True)
+
+
+def check(path, run, update, jobs):
+    """Runs the cases of one file; returns the number that failed."""
+    items, setup = parse(path)
+    run.make_fixtures(setup)
+    cases = [item for item in items if isinstance(item, Case)]
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        outcomes = list(pool.map(run.run, cases))
+    differ = skipped = 0
+    for case, actual in zip(cases, outcomes):
+        if actual is None:
+            skipped += 1
+        elif actual != case.expected:
+            differ += 1
+            if not update:
+                print(f"{path}:{case.line}: case failed:\n$ " + "\n> ".join(case.command))
+                sys.stdout.writelines(line + "\n" for line in difflib.unified_diff(
+                    case.expected, actual, "expected", "actual", lineterm="", n=2))
+            case.expected = actual
+    for name, stamp in run.fixture_stamps().items():
+        if stamp != run.stamps[name]:
+            differ += 1
+            print(f"{path}: a case wrote into the fixture {name}")
+    if update:
+        text = "".join(item + "\n" if isinstance(item, str) else
+                       "\n".join(["$ " + item.command[0]] + ["> " + line for line in item.command[1:]]
+                                 + item.expected) + "\n" for item in items)
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(text)
+        print(f"{path}: {differ} of {len(cases)} cases rewritten")
+        return 0
+    print(f"{path}: {len(cases) - differ - skipped} cases passed, {differ} failed, "
+          f"{skipped} skipped (a tool they need is not installed)")
+    return differ
+
+
+def image(kind, width, height, value=0):
+    """A raw 8-bit image, row after row."""
+    size = width * height
+    if kind == "noise":
+        return b"".join(hashlib.sha256(b"%d" % i).digest() for i in range(size // 32 + 1))[:size]
+    if kind == "ramp":
+        return bytes((x + y) * 255 // (width + height - 2) for y in range(height) for x in range(width))
+    if kind == "wave":
+        row = bytes(math.floor(128.5 + 3 * math.sin(2 * math.pi * 0.375 * x + 1)) for x in range(width))
+        return b"\xff" + (row * height)[1:]
+    if kind == "flat":
+        return bytes([value]) * size
+    sys.exit(f"image: unknown kind {kind}: noise, ramp, wave or flat")
+
+
+def main():
+    if sys.argv[1:2] == ["--image"]:
+        sys.stdout.buffer.write(image(sys.argv[2], *map(int, sys.argv[3:])))
+        return 0
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("files", nargs="+", metavar="FILE", help="case files")
+    parser.add_argument("--data", required=True, help="the directory of fixture files")
+    parser.add_argument("--program", action="append", default=[], metavar="NAME=PATH",
+                        help="run PATH as NAME in the cases")
+    parser.add_argument("--update", action="store_true", default=os.environ.get("WSQ_UPDATE_CASES") == "1",
+                        help="rewrite the expectations from what the programs do now")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="cases run at once")
+    args = parser.parse_args()
+    root = tempfile.mkdtemp(prefix="wsq_cases.")
+    try:
+        bin_dir = os.path.join(root, "bin")
+        os.mkdir(bin_dir)
+        for program in args.program:
+            name, path = program.split("=", 1)
+            os.symlink(os.path.abspath(path), os.path.join(bin_dir, name))
+        env = {name: value for name, value in os.environ.items() if name not in ("WSQ1", "UNWSQ")}
+        env.update(PATH=bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin"), LC_ALL="C", PYTHON=sys.executable)
+        failed = 0
+        for path in args.files:
+            run = Run(os.path.join(root, os.path.basename(path)), os.path.abspath(args.data), env)
+            os.mkdir(run.root)
+            failed += check(path, run, args.update, args.jobs)
+        return 1 if failed else 0
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
