@@ -14,7 +14,7 @@ the case does, in this order:
   [N]               its exit status, unless 0
 
 Bytes that are not text show as <SIZE bytes, sha256 FIRST-16-HEX-DIGITS>, a
-PNG file as its 8-bit gray pixels, text without a last newline ends in
+PNG file as its 8-bit gray pixels (read here again, every chunk checked), text without a last newline ends in
 " (no eol)". What varies between builds is replaced: the three banner lines
 of wsq1 by <banner>, the line number of an assertion report by LINE.
 Lines beginning with # are comments.
@@ -89,16 +89,23 @@ def digest(data):
 
 
 def png_pixels(data):
-    """The pixels of an 8-bit gray PNG file, unfiltered; None for another kind."""
+    """The pixels of a whole 8-bit gray PNG file, unfiltered; None for anything else."""
     width, height, depth, color = struct.unpack(">IIBB", data[16:26])
-    if depth != 8 or color != 0:
+    at, compressed, kind = 8, b"", b""
+    try:
+        while kind != b"IEND":
+            length, kind = struct.unpack(">I4s", data[at:at + 8])
+            body, crc = data[at + 8:at + 8 + length], data[at + 8 + length:at + 12 + length]
+            if len(body) != length or crc != struct.pack(">I", zlib.crc32(data[at + 4:at + 8 + length])):
+                return width, height, None
+            compressed += body if kind == b"IDAT" else b""
+            at += 12 + length
+        raw = zlib.decompress(compressed)
+    except (struct.error, zlib.error):
         return width, height, None
-    at, compressed = 8, b""
-    while at + 8 <= len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        compressed += data[at + 8:at + 8 + length] if kind == b"IDAT" else b""
-        at += 12 + length
-    raw, pixels, prior = zlib.decompress(compressed), bytearray(), bytearray(width)
+    if depth != 8 or color != 0 or at != len(data) or len(raw) != height * (width + 1):
+        return width, height, None
+    pixels, prior = bytearray(), bytearray(width)
     for y in range(height):
         kind, row = raw[y * (width + 1)], bytearray(raw[y * (width + 1) + 1:(y + 1) * (width + 1)])
         for x in range(width):
@@ -115,7 +122,7 @@ def summary(data):
     if data.startswith(b"\x89PNG\r\n\x1a\n"):
         width, height, pixels = png_pixels(data)
         return f"<png {width} x {height}, " + (f"8-bit gray pixels sha256 {digest(pixels)}>" if pixels
-                                                 else "not 8-bit gray>")
+                                                 else "not a whole 8-bit gray image>")
     return f"<{len(data)} bytes" + (f", sha256 {digest(data)}>" if data else ">")
 
 
