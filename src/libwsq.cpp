@@ -23,6 +23,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 /* ==== Assertion report ====================================================
  * A failed precondition ends the process in an orderly way: one report line
  * on standard error, flushed, then exit without any further message. Open
@@ -343,6 +347,21 @@ void *freevoid(void *discard)
 {
     std::free(discard);
     return nullptr;
+}
+
+void *imagebuffer(size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    const size_t huge_page = (size_t)2 << 20;
+    if (bytes >= 2 * huge_page) {
+        void *buffer = nullptr;
+        if (posix_memalign(&buffer, huge_page, bytes) != 0)
+            return nullptr;
+        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
+        return buffer;
+    }
+#endif
+    return std::malloc(bytes);
 }
 
 int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,

@@ -59,6 +59,7 @@ bitio *ecs;
 void *bytes0;  /* 3 bytes per pixel: the pixels, then the symbol streams */
 void *words0;  /* 4 bytes per pixel: samples and subbands, then coded bits */
 void *words1;  /* 4 bytes per pixel: transform scratch, then quantized integers */
+ui32 capacity; /* pixels the buffers have room for */
 
 /* ---- Per-image results --------------------------------------------------- */
 
@@ -597,17 +598,25 @@ void test_parameters()
                   .c_str());
 }
 
+/* Buffers for an image of `pixels` pixels at least; they grow only, so a run
+ * of images touches fresh memory only when an image is larger than all
+ * before it. Their contents need not survive. */
 void reallocate_memory()
 {
     ui32 pixels = (ui32)rows * (ui32)cols;
-    bytes0 = std::realloc(bytes0, pixels * 3);
-    WSQ_ASSERT(bytes0);
-    words0 = std::realloc(words0, pixels * 4);
-    WSQ_ASSERT(words0);
+    if (pixels > capacity) {
+        for (void **buffer : {&bytes0, &words0, &words1})
+            *buffer = freevoid(*buffer);
+        bytes0 = imagebuffer((size_t)pixels * 3);
+        WSQ_ASSERT(bytes0);
+        words0 = imagebuffer((size_t)pixels * 4);
+        WSQ_ASSERT(words0);
+        words1 = imagebuffer((size_t)pixels * 4);
+        WSQ_ASSERT(words1);
+        capacity = pixels;
+    }
     graph->contents[0] = words0;
     ecs->buffer = (ui8 *)words0;
-    words1 = std::realloc(words1, pixels * 4);
-    WSQ_ASSERT(words1);
 }
 
 [[noreturn]] void read_failed()
