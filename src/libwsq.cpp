@@ -2463,22 +2463,57 @@ central_region subband_middle(int height, int width)
     return {9 * height / 32, 7 * height / 16, width / 8, 3 * width / 4};
 }
 
-double central_variance(const real *coefs, int height, int width)
+/* Subbands whose central variances are computed side by side. */
+constexpr int variance_lanes = 4;
+
+/* The central variances of `count` (1 to variance_lanes) subbands of one size, side by
+ * side: each subband keeps its own two sums, taken in its own order exactly as it would
+ * be alone, so the results do not depend on the company; independent sums overlap
+ * where one alone would wait on each addition. */
+inline __attribute__((always_inline)) void central_variances_of(double *variance,
+                                                                 const real *const *coefs,
+                                                                 int count, int height, int width)
 {
     central_region middle = subband_middle(height, width);
     int endheight = middle.begheight + middle.midheight;
     int endwidth = middle.begwidth + middle.midwidth;
-    double sum = 0.0, sumsq = 0.0;
+    const real *lane[variance_lanes];
+    for (int l = 0; l < variance_lanes; ++l)
+        lane[l] = coefs[l < count ? l : 0];  /* spare lanes repeat the first subband */
+    double sum[variance_lanes] = {}, sumsq[variance_lanes] = {};
     for (int i = middle.begheight; i < endheight; ++i) {
         for (int j = middle.begwidth; j < endwidth; ++j) {
-            double coef = coefs[i * width + j];
-            sumsq = std::fma(coef, coef, sumsq);
-            sum += coef;
+            for (int l = 0; l < variance_lanes; ++l) {
+                double coef = lane[l][i * width + j];
+                sumsq[l] = std::fma(coef, coef, sumsq[l]);
+                sum[l] += coef;
+            }
         }
     }
     int num = middle.midwidth * middle.midheight;
     WSQ_ASSERT(num>1);
-    return (sumsq - (sum * sum) / num) / (num - 1);
+    for (int l = 0; l < count; ++l)
+        variance[l] = (sumsq[l] - (sum[l] * sum[l]) / num) / (num - 1);
+}
+
+#if WSQ_SIMD
+/* The same with the processor's own fused multiply-add, where std::fma is otherwise a
+ * call into the maths library (the result is the same correctly rounded one). */
+WSQ_AVX2 void central_variances_fma(double *variance, const real *const *coefs, int count,
+                                    int height, int width)
+{
+    central_variances_of(variance, coefs, count, height, width);
+}
+#endif
+
+void central_variances(double *variance, const real *const *coefs, int count, int height,
+                       int width)
+{
+#if WSQ_SIMD
+    if (simd_available())
+        return central_variances_fma(variance, coefs, count, height, width);
+#endif
+    central_variances_of(variance, coefs, count, height, width);
 }
 
 /* Largest magnitude the symbol coder can write. */
@@ -2534,10 +2569,33 @@ bool measurable(int rows, int cols, const pqf *hqf, const pqf *gqf)
 void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys,
                  wsqteam *team)
 {
-    teamfor(team, WSQ_CODED_SUBBANDS, [&](size_t i0, size_t i1) {
-        for (size_t i = i0; i < i1; ++i) {
-            int k = largest_first(i, WSQ_CODED_SUBBANDS), block = wsqorder[k];
-            variance[k] = central_variance((const real *)contents[block], xs[block], ys[block]);
+    /* Batches of coded subbands of one size, the larger subbands first. */
+    struct batch {
+        int count, k[variance_lanes];
+    } batches[WSQ_CODED_SUBBANDS];
+    size_t nbatches = 0;
+    for (int i = 0; i < WSQ_CODED_SUBBANDS; ++i) {
+        int k = largest_first((size_t)i, WSQ_CODED_SUBBANDS), block = wsqorder[k];
+        size_t b = 0;
+        while (b < nbatches &&
+               !(batches[b].count < variance_lanes && xs[wsqorder[batches[b].k[0]]] == xs[block] &&
+                 ys[wsqorder[batches[b].k[0]]] == ys[block]))
+            ++b;
+        if (b == nbatches)
+            batches[nbatches++].count = 0;
+        batches[b].k[batches[b].count++] = k;
+    }
+    teamfor(team, nbatches, [&](size_t b0, size_t b1) {
+        for (size_t b = b0; b < b1; ++b) {
+            const batch &m = batches[b];
+            const real *coefs[variance_lanes];
+            double out[variance_lanes];
+            for (int l = 0; l < m.count; ++l)
+                coefs[l] = (const real *)contents[wsqorder[m.k[l]]];
+            int block = wsqorder[m.k[0]];
+            central_variances(out, coefs, m.count, xs[block], ys[block]);
+            for (int l = 0; l < m.count; ++l)
+                variance[m.k[l]] = out[l];
         }
     });
 }
