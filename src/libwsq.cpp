@@ -767,98 +767,165 @@ WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
     }
 }
 
-/* One row's convolution-decimation by h (nl outputs) and g (ng outputs),
- * eight outputs at a time. Tap j of output i meets sample 2i - j: an even
- * sample for even j, an odd one for odd j, so the row is split into its
- * even and odd samples, already extended, and each tap reads consecutive
- * ones. */
-WSQ_AVX2 void split_row(const real *in, int n, real *low, int nl, real *high, int ng,
-                        const pqf *h, const pqf *g)
+/* Outputs i0 .. i0 + count - 1 of one row's convolution-decimation by h (nl
+ * outputs in all) and g (ng), to low[0 ..] and high[0 ..]: those of them
+ * below nl and ng. Tap j of output i meets sample 2i - j: an even sample for
+ * even j, an odd one for odd j, so the samples the chunk reads are split into
+ * their even and odd ones, already extended, and each tap reads consecutive
+ * ones, eight outputs at a time. */
+WSQ_AVX2 void split_row_chunk(const real *in, int n, int i0, int count, real *low, int nl,
+                              real *high, int ng, const pqf *h, const pqf *g)
 {
     int type = h->type;  /* h and g extend alike: their types form a pair */
     int back = std::max(h->omega, g->omega), ahead = -std::min(h->alpha, g->alpha);
     int reach_back = (back + 1) / 2 + 1, reach_ahead = ahead / 2 + 1;
-    alignas(32) real even[chunk_outputs + max_vector_span + 8 * lanes];
-    alignas(32) real odd[chunk_outputs + max_vector_span + 8 * lanes];
-    int outputs = std::max(nl, ng);
-    for (int i0 = 0; i0 < outputs; i0 += chunk_outputs) {
-        int count = std::min(chunk_outputs, outputs - i0);
-        int first = i0 - reach_back, span = count + 4 * lanes + reach_back + reach_ahead;
-        /* Pairs 2(first + m), 2(first + m) + 1 inside the row need no extension. */
-        int inside_from = std::min(span, std::max(0, -first));
-        int inside_to = std::max(inside_from, std::min(span, n / 2 - first));
-        for (int m = 0; m < span; ++m) {
-            if (m == inside_from && inside_to > inside_from) {
-                deinterleave(even + m, odd + m, in + 2 * (first + m), inside_to - m);
-                m = inside_to - 1;
-                continue;
-            }
-            int k = 2 * (first + m);
-            even[m] = in[extend_analysis(k, n, type)];
-            odd[m] = in[extend_analysis(k + 1, n, type)];
+    alignas(32) real even[chunk_outputs + max_vector_span + 4];
+    alignas(32) real odd[chunk_outputs + max_vector_span + 4];
+    int first = i0 - reach_back, span = count + reach_back + reach_ahead;
+    /* Pairs 2(first + m), 2(first + m) + 1 inside the row need no extension. */
+    int inside_from = std::min(span, std::max(0, -first));
+    int inside_to = std::max(inside_from, std::min(span, n / 2 - first));
+    for (int m = 0; m < span; ++m) {
+        if (m == inside_from && inside_to > inside_from) {
+            deinterleave(even + m, odd + m, in + 2 * (first + m), inside_to - m);
+            m = inside_to - 1;
+            continue;
         }
-        for (int f = 0; f < 2; ++f) {
-            const pqf *filter = f ? g : h;
-            int olen = std::min(f ? ng : nl, i0 + count);
-            if (olen <= i0)
-                continue;
-            /* Output i, tap j: even[i - first - j/2] or odd[i - first - (j+1)/2]. */
-            term_list terms;
-            for (int j = filter->alpha; j <= filter->omega; ++j)
-                terms.add(j & 1 ? odd + (i0 - first) - (j + 1) / 2 : even + (i0 - first) - j / 2,
-                          filter->f[j]);
-            sum_terms_over((f ? high : low) + i0, terms, olen - i0);
-        }
+        int k = 2 * (first + m);
+        even[m] = in[extend_analysis(k, n, type)];
+        odd[m] = in[extend_analysis(k + 1, n, type)];
     }
-}
-
-/* Convolution-decimation down the columns of a rows x width array (row
- * stride `stride`): output row i (from i0 to i1) of filter f comes from the
- * input rows 2i - j, eight columns at a time. */
-WSQ_AVX2 void split_columns(const real *in, int rows, ptrdiff_t stride, int width, real *out,
-                            int i0, int i1, const pqf *f)
-{
-    for (int i = i0; i < i1; ++i) {
+    for (int f = 0; f < 2; ++f) {
+        const pqf *filter = f ? g : h;
+        int width = std::min(f ? ng : nl, i0 + count) - i0;
+        if (width <= 0)
+            continue;
+        /* Output i0 + c, tap j: even[reach_back + c - j/2] or odd[reach_back + c - (j+1)/2]. */
         term_list terms;
-        for (int j = f->alpha; j <= f->omega; ++j)
-            terms.add(in + extend_analysis(2 * i - j, rows, f->type) * stride, f->f[j]);
-        sum_terms_over(out + (ptrdiff_t)i * width, terms, width);
+        for (int j = filter->alpha; j <= filter->omega; ++j)
+            terms.add(j & 1 ? odd + reach_back - (j + 1) / 2 : even + reach_back - j / 2,
+                      filter->f[j]);
+        sum_terms_over(f ? high : low, terms, width);
     }
 }
 
-/* The split with the vector kernels. The scratch buffer holds the rows
- * filtered along y, row after row: oyh low-pass samples, then oyg. A team
- * shares the rows, then the output rows of the four quarter-bands. */
-void split_vector(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
-                  const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+/* The vector split reads the node in one place and writes its quarter-bands
+ * to another, in strips of columns: down each strip, every input row is
+ * filtered along y once into a ring of rows small enough for the first-level
+ * cache, and each output row is summed down the columns from the ring. The
+ * intermediate rows thus never travel to memory, and the node is read once
+ * and written once. */
+constexpr int ring_floats = 8192;    /* 32 KiB */
+constexpr int most_ring_rows = 64;
+constexpr int prefetch_rows = 2;     /* output rows ahead */
+
+/* The rows a ring needs: a power of two no smaller than the span of the rows
+ * (after extension) that any output row of hx or gx reads, so that the rows
+ * one output reads never share a slot; 0 beyond most_ring_rows (a periodic
+ * extension reading both ends of a long signal). */
+int ring_rows(int ix, int oxh, int oxg, const pqf *hx, const pqf *gx)
+{
+    int widest = 1;
+    for (int i = 0; i < std::max(oxh, oxg); ++i) {
+        int lowest = INT_MAX, highest = INT_MIN;
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? gx : hx;
+            if (i >= (f ? oxg : oxh))
+                continue;
+            for (int j = filter->alpha; j <= filter->omega; ++j) {
+                int r = extend_analysis(2 * i - j, ix, filter->type);
+                lowest = std::min(lowest, r);
+                highest = std::max(highest, r);
+            }
+        }
+        widest = std::max(widest, highest - lowest + 1);
+    }
+    int rows = 1;
+    while (rows < widest)
+        rows *= 2;
+    return rows <= most_ring_rows ? rows : 0;
+}
+
+struct split_plan {
+    int ix, iy, oxh, oxg, oyh, oyg;
+    const pqf *hx, *gx, *hy, *gy;
+    int rows;   /* of the ring */
+    int strip;  /* outputs of each half of a row in a strip */
+};
+
+/* Output rows i0 .. i1 - 1 of the four quarter-bands, over the strip of
+ * outputs s0 .. s0 + strip - 1 of each half of the rows. Ring slot r % rows
+ * holds input row r filtered along y, its low outputs then its high ones. */
+WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s0, int i0, int i1)
+{
+    alignas(64) real ring[ring_floats];
+    int held[most_ring_rows];
+    std::fill(held, held + p.rows, -1);
+    int half = p.strip;
+    int low_width = std::min(half, p.oyh - s0), high_width = std::min(half, p.oyg - s0);
+    int width = std::max(low_width, high_width);
+    real *hh = dst;
+    real *hg = hh + (size_t)p.oxh * p.oyh;
+    real *gh = hg + (size_t)p.oxh * p.oyg;
+    real *gg = gh + (size_t)p.oxg * p.oyh;
+    /* The samples of a row that the strip reads, asked for ahead of their use. */
+    int reach = std::max({p.hy->omega, p.gy->omega, -p.hy->alpha, -p.gy->alpha}) + 2;
+    int from = std::max(0, 2 * s0 - reach), to = std::min(p.iy, 2 * (s0 + width) + reach);
+    int newest = -std::min(p.hx->alpha, p.gx->alpha);  /* output i reads rows up to 2i + newest */
+    for (int i = i0; i < i1; ++i) {
+        for (int r = 2 * (i + prefetch_rows) + newest - 1; r <= 2 * (i + prefetch_rows) + newest; ++r)
+            if (r < p.ix)
+                for (int c = from; c < to; c += 16)
+                    _mm_prefetch((const char *)(src + (ptrdiff_t)r * p.iy + c), _MM_HINT_T0);
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? p.gx : p.hx;
+            if (i >= (f ? p.oxg : p.oxh))
+                continue;
+            term_list terms;
+            for (int j = filter->alpha; j <= filter->omega; ++j) {
+                int r = extend_analysis(2 * i - j, p.ix, filter->type), slot = r & (p.rows - 1);
+                real *row = ring + (ptrdiff_t)slot * 2 * half;
+                if (held[slot] != r) {
+                    split_row_chunk(src + (ptrdiff_t)r * p.iy, p.iy, s0, width, row, p.oyh,
+                                    row + half, p.oyg, p.hy, p.gy);
+                    held[slot] = r;
+                }
+                terms.add(row, filter->f[j]);
+            }
+            if (low_width > 0)
+                sum_terms_over((f ? gh : hh) + (ptrdiff_t)i * p.oyh + s0, terms, low_width);
+            for (int t = 0; t < terms.count; ++t)
+                terms.source[t] += half;
+            if (high_width > 0)
+                sum_terms_over((f ? gg : hg) + (ptrdiff_t)i * p.oyg + s0, terms, high_width);
+        }
+    }
+}
+
+/* The split with the vector kernels, from src to dst; false when the ring
+ * cannot serve the filters. A team shares the strips, and the output rows
+ * in bands when there are few strips. */
+bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg,
+                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
     int ix = oxh + oxg, iy = oyh + oyg;
-    bool pair = hy->type / 2 == gy->type / 2;
-    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
-        for (size_t r = r0; r < r1; ++r) {
-            const real *row = data + r * iy;
-            real *out = work + r * iy;
-            if (pair) {
-                split_row(row, iy, out, oyh, out + oyh, oyg, hy, gy);
-            } else {
-                cds(out, oyh, 1, row, iy, 1, hy, 1);
-                cds(out + oyh, oyg, 1, row, iy, 1, gy, 1);
-            }
+    int rows = ring_rows(ix, oxh, oxg, hx, gx);
+    if (rows == 0 || hy->type / 2 != gy->type / 2)
+        return false;
+    int strip = std::min(chunk_outputs, ring_floats / (2 * rows) / lanes * lanes);
+    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows, strip};
+    int strips = (std::max(oyh, oyg) + strip - 1) / strip, outputs = std::max(oxh, oxg);
+    int bands = std::min(outputs, (4 * teamsize(team) + strips - 1) / strips);
+    if (!team)
+        bands = 1;
+    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
+        for (size_t item = a; item < b; ++item) {
+            int s = (int)(item % strips), band = (int)(item / strips);
+            split_strip(src, dst, plan, s * strip, outputs * band / bands,
+                        outputs * (band + 1) / bands);
         }
     });
-    real *hh = data;
-    real *hg = hh + (size_t)oxh * oyh;
-    real *gh = hg + (size_t)oxh * oyg;
-    real *gg = gh + (size_t)oxg * oyh;
-    /* Output rows 0 .. oxh - 1 are those of HH and HG, the others of GH and GG. */
-    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
-        int h0 = (int)std::min(r0, (size_t)oxh), h1 = (int)std::min(r1, (size_t)oxh);
-        int g0 = (int)r0 - oxh > 0 ? (int)r0 - oxh : 0, g1 = (int)r1 - oxh > 0 ? (int)r1 - oxh : 0;
-        split_columns(work, ix, iy, oyh, hh, h0, h1, hx);
-        split_columns(work + oyh, ix, iy, oyg, hg, h0, h1, hx);
-        split_columns(work, ix, iy, oyh, gh, g0, g1, gx);
-        split_columns(work + oyh, ix, iy, oyg, gg, g0, g1, gx);
-    });
+    return true;
 }
 #endif
 
@@ -883,38 +950,41 @@ void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
 
 namespace {
 
-/* scdpi2, with a team sharing the rows of each pass. */
-void split_node(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
+/* Splits the node at `at` into its four quarter-bands, with a team sharing
+ * the work; twin is as large. Returns whether the quarter-bands went to twin
+ * (the vector split) or are back at `at` (the portable one, which goes
+ * through twin as scratch). */
+bool split_node(real *at, real *twin, int oxh, int oxg, int oyh, int oyg, const pqf *hx,
                 const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
     WSQ_ASSERT(oxh>0);
     WSQ_ASSERT(oxg>0);
     WSQ_ASSERT(oyh>0);
     WSQ_ASSERT(oyg>0);
-    WSQ_ASSERT(data);
-    WSQ_ASSERT(work);
+    WSQ_ASSERT(at);
+    WSQ_ASSERT(twin);
     WSQ_ASSERT(hx);
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
 #if WSQ_SIMD
-    if (simd_available() && fits_vector_path(hx, gx, hy, gy)) {
-        split_vector(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy, team);
-        return;
-    }
+    if (simd_available() && fits_vector_path(hx, gx, hy, gy) &&
+        split_vector(at, twin, oxh, oxg, oyh, oyg, hx, gx, hy, gy, team))
+        return true;
 #endif
     int ix = oxh + oxg, iy = oyh + oyg;
+    real *work = twin;
     /* Along y, each row into a column of the scratch buffer: it then holds
      * iy rows of ix samples, the oyh low-pass rows first. */
     teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
         for (size_t r = r0; r < r1; ++r) {
-            const real *row = data + r * iy;
+            const real *row = at + r * iy;
             cds(work + r, oyh, ix, row, iy, 1, hy, 1);
             cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
         }
     });
     /* Along x, each scratch row into a column of its two quarter-bands. */
-    real *hh = data;
+    real *hh = at;
     real *hg = hh + (size_t)oxh * oyh;
     real *gh = hg + (size_t)oxh * oyg;
     real *gg = gh + (size_t)oxg * oyh;
@@ -930,6 +1000,7 @@ void split_node(real *data, int oxh, int oxg, int oyh, int oyg, real *work, cons
             }
         }
     });
+    return false;
 }
 
 /* Nodes below this many samples are split by the calling thread alone: a
@@ -946,7 +1017,8 @@ wsqteam *team_for_node(wsqteam *team, int ix, int iy)
 void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
-    split_node(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy, nullptr);
+    if (split_node(data, work, oxh, oxg, oyh, oyg, hx, gx, hy, gy, nullptr))
+        std::memcpy(data, work, (size_t)(oxh + oxg) * (oyh + oyg) * sizeof(real));
 }
 
 int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
@@ -954,6 +1026,48 @@ int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
 {
     return cbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr);
 }
+
+namespace {
+
+/* cbwp2t below the node at `at`, whose place in the other of the data and
+ * the scratch buffer is twin; moved tells whether `at` is in the scratch
+ * buffer. The splits take the nodes back and forth between the two; a block
+ * that ends in the scratch buffer is copied to its place in the data buffer,
+ * where the hedge's contents point. */
+int analyse(hedge *graph, real *at, real *twin, bool moved, int ix, int iy, int level, int block,
+            const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
+{
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    if (level == graph->levels[block]) {
+        if (moved)
+            std::memcpy(twin, at, (size_t)ix * iy * sizeof(real));
+        return block + 1;
+    }
+    int oxh = cdplength(ix, HX->type);
+    int oxg = cdplength(ix, GX->type);
+    int oyh = cdplength(iy, HY->type);
+    int oyg = cdplength(iy, GY->type);
+    if (split_node(at, twin, oxh, oxg, oyh, oyg, HX, GX, HY, GY, team_for_node(team, ix, iy))) {
+        std::swap(at, twin);
+        moved = !moved;
+    }
+    real *home = moved ? twin : at;
+    size_t hg = (size_t)oxh * oyh;
+    size_t gh = hg + (size_t)oxh * oyg;
+    size_t gg = gh + (size_t)oxg * oyh;
+    int b1 = analyse(graph, at, twin, moved, oxh, oyh, level + 1, block, HX, GX, HY, GY, team);
+    graph->contents[b1] = home + hg;
+    int b2 = analyse(graph, at + hg, twin + hg, moved, oxh, oyg, level + 1, b1, HX, GX, HY, GY,
+                     team);
+    graph->contents[b2] = home + gh;
+    int b3 = analyse(graph, at + gh, twin + gh, moved, oxg, oyh, level + 1, b2, HX, GX, HY, GY,
+                     team);
+    graph->contents[b3] = home + gg;
+    return analyse(graph, at + gg, twin + gg, moved, oxg, oyg, level + 1, b3, HX, GX, HY, GY,
+                   team);
+}
+
+}  // namespace
 
 int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
            const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
@@ -966,24 +1080,8 @@ int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
-    if (level == graph->levels[block])
-        return block + 1;
-    int oxh = cdplength(ix, HX->type);
-    int oxg = cdplength(ix, GX->type);
-    int oyh = cdplength(iy, HY->type);
-    int oyg = cdplength(iy, GY->type);
-    real *p = (real *)graph->contents[block];
-    split_node(p, oxh, oxg, oyh, oyg, work, HX, GX, HY, GY, team_for_node(team, ix, iy));
-    size_t hg = (size_t)oxh * oyh;
-    size_t gh = hg + (size_t)oxh * oyg;
-    size_t gg = gh + (size_t)oxg * oyh;
-    int b1 = cbwp2t(graph, oxh, oyh, level + 1, block, work, HX, GX, HY, GY, team);
-    graph->contents[b1] = p + hg;
-    int b2 = cbwp2t(graph, oxh, oyg, level + 1, b1, work, HX, GX, HY, GY, team);
-    graph->contents[b2] = p + gh;
-    int b3 = cbwp2t(graph, oxg, oyh, level + 1, b2, work, HX, GX, HY, GY, team);
-    graph->contents[b3] = p + gg;
-    return cbwp2t(graph, oxg, oyg, level + 1, b3, work, HX, GX, HY, GY, team);
+    return analyse(graph, (real *)graph->contents[block], work, false, ix, iy, level, block, HX,
+                   GX, HY, GY, team);
 }
 
 /* ==== Synthesis ============================================================
