@@ -1647,13 +1647,16 @@ int32 bin_index(real x, int32 step)
 }
 
 #if WSQ_SIMD
-/* wsqqnt on the first coefficients, eight at a time; returns how many. */
-WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, real h)
+/* wsqqnt on the first coefficients, eight at a time; returns how many, and
+ * lowers *lowest and raises *highest to the indices' extremes. */
+WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, real h,
+                             int32 *lowest, int32 *highest)
 {
     const int toward_zero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
     __m256 vr = _mm256_set1_ps(r), vh = _mm256_set1_ps(h), vnh = _mm256_set1_ps(-h);
     __m256 big = _mm256_set1_ps(largest_index), small = _mm256_set1_ps(-largest_index);
     __m256i one = _mm256_set1_epi32(1);
+    __m256i low = _mm256_set1_epi32(*lowest), high = _mm256_set1_epi32(*highest);
     ui32 i = 0;
     for (; i + lanes <= length; i += lanes) {
         __m256 c = _mm256_loadu_ps(in + i);
@@ -1668,7 +1671,14 @@ WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, re
         __m256i q = _mm256_and_si256(above, _mm256_castps_si256(_mm256_cmp_ps(c, vh, _CMP_GT_OQ)));
         q = _mm256_blendv_epi8(q, below, _mm256_castps_si256(_mm256_cmp_ps(c, vnh, _CMP_LT_OQ)));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), q);
+        low = _mm256_min_epi32(low, q);
+        high = _mm256_max_epi32(high, q);
     }
+    alignas(32) int32 lows[lanes], highs[lanes];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(lows), low);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(highs), high);
+    *lowest = *std::min_element(lows, lows + lanes);
+    *highest = *std::max_element(highs, highs + lanes);
     return i;
 }
 
@@ -1694,7 +1704,13 @@ WSQ_AVX2 ui32 dequantize_lanes(real *out, const int32 *in, ui32 length, real cen
 
 }  // namespace
 
-void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
+namespace {
+
+/* Largest magnitude the symbol coder can write. */
+constexpr int32 symbol_max = 65535;
+
+/* wsqqnt; returns whether every index is within the symbol coder's reach. */
+bool quantize(int32 *out, const real *in, ui32 length, real qbin, real zbin)
 {
     WSQ_ASSERT(out);
     WSQ_ASSERT(in);
@@ -1702,14 +1718,15 @@ void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
     WSQ_ASSERT(zbin>=0);
     if (qbin == 0.0f) {
         std::memset(out, 0, (size_t)length * sizeof(int32));
-        return;
+        return true;
     }
     real r = 1.0f / qbin;
     real h = zbin * 0.5f;
+    int32 lowest = 0, highest = 0;
     ui32 i = 0;
 #if WSQ_SIMD
     if (simd_available())
-        i = quantize_lanes(out, in, length, r, h);
+        i = quantize_lanes(out, in, length, r, h, &lowest, &highest);
 #endif
     for (; i < length; ++i) {
         real c = in[i];
@@ -1719,7 +1736,17 @@ void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
             out[i] = bin_index((c + h) * r, -1);
         else
             out[i] = 0;
+        lowest = std::min(lowest, out[i]);
+        highest = std::max(highest, out[i]);
     }
+    return highest <= symbol_max && lowest >= -symbol_max;
+}
+
+}  // namespace
+
+void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
+{
+    quantize(out, in, length, qbin, zbin);
 }
 
 void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin)
@@ -2679,19 +2706,6 @@ void central_variances(double *variance, const real *const *coefs, int count, in
     central_variances_of(variance, coefs, count, height, width);
 }
 
-/* Largest magnitude the symbol coder can write. */
-constexpr int32 symbol_max = 65535;
-
-bool fits_symbol_coder(const int32 *values, ui32 count)
-{
-    int32 lowest = 0, highest = 0;
-    for (ui32 i = 0; i < count; ++i) {
-        lowest = std::min(lowest, values[i]);
-        highest = std::max(highest, values[i]);
-    }
-    return highest <= symbol_max && lowest >= -symbol_max;
-}
-
 /* The subbands of a higher number are the larger ones: handed out first,
  * they leave the small ones to fill the gaps. */
 int largest_first(size_t i, int subbands)
@@ -2840,9 +2854,10 @@ int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
             int k = largest_first(i, WSQ_SUBBANDS);
             if (qs[k] == 0.0f)
                 continue;
-            wsqqnt(place[k], (const real *)contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
-            for (int low = first_too_large; !fits_symbol_coder(place[k], numcoefs[k]) && k < low &&
-                                            !first_too_large.compare_exchange_weak(low, k);)
+            bool fits = quantize(place[k], (const real *)contents[wsqorder[k]], numcoefs[k], qs[k],
+                                 zs[k]);
+            for (int low = first_too_large;
+                 !fits && k < low && !first_too_large.compare_exchange_weak(low, k);)
                 ;
         }
     });
