@@ -948,7 +948,10 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
                 continue;
             term_list terms;
             for (int j = filter->alpha; j <= filter->omega; ++j) {
-                int r = extend_analysis(2 * i - j, p.ix, filter->type), slot = r & (p.rows - 1);
+                int r = 2 * i - j;
+                if (r < 0 || r >= p.ix)
+                    r = extend_analysis(r, p.ix, filter->type);
+                int slot = r & (p.rows - 1);
                 real *row = ring + (ptrdiff_t)slot * 2 * half;
                 if (held[slot] != r) {
                     split_row_chunk(src + (ptrdiff_t)r * p.iy, p.iy, s0, width, row, p.oyh,
