@@ -1791,39 +1791,42 @@ ui32 absval(int32 v)
     return v < 0 ? 0u - (ui32)v : (ui32)v;
 }
 
-}  // namespace
-
-namespace {
-
 #if WSQ_SIMD
-/* How many of the first values (at most count) are zero, eight at a time. */
-WSQ_AVX2 ui32 zeros_ahead_lanes(const int32 *values, ui32 count)
+/* A bit for each of the eight values at `at` that is zero. */
+WSQ_AVX2 inline ui32 zero_lanes(const int32 *at)
 {
-    ui32 i = 0;
-    for (; i + lanes <= count; i += lanes) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(values + i));
-        unsigned nonzero = ~(unsigned)_mm256_movemask_ps(
-                               _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()))) &
-                           0xFF;
-        if (nonzero)
-            return i + (ui32)__builtin_ctz(nonzero);
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+    return (ui32)_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256())));
+}
+
+/* wsqwsym's walk over the first values, 32 at a time: the nonzero values of
+ * a group come from a mask of its lanes, and the zeros before each are
+ * counted at once. *zrl carries the zeros not yet written, in and out, and
+ * *done the values walked. Returns the end of the symbols. */
+WSQ_AVX2 ui8 *symbols_lanes(ui8 *output, const int32 *input, ui32 length, ui32 *zrl,
+                            ui32 *done)
+{
+    ui32 run = *zrl, i = 0;
+    for (; i + 4 * lanes <= length; i += 4 * lanes) {
+        ui32 nonzero = ~(zero_lanes(input + i) | zero_lanes(input + i + lanes) << 8 |
+                         zero_lanes(input + i + 2 * lanes) << 16 |
+                         zero_lanes(input + i + 3 * lanes) << 24);
+        ui32 next = 0;  /* the first lane not yet walked */
+        for (; nonzero; nonzero &= nonzero - 1) {
+            ui32 lane = (ui32)__builtin_ctz(nonzero);
+            output = writezrl(output, run + lane - next);
+            output = writesym(output, input[i + lane]);
+            run = 0;
+            next = lane + 1;
+        }
+        run += 4 * lanes - next;
     }
-    return i;
+    *zrl = run;
+    *done = i;
+    return output;
 }
 #endif
-
-/* The length of the run of zeros that values[0 .. count) begins with. */
-ui32 zeros_ahead(const int32 *values, ui32 count)
-{
-    ui32 i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        i = zeros_ahead_lanes(values, count);
-#endif
-    while (i < count && values[i] == 0)
-        ++i;
-    return i;
-}
 
 }  // namespace
 
@@ -1832,17 +1835,19 @@ ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length)
     WSQ_ASSERT(output);
     WSQ_ASSERT(input);
     WSQ_ASSERT(length>0);
-    ui32 zrl = 0;
-    for (ui32 i = 0; i < length;) {
+    ui32 zrl = 0, i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        output = symbols_lanes(output, input, length, &zrl, &i);
+#endif
+    for (; i < length; ++i) {
         if (input[i] == 0) {
-            ui32 zeros = zeros_ahead(input + i, length - i);
-            zrl += zeros;
-            i += zeros;
+            ++zrl;
             continue;
         }
         output = writezrl(output, zrl);
         zrl = 0;
-        output = writesym(output, input[i++]);
+        output = writesym(output, input[i]);
     }
     return writezrl(output, zrl);
 }
@@ -1866,16 +1871,14 @@ ui8 *writesym(ui8 *output, int32 coeff)
 
 ui8 *writezrl(ui8 *output, ui32 zrl)
 {
-    ui32 num = zrl / 65535;
-    for (ui32 i = 0; i < num; ++i) {
+    while (zrl > 65535) {
         *output++ = 106;
         output = sput2(output, 65535);
+        zrl -= 65535;
     }
-    zrl -= num * 65535;
-    if (zrl == 0)
-        return output;
-    if (zrl <= 100) {
-        *output++ = (ui8)zrl;
+    if (zrl <= 100) {  /* the usual case: no run, or a run in one byte */
+        if (zrl > 0)
+            *output++ = (ui8)zrl;
     } else if (zrl <= 255) {
         *output++ = 105;
         *output++ = (ui8)zrl;
