@@ -1596,6 +1596,37 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
     }
 }
 
+#if WSQ_SIMD
+namespace {
+
+/* The least and greatest of the first pixels and their sum, 32 at a time;
+ * returns how many it took. */
+WSQ_AVX2 size_t pixel_stats_lanes(const ui8 *pixels, size_t length, ui8 *least, ui8 *greatest,
+                                  std::uint64_t *total)
+{
+    __m256i low = _mm256_set1_epi8((char)-1), high = _mm256_setzero_si256();
+    __m256i sums = _mm256_setzero_si256();  /* four 64-bit sums */
+    size_t i = 0;
+    for (; i + 32 <= length; i += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pixels + i));
+        low = _mm256_min_epu8(low, v);
+        high = _mm256_max_epu8(high, v);
+        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(v, _mm256_setzero_si256()));
+    }
+    alignas(32) ui8 lows[32], highs[32];
+    alignas(32) std::uint64_t parts[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(lows), low);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(highs), high);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(parts), sums);
+    *least = *std::min_element(lows, lows + 32);
+    *greatest = *std::max_element(highs, highs + 32);
+    *total = parts[0] + parts[1] + parts[2] + parts[3];
+    return i;
+}
+
+}  // namespace
+#endif
+
 void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqteam *team)
 {
     WSQ_ASSERT(pixels);
@@ -1610,7 +1641,12 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
         size_t n = end - begin;
         ui8 pmin = 255, pmax = 0;
         std::uint64_t total = 0;
-        for (size_t i = 0; i < n; ++i) {
+        size_t i = 0;
+#if WSQ_SIMD
+        if (simd_available())
+            i = pixel_stats_lanes(p, n, &pmin, &pmax, &total);
+#endif
+        for (; i < n; ++i) {
             pmax = std::max(pmax, p[i]);
             pmin = std::min(pmin, p[i]);
             total += p[i];
