@@ -2184,31 +2184,45 @@ void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width)
 
 namespace {
 
-/* Packs bit fields into whole bytes, most significant bit first, through a
- * word; the bytes equal those putbits would leave. */
+/* Packs bit fields into whole bytes, most significant bit first; the bytes
+ * equal those putbits would leave. The fields gather left-aligned in a word
+ * whose eight bytes are stored at once, into a staging area with room to
+ * spare, and the whole bytes among them are kept: so no field waits on a
+ * branch that depends on the lengths of the codes. Only whole bytes reach
+ * out, when the staging area fills and at the end. */
 struct byte_packer {
+    enum { stage_bytes = 4096 };
     ui8 *out;
-    std::uint64_t bits = 0;
-    int count = 0;  /* bits held, fewer than 32 between calls */
+    std::uint64_t bits = 0;  /* the last bits, left-aligned */
+    int count = 0;           /* bits held, fewer than 8 between calls */
+    size_t staged = 0;       /* whole bytes in stage */
+    ui8 stage[stage_bytes + sizeof(std::uint64_t)];
 
+    explicit byte_packer(ui8 *to) : out(to) {}
+
+    /* A field of 1 to 32 bits, nothing above them. */
     void put(ui32 field, int width)
     {
-        bits = bits << width | field;
+        bits |= (std::uint64_t)field << (64 - count - width);
         count += width;
-        if (count >= 32) {
-            count -= 32;
-            out = sput4(out, (ui32)(bits >> count));
-        }
+        std::uint64_t bytes = __builtin_bswap64(bits);
+        std::memcpy(stage + staged, &bytes, sizeof bytes);
+        staged += (size_t)(count >> 3);
+        bits <<= count & ~7;
+        count &= 7;
+        if (staged > stage_bytes - 2 * sizeof bytes)
+            drain();
     }
 
-    /* Writes the whole bytes still held. */
-    void flush()
+    /* Writes the whole bytes staged. */
+    void drain()
     {
-        while (count >= 8) {
-            count -= 8;
-            *out++ = (ui8)(bits >> count);
-        }
+        out = (ui8 *)std::memcpy(out, stage, staged) + staged;
+        staged = 0;
     }
+
+    /* The bits held beyond the whole bytes, right-aligned. */
+    ui32 rest() const { return (ui32)(bits >> (64 - count)); }
 };
 
 /* The symbol stream's literal field after the symbol at input[0]. */
@@ -2222,7 +2236,7 @@ ui32 literal_field(const ui8 *input, int bytes)
 const ui8 *code_symbols_bytewise(bitio *output, const ui8 *input, ui32 length, const ui32 *code,
                                  const int *bits)
 {
-    byte_packer packer{output->position};
+    byte_packer packer(output->position);
     ui32 n = 0, written = 0;
     while (n < length) {
         ui8 symbol = input[n];
@@ -2233,17 +2247,19 @@ const ui8 *code_symbols_bytewise(bitio *output, const ui8 *input, ui32 length, c
         if (bits[symbol] == 0)
             break;
         int literal = literal_bytes(symbol);
-        packer.put(code[symbol], bits[symbol]);
         if (literal)
-            packer.put(literal_field(input + n, literal), 8 * literal);
+            packer.put(code[symbol] << 8 * literal | literal_field(input + n, literal),
+                       bits[symbol] + 8 * literal);
+        else
+            packer.put(code[symbol], bits[symbol]);
         written += bits[symbol] + 8 * literal;
         n += 1 + literal;
     }
-    packer.flush();
+    packer.drain();
     output->position = packer.out;
     output->nextbit += written - packer.count;
     if (packer.count)
-        putbits(output, (ui32)(packer.bits & ((1u << packer.count) - 1)), packer.count);
+        putbits(output, packer.rest(), packer.count);
     if (n < length && !is_stream_end(input[n]) && bits[input[n]] == 0)
         putbits(output, code[input[n]], bits[input[n]]);
     return input + n;
