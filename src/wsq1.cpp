@@ -56,9 +56,10 @@ bitio *ecs;
 
 /* ---- Work buffers, sized per image (11 bytes per pixel in all) ----------- */
 
-void *bytes0;  /* 3 bytes per pixel: the pixels, then the symbol streams */
+void *bytes0;  /* 3 bytes per pixel: the symbol streams */
 void *words0;  /* 4 bytes per pixel: samples and subbands, then coded bits */
-void *words1;  /* 4 bytes per pixel: transform scratch, then quantized integers */
+void *words1;  /* 4 bytes per pixel: the pixels as read, then transform scratch, then
+                  quantized integers; sharing it spares a fresh page per 4 KiB of pixels */
 ui32 capacity; /* pixels the buffers have room for */
 
 /* ---- Per-image results --------------------------------------------------- */
@@ -625,7 +626,7 @@ void reallocate_memory()
 }
 
 /* The input's length, measured without reading more than the buffer holds:
- * a file's from its size, a pipe's by reading on into the room bytes0 has
+ * a file's from its size, a pipe's by reading on into the room words1 has
  * after the pixels (input that long is no image of this size). */
 input_length measure_input(size_t got, ui32 wanted, off_t start)
 {
@@ -635,7 +636,7 @@ input_length measure_input(size_t got, ui32 wanted, off_t start)
     if (start >= 0 && fstat(fileno(infile), &status) == 0 && S_ISREG(status.st_mode))
         return {(size_t)(status.st_size - start), true};
     size_t room = 2 * (size_t)wanted;
-    size_t more = std::fread((ui8 *)bytes0 + wanted, 1, room, infile);
+    size_t more = std::fread((ui8 *)words1 + wanted, 1, room, infile);
     if (std::ferror(infile))
         read_failed();
     return {wanted + more, more < room};
@@ -645,15 +646,15 @@ void read_raw_pixels()
 {
     ui32 wanted = (ui32)rows * (ui32)cols;
     off_t start = ftello(infile);
-    size_t got = std::fread(bytes0, 1, wanted, infile);
+    size_t got = std::fread(words1, 1, wanted, infile);
     if (std::ferror(infile))
         read_failed();
     mention(format("Read %u bytes of raw data from %s", wanted, inname).c_str());
     input_length length = measure_input(got, wanted, start);
-    refuse_image_file((const ui8 *)bytes0, std::min(length.bytes, 3 * (size_t)wanted), length);
+    refuse_image_file((const ui8 *)words1, std::min(length.bytes, 3 * (size_t)wanted), length);
     if (got < wanted) {
         /* Nothing of an earlier image may leak into this one. */
-        std::memset((ui8 *)bytes0 + got, 255, wanted - got);
+        std::memset((ui8 *)words1 + got, 255, wanted - got);
         warning(format("only %zu of %u bytes read from %s, the missing pixels are set to 255",
                        got, wanted, inname)
                     .c_str());
@@ -669,12 +670,12 @@ void read_raw_pixels()
 void shift_and_rescale()
 {
     ui32 count = (ui32)rows * (ui32)cols;
-    pixelmr(&midpoint, &rescale, (const ui8 *)bytes0, count, nullptr);
+    pixelmr(&midpoint, &rescale, (const ui8 *)words1, count, nullptr);
     if (rescale == 0)  /* every pixel equal: then it is the midpoint */
         fatal(format("every pixel of %s has the value %d, nothing to compress", inname,
                      (int)midpoint)
                   .c_str());
-    wsqb2r((real *)words0, (const ui8 *)bytes0, count, midpoint, rescale);
+    wsqb2r((real *)words0, (const ui8 *)words1, count, midpoint, rescale);
 }
 
 void wsq_wpt()
