@@ -813,10 +813,30 @@ real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const 
 }
 
 #if WSQ_SIMD
+#if WSQ_WIDE
+/* deinterleave on the first pairs, sixteen at a time; returns how many. */
+WSQ_AVX512 int deinterleave_wide(real *even, real *odd, const real *in, int count)
+{
+    const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    int m = 0;
+    for (; m + wide_lanes <= count; m += wide_lanes) {
+        __m512 a = _mm512_loadu_ps(in + 2 * m), b = _mm512_loadu_ps(in + 2 * m + wide_lanes);
+        _mm512_storeu_ps(even + m, _mm512_permutex2var_ps(a, evens, b));
+        _mm512_storeu_ps(odd + m, _mm512_permutex2var_ps(a, odds, b));
+    }
+    return m;
+}
+#endif
+
 /* Splits the 2*count samples at in into even and odd ones. */
 WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
 {
     int m = 0;
+#if WSQ_WIDE
+    if (wide_available())
+        m = deinterleave_wide(even, odd, in, count);
+#endif
     for (; m + lanes <= count; m += lanes) {
         __m256 a = _mm256_loadu_ps(in + 2 * m), b = _mm256_loadu_ps(in + 2 * m + lanes);
         __m256 e = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
@@ -883,6 +903,7 @@ WSQ_AVX2 void split_row_chunk(const real *in, int n, int i0, int count, real *lo
 constexpr int ring_floats = 8192;    /* 32 KiB */
 constexpr int most_ring_rows = 64;
 constexpr int prefetch_rows = 2;     /* output rows ahead */
+constexpr size_t prefetch_samples = (size_t)1 << 18;  /* in nodes beyond a second-level cache */
 
 /* The rows a ring needs: a power of two no smaller than the span of the rows
  * (after extension) that any output row of hx or gx reads, so that the rows
@@ -937,9 +958,10 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
     int reach = std::max({p.hy->omega, p.gy->omega, -p.hy->alpha, -p.gy->alpha}) + 2;
     int from = std::max(0, 2 * s0 - reach), to = std::min(p.iy, 2 * (s0 + width) + reach);
     int newest = -std::min(p.hx->alpha, p.gx->alpha);  /* output i reads rows up to 2i + newest */
+    bool ask_ahead = (size_t)p.ix * p.iy >= prefetch_samples;
     for (int i = i0; i < i1; ++i) {
         for (int r = 2 * (i + prefetch_rows) + newest - 1; r <= 2 * (i + prefetch_rows) + newest; ++r)
-            if (r < p.ix)
+            if (ask_ahead && r < p.ix)
                 for (int c = from; c < to; c += 16)
                     _mm_prefetch((const char *)(src + (ptrdiff_t)r * p.iy + c), _MM_HINT_T0);
         for (int f = 0; f < 2; ++f) {
