@@ -35,12 +35,12 @@ install(FILES ${PROJECT_BINARY_DIR}/wsq-config.cmake ${PROJECT_BINARY_DIR}/wsq-c
         DESTINATION ${wsq_cmake_dir})
 
 # wsq.pc names its directories relative to itself, so the prefix can move. A
-# static libwsq is C++ inside: a C program that links it also needs the C++
-# runtime, which wsq.pc then names.
+# static libwsq is C++ inside and starts threads: a C program that links it
+# also needs the C++ runtime and the thread library, which wsq.pc then names.
 if(BUILD_SHARED_LIBS)
   set(wsq_pc_libs "-lwsq")
 else()
-  set(wsq_pc_libs "-lwsq -lstdc++ -lm")
+  set(wsq_pc_libs "-lwsq -lstdc++ -lm -pthread")
 endif()
 set(wsq_pc_dir ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH wsq_pc_prefix ${wsq_pc_dir} ${CMAKE_INSTALL_PREFIX})

@@ -1,5 +1,5 @@
 // Fuzz target: the table-segment readers and the entropy decoder, each fed
-// through the checks that guard it in wsqdecode. The fuzzer's bytes replace
+// through the checks that guard it in wsq_decode. The fuzzer's bytes replace
 // one part of a fixed valid stream (segments_base.inc, a 99 x 121 image
 // written by wsq1); the first byte chooses the part:
 //   0 the transform table body (DTT)     4, 5, 6 the coded data of block 0, 1, 2,

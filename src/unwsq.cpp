@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -38,6 +39,7 @@ const char usage_text[] =
     "  -o OUT      write to OUT (one FILE only); \"-\" writes standard output\n"
     "  -f FORMAT   pgm (binary PGM), png (8-bit gray PNG), tiff (uncompressed TIFF)\n"
     "              or raw (pixels only)\n"
+    "  -j N        threads decoding each image: 1 (the default), 0 one per core\n"
     "  --info      print each stream's header facts to standard output, decode nothing\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n"
@@ -145,7 +147,19 @@ struct options {
     bool format_given = false;
     image_format format = image_format::pgm;  /* settled by settle_format */
     bool info = false;
+    int threads = 1;  /* one process per core already serves batch runs */
 };
+
+/* The number given to -j: 0 (one thread per core) to the library's most. */
+int thread_count(const std::string &word)
+{
+    char *end = nullptr;
+    long count = std::strtol(word.c_str(), &end, 10);
+    if (word.empty() || *end != '\0' || count < 0 || count > WSQ_MAX_THREADS)
+        throw usage_error{"-j takes a thread count from 0 (one per core) to " +
+                          std::to_string(WSQ_MAX_THREADS) + ", not \"" + word + "\""};
+    return (int)count;
+}
 
 /* The value of option "-x", attached ("-xVALUE") or the next argument. */
 std::string option_value(int argc, char **argv, int *i)
@@ -213,6 +227,8 @@ bool parse_options(int argc, char **argv, options *opts)
             opts->output = option_value(argc, argv, &i);
             if (opts->output.empty())
                 throw usage_error{"-o needs a file name"};
+        } else if (arg.compare(0, 2, "-j") == 0) {
+            opts->threads = thread_count(option_value(argc, argv, &i));
         } else if (arg.compare(0, 2, "-f") == 0) {
             std::string word = option_value(argc, argv, &i);
             if (!parse_format(word, &opts->format))
@@ -338,13 +354,16 @@ std::vector<stream> locate_streams(const std::vector<ui8> &data)
     return streams;
 }
 
-image decode_stream(const std::vector<ui8> &data, const stream &s)
+image decode_stream(const std::vector<ui8> &data, const stream &s, int threads)
 {
     ui8 *pixels = nullptr;
     wsq_info info;
     wsq_error error;
+    wsq_decode_options settings;
+    wsq_decode_defaults(&settings);
+    settings.threads = threads;
     if (wsq_decode(&pixels, &info, &error, data.data() + s.offset, data.size() - s.offset,
-                   nullptr) != WSQ_OK)
+                   &settings) != WSQ_OK)
         throw decode_failure(error, s.offset);
     return image{info.width, info.height, std::unique_ptr<ui8, pixel_release>(pixels)};
 }
@@ -607,7 +626,7 @@ void decode_input(const std::string &input, const options &opts)
     }
     std::vector<image> images;
     for (const stream &s : streams)
-        images.push_back(decode_stream(data, s));
+        images.push_back(decode_stream(data, s, opts.threads));
     write_images(input, opts, images);
 }
 

@@ -118,7 +118,8 @@ import re, resource, numpy, wsq
 image = numpy.random.default_rng(1).integers(0, 256, (4000, 4000), dtype=numpy.uint8)
 with open("/proc/self/status") as status:
     used = int(re.search(r"VmSize:\\s*(\\d+) kB", status.read())[1]) * 1024
-resource.setrlimit(resource.RLIMIT_AS, (used + 2**27, resource.RLIM_INFINITY))
+hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+resource.setrlimit(resource.RLIMIT_AS, (used + 2**27, hard))
 try:
     wsq.encode(image)
 except MemoryError as error:
