@@ -767,8 +767,9 @@ WSQ_AVX2 void sum_terms_over(real *out, const term_list &terms, int width)
 
 /* ==== Analysis =============================================================
  * Convolution-decimation with the boundary extension of the filter's type,
- * one separable in-place split through a scratch buffer, and the pre-order
- * walk over a hedge. Nothing is allocated. */
+ * one separable split (in place through a scratch buffer, or from one to
+ * the other), and the pre-order walk over a hedge. Only the vector split
+ * allocates: a ring of rows, or a smaller one on the stack without memory. */
 
 namespace {
 
@@ -895,15 +896,37 @@ WSQ_AVX2 void split_row_chunk(const real *in, int n, int i0, int count, real *lo
 }
 
 /* The vector split reads the node in one place and writes its quarter-bands
- * to another, in strips of columns: down each strip, every input row is
- * filtered along y once into a ring of rows small enough for the first-level
- * cache, and each output row is summed down the columns from the ring. The
- * intermediate rows thus never travel to memory, and the node is read once
- * and written once. */
-constexpr int ring_floats = 8192;    /* 32 KiB */
+ * to another, in strips of columns as wide as a ring in a second-level cache
+ * allows: down each strip, every input row is filtered along y once into a
+ * ring of rows, and each output row is summed down the columns from the
+ * ring. The intermediate rows never travel to memory, the node is read once
+ * and written once, and its rows are read in runs long enough for the
+ * processor to read ahead. */
+constexpr int ring_floats = 1 << 16;     /* 256 KiB */
+constexpr int small_ring_floats = 8192;  /* 32 KiB, on the stack when the heap has no room */
 constexpr int most_ring_rows = 64;
-constexpr int prefetch_rows = 2;     /* output rows ahead */
+constexpr int prefetch_rows = 2;         /* output rows ahead */
 constexpr size_t prefetch_samples = (size_t)1 << 18;  /* in nodes beyond a second-level cache */
+
+/* Room for the rings of one strip at a time: ring_floats from the heap or,
+ * without memory, small_ring_floats on the stack (narrower strips then). */
+class ring_room {
+public:
+    ring_room() : heap((real *)std::aligned_alloc(64, ring_floats * sizeof(real))) {}
+    ring_room(const ring_room &) = delete;
+    ring_room &operator=(const ring_room &) = delete;
+    ~ring_room() { std::free(heap); }
+    real *floats() { return heap ? heap : stack; }
+    /* Columns of strip for rings of `rows` rows of `per_column` floats a column. */
+    int strip(int rows, int per_column) const
+    {
+        return (heap ? ring_floats : small_ring_floats) / (rows * per_column) / lanes * lanes;
+    }
+
+private:
+    real *heap;
+    alignas(64) real stack[small_ring_floats];
+};
 
 /* The rows a ring needs: a power of two no smaller than the span of the rows
  * (after extension) that any output row of hx or gx reads, so that the rows
@@ -935,19 +958,18 @@ int ring_rows(int ix, int oxh, int oxg, const pqf *hx, const pqf *gx)
 struct split_plan {
     int ix, iy, oxh, oxg, oyh, oyg;
     const pqf *hx, *gx, *hy, *gy;
-    int rows;   /* of the ring */
-    int strip;  /* outputs of each half of a row in a strip */
+    int rows;  /* of the ring */
 };
 
-/* Output rows i0 .. i1 - 1 of the four quarter-bands, over the strip of
- * outputs s0 .. s0 + strip - 1 of each half of the rows. Ring slot r % rows
- * holds input row r filtered along y, its low outputs then its high ones. */
-WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s0, int i0, int i1)
+/* Output rows i0 .. i1 - 1 of the four quarter-bands, over the outputs s0 ..
+ * s1 - 1 of each half of the rows. Ring slot r % rows holds input row r
+ * filtered along y: those of its low outputs, then of its high ones. */
+WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s0, int s1, int i0,
+                          int i1, real *ring)
 {
-    alignas(64) real ring[ring_floats];
     int held[most_ring_rows];
     std::fill(held, held + p.rows, -1);
-    int half = p.strip;
+    int half = s1 - s0;
     int low_width = std::min(half, p.oyh - s0), high_width = std::min(half, p.oyg - s0);
     int width = std::max(low_width, high_width);
     real *hh = dst;
@@ -976,8 +998,10 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
                 int slot = r & (p.rows - 1);
                 real *row = ring + (ptrdiff_t)slot * 2 * half;
                 if (held[slot] != r) {
-                    split_row_chunk(src + (ptrdiff_t)r * p.iy, p.iy, s0, width, row, p.oyh,
-                                    row + half, p.oyg, p.hy, p.gy);
+                    for (int c = 0; c < width; c += chunk_outputs)
+                        split_row_chunk(src + (ptrdiff_t)r * p.iy, p.iy, s0 + c,
+                                        std::min(chunk_outputs, width - c), row + c, p.oyh,
+                                        row + half + c, p.oyg, p.hy, p.gy);
                     held[slot] = r;
                 }
                 terms.add(row, filter->f[j]);
@@ -1002,17 +1026,19 @@ bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg
     int rows = ring_rows(ix, oxh, oxg, hx, gx);
     if (rows == 0 || hy->type / 2 != gy->type / 2)
         return false;
-    int strip = std::min(chunk_outputs, ring_floats / (2 * rows) / lanes * lanes);
-    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows, strip};
-    int strips = (std::max(oyh, oyg) + strip - 1) / strip, outputs = std::max(oxh, oxg);
-    int bands = std::min(outputs, (4 * teamsize(team) + strips - 1) / strips);
-    if (!team)
-        bands = 1;
+    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows};
+    int columns = std::max(oyh, oyg);
+    int strip = std::min(columns, ring_floats / (2 * rows) / lanes * lanes);
+    int strips = (columns + strip - 1) / strip, outputs = std::max(oxh, oxg);
+    int bands = team ? std::min(outputs, (4 * teamsize(team) + strips - 1) / strips) : 1;
     teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
+        ring_room room;
+        int step = room.strip(rows, 2);
         for (size_t item = a; item < b; ++item) {
             int s = (int)(item % strips), band = (int)(item / strips);
-            split_strip(src, dst, plan, s * strip, outputs * band / bands,
-                        outputs * (band + 1) / bands);
+            for (int s0 = s * strip; s0 < std::min(columns, (s + 1) * strip); s0 += step)
+                split_strip(src, dst, plan, s0, std::min({s0 + step, (s + 1) * strip, columns}),
+                            outputs * band / bands, outputs * (band + 1) / bands, room.floats());
         }
     });
     return true;
@@ -1176,8 +1202,9 @@ int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
 
 /* ==== Synthesis ============================================================
  * The adjoint convolution-decimation with the extension that the filter
- * type and the output's parity call for, one in-place merge, and the
- * post-order walk. Nothing is allocated. */
+ * type and the output's parity call for, one merge (in place through a
+ * scratch buffer, or from one to the other), and the post-order walk. Only
+ * the vector merge allocates, as the vector split does. */
 
 namespace {
 
@@ -1326,98 +1353,167 @@ WSQ_AVX2 void interleave(real *out, const real *even, const real *odd, int count
     }
 }
 
-/* One row rebuilt from its low half (nl samples, through h) and high half
- * (nh samples, through g): the even and the odd outputs each eight at a
- * time, then interleaved. The halves are extended in advance, which needs
- * every term to be present: not so for type 5 (merge_vector checks). */
-WSQ_AVX2 void merge_row(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
-                        const pqf *h, const pqf *g)
+/* Pairs m0 .. m0 + count - 1 of one row rebuilt from its low half (nl
+ * samples, through h) and high half (nh samples, through g): outputs 2m0 ..
+ * of olen, to out[0 ..]; the even and the odd outputs each eight or sixteen
+ * at a time, then interleaved. The halves are extended in advance, which
+ * needs every term to be present: not so for type 5 (merge_vector checks). */
+WSQ_AVX2 void merge_row_chunk(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
+                              int m0, int count, const pqf *h, const pqf *g)
 {
     bool odd_output = olen & 1;
     adjoint_reach rh = reach_of(h), rg = reach_of(g);
-    alignas(32) real lx[chunk_outputs + max_vector_span + 8 * lanes];
-    alignas(32) real hx[chunk_outputs + max_vector_span + 8 * lanes];
+    alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
+    alignas(32) real hx[chunk_outputs + max_vector_span / 2 + 2];
     alignas(32) real even[chunk_outputs], odd[chunk_outputs];
-    int pairs = (olen + 1) / 2;
-    for (int m0 = 0; m0 < pairs; m0 += chunk_outputs) {
-        int count = std::min(chunk_outputs, pairs - m0);
-        int span = count + max_vector_span / 2 + 2;
-        extend_half(lx, lo, nl, m0 + rh.low, span, h->type, odd_output);
-        extend_half(hx, hi, nh, m0 + rg.low, span, g->type, odd_output);
-        const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
-        term_list even_terms, odd_terms;
-        add_adjoint_terms(even_terms, l, h, false);
-        add_adjoint_terms(even_terms, x, g, false);
-        add_adjoint_terms(odd_terms, l, h, true);
-        add_adjoint_terms(odd_terms, x, g, true);
-        sum_terms_over(even, even_terms, count);
-        sum_terms_over(odd, odd_terms, count);
-        int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
-        interleave(out + 2 * m0, even, odd, whole);
-        if (whole < count)
-            out[2 * (m0 + whole)] = even[whole];
-    }
+    /* Pair m0 + k reads indices m0 + k + low .. m0 + k + high of each half. */
+    extend_half(lx, lo, nl, m0 + rh.low, count + rh.high - rh.low, h->type, odd_output);
+    extend_half(hx, hi, nh, m0 + rg.low, count + rg.high - rg.low, g->type, odd_output);
+    const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
+    term_list even_terms, odd_terms;
+    add_adjoint_terms(even_terms, l, h, false);
+    add_adjoint_terms(even_terms, x, g, false);
+    add_adjoint_terms(odd_terms, l, h, true);
+    add_adjoint_terms(odd_terms, x, g, true);
+    sum_terms_over(even, even_terms, count);
+    sum_terms_over(odd, odd_terms, count);
+    int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
+    interleave(out, even, odd, whole);
+    if (whole < count)
+        out[2 * whole] = even[whole];
 }
 
-/* The terms of one filter for output row n down the columns, with the
- * extension's sign folded into each coefficient; terms left out are
- * dropped. */
-void add_column_terms(term_list &terms, const real *half, ptrdiff_t stride, int len,
-                      const pqf *f, int n, int olen)
+/* The vector merge reads a node's quarter-bands in one place and writes the
+ * node to another, in strips of columns, as the vector split does: down each
+ * strip, every row of the low and of the high half (along x) is merged
+ * along y once into a ring of its half, and each output row is summed down
+ * the columns from the two rings. */
+
+/* The rows each ring needs: a power of two no smaller than the span of the
+ * rows of a half (after extension) that any output row reads, so that they
+ * never share a slot; 0 beyond most_ring_rows. */
+int merge_ring_rows(int ixh, int ixg, const pqf *hx, const pqf *gx)
 {
-    adjoint_taps taps = taps_of(f, n & 1);
-    int index = n / 2 + taps.base;
-    for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
-        extended_index x = extend_synthesis(index, len, f->type, olen & 1);
-        if (x.present)
-            terms.add(half + x.index * stride, x.sign * f->f[tap]);
+    int ix = ixh + ixg, widest = 1;
+    for (int n = 0; n < ix; ++n) {
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? gx : hx;
+            adjoint_taps taps = taps_of(filter, n & 1);
+            int lowest = INT_MAX, highest = INT_MIN, index = n / 2 + taps.base;
+            for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
+                extended_index x = extend_synthesis(index, f ? ixg : ixh, filter->type, ix & 1);
+                if (x.present) {
+                    lowest = std::min(lowest, x.index);
+                    highest = std::max(highest, x.index);
+                }
+            }
+            widest = std::max(widest, highest - lowest + 1);
+        }
     }
+    int rows = 1;
+    while (rows < widest)
+        rows *= 2;
+    return rows <= most_ring_rows ? rows : 0;
 }
 
-/* The merge down the columns of a width-wide array: output row n (from n0
- * to n1 of olen) from the rows of the low half (nl rows, through h) and then
- * of the high half (nh rows, through g), eight columns at a time. */
-WSQ_AVX2 void merge_columns(const real *lo, int nl, const real *hi, int nh, ptrdiff_t stride,
-                            int width, real *out, int n0, int n1, int olen, const pqf *h,
-                            const pqf *g)
+struct merge_plan {
+    int ixh, ixg, iyh, iyg;
+    const pqf *hx, *gx, *hy, *gy;
+    int rows;  /* of each ring */
+};
+
+/* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
+ * of each row. Slot j % rows of the ring of a half holds its row j merged
+ * along y: those of its outputs. */
+WSQ_AVX2 void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1, int n0,
+                          int n1, real *ring)
 {
+    int held[2][most_ring_rows];
+    std::fill(held[0], held[0] + p.rows, -1);
+    std::fill(held[1], held[1] + p.rows, -1);
+    int ix = p.ixh + p.ixg, iy = p.iyh + p.iyg;
+    int pairs = m1 - m0, width = std::min(2 * pairs, iy - 2 * m0);
+    real *rings[2] = {ring, ring + (ptrdiff_t)p.rows * 2 * pairs};
+    const real *hh = src;
+    const real *hg = hh + (size_t)p.ixh * p.iyh;
+    const real *gh = hg + (size_t)p.ixh * p.iyg;
+    const real *gg = gh + (size_t)p.ixg * p.iyh;
+    const real *low[2] = {hh, gh}, *high[2] = {hg, gg};
+    const pqf *filters[2] = {p.hx, p.gx};
+    int lengths[2] = {p.ixh, p.ixg};
+    adjoint_taps taps_by[2][2] = {{taps_of(p.hx, false), taps_of(p.hx, true)},
+                                  {taps_of(p.gx, false), taps_of(p.gx, true)}};
+    /* The samples of the rows that the strip reads, asked for ahead of their use. */
+    bool ask_ahead = (size_t)ix * iy >= prefetch_samples;
+    int reach = std::max(reach_of(p.hx).high, reach_of(p.gx).high);
+    int reach_y = std::max(-std::min(reach_of(p.hy).low, reach_of(p.gy).low),
+                           std::max(reach_of(p.hy).high, reach_of(p.gy).high));
+    int from = std::max(0, m0 - reach_y), to = m1 + reach_y;
     for (int n = n0; n < n1; ++n) {
-        term_list terms;
-        add_column_terms(terms, lo, stride, nl, h, n, olen);
-        add_column_terms(terms, hi, stride, nh, g, n, olen);
-        sum_terms_over(out + (ptrdiff_t)n * stride, terms, width);
-    }
-}
-
-/* The merge with the vector kernels. The scratch buffer holds the node's
- * rows merged along y, row after row: the ixh x-low-pass rows, then ixg. A
- * team shares the rows of each pass. */
-void merge_vector(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
-                  const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
-{
-    int ix = ixh + ixg, iy = iyh + iyg;
-    const real *hh = data;
-    const real *hg = hh + (size_t)ixh * iyh;
-    const real *gh = hg + (size_t)ixh * iyg;
-    const real *gg = gh + (size_t)ixg * iyh;
-    bool extendable = hy->type != 5 && gy->type != 5;
-    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
-        for (size_t r = r0; r < r1; ++r) {
-            const real *lo = r < (size_t)ixh ? hh + r * iyh : gh + (r - ixh) * iyh;
-            const real *hi = r < (size_t)ixh ? hg + r * iyg : gg + (r - ixh) * iyg;
-            real *out = work + r * iy;
-            if (extendable) {
-                merge_row(lo, iyh, hi, iyg, out, iy, hy, gy);
-            } else {
-                acds(out, iy, 1, lo, iyh, 1, hy, 1);
-                acds(out, iy, 1, hi, iyg, 1, gy, 0);
+        int ahead = (n + 2 * prefetch_rows) / 2 + reach;  /* a row of each half, read soon */
+        if (ask_ahead && (n & 1) == 0) {
+            for (int f = 0; f < 2; ++f) {
+                if (ahead >= lengths[f])
+                    continue;
+                for (int c = from; c < std::min(to, p.iyh); c += 16)
+                    _mm_prefetch((const char *)(low[f] + (ptrdiff_t)ahead * p.iyh + c), _MM_HINT_T0);
+                for (int c = from; c < std::min(to, p.iyg); c += 16)
+                    _mm_prefetch((const char *)(high[f] + (ptrdiff_t)ahead * p.iyg + c), _MM_HINT_T0);
             }
         }
+        term_list terms;
+        for (int f = 0; f < 2; ++f) {  /* the low half through hx, then the high half through gx */
+            const pqf *filter = filters[f];
+            adjoint_taps taps = taps_by[f][n & 1];
+            int index = n / 2 + taps.base, len = lengths[f];
+            for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
+                extended_index x = index >= 0 && index < len
+                                       ? extended_index{index, 1.0f, true}
+                                       : extend_synthesis(index, len, filter->type, ix & 1);
+                if (!x.present)
+                    continue;
+                int slot = x.index & (p.rows - 1);
+                real *row = rings[f] + (ptrdiff_t)slot * 2 * pairs;
+                if (held[f][slot] != x.index) {
+                    for (int c = 0; c < pairs; c += chunk_outputs)
+                        merge_row_chunk(low[f] + (ptrdiff_t)x.index * p.iyh, p.iyh,
+                                        high[f] + (ptrdiff_t)x.index * p.iyg, p.iyg, row + 2 * c,
+                                        iy, m0 + c, std::min(chunk_outputs, pairs - c), p.hy, p.gy);
+                    held[f][slot] = x.index;
+                }
+                terms.add(row, x.sign * filter->f[tap]);
+            }
+        }
+        sum_terms_over(dst + (ptrdiff_t)n * iy + 2 * m0, terms, width);
+    }
+}
+
+/* The merge with the vector kernels, from src to dst; false when the rings
+ * cannot serve the filters or a row filter leaves terms out (type 5). A
+ * team shares the strips, and the output rows in bands when there are few
+ * strips. */
+bool merge_vector(const real *src, real *dst, int ixh, int ixg, int iyh, int iyg,
+                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+{
+    int rows = merge_ring_rows(ixh, ixg, hx, gx);
+    if (rows == 0 || hy->type == 5 || gy->type == 5)
+        return false;
+    merge_plan plan{ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows};
+    int ix = ixh + ixg, iy = iyh + iyg, columns = (iy + 1) / 2;  /* output pairs of a row */
+    int strip = std::min(columns, ring_floats / (4 * rows) / lanes * lanes);
+    int strips = (columns + strip - 1) / strip;
+    int bands = team ? std::min(ix, (4 * teamsize(team) + strips - 1) / strips) : 1;
+    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
+        ring_room room;
+        int step = room.strip(rows, 4);
+        for (size_t item = a; item < b; ++item) {
+            int s = (int)(item % strips), band = (int)(item / strips);
+            for (int m0 = s * strip; m0 < std::min(columns, (s + 1) * strip); m0 += step)
+                merge_strip(src, dst, plan, m0, std::min({m0 + step, (s + 1) * strip, columns}),
+                            ix * band / bands, ix * (band + 1) / bands, room.floats());
+        }
     });
-    teamfor(team, (size_t)ix, [&](size_t n0, size_t n1) {
-        merge_columns(work, ixh, work + (size_t)ixh * iy, ixg, iy, iy, data, (int)n0, (int)n1, ix,
-                      hx, gx);
-    });
+    return true;
 }
 #endif
 
@@ -1444,28 +1540,31 @@ void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
 
 namespace {
 
-/* sacdpi2, with a team sharing the rows of each pass. */
-void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
+/* Merges the node whose quarter-bands lie at `at`, with a team sharing the
+ * work; twin is as large. Returns whether the node went to twin (the vector
+ * merge) or is back at `at` (the portable one, which goes through twin as
+ * scratch). */
+bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const pqf *hx,
                 const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
-    WSQ_ASSERT(data);
+    WSQ_ASSERT(at);
     WSQ_ASSERT(ixh>0);
     WSQ_ASSERT(ixg>0);
     WSQ_ASSERT(iyh>0);
     WSQ_ASSERT(iyg>0);
-    WSQ_ASSERT(work);
+    WSQ_ASSERT(twin);
     WSQ_ASSERT(hx);
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
 #if WSQ_SIMD
     bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
-    if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic) {
-        merge_vector(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy, team);
-        return;
-    }
+    if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic &&
+        merge_vector(at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team))
+        return true;
 #endif
     int ix = ixh + ixg, iy = iyh + iyg;
+    real *data = at, *work = twin;
     const real *hh = data;
     const real *hg = hh + (size_t)ixh * iyh;
     const real *gh = hg + (size_t)ixh * iyg;
@@ -1491,6 +1590,45 @@ void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, cons
             acds(data + c, ix, iy, high + c * ixg, ixg, 1, gx, 0);
         }
     });
+    return false;
+}
+
+/* rbwp2t below the node whose first block is `block` (at contents[block]),
+ * with twin its place in the scratch buffer. The merges take the nodes back
+ * and forth between the data and the scratch buffer: *moved tells where
+ * this node ended, at twin or in place. The quarter-bands of a merge must
+ * lie together: those of children that ended apart are first copied to
+ * their places in the data buffer. */
+int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, const pqf *HX,
+               const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, bool *moved)
+{
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    *moved = false;
+    if (level == graph->levels[block])
+        return block + 1;
+    int ixh = cdplength(ix, cpqftype(GX->type));
+    int ixg = cdplength(ix, cpqftype(HX->type));
+    int iyh = cdplength(iy, cpqftype(GY->type));
+    int iyg = cdplength(iy, cpqftype(HY->type));
+    real *p = (real *)graph->contents[block];
+    int rows[4] = {ixh, ixh, ixg, ixg}, cols[4] = {iyh, iyg, iyh, iyg};
+    real *place[4];
+    bool away[4];
+    int b = block, apart = 0;
+    for (int k = 0; k < 4; ++k) {
+        place[k] = (real *)graph->contents[b];
+        b = synthesise(graph, twin + (place[k] - p), rows[k], cols[k], level + 1, b, HX, GX, HY,
+                       GY, team, &away[k]);
+        apart += away[k];
+    }
+    if (apart > 0 && apart < 4)
+        for (int k = 0; k < 4; ++k)
+            if (away[k])
+                std::memcpy(place[k], twin + (place[k] - p), (size_t)rows[k] * cols[k] * sizeof(real));
+    real *from = apart == 4 ? twin : p, *to = apart == 4 ? p : twin;
+    bool went = merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY, team_for_node(team, ix, iy));
+    *moved = (went ? to : from) == twin;
+    return b;
 }
 
 }  // namespace
@@ -1498,7 +1636,8 @@ void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, cons
 void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
              const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
-    merge_node(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy, nullptr);
+    if (merge_node(data, work, ixh, ixg, iyh, iyg, hx, gx, hy, gy, nullptr))
+        std::memcpy(data, work, (size_t)(ixh + ixg) * (iyh + iyg) * sizeof(real));
 }
 
 int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
@@ -1518,18 +1657,10 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
-    if (level == graph->levels[block])
-        return block + 1;
-    int ixh = cdplength(ix, cpqftype(GX->type));
-    int ixg = cdplength(ix, cpqftype(HX->type));
-    int iyh = cdplength(iy, cpqftype(GY->type));
-    int iyg = cdplength(iy, cpqftype(HY->type));
-    real *p = (real *)graph->contents[block];
-    int b = rbwp2t(graph, ixh, iyh, level + 1, block, work, HX, GX, HY, GY, team);
-    b = rbwp2t(graph, ixh, iyg, level + 1, b, work, HX, GX, HY, GY, team);
-    b = rbwp2t(graph, ixg, iyh, level + 1, b, work, HX, GX, HY, GY, team);
-    b = rbwp2t(graph, ixg, iyg, level + 1, b, work, HX, GX, HY, GY, team);
-    merge_node(p, ixh, ixg, iyh, iyg, work, HX, GX, HY, GY, team_for_node(team, ix, iy));
+    bool moved;
+    int b = synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved);
+    if (moved)
+        std::memcpy(graph->contents[block], work, (size_t)ix * iy * sizeof(real));
     return b;
 }
 
