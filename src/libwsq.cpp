@@ -2004,7 +2004,14 @@ WSQ_AVX2 ui8 *symbols_lanes(ui8 *output, const int32 *input, ui32 length, ui32 *
         ui32 next = 0;  /* the first lane not yet walked */
         for (; nonzero; nonzero &= nonzero - 1) {
             ui32 lane = (ui32)__builtin_ctz(nonzero);
-            output = writezrl(output, run + lane - next);
+            ui32 zeros = run + lane - next;
+            if (zeros <= 100) {  /* none, or a run in one byte: the symbol after it overwrites
+                                    the byte when there is none, so no branch asks which */
+                *output = (ui8)zeros;
+                output += zeros != 0;
+            } else {
+                output = writezrl(output, zeros);
+            }
             output = writesym(output, input[i + lane]);
             run = 0;
             next = lane + 1;
