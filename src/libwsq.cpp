@@ -958,7 +958,8 @@ int ring_rows(int ix, int oxh, int oxg, const pqf *hx, const pqf *gx)
 struct split_plan {
     int ix, iy, oxh, oxg, oyh, oyg;
     const pqf *hx, *gx, *hy, *gy;
-    int rows;  /* of the ring */
+    int rows;            /* of the ring */
+    const bool *needed;  /* HH, HG, GH and GG: whether each quarter-band is wanted */
 };
 
 /* Output rows i0 .. i1 - 1 of the four quarter-bands, over the outputs s0 ..
@@ -988,7 +989,8 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
                     _mm_prefetch((const char *)(src + (ptrdiff_t)r * p.iy + c), _MM_HINT_T0);
         for (int f = 0; f < 2; ++f) {
             const pqf *filter = f ? p.gx : p.hx;
-            if (i >= (f ? p.oxg : p.oxh))
+            bool low_wanted = p.needed[2 * f], high_wanted = p.needed[2 * f + 1];
+            if (i >= (f ? p.oxg : p.oxh) || !(low_wanted || high_wanted))
                 continue;
             term_list terms;
             for (int j = filter->alpha; j <= filter->omega; ++j) {
@@ -1006,27 +1008,28 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
                 }
                 terms.add(row, filter->f[j]);
             }
-            if (low_width > 0)
+            if (low_wanted && low_width > 0)
                 sum_terms_over((f ? gh : hh) + (ptrdiff_t)i * p.oyh + s0, terms, low_width);
             for (int t = 0; t < terms.count; ++t)
                 terms.source[t] += half;
-            if (high_width > 0)
+            if (high_wanted && high_width > 0)
                 sum_terms_over((f ? gg : hg) + (ptrdiff_t)i * p.oyg + s0, terms, high_width);
         }
     }
 }
 
-/* The split with the vector kernels, from src to dst; false when the ring
- * cannot serve the filters. A team shares the strips, and the output rows
- * in bands when there are few strips. */
+/* The split with the vector kernels, from src to dst, of the quarter-bands
+ * needed; false when the ring cannot serve the filters. A team shares the
+ * strips, and the output rows in bands when there are few strips. */
 bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg,
-                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
+                  const bool *needed, wsqteam *team)
 {
     int ix = oxh + oxg, iy = oyh + oyg;
     int rows = ring_rows(ix, oxh, oxg, hx, gx);
     if (rows == 0 || hy->type / 2 != gy->type / 2)
         return false;
-    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows};
+    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows, needed};
     int columns = std::max(oyh, oyg);
     int strip = std::min(columns, ring_floats / (2 * rows) / lanes * lanes);
     int strips = (columns + strip - 1) / strip, outputs = std::max(oxh, oxg);
@@ -1067,11 +1070,12 @@ void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
 namespace {
 
 /* Splits the node at `at` into its four quarter-bands, with a team sharing
- * the work; twin is as large. Returns whether the quarter-bands went to twin
- * (the vector split) or are back at `at` (the portable one, which goes
- * through twin as scratch). */
+ * the work; twin is as large. The vector split makes only those needed
+ * (HH, HG, GH, GG), the portable one all. Returns whether the quarter-bands
+ * went to twin (the vector split) or are back at `at` (the portable one,
+ * which goes through twin as scratch). */
 bool split_node(real *at, real *twin, int oxh, int oxg, int oyh, int oyg, const pqf *hx,
-                const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+                const pqf *gx, const pqf *hy, const pqf *gy, const bool *needed, wsqteam *team)
 {
     WSQ_ASSERT(oxh>0);
     WSQ_ASSERT(oxg>0);
@@ -1085,9 +1089,10 @@ bool split_node(real *at, real *twin, int oxh, int oxg, int oyh, int oyg, const 
     WSQ_ASSERT(gy);
 #if WSQ_SIMD
     if (simd_available() && fits_vector_path(hx, gx, hy, gy) &&
-        split_vector(at, twin, oxh, oxg, oyh, oyg, hx, gx, hy, gy, team))
+        split_vector(at, twin, oxh, oxg, oyh, oyg, hx, gx, hy, gy, needed, team))
         return true;
 #endif
+    (void)needed;  /* the portable split makes all four */
     int ix = oxh + oxg, iy = oyh + oyg;
     real *work = twin;
     /* Along y, each row into a column of the scratch buffer: it then holds
@@ -1133,60 +1138,94 @@ wsqteam *team_for_node(wsqteam *team, int ix, int iy)
 void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
-    if (split_node(data, work, oxh, oxg, oyh, oyg, hx, gx, hy, gy, nullptr))
+    const bool all[4] = {true, true, true, true};
+    if (split_node(data, work, oxh, oxg, oyh, oyg, hx, gx, hy, gy, all, nullptr))
         std::memcpy(data, work, (size_t)(oxh + oxg) * (oyh + oyg) * sizeof(real));
 }
 
 int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
 {
-    return cbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr);
+    return cbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr, nullptr);
 }
 
 namespace {
+
+/* What a walk of the analysis keeps: the hedge, the filters, the blocks
+ * wanted (every block when null) and the team. */
+struct analysis_walk {
+    hedge *graph;
+    const pqf *HX, *GX, *HY, *GY;
+    const ui8 *wanted;
+    wsqteam *team;
+};
+
+/* The block after the last of the node at `level` whose first is `block`. */
+int subtree_end(const hedge *graph, int level, int block)
+{
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    if (level == graph->levels[block])
+        return block + 1;
+    for (int child = 0; child < 4; ++child)
+        block = subtree_end(graph, level + 1, block);
+    return block;
+}
+
+bool any_wanted(const analysis_walk &w, int first, int end)
+{
+    for (int b = first; b < end; ++b)
+        if (!w.wanted || w.wanted[b])
+            return true;
+    return false;
+}
 
 /* cbwp2t below the node at `at`, whose place in the other of the data and
  * the scratch buffer is twin; moved tells whether `at` is in the scratch
  * buffer. The splits take the nodes back and forth between the two; a block
  * that ends in the scratch buffer is copied to its place in the data buffer,
- * where the hedge's contents point. */
-int analyse(hedge *graph, real *at, real *twin, bool moved, int ix, int iy, int level, int block,
-            const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
+ * where the hedge's contents point. A node none of whose blocks is wanted
+ * (needed false) only has its blocks placed. */
+int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool needed, int ix, int iy,
+            int level, int block)
 {
-    WSQ_ASSERT(level<=(int)graph->levels[block]);
-    if (level == graph->levels[block]) {
-        if (moved)
+    if (level == w.graph->levels[block]) {
+        if (moved && needed)
             std::memcpy(twin, at, (size_t)ix * iy * sizeof(real));
         return block + 1;
     }
-    int oxh = cdplength(ix, HX->type);
-    int oxg = cdplength(ix, GX->type);
-    int oyh = cdplength(iy, HY->type);
-    int oyg = cdplength(iy, GY->type);
-    if (split_node(at, twin, oxh, oxg, oyh, oyg, HX, GX, HY, GY, team_for_node(team, ix, iy))) {
+    int oxh = cdplength(ix, w.HX->type);
+    int oxg = cdplength(ix, w.GX->type);
+    int oyh = cdplength(iy, w.HY->type);
+    int oyg = cdplength(iy, w.GY->type);
+    bool child_needed[4];
+    for (int k = 0, first = block; k < 4; ++k) {
+        int end = subtree_end(w.graph, level + 1, first);
+        child_needed[k] = needed && any_wanted(w, first, end);
+        first = end;
+    }
+    if (needed && split_node(at, twin, oxh, oxg, oyh, oyg, w.HX, w.GX, w.HY, w.GY, child_needed,
+                             team_for_node(w.team, ix, iy))) {
         std::swap(at, twin);
         moved = !moved;
     }
     real *home = moved ? twin : at;
-    size_t hg = (size_t)oxh * oyh;
-    size_t gh = hg + (size_t)oxh * oyg;
-    size_t gg = gh + (size_t)oxg * oyh;
-    int b1 = analyse(graph, at, twin, moved, oxh, oyh, level + 1, block, HX, GX, HY, GY, team);
-    graph->contents[b1] = home + hg;
-    int b2 = analyse(graph, at + hg, twin + hg, moved, oxh, oyg, level + 1, b1, HX, GX, HY, GY,
-                     team);
-    graph->contents[b2] = home + gh;
-    int b3 = analyse(graph, at + gh, twin + gh, moved, oxg, oyh, level + 1, b2, HX, GX, HY, GY,
-                     team);
-    graph->contents[b3] = home + gg;
-    return analyse(graph, at + gg, twin + gg, moved, oxg, oyg, level + 1, b3, HX, GX, HY, GY,
-                   team);
+    size_t place[4] = {0, (size_t)oxh * oyh, 0, 0};
+    place[2] = place[1] + (size_t)oxh * oyg;
+    place[3] = place[2] + (size_t)oxg * oyh;
+    int rows[4] = {oxh, oxh, oxg, oxg}, cols[4] = {oyh, oyg, oyh, oyg};
+    for (int k = 0; k < 4; ++k) {
+        w.graph->contents[block] = home + place[k];
+        block = analyse(w, at + place[k], twin + place[k], moved, child_needed[k], rows[k], cols[k],
+                        level + 1, block);
+    }
+    return block;
 }
 
 }  // namespace
 
 int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
-           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
+           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, const ui8 *wanted,
+           wsqteam *team)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
@@ -1196,8 +1235,8 @@ int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
-    return analyse(graph, (real *)graph->contents[block], work, false, ix, iy, level, block, HX,
-                   GX, HY, GY, team);
+    analysis_walk walk{graph, HX, GX, HY, GY, wanted, team};
+    return analyse(walk, (real *)graph->contents[block], work, false, true, ix, iy, level, block);
 }
 
 /* ==== Synthesis ============================================================

@@ -680,7 +680,7 @@ void shift_and_rescale()
 
 void wsq_wpt()
 {
-    cbwp2(graph, rows, cols, 0, 0, (real *)words1, h0qf, h1qf, h0qf, h1qf);
+    cbwp2t(graph, rows, cols, 0, 0, (real *)words1, h0qf, h1qf, h0qf, h1qf, wsqcoded, nullptr);
 }
 
 void compute_subband_sizes()
