@@ -818,7 +818,8 @@ real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const 
 /* deinterleave on the first pairs, sixteen at a time; returns how many. */
 WSQ_AVX512 int deinterleave_wide(real *even, real *odd, const real *in, int count)
 {
-    const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i evens =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
     const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
     int m = 0;
     for (; m + wide_lanes <= count; m += wide_lanes) {
@@ -983,7 +984,8 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
     int newest = -std::min(p.hx->alpha, p.gx->alpha);  /* output i reads rows up to 2i + newest */
     bool ask_ahead = (size_t)p.ix * p.iy >= prefetch_samples;
     for (int i = i0; i < i1; ++i) {
-        for (int r = 2 * (i + prefetch_rows) + newest - 1; r <= 2 * (i + prefetch_rows) + newest; ++r)
+        int soon = 2 * (i + prefetch_rows) + newest;
+        for (int r = soon - 1; r <= soon; ++r)
             if (ask_ahead && r < p.ix)
                 for (int c = from; c < to; c += 16)
                     _mm_prefetch((const char *)(src + (ptrdiff_t)r * p.iy + c), _MM_HINT_T0);
@@ -1494,10 +1496,12 @@ WSQ_AVX2 void merge_strip(const real *src, real *dst, const merge_plan &p, int m
             for (int f = 0; f < 2; ++f) {
                 if (ahead >= lengths[f])
                     continue;
+                const real *lo = low[f] + (ptrdiff_t)ahead * p.iyh;
+                const real *hi = high[f] + (ptrdiff_t)ahead * p.iyg;
                 for (int c = from; c < std::min(to, p.iyh); c += 16)
-                    _mm_prefetch((const char *)(low[f] + (ptrdiff_t)ahead * p.iyh + c), _MM_HINT_T0);
+                    _mm_prefetch((const char *)(lo + c), _MM_HINT_T0);
                 for (int c = from; c < std::min(to, p.iyg); c += 16)
-                    _mm_prefetch((const char *)(high[f] + (ptrdiff_t)ahead * p.iyg + c), _MM_HINT_T0);
+                    _mm_prefetch((const char *)(hi + c), _MM_HINT_T0);
             }
         }
         term_list terms;
@@ -1663,9 +1667,11 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
     if (apart > 0 && apart < 4)
         for (int k = 0; k < 4; ++k)
             if (away[k])
-                std::memcpy(place[k], twin + (place[k] - p), (size_t)rows[k] * cols[k] * sizeof(real));
+                std::memcpy(place[k], twin + (place[k] - p),
+                            (size_t)rows[k] * cols[k] * sizeof(real));
     real *from = apart == 4 ? twin : p, *to = apart == 4 ? p : twin;
-    bool went = merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY, team_for_node(team, ix, iy));
+    bool went =
+        merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY, team_for_node(team, ix, iy));
     *moved = (went ? to : from) == twin;
     return b;
 }
