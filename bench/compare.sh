@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Whole-process speed of wsq1 and unwsq against the codecs users would pick
-# instead: cjpeg/djpeg (Debian package libjpeg-turbo-progs) and
-# opj_compress/opj_decompress (libopenjp2-tools), one thread each, every
-# peer tuned to the size of our stream (cjpeg -quality and opj_compress -r
-# searched for the file size closest to ours). The images are the bundled
-# fingerprints and mosaics of them (2048x2048 by default). Prints a Markdown
-# table: bytes, bits per pixel, PSNR against the original, best encode and
-# decode times, megapixels per second, and our speed relative to each peer
-# (above 1: we are faster). Times are the best of several runs, taken by
-# hyperfine when it is installed. Installs nothing; says what is missing.
+# instead: cjpeg/djpeg (Debian package libjpeg-turbo-progs, one thread) and
+# opj_compress/opj_decompress (libopenjp2-tools) with one and with two
+# threads, every peer tuned to the size of our stream (cjpeg -quality and
+# opj_compress -r searched for the file size closest to ours). Our two-thread
+# figures are one wsq_encode() call with two threads in a process of its own
+# (wsq_benchtool encode: wsq1 has one thread) and unwsq -j 2. The images are
+# the bundled fingerprints and mosaics of them (2048x2048 by default). Prints
+# a Markdown table: threads, bytes, bits per pixel, PSNR against the
+# original, best encode and decode times, megapixels per second, and our
+# speed with as many threads relative to each peer (above 1: we are
+# faster). Times are the best of several runs, taken by hyperfine when it is
+# installed. Installs nothing; says what is missing.
 #
 #     bench/compare.sh [-b BUILD] [-Z RATE] [-n RUNS] [-m "SIDE ..."] [-o TABLE.md]
 #
@@ -106,16 +109,22 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
   local pgm="$work/$name.pgm" base="$work/$name"
   "$tool" pgm "$raw" "$w" "$h" "$pgm"
 
-  # Ours.
+  # Ours, with one thread and with two.
   "$wsq1" -r"$w,$h" -Z"$rate" -o"$base" "$raw" 2>/dev/null
   "$unwsq" -o "$base.wsq.pgm" "$base.wsq"
   local bytes; bytes=$(size_of "$base.wsq")
+  local bpp; bpp=$(awk -v b=$bytes -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')
   local psnr; psnr=$("$tool" psnr "$raw" "$w" "$h" "$base.wsq.pgm")
-  local te td
+  local te td te2 td2
   te=$(best_time $n "$wsq1" -r"$w,$h" -Z"$rate" -o"$base" "$raw")
   td=$(best_time $n "$unwsq" -o "$base.wsq.pgm" "$base.wsq")
-  row " $name " " ${w}x$h " " wsq1/unwsq $rate bpp " " $bytes " "$(awk -v b=$bytes -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" \
+  te2=$(best_time $n "$tool" encode "$raw" "$w" "$h" "$base.2.wsq" 2 "$rate")
+  td2=$(best_time $n "$unwsq" -j 2 -o "$base.wsq.pgm" "$base.wsq")
+  cmp -s "$base.wsq" "$base.2.wsq" || { echo "compare.sh: wsq_encode() with two threads differs from wsq1" >&2; exit 1; }
+  row " $name " " ${w}x$h " " wsq1/unwsq $rate bpp " " 1 " " $bytes " "$bpp" \
       " $psnr " " $(ms $te) " " $(mp $pixels $te) " " $(ms $td) " " $(mp $pixels $td) " " 1 " " 1 "
+  row " $name " " ${w}x$h " " wsq_encode()/unwsq -j 2 $rate bpp " " 2 " " $bytes " "$bpp" \
+      " $psnr " " $(ms $te2) " " $(mp $pixels $te2) " " $(ms $td2) " " $(mp $pixels $td2) " " 1 " " 1 "
 
   if [ -n "$jpeg" ]; then
     local q; q=$(tune_jpeg "$pgm" "$bytes" "$base.jpg")
@@ -125,7 +134,7 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
     local je jd
     je=$(best_time $n cjpeg -quality "$q" -outfile "$base.jpg" "$pgm")
     jd=$(best_time $n djpeg -pnm -outfile "$base.jpg.pgm" "$base.jpg")
-    row " $name " " ${w}x$h " " cjpeg/djpeg -quality $q " " $jb " "$(awk -v b=$jb -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" \
+    row " $name " " ${w}x$h " " cjpeg/djpeg -quality $q " " 1 " " $jb " "$(awk -v b=$jb -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" \
         " $("$tool" psnr "$raw" "$w" "$h" "$base.jpg.pgm") " " $(ms $je) " " $(mp $pixels $je) " \
         " $(ms $jd) " " $(mp $pixels $jd) " " $(ratio $te $je) " " $(ratio $td $jd) "
     summary+=("$name: wsq1 $(ratio $te $je)x the speed of cjpeg, unwsq $(ratio $td $jd)x the speed of djpeg")
@@ -136,13 +145,18 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
     opj_compress -threads 1 -i "$pgm" -o "$base.j2k" -r "$r" >/dev/null 2>&1
     opj_decompress -threads 1 -i "$base.j2k" -o "$base.j2k.pgm" >/dev/null 2>&1
     local kb; kb=$(size_of "$base.j2k")
-    local ke kd
-    ke=$(best_time $n opj_compress -threads 1 -i "$pgm" -o "$base.j2k" -r "$r")
-    kd=$(best_time $n opj_decompress -threads 1 -i "$base.j2k" -o "$base.j2k.pgm")
-    row " $name " " ${w}x$h " " opj_compress/opj_decompress -r $r " " $kb " "$(awk -v b=$kb -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" \
-        " $("$tool" psnr "$raw" "$w" "$h" "$base.j2k.pgm") " " $(ms $ke) " " $(mp $pixels $ke) " \
-        " $(ms $kd) " " $(mp $pixels $kd) " " $(ratio $te $ke) " " $(ratio $td $kd) "
-    summary+=("$name: wsq1 $(ratio $te $ke)x the speed of opj_compress, unwsq $(ratio $td $kd)x the speed of opj_decompress")
+    local kpsnr; kpsnr=$("$tool" psnr "$raw" "$w" "$h" "$base.j2k.pgm")
+    local threads ke kd ours_e ours_d
+    for threads in 1 2; do
+      ke=$(best_time $n opj_compress -threads $threads -i "$pgm" -o "$base.j2k" -r "$r")
+      kd=$(best_time $n opj_decompress -threads $threads -i "$base.j2k" -o "$base.j2k.pgm")
+      if [ $threads = 1 ]; then ours_e=$te ours_d=$td; else ours_e=$te2 ours_d=$td2; fi
+      row " $name " " ${w}x$h " " opj_compress/opj_decompress -r $r " " $threads " " $kb " \
+          "$(awk -v b=$kb -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" " $kpsnr " \
+          " $(ms $ke) " " $(mp $pixels $ke) " " $(ms $kd) " " $(mp $pixels $kd) " \
+          " $(ratio $ours_e $ke) " " $(ratio $ours_d $kd) "
+      summary+=("$name, $threads thread(s): ours $(ratio $ours_e $ke)x the speed of opj_compress, $(ratio $ours_d $kd)x that of opj_decompress")
+    done
   fi
   rm -f "$work/$name".*
 }
@@ -158,13 +172,14 @@ for side in $mosaics; do
 done
 
 {
-  echo "| image | size | codec, setting | bytes | bpp | PSNR dB | encode ms | encode MP/s | decode ms | decode MP/s | our encode speed ÷ this | our decode speed ÷ this |"
-  echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+  echo "| image | size | codec, setting | threads | bytes | bpp | PSNR dB | encode ms | encode MP/s | decode ms | decode MP/s | our encode speed ÷ this | our decode speed ÷ this |"
+  echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
   printf '%s\n' "${rows[@]}"
   echo
   if [ "$runs" -gt 5 ]; then note="; 5 for 2048x2048 and larger"; else note=; fi
-  echo "Whole process, one thread, best of $runs runs ($(timer_name)$note);"
-  echo "$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(date -u +%Y-%m-%d)."
+  echo "Whole process, best of $runs runs ($(timer_name)$note); the last two columns compare"
+  echo "us with as many threads. $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'),"
+  echo "$(nproc) cores, $(date -u +%Y-%m-%d), load average $(cut -d' ' -f1-3 /proc/loadavg) at the end."
   have cjpeg && echo "$(cjpeg -version 2>&1 | head -1)."
   have opj_compress && echo "opj_compress with openjp2 $(opj_compress -h 2>&1 | sed -n 's/.*openjp2 library v\([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' | head -1)."
   for m in "${missing[@]}"; do echo "Missing: $m."; done

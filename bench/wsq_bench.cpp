@@ -80,6 +80,21 @@ void place(void **contents, std::vector<real> &values, const wsqbench::subband_i
         contents[block] = values.data() + subbands.offsets[block];
 }
 
+// Whether the blocks of coded subbands in values are those of the pipeline
+// (the analysis makes no others).
+bool same_coded_blocks(const std::vector<real> &values, const wsqbench::subband_image &subbands)
+{
+    for (int block = 0; block < WSQ_SUBBANDS; ++block) {
+        auto first = values.begin() + (std::ptrdiff_t)subbands.offsets[block];
+        auto count = (std::ptrdiff_t)subbands.xs[block] * subbands.ys[block];
+        if (wsqcoded[block] &&
+            !std::equal(first, first + count,
+                        subbands.values.begin() + (std::ptrdiff_t)subbands.offsets[block]))
+            return false;
+    }
+    return true;
+}
+
 /* ---- Encoder kernels ---------------------------------------------------- */
 
 void pixel_statistics(benchmark::State &state)
@@ -123,11 +138,11 @@ void analysis(benchmark::State &state)
         data = t.samples;
         contents[0] = data.data();
         state.ResumeTiming();
-        cbwp2(&graph, f.height, f.width, 0, 0, work.data(), t.low.get(), t.high.get(),
-              t.low.get(), t.high.get());
+        cbwp2t(&graph, f.height, f.width, 0, 0, work.data(), t.low.get(), t.high.get(),
+               t.low.get(), t.high.get(), wsqcoded, nullptr);
         benchmark::ClobberMemory();
     }
-    check(state, data == t.subbands.values, "other subbands");
+    check(state, same_coded_blocks(data, t.subbands), "other subbands");
     count_pixels(state, f);
 }
 

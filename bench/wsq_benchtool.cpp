@@ -7,9 +7,11 @@
 //     wsq_benchtool psnr ORIGINAL.raw WIDTH HEIGHT DECODED
 //         peak signal-to-noise ratio in dB of DECODED (raw, or binary PGM of
 //         the same size) against the original; "inf" when they are equal
-//     wsq_benchtool encode IN.raw WIDTH HEIGHT OUT.wsq
-//         one wsq_encode() of raw pixels at 0.75 bits per pixel, so that the
-//         library encoder's memory can be measured as a whole process's
+//     wsq_benchtool encode IN.raw WIDTH HEIGHT OUT.wsq [THREADS [RATE]]
+//         one wsq_encode() of raw pixels with THREADS threads (1; 0: one per
+//         core) at RATE bits per pixel (0.75), so that the library encoder's
+//         time and memory can be measured as a whole process's (wsq1 has one
+//         thread)
 #include "images.h"
 
 #include <cmath>
@@ -34,7 +36,7 @@ int usage()
                  "usage: wsq_benchtool mosaic WIDTH HEIGHT OUT.raw\n"
                  "       wsq_benchtool pgm IN.raw WIDTH HEIGHT OUT.pgm\n"
                  "       wsq_benchtool psnr ORIGINAL.raw WIDTH HEIGHT DECODED\n"
-                 "       wsq_benchtool encode IN.raw WIDTH HEIGHT OUT.wsq\n");
+                 "       wsq_benchtool encode IN.raw WIDTH HEIGHT OUT.wsq [THREADS [RATE]]\n");
     return 2;
 }
 
@@ -132,14 +134,19 @@ int main(int argc, char **argv)
             std::printf("%.2f\n", 10 * std::log10(255.0 * 255.0 * (double)count / squares));
         return 0;
     }
-    if (argc == 6 && std::strcmp(argv[1], "encode") == 0) {
+    if (argc >= 6 && argc <= 8 && std::strcmp(argv[1], "encode") == 0) {
         int width = dimension(argv[3]), height = dimension(argv[4]);
         std::vector<ui8> pixels = read_all(argv[2]);
+        wsq_encode_options options;
+        wsq_encode_defaults(&options);
+        options.threads = argc >= 7 ? std::atoi(argv[6]) : 1;
+        if (argc == 8)
+            options.bitrate = std::atof(argv[7]);
         ui8 *stream = nullptr;
         size_t size = 0;
         wsq_error error;
         if (wsq_encode(&stream, &size, &error, pixels.data(), pixels.size(), width, height,
-                       nullptr) != WSQ_OK)
+                       &options) != WSQ_OK)
             die(std::string("wsq_encode: ") + error.message);
         write_all(argv[5], "", stream, size);
         wsq_free(stream);

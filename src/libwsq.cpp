@@ -23,6 +23,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 /* ==== Assertion report ====================================================
  * A failed precondition ends the process in an orderly way: one report line
  * on standard error, flushed, then exit without any further message. Open
@@ -345,6 +349,21 @@ void *freevoid(void *discard)
     return nullptr;
 }
 
+void *imagebuffer(size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    const size_t huge_page = (size_t)2 << 20;
+    if (bytes >= 2 * huge_page) {
+        void *buffer = nullptr;
+        if (posix_memalign(&buffer, huge_page, bytes) != 0)
+            return nullptr;
+        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
+        return buffer;
+    }
+#endif
+    return std::malloc(bytes);
+}
+
 int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
 {
@@ -552,17 +571,26 @@ void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t), 
 
 /* ==== Vector support =======================================================
  * Fast paths run only where the processor has AVX2 and FMA, chosen at run
- * time; a build with WSQ_PORTABLE has none. Each computes exactly what the
- * portable code beside it computes: the same single-precision operations on
- * the same values in the same order, only eight outputs at a time, so the
- * results never depend on the machine. */
+ * time, and the filter sums take 512-bit vectors where it also has AVX-512F;
+ * a build with WSQ_PORTABLE has none, one with WSQ_NO_AVX512 no 512-bit
+ * path. Each computes exactly what the portable code beside it computes: the
+ * same single-precision operations on the same values in the same order,
+ * only eight or sixteen outputs at a time, so the results never depend on
+ * the machine. */
 
 #if defined(__x86_64__) && !defined(WSQ_PORTABLE)
 #define WSQ_SIMD 1
 #include <immintrin.h>
 #define WSQ_AVX2 __attribute__((target("avx2,fma")))
+#define WSQ_AVX512 __attribute__((target("avx512f,avx2,fma")))
+#if defined(WSQ_NO_AVX512)
+#define WSQ_WIDE 0
+#else
+#define WSQ_WIDE 1
+#endif
 #else
 #define WSQ_SIMD 0
+#define WSQ_WIDE 0
 #endif
 
 namespace {
@@ -666,9 +694,65 @@ real sum_terms_scalar(const term_list &terms, ptrdiff_t offset)
     return sum;
 }
 
+#if WSQ_WIDE
+/* Whether the processor has the 512-bit vectors of AVX-512F. */
+bool wide_available()
+{
+    static const bool available = __builtin_cpu_supports("avx512f");
+    return available;
+}
+
+constexpr int wide_lanes = 16;
+
+/* sum_terms_over with 512-bit vectors: eight sums of sixteen outputs at a
+ * time, then sixteen at a time, the last ones under a mask (the lanes left
+ * out read nothing and are not written). */
+WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width)
+{
+    int c = 0;
+    for (; c + 8 * wide_lanes <= width; c += 8 * wide_lanes) {
+        __m512 s0 = _mm512_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0,
+               s7 = s0;
+        for (int t = 0; t < terms.count; ++t) {
+            __m512 k = _mm512_set1_ps(terms.coefficient[t]);
+            const real *x = terms.source[t] + c;
+            s0 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x), s0);
+            s1 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + wide_lanes), s1);
+            s2 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 2 * wide_lanes), s2);
+            s3 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 3 * wide_lanes), s3);
+            s4 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 4 * wide_lanes), s4);
+            s5 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 5 * wide_lanes), s5);
+            s6 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 6 * wide_lanes), s6);
+            s7 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 7 * wide_lanes), s7);
+        }
+        real *o = out + c;
+        _mm512_storeu_ps(o, s0);
+        _mm512_storeu_ps(o + wide_lanes, s1);
+        _mm512_storeu_ps(o + 2 * wide_lanes, s2);
+        _mm512_storeu_ps(o + 3 * wide_lanes, s3);
+        _mm512_storeu_ps(o + 4 * wide_lanes, s4);
+        _mm512_storeu_ps(o + 5 * wide_lanes, s5);
+        _mm512_storeu_ps(o + 6 * wide_lanes, s6);
+        _mm512_storeu_ps(o + 7 * wide_lanes, s7);
+    }
+    for (; c < width; c += wide_lanes) {
+        __mmask16 live = width - c >= wide_lanes ? 0xFFFF : (__mmask16)((1u << (width - c)) - 1);
+        __m512 sum = _mm512_setzero_ps();
+        for (int t = 0; t < terms.count; ++t)
+            sum = _mm512_fmadd_ps(_mm512_set1_ps(terms.coefficient[t]),
+                                  _mm512_maskz_loadu_ps(live, terms.source[t] + c), sum);
+        _mm512_mask_storeu_ps(out + c, live, sum);
+    }
+}
+#endif
+
 /* out[offset ..] for width consecutive outputs of a term list. */
 WSQ_AVX2 void sum_terms_over(real *out, const term_list &terms, int width)
 {
+#if WSQ_WIDE
+    if (wide_available())
+        return sum_terms_over_wide(out, terms, width);
+#endif
     int c = 0;
     for (; c + 8 * lanes <= width; c += 8 * lanes)
         sum_terms8(out + c, terms, c);
@@ -683,8 +767,9 @@ WSQ_AVX2 void sum_terms_over(real *out, const term_list &terms, int width)
 
 /* ==== Analysis =============================================================
  * Convolution-decimation with the boundary extension of the filter's type,
- * one separable in-place split through a scratch buffer, and the pre-order
- * walk over a hedge. Nothing is allocated. */
+ * one separable split (in place through a scratch buffer, or from one to
+ * the other), and the pre-order walk over a hedge. Only the vector split
+ * allocates: a ring of rows, or a smaller one on the stack without memory. */
 
 namespace {
 
@@ -729,10 +814,31 @@ real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const 
 }
 
 #if WSQ_SIMD
+#if WSQ_WIDE
+/* deinterleave on the first pairs, sixteen at a time; returns how many. */
+WSQ_AVX512 int deinterleave_wide(real *even, real *odd, const real *in, int count)
+{
+    const __m512i evens =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    int m = 0;
+    for (; m + wide_lanes <= count; m += wide_lanes) {
+        __m512 a = _mm512_loadu_ps(in + 2 * m), b = _mm512_loadu_ps(in + 2 * m + wide_lanes);
+        _mm512_storeu_ps(even + m, _mm512_permutex2var_ps(a, evens, b));
+        _mm512_storeu_ps(odd + m, _mm512_permutex2var_ps(a, odds, b));
+    }
+    return m;
+}
+#endif
+
 /* Splits the 2*count samples at in into even and odd ones. */
 WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
 {
     int m = 0;
+#if WSQ_WIDE
+    if (wide_available())
+        m = deinterleave_wide(even, odd, in, count);
+#endif
     for (; m + lanes <= count; m += lanes) {
         __m256 a = _mm256_loadu_ps(in + 2 * m), b = _mm256_loadu_ps(in + 2 * m + lanes);
         __m256 e = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
@@ -748,98 +854,199 @@ WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
     }
 }
 
-/* One row's convolution-decimation by h (nl outputs) and g (ng outputs),
- * eight outputs at a time. Tap j of output i meets sample 2i - j: an even
- * sample for even j, an odd one for odd j, so the row is split into its
- * even and odd samples, already extended, and each tap reads consecutive
- * ones. */
-WSQ_AVX2 void split_row(const real *in, int n, real *low, int nl, real *high, int ng,
-                        const pqf *h, const pqf *g)
+/* Outputs i0 .. i0 + count - 1 of one row's convolution-decimation by h (nl
+ * outputs in all) and g (ng), to low[0 ..] and high[0 ..]: those of them
+ * below nl and ng. Tap j of output i meets sample 2i - j: an even sample for
+ * even j, an odd one for odd j, so the samples the chunk reads are split into
+ * their even and odd ones, already extended, and each tap reads consecutive
+ * ones, eight outputs at a time. */
+WSQ_AVX2 void split_row_chunk(const real *in, int n, int i0, int count, real *low, int nl,
+                              real *high, int ng, const pqf *h, const pqf *g)
 {
     int type = h->type;  /* h and g extend alike: their types form a pair */
     int back = std::max(h->omega, g->omega), ahead = -std::min(h->alpha, g->alpha);
     int reach_back = (back + 1) / 2 + 1, reach_ahead = ahead / 2 + 1;
-    alignas(32) real even[chunk_outputs + max_vector_span + 8 * lanes];
-    alignas(32) real odd[chunk_outputs + max_vector_span + 8 * lanes];
-    int outputs = std::max(nl, ng);
-    for (int i0 = 0; i0 < outputs; i0 += chunk_outputs) {
-        int count = std::min(chunk_outputs, outputs - i0);
-        int first = i0 - reach_back, span = count + 4 * lanes + reach_back + reach_ahead;
-        /* Pairs 2(first + m), 2(first + m) + 1 inside the row need no extension. */
-        int inside_from = std::min(span, std::max(0, -first));
-        int inside_to = std::max(inside_from, std::min(span, n / 2 - first));
-        for (int m = 0; m < span; ++m) {
-            if (m == inside_from && inside_to > inside_from) {
-                deinterleave(even + m, odd + m, in + 2 * (first + m), inside_to - m);
-                m = inside_to - 1;
-                continue;
-            }
-            int k = 2 * (first + m);
-            even[m] = in[extend_analysis(k, n, type)];
-            odd[m] = in[extend_analysis(k + 1, n, type)];
+    alignas(32) real even[chunk_outputs + max_vector_span + 4];
+    alignas(32) real odd[chunk_outputs + max_vector_span + 4];
+    int first = i0 - reach_back, span = count + reach_back + reach_ahead;
+    /* Pairs 2(first + m), 2(first + m) + 1 inside the row need no extension. */
+    int inside_from = std::min(span, std::max(0, -first));
+    int inside_to = std::max(inside_from, std::min(span, n / 2 - first));
+    for (int m = 0; m < span; ++m) {
+        if (m == inside_from && inside_to > inside_from) {
+            deinterleave(even + m, odd + m, in + 2 * (first + m), inside_to - m);
+            m = inside_to - 1;
+            continue;
         }
-        for (int f = 0; f < 2; ++f) {
-            const pqf *filter = f ? g : h;
-            int olen = std::min(f ? ng : nl, i0 + count);
-            if (olen <= i0)
-                continue;
-            /* Output i, tap j: even[i - first - j/2] or odd[i - first - (j+1)/2]. */
-            term_list terms;
-            for (int j = filter->alpha; j <= filter->omega; ++j)
-                terms.add(j & 1 ? odd + (i0 - first) - (j + 1) / 2 : even + (i0 - first) - j / 2,
-                          filter->f[j]);
-            sum_terms_over((f ? high : low) + i0, terms, olen - i0);
-        }
+        int k = 2 * (first + m);
+        even[m] = in[extend_analysis(k, n, type)];
+        odd[m] = in[extend_analysis(k + 1, n, type)];
     }
-}
-
-/* Convolution-decimation down the columns of a rows x width array (row
- * stride `stride`): output row i (from i0 to i1) of filter f comes from the
- * input rows 2i - j, eight columns at a time. */
-WSQ_AVX2 void split_columns(const real *in, int rows, ptrdiff_t stride, int width, real *out,
-                            int i0, int i1, const pqf *f)
-{
-    for (int i = i0; i < i1; ++i) {
+    for (int f = 0; f < 2; ++f) {
+        const pqf *filter = f ? g : h;
+        int width = std::min(f ? ng : nl, i0 + count) - i0;
+        if (width <= 0)
+            continue;
+        /* Output i0 + c, tap j: even[reach_back + c - j/2] or odd[reach_back + c - (j+1)/2]. */
         term_list terms;
-        for (int j = f->alpha; j <= f->omega; ++j)
-            terms.add(in + extend_analysis(2 * i - j, rows, f->type) * stride, f->f[j]);
-        sum_terms_over(out + (ptrdiff_t)i * width, terms, width);
+        for (int j = filter->alpha; j <= filter->omega; ++j)
+            terms.add(j & 1 ? odd + reach_back - (j + 1) / 2 : even + reach_back - j / 2,
+                      filter->f[j]);
+        sum_terms_over(f ? high : low, terms, width);
     }
 }
 
-/* The split with the vector kernels. The scratch buffer holds the rows
- * filtered along y, row after row: oyh low-pass samples, then oyg. A team
- * shares the rows, then the output rows of the four quarter-bands. */
-void split_vector(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
-                  const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+/* The vector split reads the node in one place and writes its quarter-bands
+ * to another, in strips of columns as wide as a ring in a second-level cache
+ * allows: down each strip, every input row is filtered along y once into a
+ * ring of rows, and each output row is summed down the columns from the
+ * ring. The intermediate rows never travel to memory, the node is read once
+ * and written once, and its rows are read in runs long enough for the
+ * processor to read ahead. */
+constexpr int ring_floats = 1 << 16;     /* 256 KiB */
+constexpr int small_ring_floats = 8192;  /* 32 KiB, on the stack when the heap has no room */
+constexpr int most_ring_rows = 64;
+constexpr int prefetch_rows = 2;         /* output rows ahead */
+constexpr size_t prefetch_samples = (size_t)1 << 18;  /* in nodes beyond a second-level cache */
+
+/* Room for the rings of one strip at a time: ring_floats from the heap or,
+ * without memory, small_ring_floats on the stack (narrower strips then). */
+class ring_room {
+public:
+    ring_room() : heap((real *)std::aligned_alloc(64, ring_floats * sizeof(real))) {}
+    ring_room(const ring_room &) = delete;
+    ring_room &operator=(const ring_room &) = delete;
+    ~ring_room() { std::free(heap); }
+    real *floats() { return heap ? heap : stack; }
+    /* Columns of strip for rings of `rows` rows of `per_column` floats a column. */
+    int strip(int rows, int per_column) const
+    {
+        return (heap ? ring_floats : small_ring_floats) / (rows * per_column) / lanes * lanes;
+    }
+
+private:
+    real *heap;
+    alignas(64) real stack[small_ring_floats];
+};
+
+/* The rows a ring needs: a power of two no smaller than the span of the rows
+ * (after extension) that any output row of hx or gx reads, so that the rows
+ * one output reads never share a slot; 0 beyond most_ring_rows (a periodic
+ * extension reading both ends of a long signal). */
+int ring_rows(int ix, int oxh, int oxg, const pqf *hx, const pqf *gx)
+{
+    int widest = 1;
+    for (int i = 0; i < std::max(oxh, oxg); ++i) {
+        int lowest = INT_MAX, highest = INT_MIN;
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? gx : hx;
+            if (i >= (f ? oxg : oxh))
+                continue;
+            for (int j = filter->alpha; j <= filter->omega; ++j) {
+                int r = extend_analysis(2 * i - j, ix, filter->type);
+                lowest = std::min(lowest, r);
+                highest = std::max(highest, r);
+            }
+        }
+        widest = std::max(widest, highest - lowest + 1);
+    }
+    int rows = 1;
+    while (rows < widest)
+        rows *= 2;
+    return rows <= most_ring_rows ? rows : 0;
+}
+
+struct split_plan {
+    int ix, iy, oxh, oxg, oyh, oyg;
+    const pqf *hx, *gx, *hy, *gy;
+    int rows;            /* of the ring */
+    const bool *needed;  /* HH, HG, GH and GG: whether each quarter-band is wanted */
+};
+
+/* Output rows i0 .. i1 - 1 of the four quarter-bands, over the outputs s0 ..
+ * s1 - 1 of each half of the rows. Ring slot r % rows holds input row r
+ * filtered along y: those of its low outputs, then of its high ones. */
+WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s0, int s1, int i0,
+                          int i1, real *ring)
+{
+    int held[most_ring_rows];
+    std::fill(held, held + p.rows, -1);
+    int half = s1 - s0;
+    int low_width = std::min(half, p.oyh - s0), high_width = std::min(half, p.oyg - s0);
+    int width = std::max(low_width, high_width);
+    real *hh = dst;
+    real *hg = hh + (size_t)p.oxh * p.oyh;
+    real *gh = hg + (size_t)p.oxh * p.oyg;
+    real *gg = gh + (size_t)p.oxg * p.oyh;
+    /* The samples of a row that the strip reads, asked for ahead of their use. */
+    int reach = std::max({p.hy->omega, p.gy->omega, -p.hy->alpha, -p.gy->alpha}) + 2;
+    int from = std::max(0, 2 * s0 - reach), to = std::min(p.iy, 2 * (s0 + width) + reach);
+    int newest = -std::min(p.hx->alpha, p.gx->alpha);  /* output i reads rows up to 2i + newest */
+    bool ask_ahead = (size_t)p.ix * p.iy >= prefetch_samples;
+    for (int i = i0; i < i1; ++i) {
+        int soon = 2 * (i + prefetch_rows) + newest;
+        for (int r = soon - 1; r <= soon; ++r)
+            if (ask_ahead && r < p.ix)
+                for (int c = from; c < to; c += 16)
+                    _mm_prefetch((const char *)(src + (ptrdiff_t)r * p.iy + c), _MM_HINT_T0);
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? p.gx : p.hx;
+            bool low_wanted = p.needed[2 * f], high_wanted = p.needed[2 * f + 1];
+            if (i >= (f ? p.oxg : p.oxh) || !(low_wanted || high_wanted))
+                continue;
+            term_list terms;
+            for (int j = filter->alpha; j <= filter->omega; ++j) {
+                int r = 2 * i - j;
+                if (r < 0 || r >= p.ix)
+                    r = extend_analysis(r, p.ix, filter->type);
+                int slot = r & (p.rows - 1);
+                real *row = ring + (ptrdiff_t)slot * 2 * half;
+                if (held[slot] != r) {
+                    for (int c = 0; c < width; c += chunk_outputs)
+                        split_row_chunk(src + (ptrdiff_t)r * p.iy, p.iy, s0 + c,
+                                        std::min(chunk_outputs, width - c), row + c, p.oyh,
+                                        row + half + c, p.oyg, p.hy, p.gy);
+                    held[slot] = r;
+                }
+                terms.add(row, filter->f[j]);
+            }
+            if (low_wanted && low_width > 0)
+                sum_terms_over((f ? gh : hh) + (ptrdiff_t)i * p.oyh + s0, terms, low_width);
+            for (int t = 0; t < terms.count; ++t)
+                terms.source[t] += half;
+            if (high_wanted && high_width > 0)
+                sum_terms_over((f ? gg : hg) + (ptrdiff_t)i * p.oyg + s0, terms, high_width);
+        }
+    }
+}
+
+/* The split with the vector kernels, from src to dst, of the quarter-bands
+ * needed; false when the ring cannot serve the filters. A team shares the
+ * strips, and the output rows in bands when there are few strips. */
+bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg,
+                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
+                  const bool *needed, wsqteam *team)
 {
     int ix = oxh + oxg, iy = oyh + oyg;
-    bool pair = hy->type / 2 == gy->type / 2;
-    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
-        for (size_t r = r0; r < r1; ++r) {
-            const real *row = data + r * iy;
-            real *out = work + r * iy;
-            if (pair) {
-                split_row(row, iy, out, oyh, out + oyh, oyg, hy, gy);
-            } else {
-                cds(out, oyh, 1, row, iy, 1, hy, 1);
-                cds(out + oyh, oyg, 1, row, iy, 1, gy, 1);
-            }
+    int rows = ring_rows(ix, oxh, oxg, hx, gx);
+    if (rows == 0 || hy->type / 2 != gy->type / 2)
+        return false;
+    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows, needed};
+    int columns = std::max(oyh, oyg);
+    int strip = std::min(columns, ring_floats / (2 * rows) / lanes * lanes);
+    int strips = (columns + strip - 1) / strip, outputs = std::max(oxh, oxg);
+    int bands = team ? std::min(outputs, (4 * teamsize(team) + strips - 1) / strips) : 1;
+    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
+        ring_room room;
+        int step = room.strip(rows, 2);
+        for (size_t item = a; item < b; ++item) {
+            int s = (int)(item % strips), band = (int)(item / strips);
+            for (int s0 = s * strip; s0 < std::min(columns, (s + 1) * strip); s0 += step)
+                split_strip(src, dst, plan, s0, std::min({s0 + step, (s + 1) * strip, columns}),
+                            outputs * band / bands, outputs * (band + 1) / bands, room.floats());
         }
     });
-    real *hh = data;
-    real *hg = hh + (size_t)oxh * oyh;
-    real *gh = hg + (size_t)oxh * oyg;
-    real *gg = gh + (size_t)oxg * oyh;
-    /* Output rows 0 .. oxh - 1 are those of HH and HG, the others of GH and GG. */
-    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
-        int h0 = (int)std::min(r0, (size_t)oxh), h1 = (int)std::min(r1, (size_t)oxh);
-        int g0 = (int)r0 - oxh > 0 ? (int)r0 - oxh : 0, g1 = (int)r1 - oxh > 0 ? (int)r1 - oxh : 0;
-        split_columns(work, ix, iy, oyh, hh, h0, h1, hx);
-        split_columns(work + oyh, ix, iy, oyg, hg, h0, h1, hx);
-        split_columns(work, ix, iy, oyh, gh, g0, g1, gx);
-        split_columns(work + oyh, ix, iy, oyg, gg, g0, g1, gx);
-    });
+    return true;
 }
 #endif
 
@@ -864,38 +1071,43 @@ void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
 
 namespace {
 
-/* scdpi2, with a team sharing the rows of each pass. */
-void split_node(real *data, int oxh, int oxg, int oyh, int oyg, real *work, const pqf *hx,
-                const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+/* Splits the node at `at` into its four quarter-bands, with a team sharing
+ * the work; twin is as large. The vector split makes only those needed
+ * (HH, HG, GH, GG), the portable one all. Returns whether the quarter-bands
+ * went to twin (the vector split) or are back at `at` (the portable one,
+ * which goes through twin as scratch). */
+bool split_node(real *at, real *twin, int oxh, int oxg, int oyh, int oyg, const pqf *hx,
+                const pqf *gx, const pqf *hy, const pqf *gy, const bool *needed, wsqteam *team)
 {
     WSQ_ASSERT(oxh>0);
     WSQ_ASSERT(oxg>0);
     WSQ_ASSERT(oyh>0);
     WSQ_ASSERT(oyg>0);
-    WSQ_ASSERT(data);
-    WSQ_ASSERT(work);
+    WSQ_ASSERT(at);
+    WSQ_ASSERT(twin);
     WSQ_ASSERT(hx);
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
 #if WSQ_SIMD
-    if (simd_available() && fits_vector_path(hx, gx, hy, gy)) {
-        split_vector(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy, team);
-        return;
-    }
+    if (simd_available() && fits_vector_path(hx, gx, hy, gy) &&
+        split_vector(at, twin, oxh, oxg, oyh, oyg, hx, gx, hy, gy, needed, team))
+        return true;
 #endif
+    (void)needed;  /* the portable split makes all four */
     int ix = oxh + oxg, iy = oyh + oyg;
+    real *work = twin;
     /* Along y, each row into a column of the scratch buffer: it then holds
      * iy rows of ix samples, the oyh low-pass rows first. */
     teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
         for (size_t r = r0; r < r1; ++r) {
-            const real *row = data + r * iy;
+            const real *row = at + r * iy;
             cds(work + r, oyh, ix, row, iy, 1, hy, 1);
             cds(work + (size_t)oyh * ix + r, oyg, ix, row, iy, 1, gy, 1);
         }
     });
     /* Along x, each scratch row into a column of its two quarter-bands. */
-    real *hh = data;
+    real *hh = at;
     real *hg = hh + (size_t)oxh * oyh;
     real *gh = hg + (size_t)oxh * oyg;
     real *gg = gh + (size_t)oxg * oyh;
@@ -911,6 +1123,7 @@ void split_node(real *data, int oxh, int oxg, int oyh, int oyg, real *work, cons
             }
         }
     });
+    return false;
 }
 
 /* Nodes below this many samples are split by the calling thread alone: a
@@ -927,17 +1140,94 @@ wsqteam *team_for_node(wsqteam *team, int ix, int iy)
 void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
             const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
-    split_node(data, oxh, oxg, oyh, oyg, work, hx, gx, hy, gy, nullptr);
+    const bool all[4] = {true, true, true, true};
+    if (split_node(data, work, oxh, oxg, oyh, oyg, hx, gx, hy, gy, all, nullptr))
+        std::memcpy(data, work, (size_t)(oxh + oxg) * (oyh + oyg) * sizeof(real));
 }
 
 int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
 {
-    return cbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr);
+    return cbwp2t(graph, ix, iy, level, block, work, HX, GX, HY, GY, nullptr, nullptr);
 }
 
+namespace {
+
+/* What a walk of the analysis keeps: the hedge, the filters, the blocks
+ * wanted (every block when null) and the team. */
+struct analysis_walk {
+    hedge *graph;
+    const pqf *HX, *GX, *HY, *GY;
+    const ui8 *wanted;
+    wsqteam *team;
+};
+
+/* The block after the last of the node at `level` whose first is `block`. */
+int subtree_end(const hedge *graph, int level, int block)
+{
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    if (level == graph->levels[block])
+        return block + 1;
+    for (int child = 0; child < 4; ++child)
+        block = subtree_end(graph, level + 1, block);
+    return block;
+}
+
+bool any_wanted(const analysis_walk &w, int first, int end)
+{
+    for (int b = first; b < end; ++b)
+        if (!w.wanted || w.wanted[b])
+            return true;
+    return false;
+}
+
+/* cbwp2t below the node at `at`, whose place in the other of the data and
+ * the scratch buffer is twin; moved tells whether `at` is in the scratch
+ * buffer. The splits take the nodes back and forth between the two; a block
+ * that ends in the scratch buffer is copied to its place in the data buffer,
+ * where the hedge's contents point. A node none of whose blocks is wanted
+ * (needed false) only has its blocks placed. */
+int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool needed, int ix, int iy,
+            int level, int block)
+{
+    if (level == w.graph->levels[block]) {
+        if (moved && needed)
+            std::memcpy(twin, at, (size_t)ix * iy * sizeof(real));
+        return block + 1;
+    }
+    int oxh = cdplength(ix, w.HX->type);
+    int oxg = cdplength(ix, w.GX->type);
+    int oyh = cdplength(iy, w.HY->type);
+    int oyg = cdplength(iy, w.GY->type);
+    bool child_needed[4];
+    for (int k = 0, first = block; k < 4; ++k) {
+        int end = subtree_end(w.graph, level + 1, first);
+        child_needed[k] = needed && any_wanted(w, first, end);
+        first = end;
+    }
+    if (needed && split_node(at, twin, oxh, oxg, oyh, oyg, w.HX, w.GX, w.HY, w.GY, child_needed,
+                             team_for_node(w.team, ix, iy))) {
+        std::swap(at, twin);
+        moved = !moved;
+    }
+    real *home = moved ? twin : at;
+    size_t place[4] = {0, (size_t)oxh * oyh, 0, 0};
+    place[2] = place[1] + (size_t)oxh * oyg;
+    place[3] = place[2] + (size_t)oxg * oyh;
+    int rows[4] = {oxh, oxh, oxg, oxg}, cols[4] = {oyh, oyg, oyh, oyg};
+    for (int k = 0; k < 4; ++k) {
+        w.graph->contents[block] = home + place[k];
+        block = analyse(w, at + place[k], twin + place[k], moved, child_needed[k], rows[k], cols[k],
+                        level + 1, block);
+    }
+    return block;
+}
+
+}  // namespace
+
 int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
-           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
+           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, const ui8 *wanted,
+           wsqteam *team)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
@@ -947,30 +1237,15 @@ int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
-    if (level == graph->levels[block])
-        return block + 1;
-    int oxh = cdplength(ix, HX->type);
-    int oxg = cdplength(ix, GX->type);
-    int oyh = cdplength(iy, HY->type);
-    int oyg = cdplength(iy, GY->type);
-    real *p = (real *)graph->contents[block];
-    split_node(p, oxh, oxg, oyh, oyg, work, HX, GX, HY, GY, team_for_node(team, ix, iy));
-    size_t hg = (size_t)oxh * oyh;
-    size_t gh = hg + (size_t)oxh * oyg;
-    size_t gg = gh + (size_t)oxg * oyh;
-    int b1 = cbwp2t(graph, oxh, oyh, level + 1, block, work, HX, GX, HY, GY, team);
-    graph->contents[b1] = p + hg;
-    int b2 = cbwp2t(graph, oxh, oyg, level + 1, b1, work, HX, GX, HY, GY, team);
-    graph->contents[b2] = p + gh;
-    int b3 = cbwp2t(graph, oxg, oyh, level + 1, b2, work, HX, GX, HY, GY, team);
-    graph->contents[b3] = p + gg;
-    return cbwp2t(graph, oxg, oyg, level + 1, b3, work, HX, GX, HY, GY, team);
+    analysis_walk walk{graph, HX, GX, HY, GY, wanted, team};
+    return analyse(walk, (real *)graph->contents[block], work, false, true, ix, iy, level, block);
 }
 
 /* ==== Synthesis ============================================================
  * The adjoint convolution-decimation with the extension that the filter
- * type and the output's parity call for, one in-place merge, and the
- * post-order walk. Nothing is allocated. */
+ * type and the output's parity call for, one merge (in place through a
+ * scratch buffer, or from one to the other), and the post-order walk. Only
+ * the vector merge allocates, as the vector split does. */
 
 namespace {
 
@@ -1119,98 +1394,169 @@ WSQ_AVX2 void interleave(real *out, const real *even, const real *odd, int count
     }
 }
 
-/* One row rebuilt from its low half (nl samples, through h) and high half
- * (nh samples, through g): the even and the odd outputs each eight at a
- * time, then interleaved. The halves are extended in advance, which needs
- * every term to be present: not so for type 5 (merge_vector checks). */
-WSQ_AVX2 void merge_row(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
-                        const pqf *h, const pqf *g)
+/* Pairs m0 .. m0 + count - 1 of one row rebuilt from its low half (nl
+ * samples, through h) and high half (nh samples, through g): outputs 2m0 ..
+ * of olen, to out[0 ..]; the even and the odd outputs each eight or sixteen
+ * at a time, then interleaved. The halves are extended in advance, which
+ * needs every term to be present: not so for type 5 (merge_vector checks). */
+WSQ_AVX2 void merge_row_chunk(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
+                              int m0, int count, const pqf *h, const pqf *g)
 {
     bool odd_output = olen & 1;
     adjoint_reach rh = reach_of(h), rg = reach_of(g);
-    alignas(32) real lx[chunk_outputs + max_vector_span + 8 * lanes];
-    alignas(32) real hx[chunk_outputs + max_vector_span + 8 * lanes];
+    alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
+    alignas(32) real hx[chunk_outputs + max_vector_span / 2 + 2];
     alignas(32) real even[chunk_outputs], odd[chunk_outputs];
-    int pairs = (olen + 1) / 2;
-    for (int m0 = 0; m0 < pairs; m0 += chunk_outputs) {
-        int count = std::min(chunk_outputs, pairs - m0);
-        int span = count + max_vector_span / 2 + 2;
-        extend_half(lx, lo, nl, m0 + rh.low, span, h->type, odd_output);
-        extend_half(hx, hi, nh, m0 + rg.low, span, g->type, odd_output);
-        const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
-        term_list even_terms, odd_terms;
-        add_adjoint_terms(even_terms, l, h, false);
-        add_adjoint_terms(even_terms, x, g, false);
-        add_adjoint_terms(odd_terms, l, h, true);
-        add_adjoint_terms(odd_terms, x, g, true);
-        sum_terms_over(even, even_terms, count);
-        sum_terms_over(odd, odd_terms, count);
-        int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
-        interleave(out + 2 * m0, even, odd, whole);
-        if (whole < count)
-            out[2 * (m0 + whole)] = even[whole];
-    }
+    /* Pair m0 + k reads indices m0 + k + low .. m0 + k + high of each half. */
+    extend_half(lx, lo, nl, m0 + rh.low, count + rh.high - rh.low, h->type, odd_output);
+    extend_half(hx, hi, nh, m0 + rg.low, count + rg.high - rg.low, g->type, odd_output);
+    const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
+    term_list even_terms, odd_terms;
+    add_adjoint_terms(even_terms, l, h, false);
+    add_adjoint_terms(even_terms, x, g, false);
+    add_adjoint_terms(odd_terms, l, h, true);
+    add_adjoint_terms(odd_terms, x, g, true);
+    sum_terms_over(even, even_terms, count);
+    sum_terms_over(odd, odd_terms, count);
+    int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
+    interleave(out, even, odd, whole);
+    if (whole < count)
+        out[2 * whole] = even[whole];
 }
 
-/* The terms of one filter for output row n down the columns, with the
- * extension's sign folded into each coefficient; terms left out are
- * dropped. */
-void add_column_terms(term_list &terms, const real *half, ptrdiff_t stride, int len,
-                      const pqf *f, int n, int olen)
+/* The vector merge reads a node's quarter-bands in one place and writes the
+ * node to another, in strips of columns, as the vector split does: down each
+ * strip, every row of the low and of the high half (along x) is merged
+ * along y once into a ring of its half, and each output row is summed down
+ * the columns from the two rings. */
+
+/* The rows each ring needs: a power of two no smaller than the span of the
+ * rows of a half (after extension) that any output row reads, so that they
+ * never share a slot; 0 beyond most_ring_rows. */
+int merge_ring_rows(int ixh, int ixg, const pqf *hx, const pqf *gx)
 {
-    adjoint_taps taps = taps_of(f, n & 1);
-    int index = n / 2 + taps.base;
-    for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
-        extended_index x = extend_synthesis(index, len, f->type, olen & 1);
-        if (x.present)
-            terms.add(half + x.index * stride, x.sign * f->f[tap]);
+    int ix = ixh + ixg, widest = 1;
+    for (int n = 0; n < ix; ++n) {
+        for (int f = 0; f < 2; ++f) {
+            const pqf *filter = f ? gx : hx;
+            adjoint_taps taps = taps_of(filter, n & 1);
+            int lowest = INT_MAX, highest = INT_MIN, index = n / 2 + taps.base;
+            for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
+                extended_index x = extend_synthesis(index, f ? ixg : ixh, filter->type, ix & 1);
+                if (x.present) {
+                    lowest = std::min(lowest, x.index);
+                    highest = std::max(highest, x.index);
+                }
+            }
+            widest = std::max(widest, highest - lowest + 1);
+        }
     }
+    int rows = 1;
+    while (rows < widest)
+        rows *= 2;
+    return rows <= most_ring_rows ? rows : 0;
 }
 
-/* The merge down the columns of a width-wide array: output row n (from n0
- * to n1 of olen) from the rows of the low half (nl rows, through h) and then
- * of the high half (nh rows, through g), eight columns at a time. */
-WSQ_AVX2 void merge_columns(const real *lo, int nl, const real *hi, int nh, ptrdiff_t stride,
-                            int width, real *out, int n0, int n1, int olen, const pqf *h,
-                            const pqf *g)
+struct merge_plan {
+    int ixh, ixg, iyh, iyg;
+    const pqf *hx, *gx, *hy, *gy;
+    int rows;  /* of each ring */
+};
+
+/* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
+ * of each row. Slot j % rows of the ring of a half holds its row j merged
+ * along y: those of its outputs. */
+WSQ_AVX2 void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1, int n0,
+                          int n1, real *ring)
 {
+    int held[2][most_ring_rows];
+    std::fill(held[0], held[0] + p.rows, -1);
+    std::fill(held[1], held[1] + p.rows, -1);
+    int ix = p.ixh + p.ixg, iy = p.iyh + p.iyg;
+    int pairs = m1 - m0, width = std::min(2 * pairs, iy - 2 * m0);
+    real *rings[2] = {ring, ring + (ptrdiff_t)p.rows * 2 * pairs};
+    const real *hh = src;
+    const real *hg = hh + (size_t)p.ixh * p.iyh;
+    const real *gh = hg + (size_t)p.ixh * p.iyg;
+    const real *gg = gh + (size_t)p.ixg * p.iyh;
+    const real *low[2] = {hh, gh}, *high[2] = {hg, gg};
+    const pqf *filters[2] = {p.hx, p.gx};
+    int lengths[2] = {p.ixh, p.ixg};
+    adjoint_taps taps_by[2][2] = {{taps_of(p.hx, false), taps_of(p.hx, true)},
+                                  {taps_of(p.gx, false), taps_of(p.gx, true)}};
+    /* The samples of the rows that the strip reads, asked for ahead of their use. */
+    bool ask_ahead = (size_t)ix * iy >= prefetch_samples;
+    int reach = std::max(reach_of(p.hx).high, reach_of(p.gx).high);
+    int reach_y = std::max(-std::min(reach_of(p.hy).low, reach_of(p.gy).low),
+                           std::max(reach_of(p.hy).high, reach_of(p.gy).high));
+    int from = std::max(0, m0 - reach_y), to = m1 + reach_y;
     for (int n = n0; n < n1; ++n) {
-        term_list terms;
-        add_column_terms(terms, lo, stride, nl, h, n, olen);
-        add_column_terms(terms, hi, stride, nh, g, n, olen);
-        sum_terms_over(out + (ptrdiff_t)n * stride, terms, width);
-    }
-}
-
-/* The merge with the vector kernels. The scratch buffer holds the node's
- * rows merged along y, row after row: the ixh x-low-pass rows, then ixg. A
- * team shares the rows of each pass. */
-void merge_vector(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
-                  const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
-{
-    int ix = ixh + ixg, iy = iyh + iyg;
-    const real *hh = data;
-    const real *hg = hh + (size_t)ixh * iyh;
-    const real *gh = hg + (size_t)ixh * iyg;
-    const real *gg = gh + (size_t)ixg * iyh;
-    bool extendable = hy->type != 5 && gy->type != 5;
-    teamfor(team, (size_t)ix, [&](size_t r0, size_t r1) {
-        for (size_t r = r0; r < r1; ++r) {
-            const real *lo = r < (size_t)ixh ? hh + r * iyh : gh + (r - ixh) * iyh;
-            const real *hi = r < (size_t)ixh ? hg + r * iyg : gg + (r - ixh) * iyg;
-            real *out = work + r * iy;
-            if (extendable) {
-                merge_row(lo, iyh, hi, iyg, out, iy, hy, gy);
-            } else {
-                acds(out, iy, 1, lo, iyh, 1, hy, 1);
-                acds(out, iy, 1, hi, iyg, 1, gy, 0);
+        int ahead = (n + 2 * prefetch_rows) / 2 + reach;  /* a row of each half, read soon */
+        if (ask_ahead && (n & 1) == 0) {
+            for (int f = 0; f < 2; ++f) {
+                if (ahead >= lengths[f])
+                    continue;
+                const real *lo = low[f] + (ptrdiff_t)ahead * p.iyh;
+                const real *hi = high[f] + (ptrdiff_t)ahead * p.iyg;
+                for (int c = from; c < std::min(to, p.iyh); c += 16)
+                    _mm_prefetch((const char *)(lo + c), _MM_HINT_T0);
+                for (int c = from; c < std::min(to, p.iyg); c += 16)
+                    _mm_prefetch((const char *)(hi + c), _MM_HINT_T0);
             }
         }
+        term_list terms;
+        for (int f = 0; f < 2; ++f) {  /* the low half through hx, then the high half through gx */
+            const pqf *filter = filters[f];
+            adjoint_taps taps = taps_by[f][n & 1];
+            int index = n / 2 + taps.base, len = lengths[f];
+            for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
+                extended_index x = index >= 0 && index < len
+                                       ? extended_index{index, 1.0f, true}
+                                       : extend_synthesis(index, len, filter->type, ix & 1);
+                if (!x.present)
+                    continue;
+                int slot = x.index & (p.rows - 1);
+                real *row = rings[f] + (ptrdiff_t)slot * 2 * pairs;
+                if (held[f][slot] != x.index) {
+                    for (int c = 0; c < pairs; c += chunk_outputs)
+                        merge_row_chunk(low[f] + (ptrdiff_t)x.index * p.iyh, p.iyh,
+                                        high[f] + (ptrdiff_t)x.index * p.iyg, p.iyg, row + 2 * c,
+                                        iy, m0 + c, std::min(chunk_outputs, pairs - c), p.hy, p.gy);
+                    held[f][slot] = x.index;
+                }
+                terms.add(row, x.sign * filter->f[tap]);
+            }
+        }
+        sum_terms_over(dst + (ptrdiff_t)n * iy + 2 * m0, terms, width);
+    }
+}
+
+/* The merge with the vector kernels, from src to dst; false when the rings
+ * cannot serve the filters or a row filter leaves terms out (type 5). A
+ * team shares the strips, and the output rows in bands when there are few
+ * strips. */
+bool merge_vector(const real *src, real *dst, int ixh, int ixg, int iyh, int iyg,
+                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+{
+    int rows = merge_ring_rows(ixh, ixg, hx, gx);
+    if (rows == 0 || hy->type == 5 || gy->type == 5)
+        return false;
+    merge_plan plan{ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows};
+    int ix = ixh + ixg, iy = iyh + iyg, columns = (iy + 1) / 2;  /* output pairs of a row */
+    int strip = std::min(columns, ring_floats / (4 * rows) / lanes * lanes);
+    int strips = (columns + strip - 1) / strip;
+    int bands = team ? std::min(ix, (4 * teamsize(team) + strips - 1) / strips) : 1;
+    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
+        ring_room room;
+        int step = room.strip(rows, 4);
+        for (size_t item = a; item < b; ++item) {
+            int s = (int)(item % strips), band = (int)(item / strips);
+            for (int m0 = s * strip; m0 < std::min(columns, (s + 1) * strip); m0 += step)
+                merge_strip(src, dst, plan, m0, std::min({m0 + step, (s + 1) * strip, columns}),
+                            ix * band / bands, ix * (band + 1) / bands, room.floats());
+        }
     });
-    teamfor(team, (size_t)ix, [&](size_t n0, size_t n1) {
-        merge_columns(work, ixh, work + (size_t)ixh * iy, ixg, iy, iy, data, (int)n0, (int)n1, ix,
-                      hx, gx);
-    });
+    return true;
 }
 #endif
 
@@ -1237,28 +1583,31 @@ void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
 
 namespace {
 
-/* sacdpi2, with a team sharing the rows of each pass. */
-void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, const pqf *hx,
+/* Merges the node whose quarter-bands lie at `at`, with a team sharing the
+ * work; twin is as large. Returns whether the node went to twin (the vector
+ * merge) or is back at `at` (the portable one, which goes through twin as
+ * scratch). */
+bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const pqf *hx,
                 const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
-    WSQ_ASSERT(data);
+    WSQ_ASSERT(at);
     WSQ_ASSERT(ixh>0);
     WSQ_ASSERT(ixg>0);
     WSQ_ASSERT(iyh>0);
     WSQ_ASSERT(iyg>0);
-    WSQ_ASSERT(work);
+    WSQ_ASSERT(twin);
     WSQ_ASSERT(hx);
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
 #if WSQ_SIMD
     bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
-    if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic) {
-        merge_vector(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy, team);
-        return;
-    }
+    if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic &&
+        merge_vector(at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team))
+        return true;
 #endif
     int ix = ixh + ixg, iy = iyh + iyg;
+    real *data = at, *work = twin;
     const real *hh = data;
     const real *hg = hh + (size_t)ixh * iyh;
     const real *gh = hg + (size_t)ixh * iyg;
@@ -1284,6 +1633,47 @@ void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, cons
             acds(data + c, ix, iy, high + c * ixg, ixg, 1, gx, 0);
         }
     });
+    return false;
+}
+
+/* rbwp2t below the node whose first block is `block` (at contents[block]),
+ * with twin its place in the scratch buffer. The merges take the nodes back
+ * and forth between the data and the scratch buffer: *moved tells where
+ * this node ended, at twin or in place. The quarter-bands of a merge must
+ * lie together: those of children that ended apart are first copied to
+ * their places in the data buffer. */
+int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, const pqf *HX,
+               const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, bool *moved)
+{
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    *moved = false;
+    if (level == graph->levels[block])
+        return block + 1;
+    int ixh = cdplength(ix, cpqftype(GX->type));
+    int ixg = cdplength(ix, cpqftype(HX->type));
+    int iyh = cdplength(iy, cpqftype(GY->type));
+    int iyg = cdplength(iy, cpqftype(HY->type));
+    real *p = (real *)graph->contents[block];
+    int rows[4] = {ixh, ixh, ixg, ixg}, cols[4] = {iyh, iyg, iyh, iyg};
+    real *place[4];
+    bool away[4];
+    int b = block, apart = 0;
+    for (int k = 0; k < 4; ++k) {
+        place[k] = (real *)graph->contents[b];
+        b = synthesise(graph, twin + (place[k] - p), rows[k], cols[k], level + 1, b, HX, GX, HY,
+                       GY, team, &away[k]);
+        apart += away[k];
+    }
+    if (apart > 0 && apart < 4)
+        for (int k = 0; k < 4; ++k)
+            if (away[k])
+                std::memcpy(place[k], twin + (place[k] - p),
+                            (size_t)rows[k] * cols[k] * sizeof(real));
+    real *from = apart == 4 ? twin : p, *to = apart == 4 ? p : twin;
+    bool went =
+        merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY, team_for_node(team, ix, iy));
+    *moved = (went ? to : from) == twin;
+    return b;
 }
 
 }  // namespace
@@ -1291,7 +1681,8 @@ void merge_node(real *data, int ixh, int ixg, int iyh, int iyg, real *work, cons
 void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
              const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
-    merge_node(data, ixh, ixg, iyh, iyg, work, hx, gx, hy, gy, nullptr);
+    if (merge_node(data, work, ixh, ixg, iyh, iyg, hx, gx, hy, gy, nullptr))
+        std::memcpy(data, work, (size_t)(ixh + ixg) * (iyh + iyg) * sizeof(real));
 }
 
 int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
@@ -1311,18 +1702,10 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
-    if (level == graph->levels[block])
-        return block + 1;
-    int ixh = cdplength(ix, cpqftype(GX->type));
-    int ixg = cdplength(ix, cpqftype(HX->type));
-    int iyh = cdplength(iy, cpqftype(GY->type));
-    int iyg = cdplength(iy, cpqftype(HY->type));
-    real *p = (real *)graph->contents[block];
-    int b = rbwp2t(graph, ixh, iyh, level + 1, block, work, HX, GX, HY, GY, team);
-    b = rbwp2t(graph, ixh, iyg, level + 1, b, work, HX, GX, HY, GY, team);
-    b = rbwp2t(graph, ixg, iyh, level + 1, b, work, HX, GX, HY, GY, team);
-    b = rbwp2t(graph, ixg, iyg, level + 1, b, work, HX, GX, HY, GY, team);
-    merge_node(p, ixh, ixg, iyh, iyg, work, HX, GX, HY, GY, team_for_node(team, ix, iy));
+    bool moved;
+    int b = synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved);
+    if (moved)
+        std::memcpy(graph->contents[block], work, (size_t)ix * iy * sizeof(real));
     return b;
 }
 
@@ -1411,6 +1794,37 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
     }
 }
 
+#if WSQ_SIMD
+namespace {
+
+/* The least and greatest of the first pixels and their sum, 32 at a time;
+ * returns how many it took. */
+WSQ_AVX2 size_t pixel_stats_lanes(const ui8 *pixels, size_t length, ui8 *least, ui8 *greatest,
+                                  std::uint64_t *total)
+{
+    __m256i low = _mm256_set1_epi8((char)-1), high = _mm256_setzero_si256();
+    __m256i sums = _mm256_setzero_si256();  /* four 64-bit sums */
+    size_t i = 0;
+    for (; i + 32 <= length; i += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pixels + i));
+        low = _mm256_min_epu8(low, v);
+        high = _mm256_max_epu8(high, v);
+        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(v, _mm256_setzero_si256()));
+    }
+    alignas(32) ui8 lows[32], highs[32];
+    alignas(32) std::uint64_t parts[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(lows), low);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(highs), high);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(parts), sums);
+    *least = *std::min_element(lows, lows + 32);
+    *greatest = *std::max_element(highs, highs + 32);
+    *total = parts[0] + parts[1] + parts[2] + parts[3];
+    return i;
+}
+
+}  // namespace
+#endif
+
 void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqteam *team)
 {
     WSQ_ASSERT(pixels);
@@ -1425,7 +1839,12 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
         size_t n = end - begin;
         ui8 pmin = 255, pmax = 0;
         std::uint64_t total = 0;
-        for (size_t i = 0; i < n; ++i) {
+        size_t i = 0;
+#if WSQ_SIMD
+        if (simd_available())
+            i = pixel_stats_lanes(p, n, &pmin, &pmax, &total);
+#endif
+        for (; i < n; ++i) {
             pmax = std::max(pmax, p[i]);
             pmin = std::min(pmin, p[i]);
             total += p[i];
@@ -1465,13 +1884,16 @@ int32 bin_index(real x, int32 step)
 }
 
 #if WSQ_SIMD
-/* wsqqnt on the first coefficients, eight at a time; returns how many. */
-WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, real h)
+/* wsqqnt on the first coefficients, eight at a time; returns how many, and
+ * lowers *lowest and raises *highest to the indices' extremes. */
+WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, real h,
+                             int32 *lowest, int32 *highest)
 {
     const int toward_zero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
     __m256 vr = _mm256_set1_ps(r), vh = _mm256_set1_ps(h), vnh = _mm256_set1_ps(-h);
     __m256 big = _mm256_set1_ps(largest_index), small = _mm256_set1_ps(-largest_index);
     __m256i one = _mm256_set1_epi32(1);
+    __m256i low = _mm256_set1_epi32(*lowest), high = _mm256_set1_epi32(*highest);
     ui32 i = 0;
     for (; i + lanes <= length; i += lanes) {
         __m256 c = _mm256_loadu_ps(in + i);
@@ -1486,7 +1908,14 @@ WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, re
         __m256i q = _mm256_and_si256(above, _mm256_castps_si256(_mm256_cmp_ps(c, vh, _CMP_GT_OQ)));
         q = _mm256_blendv_epi8(q, below, _mm256_castps_si256(_mm256_cmp_ps(c, vnh, _CMP_LT_OQ)));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), q);
+        low = _mm256_min_epi32(low, q);
+        high = _mm256_max_epi32(high, q);
     }
+    alignas(32) int32 lows[lanes], highs[lanes];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(lows), low);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(highs), high);
+    *lowest = *std::min_element(lows, lows + lanes);
+    *highest = *std::max_element(highs, highs + lanes);
     return i;
 }
 
@@ -1512,7 +1941,13 @@ WSQ_AVX2 ui32 dequantize_lanes(real *out, const int32 *in, ui32 length, real cen
 
 }  // namespace
 
-void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
+namespace {
+
+/* Largest magnitude the symbol coder can write. */
+constexpr int32 symbol_max = 65535;
+
+/* wsqqnt; returns whether every index is within the symbol coder's reach. */
+bool quantize(int32 *out, const real *in, ui32 length, real qbin, real zbin)
 {
     WSQ_ASSERT(out);
     WSQ_ASSERT(in);
@@ -1520,14 +1955,15 @@ void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
     WSQ_ASSERT(zbin>=0);
     if (qbin == 0.0f) {
         std::memset(out, 0, (size_t)length * sizeof(int32));
-        return;
+        return true;
     }
     real r = 1.0f / qbin;
     real h = zbin * 0.5f;
+    int32 lowest = 0, highest = 0;
     ui32 i = 0;
 #if WSQ_SIMD
     if (simd_available())
-        i = quantize_lanes(out, in, length, r, h);
+        i = quantize_lanes(out, in, length, r, h, &lowest, &highest);
 #endif
     for (; i < length; ++i) {
         real c = in[i];
@@ -1537,7 +1973,17 @@ void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
             out[i] = bin_index((c + h) * r, -1);
         else
             out[i] = 0;
+        lowest = std::min(lowest, out[i]);
+        highest = std::max(highest, out[i]);
     }
+    return highest <= symbol_max && lowest >= -symbol_max;
+}
+
+}  // namespace
+
+void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
+{
+    quantize(out, in, length, qbin, zbin);
 }
 
 void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin)
@@ -1579,39 +2025,49 @@ ui32 absval(int32 v)
     return v < 0 ? 0u - (ui32)v : (ui32)v;
 }
 
-}  // namespace
-
-namespace {
-
 #if WSQ_SIMD
-/* How many of the first values (at most count) are zero, eight at a time. */
-WSQ_AVX2 ui32 zeros_ahead_lanes(const int32 *values, ui32 count)
+/* A bit for each of the eight values at `at` that is zero. */
+WSQ_AVX2 inline ui32 zero_lanes(const int32 *at)
 {
-    ui32 i = 0;
-    for (; i + lanes <= count; i += lanes) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(values + i));
-        unsigned nonzero = ~(unsigned)_mm256_movemask_ps(
-                               _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()))) &
-                           0xFF;
-        if (nonzero)
-            return i + (ui32)__builtin_ctz(nonzero);
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+    return (ui32)_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256())));
+}
+
+/* wsqwsym's walk over the first values, 32 at a time: the nonzero values of
+ * a group come from a mask of its lanes, and the zeros before each are
+ * counted at once. *zrl carries the zeros not yet written, in and out, and
+ * *done the values walked. Returns the end of the symbols. */
+WSQ_AVX2 ui8 *symbols_lanes(ui8 *output, const int32 *input, ui32 length, ui32 *zrl,
+                            ui32 *done)
+{
+    ui32 run = *zrl, i = 0;
+    for (; i + 4 * lanes <= length; i += 4 * lanes) {
+        ui32 nonzero = ~(zero_lanes(input + i) | zero_lanes(input + i + lanes) << 8 |
+                         zero_lanes(input + i + 2 * lanes) << 16 |
+                         zero_lanes(input + i + 3 * lanes) << 24);
+        ui32 next = 0;  /* the first lane not yet walked */
+        for (; nonzero; nonzero &= nonzero - 1) {
+            ui32 lane = (ui32)__builtin_ctz(nonzero);
+            ui32 zeros = run + lane - next;
+            if (zeros <= 100) {  /* none, or a run in one byte: the symbol after it overwrites
+                                    the byte when there is none, so no branch asks which */
+                *output = (ui8)zeros;
+                output += zeros != 0;
+            } else {
+                output = writezrl(output, zeros);
+            }
+            output = writesym(output, input[i + lane]);
+            run = 0;
+            next = lane + 1;
+        }
+        run += 4 * lanes - next;
     }
-    return i;
+    *zrl = run;
+    *done = i;
+    return output;
 }
 #endif
-
-/* The length of the run of zeros that values[0 .. count) begins with. */
-ui32 zeros_ahead(const int32 *values, ui32 count)
-{
-    ui32 i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        i = zeros_ahead_lanes(values, count);
-#endif
-    while (i < count && values[i] == 0)
-        ++i;
-    return i;
-}
 
 }  // namespace
 
@@ -1620,17 +2076,19 @@ ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length)
     WSQ_ASSERT(output);
     WSQ_ASSERT(input);
     WSQ_ASSERT(length>0);
-    ui32 zrl = 0;
-    for (ui32 i = 0; i < length;) {
+    ui32 zrl = 0, i = 0;
+#if WSQ_SIMD
+    if (simd_available())
+        output = symbols_lanes(output, input, length, &zrl, &i);
+#endif
+    for (; i < length; ++i) {
         if (input[i] == 0) {
-            ui32 zeros = zeros_ahead(input + i, length - i);
-            zrl += zeros;
-            i += zeros;
+            ++zrl;
             continue;
         }
         output = writezrl(output, zrl);
         zrl = 0;
-        output = writesym(output, input[i++]);
+        output = writesym(output, input[i]);
     }
     return writezrl(output, zrl);
 }
@@ -1654,16 +2112,14 @@ ui8 *writesym(ui8 *output, int32 coeff)
 
 ui8 *writezrl(ui8 *output, ui32 zrl)
 {
-    ui32 num = zrl / 65535;
-    for (ui32 i = 0; i < num; ++i) {
+    while (zrl > 65535) {
         *output++ = 106;
         output = sput2(output, 65535);
+        zrl -= 65535;
     }
-    zrl -= num * 65535;
-    if (zrl == 0)
-        return output;
-    if (zrl <= 100) {
-        *output++ = (ui8)zrl;
+    if (zrl <= 100) {  /* the usual case: no run, or a run in one byte */
+        if (zrl > 0)
+            *output++ = (ui8)zrl;
     } else if (zrl <= 255) {
         *output++ = 105;
         *output++ = (ui8)zrl;
@@ -1794,14 +2250,14 @@ bool is_stream_end(ui8 symbol)
     return symbol == 0 || symbol == 255;
 }
 
-/* Literal bytes that follow a symbol of the symbol stream. */
+/* Literal bytes that follow a symbol of the symbol stream. Symbols without
+ * any, by far the most, take a single test, which a branch predicts well;
+ * a search among the six others would not be. */
 int literal_bytes(ui8 symbol)
 {
-    switch (symbol) {
-    case 101: case 102: case 105: return 1;
-    case 103: case 104: case 106: return 2;
-    default: return 0;
-    }
+    if ((unsigned)symbol - 101u > 5u)
+        return 0;
+    return symbol == 101 || symbol == 102 || symbol == 105 ? 1 : 2;
 }
 
 void codeword_bitlengths(int *codelength, const int *hufftree, int root, int bits)
@@ -1933,31 +2389,45 @@ void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width)
 
 namespace {
 
-/* Packs bit fields into whole bytes, most significant bit first, through a
- * word; the bytes equal those putbits would leave. */
+/* Packs bit fields into whole bytes, most significant bit first; the bytes
+ * equal those putbits would leave. The fields gather left-aligned in a word
+ * whose eight bytes are stored at once, into a staging area with room to
+ * spare, and the whole bytes among them are kept: so no field waits on a
+ * branch that depends on the lengths of the codes. Only whole bytes reach
+ * out, when the staging area fills and at the end. */
 struct byte_packer {
+    enum { stage_bytes = 4096 };
     ui8 *out;
-    std::uint64_t bits = 0;
-    int count = 0;  /* bits held, fewer than 32 between calls */
+    std::uint64_t bits = 0;  /* the last bits, left-aligned */
+    int count = 0;           /* bits held, fewer than 8 between calls */
+    size_t staged = 0;       /* whole bytes in stage */
+    ui8 stage[stage_bytes + sizeof(std::uint64_t)];
 
+    explicit byte_packer(ui8 *to) : out(to) {}
+
+    /* A field of 1 to 32 bits, nothing above them. */
     void put(ui32 field, int width)
     {
-        bits = bits << width | field;
+        bits |= (std::uint64_t)field << (64 - count - width);
         count += width;
-        if (count >= 32) {
-            count -= 32;
-            out = sput4(out, (ui32)(bits >> count));
-        }
+        std::uint64_t bytes = __builtin_bswap64(bits);
+        std::memcpy(stage + staged, &bytes, sizeof bytes);
+        staged += (size_t)(count >> 3);
+        bits <<= count & ~7;
+        count &= 7;
+        if (staged > stage_bytes - 2 * sizeof bytes)
+            drain();
     }
 
-    /* Writes the whole bytes still held. */
-    void flush()
+    /* Writes the whole bytes staged. */
+    void drain()
     {
-        while (count >= 8) {
-            count -= 8;
-            *out++ = (ui8)(bits >> count);
-        }
+        out = (ui8 *)std::memcpy(out, stage, staged) + staged;
+        staged = 0;
     }
+
+    /* The bits held beyond the whole bytes, right-aligned. */
+    ui32 rest() const { return (ui32)(bits >> (64 - count)); }
 };
 
 /* The symbol stream's literal field after the symbol at input[0]. */
@@ -1971,7 +2441,7 @@ ui32 literal_field(const ui8 *input, int bytes)
 const ui8 *code_symbols_bytewise(bitio *output, const ui8 *input, ui32 length, const ui32 *code,
                                  const int *bits)
 {
-    byte_packer packer{output->position};
+    byte_packer packer(output->position);
     ui32 n = 0, written = 0;
     while (n < length) {
         ui8 symbol = input[n];
@@ -1982,17 +2452,19 @@ const ui8 *code_symbols_bytewise(bitio *output, const ui8 *input, ui32 length, c
         if (bits[symbol] == 0)
             break;
         int literal = literal_bytes(symbol);
-        packer.put(code[symbol], bits[symbol]);
         if (literal)
-            packer.put(literal_field(input + n, literal), 8 * literal);
+            packer.put(code[symbol] << 8 * literal | literal_field(input + n, literal),
+                       bits[symbol] + 8 * literal);
+        else
+            packer.put(code[symbol], bits[symbol]);
         written += bits[symbol] + 8 * literal;
         n += 1 + literal;
     }
-    packer.flush();
+    packer.drain();
     output->position = packer.out;
     output->nextbit += written - packer.count;
     if (packer.count)
-        putbits(output, (ui32)(packer.bits & ((1u << packer.count) - 1)), packer.count);
+        putbits(output, packer.rest(), packer.count);
     if (n < length && !is_stream_end(input[n]) && bits[input[n]] == 0)
         putbits(output, code[input[n]], bits[input[n]]);
     return input + n;
@@ -2444,35 +2916,57 @@ central_region subband_middle(int height, int width)
     return {9 * height / 32, 7 * height / 16, width / 8, 3 * width / 4};
 }
 
-double central_variance(const real *coefs, int height, int width)
+/* Subbands whose central variances are computed side by side. */
+constexpr int variance_lanes = 4;
+
+/* The central variances of `count` (1 to variance_lanes) subbands of one size, side by
+ * side: each subband keeps its own two sums, taken in its own order exactly as it would
+ * be alone, so the results do not depend on the company; independent sums overlap
+ * where one alone would wait on each addition. */
+inline __attribute__((always_inline)) void central_variances_of(double *variance,
+                                                                 const real *const *coefs,
+                                                                 int count, int height, int width)
 {
     central_region middle = subband_middle(height, width);
     int endheight = middle.begheight + middle.midheight;
     int endwidth = middle.begwidth + middle.midwidth;
-    double sum = 0.0, sumsq = 0.0;
+    const real *lane[variance_lanes];
+    for (int l = 0; l < variance_lanes; ++l)
+        lane[l] = coefs[l < count ? l : 0];  /* spare lanes repeat the first subband */
+    double sum[variance_lanes] = {}, sumsq[variance_lanes] = {};
     for (int i = middle.begheight; i < endheight; ++i) {
         for (int j = middle.begwidth; j < endwidth; ++j) {
-            double coef = coefs[i * width + j];
-            sumsq = std::fma(coef, coef, sumsq);
-            sum += coef;
+            for (int l = 0; l < variance_lanes; ++l) {
+                double coef = lane[l][i * width + j];
+                sumsq[l] = std::fma(coef, coef, sumsq[l]);
+                sum[l] += coef;
+            }
         }
     }
     int num = middle.midwidth * middle.midheight;
     WSQ_ASSERT(num>1);
-    return (sumsq - (sum * sum) / num) / (num - 1);
+    for (int l = 0; l < count; ++l)
+        variance[l] = (sumsq[l] - (sum[l] * sum[l]) / num) / (num - 1);
 }
 
-/* Largest magnitude the symbol coder can write. */
-constexpr int32 symbol_max = 65535;
-
-bool fits_symbol_coder(const int32 *values, ui32 count)
+#if WSQ_SIMD
+/* The same with the processor's own fused multiply-add, where std::fma is otherwise a
+ * call into the maths library (the result is the same correctly rounded one). */
+WSQ_AVX2 void central_variances_fma(double *variance, const real *const *coefs, int count,
+                                    int height, int width)
 {
-    int32 lowest = 0, highest = 0;
-    for (ui32 i = 0; i < count; ++i) {
-        lowest = std::min(lowest, values[i]);
-        highest = std::max(highest, values[i]);
-    }
-    return highest <= symbol_max && lowest >= -symbol_max;
+    central_variances_of(variance, coefs, count, height, width);
+}
+#endif
+
+void central_variances(double *variance, const real *const *coefs, int count, int height,
+                       int width)
+{
+#if WSQ_SIMD
+    if (simd_available())
+        return central_variances_fma(variance, coefs, count, height, width);
+#endif
+    central_variances_of(variance, coefs, count, height, width);
 }
 
 /* The subbands of a higher number are the larger ones: handed out first,
@@ -2515,10 +3009,33 @@ bool measurable(int rows, int cols, const pqf *hqf, const pqf *gqf)
 void subbandvars(double *variance, void *const *contents, const int *xs, const int *ys,
                  wsqteam *team)
 {
-    teamfor(team, WSQ_CODED_SUBBANDS, [&](size_t i0, size_t i1) {
-        for (size_t i = i0; i < i1; ++i) {
-            int k = largest_first(i, WSQ_CODED_SUBBANDS), block = wsqorder[k];
-            variance[k] = central_variance((const real *)contents[block], xs[block], ys[block]);
+    /* Batches of coded subbands of one size, the larger subbands first. */
+    struct batch {
+        int count, k[variance_lanes];
+    } batches[WSQ_CODED_SUBBANDS];
+    size_t nbatches = 0;
+    for (int i = 0; i < WSQ_CODED_SUBBANDS; ++i) {
+        int k = largest_first((size_t)i, WSQ_CODED_SUBBANDS), block = wsqorder[k];
+        size_t b = 0;
+        while (b < nbatches &&
+               !(batches[b].count < variance_lanes && xs[wsqorder[batches[b].k[0]]] == xs[block] &&
+                 ys[wsqorder[batches[b].k[0]]] == ys[block]))
+            ++b;
+        if (b == nbatches)
+            batches[nbatches++].count = 0;
+        batches[b].k[batches[b].count++] = k;
+    }
+    teamfor(team, nbatches, [&](size_t b0, size_t b1) {
+        for (size_t b = b0; b < b1; ++b) {
+            const batch &m = batches[b];
+            const real *coefs[variance_lanes];
+            double out[variance_lanes];
+            for (int l = 0; l < m.count; ++l)
+                coefs[l] = (const real *)contents[wsqorder[m.k[l]]];
+            int block = wsqorder[m.k[0]];
+            central_variances(out, coefs, m.count, xs[block], ys[block]);
+            for (int l = 0; l < m.count; ++l)
+                variance[m.k[l]] = out[l];
         }
     });
 }
@@ -2600,9 +3117,10 @@ int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
             int k = largest_first(i, WSQ_SUBBANDS);
             if (qs[k] == 0.0f)
                 continue;
-            wsqqnt(place[k], (const real *)contents[wsqorder[k]], numcoefs[k], qs[k], zs[k]);
-            for (int low = first_too_large; !fits_symbol_coder(place[k], numcoefs[k]) && k < low &&
-                                            !first_too_large.compare_exchange_weak(low, k);)
+            bool fits = quantize(place[k], (const real *)contents[wsqorder[k]], numcoefs[k], qs[k],
+                                 zs[k]);
+            for (int low = first_too_large;
+                 !fits && k < low && !first_too_large.compare_exchange_weak(low, k);)
                 ;
         }
     });

@@ -109,6 +109,12 @@ inline constexpr int wsqorder[WSQ_SUBBANDS] = {
     29, 28, 27, 43, 44, 45, 46, 48, 47, 50, 49, 37, 38, 35, 36, 42,
     41, 40, 39, 51, 53, 52, 55, 54, 58, 59, 56, 57, 63, 62, 61, 60};
 
+/* Whether each hedge block holds a coded subband: all but those of subbands 60-63. */
+inline constexpr ui8 wsqcoded[WSQ_SUBBANDS] = {
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0};
+
 /* First subband after each entropy-coded block. */
 inline constexpr int ecsbreak[WSQ_BLOCKS] = {19, 52, 64};
 
@@ -196,6 +202,11 @@ WSQ_API int cpqftype(int type);
 WSQ_API hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag);
 WSQ_API hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag);
 WSQ_API void *freevoid(void *discard);
+/* An image-sized buffer, released with free; null when memory cannot be had.
+ * Large ones are asked for in huge pages where the system grants them on
+ * request: touching a fresh buffer then costs a fault per 2 MiB instead of
+ * one per 4 KiB, which is most of the cost of first touches. */
+WSQ_API void *imagebuffer(size_t bytes);
 WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 
@@ -238,9 +249,12 @@ WSQ_API void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
                      const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
 WSQ_API int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
-/* cbwp2 and rbwp2 with the rows and columns of each large split shared by a team. */
+/* cbwp2 and rbwp2 with the rows and columns of each large split shared by a team. cbwp2t
+ * makes only the blocks b with wanted[b] nonzero (every block when wanted is null): the
+ * others get their places in the hedge and unspecified samples. */
 WSQ_API int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
-                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
+                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY,
+                   const ui8 *wanted, wsqteam *team);
 WSQ_API int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
                    const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
 

@@ -19,10 +19,6 @@
 #include <new>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #ifdef WSQ_STAGE_CLOCK
 #include "stage_clock.h"
 #endif
@@ -70,25 +66,8 @@ void clear(wsq_error *error)
         *error = wsq_error();
 }
 
-/* ==== Memory ============================================================== */
-
-/* An image-sized buffer, released with free. Large ones are asked for in
- * huge pages where the system grants them on request: touching a fresh
- * buffer then costs a fault per 2 MiB instead of one per 4 KiB. */
-void *allocate_image_buffer(size_t bytes)
-{
-#if defined(MADV_HUGEPAGE)
-    const size_t huge_page = (size_t)2 << 20;
-    if (bytes >= 2 * huge_page) {
-        void *buffer = nullptr;
-        if (posix_memalign(&buffer, huge_page, bytes) != 0)
-            return nullptr;
-        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
-        return buffer;
-    }
-#endif
-    return std::malloc(bytes);
-}
+/* ==== Memory ==============================================================
+ * Image-sized buffers come from imagebuffer() and go back with free. */
 
 struct release_buffer {
     void operator()(void *buffer) const { std::free(buffer); }
@@ -276,8 +255,8 @@ bool read_frame(stream_decoder &d, const segment &s)
                     d.goal.capacity, pixel_count(d));
     if (!d.want_pixels)
         return true;
-    d.image = (real *)allocate_image_buffer(pixel_count(d) * sizeof(real));
-    d.work = (real *)allocate_image_buffer(pixel_count(d) * sizeof(real));
+    d.image = (real *)imagebuffer(pixel_count(d) * sizeof(real));
+    d.work = (real *)imagebuffer(pixel_count(d) * sizeof(real));
     if (!d.image || !d.work)
         return fail(d, WSQ_ERR_MEMORY, s.body + 2,
                     "no memory for an image of %u lines by %u samples", height, width);
@@ -833,9 +812,9 @@ int prepare(image_encoder &e)
                       "image of %d lines by %d samples too small for the subband variances",
                       e.rows, e.cols);
     size_t n = e.pixel_count();
-    e.words0.reset((real *)allocate_image_buffer(n * sizeof(real)));
-    e.words1.reset((int32 *)allocate_image_buffer(n * sizeof(int32)));
-    e.symbytes.reset((ui8 *)allocate_image_buffer(n * 3));
+    e.words0.reset((real *)imagebuffer(n * sizeof(real)));
+    e.words1.reset((int32 *)imagebuffer(n * sizeof(int32)));
+    e.symbytes.reset((ui8 *)imagebuffer(n * 3));
     if (!e.words0 || !e.words1 || !e.symbytes)
         return refuse(e.error, WSQ_ERR_MEMORY,
                       "no memory for an image of %d lines by %d samples", e.rows, e.cols);
@@ -861,7 +840,7 @@ int analyse(image_encoder &e)
     e.contents[0] = e.words0.get();
     hedge graph = {WSQ_SUBBANDS, e.contents, levels, nullptr};
     cbwp2t(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
-           e.h1qf, e.team);
+           e.h1qf, wsqcoded, e.team);
     STAGE_DONE("transform", e);
     subbandsizes(e.xs, e.ys, e.numcoefs, e.rows, e.cols, e.h0qf, e.h1qf);
     subbandvars(e.variance, e.contents, e.xs, e.ys, e.team);

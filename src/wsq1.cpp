@@ -56,9 +56,11 @@ bitio *ecs;
 
 /* ---- Work buffers, sized per image (11 bytes per pixel in all) ----------- */
 
-void *bytes0;  /* 3 bytes per pixel: the pixels, then the symbol streams */
+void *bytes0;  /* 3 bytes per pixel: the symbol streams */
 void *words0;  /* 4 bytes per pixel: samples and subbands, then coded bits */
-void *words1;  /* 4 bytes per pixel: transform scratch, then quantized integers */
+void *words1;  /* 4 bytes per pixel: the pixels as read, then transform scratch, then
+                  quantized integers; sharing it spares a fresh page per 4 KiB of pixels */
+ui32 capacity; /* pixels the buffers have room for */
 
 /* ---- Per-image results --------------------------------------------------- */
 
@@ -597,17 +599,25 @@ void test_parameters()
                   .c_str());
 }
 
+/* Buffers for an image of `pixels` pixels at least; they grow only, so a run
+ * of images touches fresh memory only when an image is larger than all
+ * before it. Their contents need not survive. */
 void reallocate_memory()
 {
     ui32 pixels = (ui32)rows * (ui32)cols;
-    bytes0 = std::realloc(bytes0, pixels * 3);
-    WSQ_ASSERT(bytes0);
-    words0 = std::realloc(words0, pixels * 4);
-    WSQ_ASSERT(words0);
+    if (pixels > capacity) {
+        for (void **buffer : {&bytes0, &words0, &words1})
+            *buffer = freevoid(*buffer);
+        bytes0 = imagebuffer((size_t)pixels * 3);
+        WSQ_ASSERT(bytes0);
+        words0 = imagebuffer((size_t)pixels * 4);
+        WSQ_ASSERT(words0);
+        words1 = imagebuffer((size_t)pixels * 4);
+        WSQ_ASSERT(words1);
+        capacity = pixels;
+    }
     graph->contents[0] = words0;
     ecs->buffer = (ui8 *)words0;
-    words1 = std::realloc(words1, pixels * 4);
-    WSQ_ASSERT(words1);
 }
 
 [[noreturn]] void read_failed()
@@ -616,7 +626,7 @@ void reallocate_memory()
 }
 
 /* The input's length, measured without reading more than the buffer holds:
- * a file's from its size, a pipe's by reading on into the room bytes0 has
+ * a file's from its size, a pipe's by reading on into the room words1 has
  * after the pixels (input that long is no image of this size). */
 input_length measure_input(size_t got, ui32 wanted, off_t start)
 {
@@ -626,7 +636,7 @@ input_length measure_input(size_t got, ui32 wanted, off_t start)
     if (start >= 0 && fstat(fileno(infile), &status) == 0 && S_ISREG(status.st_mode))
         return {(size_t)(status.st_size - start), true};
     size_t room = 2 * (size_t)wanted;
-    size_t more = std::fread((ui8 *)bytes0 + wanted, 1, room, infile);
+    size_t more = std::fread((ui8 *)words1 + wanted, 1, room, infile);
     if (std::ferror(infile))
         read_failed();
     return {wanted + more, more < room};
@@ -636,15 +646,15 @@ void read_raw_pixels()
 {
     ui32 wanted = (ui32)rows * (ui32)cols;
     off_t start = ftello(infile);
-    size_t got = std::fread(bytes0, 1, wanted, infile);
+    size_t got = std::fread(words1, 1, wanted, infile);
     if (std::ferror(infile))
         read_failed();
     mention(format("Read %u bytes of raw data from %s", wanted, inname).c_str());
     input_length length = measure_input(got, wanted, start);
-    refuse_image_file((const ui8 *)bytes0, std::min(length.bytes, 3 * (size_t)wanted), length);
+    refuse_image_file((const ui8 *)words1, std::min(length.bytes, 3 * (size_t)wanted), length);
     if (got < wanted) {
         /* Nothing of an earlier image may leak into this one. */
-        std::memset((ui8 *)bytes0 + got, 255, wanted - got);
+        std::memset((ui8 *)words1 + got, 255, wanted - got);
         warning(format("only %zu of %u bytes read from %s, the missing pixels are set to 255",
                        got, wanted, inname)
                     .c_str());
@@ -660,17 +670,17 @@ void read_raw_pixels()
 void shift_and_rescale()
 {
     ui32 count = (ui32)rows * (ui32)cols;
-    pixelmr(&midpoint, &rescale, (const ui8 *)bytes0, count, nullptr);
+    pixelmr(&midpoint, &rescale, (const ui8 *)words1, count, nullptr);
     if (rescale == 0)  /* every pixel equal: then it is the midpoint */
         fatal(format("every pixel of %s has the value %d, nothing to compress", inname,
                      (int)midpoint)
                   .c_str());
-    wsqb2r((real *)words0, (const ui8 *)bytes0, count, midpoint, rescale);
+    wsqb2r((real *)words0, (const ui8 *)words1, count, midpoint, rescale);
 }
 
 void wsq_wpt()
 {
-    cbwp2(graph, rows, cols, 0, 0, (real *)words1, h0qf, h1qf, h0qf, h1qf);
+    cbwp2t(graph, rows, cols, 0, 0, (real *)words1, h0qf, h1qf, h0qf, h1qf, wsqcoded, nullptr);
 }
 
 void compute_subband_sizes()
