@@ -1448,7 +1448,8 @@ int merge_ring_rows(int ixh, int ixg, const pqf *hx, const pqf *gx)
                     highest = std::max(highest, x.index);
                 }
             }
-            widest = std::max(widest, highest - lowest + 1);
+            if (lowest <= highest)  /* some term present */
+                widest = std::max(widest, highest - lowest + 1);
         }
     }
     int rows = 1;
