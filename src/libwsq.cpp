@@ -406,7 +406,7 @@ struct wsqteam {
     std::vector<std::thread> workers;
     std::mutex lock;
     std::condition_variable wake, done;
-    bool stopping = false;  /* under lock */
+    std::atomic<bool> stopping{false};  /* set under lock, so that no sleeper misses it */
 
     /* The job: written by the caller before its tickets are issued, and read
      * by the others only with a ticket of it in hand. */
@@ -485,13 +485,15 @@ void run_pieces(wsqteam *team, ui32 job)
 void serve(wsqteam *team)
 {
     for (ui32 seen = 0;;) {
-        auto next_job = [&] { return job_of(team->ticket.load(std::memory_order_acquire)) != seen; };
+        auto next_job = [&] {
+            return job_of(team->ticket.load(std::memory_order_acquire)) != seen || team->stopping;
+        };
         if (!spin_until(next_job)) {
             std::unique_lock<std::mutex> hold(team->lock);
-            team->wake.wait(hold, [&] { return next_job() || team->stopping; });
-            if (team->stopping)
-                return;
+            team->wake.wait(hold, next_job);
         }
+        if (team->stopping)
+            return;
         seen = job_of(team->ticket.load(std::memory_order_acquire));
         run_pieces(team, seen);
     }

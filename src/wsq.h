@@ -6,8 +6,10 @@
  * byte for byte the one the wsq1 program writes for the same pixels and settings.
  *
  * Threads: a call may share its work among threads of its own (the options' threads, 1 by
- * default), started and ended within the call. The bytes and pixels never depend on how
- * many: each output value is still computed alone, the same way.
+ * default), started and ended within the call. A call takes no more threads than have half a
+ * megapixel each (2 for 1024x1024, 8 for 2048x2048): below that, sharing costs more than it
+ * saves. The bytes and pixels never depend on how many: each output value is still computed
+ * alone, the same way.
  *
  * The contract of every function declared here:
  *  - It never ends the process and never prints. Every failure is returned as a wsq_status
