@@ -424,6 +424,10 @@ namespace {
 constexpr std::chrono::microseconds spin_time{250};
 constexpr size_t short_job = 64;  /* items, each its own piece */
 constexpr int most_threads = 256;  /* so that a job's pieces fit 16 bits */
+/* Each thread of a team wants this many samples at least: a 512x512 image
+ * encoded 12% slower with two threads than with one, a 1024x1024 one
+ * decoded 17% faster. */
+constexpr size_t samples_per_thread = (size_t)1 << 19;
 
 void pause_briefly()
 {
@@ -501,11 +505,12 @@ void serve(wsqteam *team)
 
 }  // namespace
 
-wsqteam *maketeam(int threads)
+wsqteam *maketeam(int threads, size_t samples)
 {
     if (threads == 0)
         threads = (int)std::max(1u, std::thread::hardware_concurrency());
-    threads = std::min(threads, most_threads);
+    threads = (int)std::min({(size_t)threads, (size_t)most_threads,
+                             std::max<size_t>(1, samples / samples_per_thread)});
     if (threads <= 1)
         return nullptr;
     wsqteam *team = new (std::nothrow) wsqteam;

@@ -217,10 +217,12 @@ WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level
  * all are done. Which thread computes a range never changes a result: each
  * output is still computed alone, in the same order. A null team is the
  * calling thread alone. maketeam() starts threads - 1 threads (0: one per
- * available core) and gives a smaller team, or null, when threads cannot be
- * had; the team belongs to the caller, who releases it with freeteam(). */
+ * available core) for work on `samples` samples, no more than have half a
+ * million samples each (below that, handing out a share costs more than it
+ * saves); it gives a smaller team, or null, when threads cannot be had. The
+ * team belongs to the caller, who releases it with freeteam(). */
 typedef struct wsqteam wsqteam;
-WSQ_API wsqteam *maketeam(int threads);
+WSQ_API wsqteam *maketeam(int threads, size_t samples);
 WSQ_API wsqteam *freeteam(wsqteam *team);
 WSQ_API int teamsize(const wsqteam *team);
 WSQ_API void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t),

@@ -17,7 +17,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #ifdef WSQ_STAGE_CLOCK
@@ -38,20 +37,6 @@ wsq_stage_view stage_view(const image_encoder &e);
 #else
 #define STAGE_DONE(stage, state) ((void)0)
 #endif
-
-/* Each thread of a team wants this many pixels at least: below it, starting
- * the thread and handing out its share of each pass costs more than the
- * share (measured: a 512x512 image encoded 12% slower with two threads than
- * with one, a 1024x1024 one decoded 17% faster). */
-constexpr size_t pixels_per_thread = (size_t)1 << 19;
-
-/* The team for an image of `pixels`: the threads asked for (0: one per
- * core), no more than have pixels_per_thread each. */
-wsqteam *team_for_image(int threads, size_t pixels)
-{
-    size_t wanted = threads ? (size_t)threads : std::max(1u, std::thread::hardware_concurrency());
-    return maketeam((int)std::min(wanted, std::max<size_t>(1, pixels / pixels_per_thread)));
-}
 
 /* ==== Errors ============================================================== */
 
@@ -678,7 +663,7 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
     size_t end = 0;
     bool read = read_segments(d, &end);
     if (d.want_pixels && d.have_frame)
-        d.team = team_for_image(d.threads, pixel_count(d));
+        d.team = maketeam(d.threads, pixel_count(d));
     STAGE_DONE("parse", d);
     /* The blocks read come before any flaw found after them: as when each
      * is decoded in turn, a flaw of theirs is the one reported. */
@@ -835,7 +820,7 @@ int prepare(image_encoder &e)
     if (!e.words0 || !e.words1 || !e.symbytes)
         return refuse(e.error, WSQ_ERR_MEMORY,
                       "no memory for an image of %d lines by %d samples", e.rows, e.cols);
-    e.team = team_for_image(e.options.threads, n);
+    e.team = maketeam(e.options.threads, n);
     return WSQ_OK;
 }
 
