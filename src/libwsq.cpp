@@ -1947,10 +1947,6 @@ WSQ_AVX2 ui32 dequantize_lanes(real *out, const int32 *in, ui32 length, real cen
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 /* Largest magnitude the symbol coder can write. */
 constexpr int32 symbol_max = 65535;
 
