@@ -936,6 +936,31 @@ private:
     alignas(64) real stack[small_ring_floats];
 };
 
+/* Runs strip(c0, c1, o0, o1, ring) over columns 0 .. columns - 1 and output
+ * rows 0 .. outputs - 1 of a pass whose rings hold `rows` rows of
+ * `per_column` floats a column: in strips as wide as a ring of ring_floats
+ * allows (narrower on the stack), shared by a team, with the output rows in
+ * bands when there are fewer strips than pieces for the team. */
+template <class Strip>
+void share_strips(wsqteam *team, int columns, int outputs, int rows, int per_column,
+                  const Strip &strip_body)
+{
+    int strip = std::min(columns, ring_floats / (per_column * rows) / lanes * lanes);
+    int strips = (columns + strip - 1) / strip;
+    int bands = team ? std::min(outputs, (4 * teamsize(team) + strips - 1) / strips) : 1;
+    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
+        ring_room room;
+        int step = room.strip(rows, per_column);
+        for (size_t item = a; item < b; ++item) {
+            int s = (int)(item % strips), band = (int)(item / strips);
+            int end = std::min(columns, (s + 1) * strip);
+            for (int c0 = s * strip; c0 < end; c0 += step)
+                strip_body(c0, std::min(c0 + step, end), outputs * band / bands,
+                           outputs * (band + 1) / bands, room.floats());
+        }
+    });
+}
+
 /* The rows a ring needs: a power of two no smaller than the span of the rows
  * (after extension) that any output row of hx or gx reads, so that the rows
  * one output reads never share a slot; 0 beyond most_ring_rows (a periodic
@@ -1028,8 +1053,8 @@ WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s
 }
 
 /* The split with the vector kernels, from src to dst, of the quarter-bands
- * needed; false when the ring cannot serve the filters. A team shares the
- * strips, and the output rows in bands when there are few strips. */
+ * needed, a team sharing the strips; false when the ring cannot serve the
+ * filters. */
 bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg,
                   const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
                   const bool *needed, wsqteam *team)
@@ -1039,20 +1064,10 @@ bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg
     if (rows == 0 || hy->type / 2 != gy->type / 2)
         return false;
     split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows, needed};
-    int columns = std::max(oyh, oyg);
-    int strip = std::min(columns, ring_floats / (2 * rows) / lanes * lanes);
-    int strips = (columns + strip - 1) / strip, outputs = std::max(oxh, oxg);
-    int bands = team ? std::min(outputs, (4 * teamsize(team) + strips - 1) / strips) : 1;
-    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
-        ring_room room;
-        int step = room.strip(rows, 2);
-        for (size_t item = a; item < b; ++item) {
-            int s = (int)(item % strips), band = (int)(item / strips);
-            for (int s0 = s * strip; s0 < std::min(columns, (s + 1) * strip); s0 += step)
-                split_strip(src, dst, plan, s0, std::min({s0 + step, (s + 1) * strip, columns}),
-                            outputs * band / bands, outputs * (band + 1) / bands, room.floats());
-        }
-    });
+    share_strips(team, std::max(oyh, oyg), std::max(oxh, oxg), rows, 2,
+                 [&](int s0, int s1, int i0, int i1, real *ring) {
+                     split_strip(src, dst, plan, s0, s1, i0, i1, ring);
+                 });
     return true;
 }
 #endif
@@ -1539,10 +1554,9 @@ WSQ_AVX2 void merge_strip(const real *src, real *dst, const merge_plan &p, int m
     }
 }
 
-/* The merge with the vector kernels, from src to dst; false when the rings
- * cannot serve the filters or a row filter leaves terms out (type 5). A
- * team shares the strips, and the output rows in bands when there are few
- * strips. */
+/* The merge with the vector kernels, from src to dst, a team sharing the
+ * strips; false when the rings cannot serve the filters or a row filter
+ * leaves terms out (type 5). */
 bool merge_vector(const real *src, real *dst, int ixh, int ixg, int iyh, int iyg,
                   const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
 {
@@ -1550,19 +1564,9 @@ bool merge_vector(const real *src, real *dst, int ixh, int ixg, int iyh, int iyg
     if (rows == 0 || hy->type == 5 || gy->type == 5)
         return false;
     merge_plan plan{ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows};
-    int ix = ixh + ixg, iy = iyh + iyg, columns = (iy + 1) / 2;  /* output pairs of a row */
-    int strip = std::min(columns, ring_floats / (4 * rows) / lanes * lanes);
-    int strips = (columns + strip - 1) / strip;
-    int bands = team ? std::min(ix, (4 * teamsize(team) + strips - 1) / strips) : 1;
-    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
-        ring_room room;
-        int step = room.strip(rows, 4);
-        for (size_t item = a; item < b; ++item) {
-            int s = (int)(item % strips), band = (int)(item / strips);
-            for (int m0 = s * strip; m0 < std::min(columns, (s + 1) * strip); m0 += step)
-                merge_strip(src, dst, plan, m0, std::min({m0 + step, (s + 1) * strip, columns}),
-                            ix * band / bands, ix * (band + 1) / bands, room.floats());
-        }
+    int pairs = (iyh + iyg + 1) / 2;  /* output pairs of a row */
+    share_strips(team, pairs, ixh + ixg, rows, 4, [&](int m0, int m1, int n0, int n1, real *ring) {
+        merge_strip(src, dst, plan, m0, m1, n0, n1, ring);
     });
     return true;
 }
