@@ -139,7 +139,7 @@ void analysis(benchmark::State &state)
         contents[0] = data.data();
         state.ResumeTiming();
         cbwp2t(&graph, f.height, f.width, 0, 0, work.data(), t.low.get(), t.high.get(),
-               t.low.get(), t.high.get(), wsqcoded, nullptr);
+               t.low.get(), t.high.get(), wsqcoded.data(), nullptr);
         benchmark::ClobberMemory();
     }
     check(state, same_coded_blocks(data, t.subbands), "other subbands");

@@ -18,6 +18,7 @@
 
 #include "wsq.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -109,11 +110,14 @@ inline constexpr int wsqorder[WSQ_SUBBANDS] = {
     29, 28, 27, 43, 44, 45, 46, 48, 47, 50, 49, 37, 38, 35, 36, 42,
     41, 40, 39, 51, 53, 52, 55, 54, 58, 59, 56, 57, 63, 62, 61, 60};
 
-/* Whether each hedge block holds a coded subband: all but those of subbands 60-63. */
-inline constexpr ui8 wsqcoded[WSQ_SUBBANDS] = {
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0};
+/* Whether each hedge block holds a coded subband: the blocks of subbands 0 to
+ * WSQ_CODED_SUBBANDS - 1. */
+inline constexpr std::array<ui8, WSQ_SUBBANDS> wsqcoded = [] {
+    std::array<ui8, WSQ_SUBBANDS> coded{};
+    for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
+        coded[wsqorder[k]] = 1;
+    return coded;
+}();
 
 /* First subband after each entropy-coded block. */
 inline constexpr int ecsbreak[WSQ_BLOCKS] = {19, 52, 64};

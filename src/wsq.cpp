@@ -842,7 +842,7 @@ int analyse(image_encoder &e)
     e.contents[0] = e.words0.get();
     hedge graph = {WSQ_SUBBANDS, e.contents, levels, nullptr};
     cbwp2t(&graph, e.rows, e.cols, 0, 0, (real *)e.words1.get(), e.h0qf, e.h1qf, e.h0qf,
-           e.h1qf, wsqcoded, e.team);
+           e.h1qf, wsqcoded.data(), e.team);
     STAGE_DONE("transform", e);
     subbandsizes(e.xs, e.ys, e.numcoefs, e.rows, e.cols, e.h0qf, e.h1qf);
     subbandvars(e.variance, e.contents, e.xs, e.ys, e.team);

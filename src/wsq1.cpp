@@ -680,7 +680,8 @@ void shift_and_rescale()
 
 void wsq_wpt()
 {
-    cbwp2t(graph, rows, cols, 0, 0, (real *)words1, h0qf, h1qf, h0qf, h1qf, wsqcoded, nullptr);
+    cbwp2t(graph, rows, cols, 0, 0, (real *)words1, h0qf, h1qf, h0qf, h1qf, wsqcoded.data(),
+           nullptr);
 }
 
 void compute_subband_sizes()
