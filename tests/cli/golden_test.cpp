@@ -5,7 +5,7 @@
 // pixels and settings, and its decoder give the same pixels, with any number
 // of threads (shown on a mosaic large enough for eight). After an intended change, WSQ_UPDATE_GOLDEN=1 rewrites the
 // length and digests of every row (a new row may hold "-" in their place).
-#include "wsq.h"
+#include "library_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +19,6 @@
 namespace {
 
 const std::string data = WSQ_TEST_DATA;
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 void write_file(const std::string &path, const std::string &bytes)
 {
@@ -97,17 +89,9 @@ std::string library_stream(const std::string &pixels, int width, int height,
 
 std::string decoded_pixels(const std::string &stream, int threads)
 {
-    wsq_decode_options options;
-    wsq_decode_defaults(&options);
-    options.threads = threads;
-    uint8_t *pixels = nullptr;
-    wsq_info info;
-    wsq_error error;
-    EXPECT_EQ(wsq_decode(&pixels, &info, &error, (const uint8_t *)stream.data(), stream.size(), &options), WSQ_OK)
-        << error.message;
-    std::string bytes = pixels ? std::string((const char *)pixels, (size_t)info.width * info.height) : "";
-    wsq_free(pixels);
-    return bytes;
+    const decoding d = decode(stream, threads);
+    EXPECT_EQ(d.status, WSQ_OK) << d.error.message;
+    return d.pixels;
 }
 
 class Golden : public ::testing::Test {

@@ -6,24 +6,16 @@
 // and with the refusal unwsq shows whenever the facts are refused too. A
 // frame of 65535 x 65535 pixels, which unwsq's default limit refuses, fails
 // without a limit too, out of memory or with blocks too short: no crash.
-#include "wsq.h"
+#include "library_calls.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
 const std::string hostile = WSQ_TEST_DATA "/hostile";
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string refusal(int status, const wsq_error &error)
 {
@@ -33,16 +25,9 @@ std::string refusal(int status, const wsq_error &error)
 // wsq_decode's refusal of the stream; "" if it decodes.
 std::string decode_refusal(const std::string &stream, size_t max_pixels = WSQ_DEFAULT_MAX_PIXELS)
 {
-    wsq_decode_options options;
-    wsq_decode_defaults(&options);
-    options.max_pixels = max_pixels;
-    uint8_t *pixels = nullptr;
-    wsq_info info;
-    wsq_error error;
-    const int status = wsq_decode(&pixels, &info, &error, (const uint8_t *)stream.data(), stream.size(), &options);
-    EXPECT_EQ(pixels == nullptr, status != WSQ_OK);
-    wsq_free(pixels);
-    return status == WSQ_OK ? "" : refusal(status, error);
+    const decoding d = decode(stream, 1, max_pixels);
+    EXPECT_EQ(d.pixels.empty(), d.status != WSQ_OK);
+    return d.status == WSQ_OK ? "" : refusal(d.status, d.error);
 }
 
 void expect_refused(const std::string &stream, const std::string &name)
