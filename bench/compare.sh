@@ -98,6 +98,7 @@ tune_j2k() {
 mp() { awk -v p="$1" -v t="$2" 'BEGIN { printf "%.1f", p / 1e6 / t }'; }
 ms() { awk -v t="$1" 'BEGIN { printf "%.1f", t * 1000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }  # our speed / theirs from times
+bpp() { awk -v b="$1" -v p="$2" 'BEGIN { printf "%.3f", 8 * b / p }'; }  # BYTES PIXELS
 
 rows=()
 row() { rows+=("$(IFS='|'; echo "|$*|")"); }
@@ -113,7 +114,6 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
   "$wsq1" -r"$w,$h" -Z"$rate" -o"$base" "$raw" 2>/dev/null
   "$unwsq" -o "$base.wsq.pgm" "$base.wsq"
   local bytes; bytes=$(size_of "$base.wsq")
-  local bpp; bpp=$(awk -v b=$bytes -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')
   local psnr; psnr=$("$tool" psnr "$raw" "$w" "$h" "$base.wsq.pgm")
   local te td te2 td2
   te=$(best_time $n "$wsq1" -r"$w,$h" -Z"$rate" -o"$base" "$raw")
@@ -121,9 +121,9 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
   te2=$(best_time $n "$tool" encode "$raw" "$w" "$h" "$base.2.wsq" 2 "$rate")
   td2=$(best_time $n "$unwsq" -j 2 -o "$base.wsq.pgm" "$base.wsq")
   cmp -s "$base.wsq" "$base.2.wsq" || { echo "compare.sh: wsq_encode() with two threads differs from wsq1" >&2; exit 1; }
-  row " $name " " ${w}x$h " " wsq1/unwsq $rate bpp " " 1 " " $bytes " "$bpp" \
+  row " $name " " ${w}x$h " " wsq1/unwsq $rate bpp " " 1 " " $bytes " " $(bpp $bytes $pixels) " \
       " $psnr " " $(ms $te) " " $(mp $pixels $te) " " $(ms $td) " " $(mp $pixels $td) " " 1 " " 1 "
-  row " $name " " ${w}x$h " " wsq_encode()/unwsq -j 2 $rate bpp " " 2 " " $bytes " "$bpp" \
+  row " $name " " ${w}x$h " " wsq_encode()/unwsq -j 2 $rate bpp " " 2 " " $bytes " " $(bpp $bytes $pixels) " \
       " $psnr " " $(ms $te2) " " $(mp $pixels $te2) " " $(ms $td2) " " $(mp $pixels $td2) " " 1 " " 1 "
 
   if [ -n "$jpeg" ]; then
@@ -134,7 +134,7 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
     local je jd
     je=$(best_time $n cjpeg -quality "$q" -outfile "$base.jpg" "$pgm")
     jd=$(best_time $n djpeg -pnm -outfile "$base.jpg.pgm" "$base.jpg")
-    row " $name " " ${w}x$h " " cjpeg/djpeg -quality $q " " 1 " " $jb " "$(awk -v b=$jb -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" \
+    row " $name " " ${w}x$h " " cjpeg/djpeg -quality $q " " 1 " " $jb " " $(bpp $jb $pixels) " \
         " $("$tool" psnr "$raw" "$w" "$h" "$base.jpg.pgm") " " $(ms $je) " " $(mp $pixels $je) " \
         " $(ms $jd) " " $(mp $pixels $jd) " " $(ratio $te $je) " " $(ratio $td $jd) "
     summary+=("$name: wsq1 $(ratio $te $je)x the speed of cjpeg, unwsq $(ratio $td $jd)x the speed of djpeg")
@@ -152,7 +152,7 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
       kd=$(best_time $n opj_decompress -threads $threads -i "$base.j2k" -o "$base.j2k.pgm")
       if [ $threads = 1 ]; then ours_e=$te ours_d=$td; else ours_e=$te2 ours_d=$td2; fi
       row " $name " " ${w}x$h " " opj_compress/opj_decompress -r $r " " $threads " " $kb " \
-          "$(awk -v b=$kb -v p=$pixels 'BEGIN { printf " %.3f ", 8 * b / p }')" " $kpsnr " \
+          " $(bpp $kb $pixels) " " $kpsnr " \
           " $(ms $ke) " " $(mp $pixels $ke) " " $(ms $kd) " " $(mp $pixels $kd) " \
           " $(ratio $ours_e $ke) " " $(ratio $ours_d $kd) "
       summary+=("$name, $threads thread(s): ours $(ratio $ours_e $ke)x the speed of opj_compress, $(ratio $ours_d $kd)x that of opj_decompress")
