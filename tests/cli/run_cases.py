@@ -281,6 +281,7 @@ def main():
         for program in args.program:
             name, path = program.split("=", 1)
             os.symlink(os.path.abspath(path), os.path.join(bin_dir, name))
+        # wsqjob runs the programs that WSQ1 and UNWSQ name instead of those under test.
         env = {name: value for name, value in os.environ.items() if name not in ("WSQ1", "UNWSQ")}
         env.update(PATH=bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin"), LC_ALL="C", PYTHON=sys.executable)
         failed = 0
