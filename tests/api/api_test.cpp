@@ -166,8 +166,6 @@ TEST(Decode, IntoTheCallersBufferAndItsComments)
     EXPECT_EQ(text, nullptr);
 }
 
-// Calls on several threads at once, each sharing its work with threads of
-// its own, give what one call at a time gives.
 // Tiles of the print, 2 megapixels: enough for a call to take four threads.
 image mosaic(int width, int height)
 {
@@ -178,6 +176,8 @@ image mosaic(int width, int height)
     return m;
 }
 
+// Calls on several threads at once, each sharing its work with threads of
+// its own, give what one call at a time gives.
 TEST(Threads, EncodeAndDecodeAtOnceAsOneAtATime)
 {
     const image images[] = {fingerprint(), bundled("fvc02db1_102_1", 388, 374),
