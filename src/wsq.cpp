@@ -1136,6 +1136,15 @@ int wsq_comment(const uint8_t **text, size_t *length, wsq_error *error, const ui
     return WSQ_OK;
 }
 
+int wsq_gray_from_color(uint8_t *gray, const uint8_t *color, size_t count, int32_t channels)
+{
+    if ((count > 0 && (!gray || !color)) || (channels != 3 && channels != 4))
+        return WSQ_ERR_ARGUMENT;
+    for (size_t i = 0; i < count; ++i, color += channels)
+        gray[i] = (uint8_t)((19595u * color[0] + 38470u * color[1] + 7471u * color[2] + 32768u) >> 16);
+    return WSQ_OK;
+}
+
 void wsq_free(void *buffer)
 {
     std::free(buffer);

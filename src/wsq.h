@@ -209,6 +209,22 @@ WSQ_API int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data,
 WSQ_API int wsq_comment(const uint8_t **text, size_t *length, wsq_error *error,
                         const uint8_t *data, size_t size, uint32_t index);
 
+/* ---- Colour ------------------------------------------------------------------------------- */
+
+/* Converts count colour pixels of channels interleaved bytes each (3: red, green, blue; 4: the
+ * same followed by alpha, which is ignored) into count gray pixels, by the rule every binding
+ * of this library uses, so that a colour image gives the same gray pixels, and so the same
+ * stream, from every language:
+ *
+ *     gray = (19595 red + 38470 green + 7471 blue + 32768) >> 16
+ *
+ * the luma weights 0.299, 0.587 and 0.114 in 16-bit fixed point, rounded to nearest (the
+ * usual conversion of colour images to 8-bit gray, e.g. "L" in Python's imaging libraries).
+ * gray and color may not overlap. Returns WSQ_OK, or WSQ_ERR_ARGUMENT for a null pointer with
+ * count above 0, or channels other than 3 or 4. */
+WSQ_API int wsq_gray_from_color(uint8_t *gray, const uint8_t *color, size_t count,
+                                int32_t channels);
+
 /* ---- Memory and version -------------------------------------------------------------------- */
 
 /* Releases a buffer returned by this library; null is ignored. */

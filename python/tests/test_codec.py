@@ -34,6 +34,20 @@ def test_structures_match_the_c_layout():
     assert actual == expected
 
 
+def test_the_librarys_colour_rule_is_pillows():
+    """wsq_gray_from_color, which the other bindings use, gives Pillow's "L" of RGB and RGBA,
+    so that a colour image becomes the same stream from every language."""
+    rgba = numpy.random.default_rng(7).integers(0, 256, (64, 64, 4), dtype=numpy.uint8)
+    for channels, mode in ((3, "RGB"), (4, "RGBA")):
+        color = numpy.ascontiguousarray(rgba[..., :channels])
+        gray = numpy.empty((64, 64), numpy.uint8)
+        assert _native.lib.wsq_gray_from_color(gray.ctypes.data, color.ctypes.data, gray.size,
+                                               channels) == Status.OK
+        assert (gray == numpy.asarray(Image.fromarray(color, mode).convert("L"))).all()
+    assert _native.lib.wsq_gray_from_color(gray.ctypes.data, rgba.ctypes.data, 1, 2) == \
+        Status.ARGUMENT
+
+
 @pytest.mark.parametrize("name", sorted(IMAGES))
 def test_encode_gives_the_bytes_of_wsq1(name):
     """Every bundled image, with the defaults and with every setting changed."""

@@ -58,6 +58,7 @@ def _load() -> ctypes.CDLL:
         "wsq_read_info": (c_int, [POINTER(Info), POINTER(Error), c_void_p, c_size_t]),
         "wsq_comment": (c_int, [POINTER(c_void_p), POINTER(c_size_t), POINTER(Error), c_void_p,
                                 c_size_t, c_uint32]),
+        "wsq_gray_from_color": (c_int, [c_void_p, c_void_p, c_size_t, c_int32]),
         "wsq_free": (None, [c_void_p]),
         "wsq_version": (c_char_p, []),
     }
