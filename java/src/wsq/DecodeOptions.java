@@ -1,0 +1,55 @@
+package wsq;
+
+/**
+ * The settings of {@link Wsq#decode} and {@link Wsq#decodeAll}: immutable; each {@code with}
+ * method returns a copy with one setting changed. {@link #defaults()} holds the library's own
+ * defaults: images up to 2^28 pixels, one thread.
+ */
+public final class DecodeOptions {
+    // Filled by the library's wsq_decode_defaults(), field by field by name, and read back the
+    // same way by the native decoder.
+    private long maxPixels;
+    private int threads;
+
+    private DecodeOptions() {
+    }
+
+    /** The library's default settings. */
+    public static DecodeOptions defaults() {
+        DecodeOptions options = new DecodeOptions();
+        Native.decodeDefaults(options);
+        return options;
+    }
+
+    /** Images of more pixels are refused ({@link WsqException#LIMIT}) before any is decoded. */
+    public DecodeOptions withMaxPixels(long maxPixels) {
+        DecodeOptions copy = copy();
+        copy.maxPixels = maxPixels;
+        return copy;
+    }
+
+    /**
+     * Threads sharing the work of one image, up to 256 (0: one per core); the library takes no
+     * more than one a half megapixel. The pixels are the same for any number.
+     */
+    public DecodeOptions withThreads(int threads) {
+        DecodeOptions copy = copy();
+        copy.threads = threads;
+        return copy;
+    }
+
+    public long maxPixels() {
+        return maxPixels;
+    }
+
+    public int threads() {
+        return threads;
+    }
+
+    private DecodeOptions copy() {
+        DecodeOptions copy = new DecodeOptions();
+        copy.maxPixels = maxPixels;
+        copy.threads = threads;
+        return copy;
+    }
+}

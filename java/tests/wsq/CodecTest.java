@@ -1,0 +1,182 @@
+package wsq;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.function.ToLongFunction;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+
+/** Wsq.encode, decode and info against wsq1 and unwsq, hostile input and threads. */
+class CodecTest {
+    static List<Samples> samples() throws IOException {
+        return Samples.all();
+    }
+
+    @ParameterizedTest
+    @MethodSource("samples")
+    void encodeGivesTheBytesOfWsq1(Samples sample) throws Exception {
+        byte[] pixels = sample.pixels();
+        assertArrayEquals(sample.wsq1(), Wsq.encode(pixels, sample.width(), sample.height()));
+        EncodeOptions options = EncodeOptions.defaults().withBitrate(1.5).withComment("scan 7")
+            .withCalibration(12, 243).withThreads(2);
+        assertArrayEquals(sample.wsq1("-Z1.5", "-cscan 7", "-S12,243"),
+                          Wsq.encode(pixels, sample.width(), sample.height(), options));
+    }
+
+    @Test
+    void decodeGivesTheNativeDecodersPixelsAndFacts() throws Exception {
+        Path file = Samples.DATA.resolve("wsq-original.wsq");
+        byte[] stream = Files.readAllBytes(file);
+        WsqImage image = Wsq.decode(stream, DecodeOptions.defaults().withThreads(0));
+        assertEquals(List.of(832, 768), List.of(image.width(), image.height()));
+        assertArrayEquals(Samples.unwsq(file), image.pixels());
+        WsqInfo info = image.info();
+        assertEquals(stream.length, info.streamBytes());
+        assertEquals(stream.length * 8.0 / (832 * 768), info.bitsPerPixel());
+        assertTrue(new String(info.comments().get(0)).contains("PIX_WIDTH 832\n"));
+        assertEquals(3, info.blockTables().length);
+    }
+
+    @Test
+    void streamsBackToBackGiveOneResultEach() throws Exception {
+        Samples sample = Samples.named("sd04_f0001_01");
+        byte[] pixels = sample.pixels();
+        byte[] first = Wsq.encode(pixels, 512, 512, EncodeOptions.defaults().withComment("first"));
+        byte[] second = Wsq.encode(Arrays.copyOf(pixels, 512 * 300), 512, 300,
+                                   EncodeOptions.defaults().withBitrate(2.25));
+        byte[] both = concat(first, second);
+        List<WsqImage> images = Wsq.decodeAll(both);
+        assertEquals(List.of(512, 300), images.stream().map(WsqImage::height).toList());
+        assertArrayEquals(Wsq.decode(second).pixels(), images.get(1).pixels());
+        assertArrayEquals(images.get(0).pixels(), Wsq.decode(both).pixels());
+        List<WsqInfo> facts = Wsq.infoAll(both);
+        assertEquals(List.of((long) first.length, (long) second.length),
+                     facts.stream().map(WsqInfo::streamBytes).toList());
+        assertEquals("first", new String(facts.get(0).comments().get(0)));
+        assertEquals(List.of(), facts.get(1).comments());
+    }
+
+    interface Call {
+        void on(byte[] stream) throws WsqException;
+    }
+
+    static Stream<Arguments> failures() throws IOException {
+        byte[] image = Samples.named("mcc_sample_1_1").pixels();
+        EncodeOptions defaults = EncodeOptions.defaults();
+        return Stream.of(
+            failure("empty", s -> Wsq.decode(new byte[0]), WsqException.NOT_WSQ, s -> 0),
+            failure("cut", s -> Wsq.decode(Arrays.copyOf(s, 3000)), WsqException.TRUNCATED, s -> -1),
+            failure("junk after", s -> Wsq.info(concat(s, "junk".getBytes())), WsqException.TRAILING, s -> s.length),
+            failure("second cut", s -> Wsq.decodeAll(concat(s, Arrays.copyOf(s, 3000))), WsqException.TRUNCATED,
+                    s -> s.length + offsetOf(() -> Wsq.decode(Arrays.copyOf(s, 3000)))),
+            failure("limit", s -> Wsq.decode(s, DecodeOptions.defaults().withMaxPixels(100)), WsqException.LIMIT,
+                    s -> -1),
+            failure("negative limit", s -> Wsq.decode(s, DecodeOptions.defaults().withMaxPixels(-1)),
+                    WsqException.ARGUMENT, s -> 0),
+            failure("decode threads", s -> Wsq.decode(s, DecodeOptions.defaults().withThreads(257)),
+                    WsqException.ARGUMENT, s -> 0),
+            failure("short array", s -> Wsq.encode(image, 257, 364), WsqException.ARGUMENT, s -> 0),
+            failure("narrow", s -> Wsq.encode(image, 20, 100), WsqException.ARGUMENT, s -> 0),
+            failure("small", s -> Wsq.encode(image, 60, 60), WsqException.IMAGE, s -> 0),
+            failure("flat", s -> Wsq.encode(new byte[10000], 100, 100), WsqException.IMAGE, s -> 0),
+            failure("bit rate 0", s -> Wsq.encode(image, 256, 364, defaults.withBitrate(0)), WsqException.BITRATE,
+                    s -> 0),
+            failure("bit rate NaN", s -> Wsq.encode(image, 256, 364, defaults.withBitrate(Double.NaN)),
+                    WsqException.BITRATE, s -> 0),
+            failure("black", s -> Wsq.encode(image, 256, 364, defaults.withCalibration(256, 255)),
+                    WsqException.ARGUMENT, s -> 0),
+            failure("encode threads", s -> Wsq.encode(image, 256, 364, defaults.withThreads(-1)),
+                    WsqException.ARGUMENT, s -> 0),
+            failure("NUL", s -> Wsq.encode(image, 256, 364, defaults.withComment("a\0b")), WsqException.ARGUMENT,
+                    s -> 0),
+            failure("long comment", s -> Wsq.encode(image, 256, 364, defaults.withComment("x".repeat(65534))),
+                    WsqException.ARGUMENT, s -> 0),
+            failure("channels", s -> Wsq.grayFromColor(new byte[6], 2), WsqException.ARGUMENT, s -> 0),
+            failure("part pixel", s -> Wsq.grayFromColor(new byte[7], 3), WsqException.ARGUMENT, s -> 0));
+    }
+
+    /** The offset of the failure of call, which must fail. */
+    static long offsetOf(org.junit.jupiter.api.function.Executable call) {
+        return assertThrows(WsqException.class, call).offset();
+    }
+
+    static Arguments failure(String name, Call call, int status, ToLongFunction<byte[]> offset) {
+        return Arguments.of(name, call, status, offset);
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("failures")
+    void everyFailureThrowsTheLibrarysFacts(String name, Call call, int status, ToLongFunction<byte[]> offset)
+            throws Exception {
+        byte[] stream = Wsq.encode(Samples.named("mcc_sample_1_1").pixels(), 256, 364);
+        WsqException error = assertThrows(WsqException.class, () -> call.on(stream));
+        assertEquals(status, error.status(), error.getMessage());
+        if (offset.applyAsLong(stream) >= 0) {
+            assertEquals(offset.applyAsLong(stream), error.offset(), error.getMessage());
+        }
+        assertTrue(error.getMessage().startsWith(error.statusName()) && !error.reason().isEmpty(), error.getMessage());
+    }
+
+    @Test
+    void everyHostileStreamIsRefused() throws Exception {
+        try (Stream<Path> files = Files.list(Samples.DATA.resolve("hostile"))) {
+            for (Path file : files.filter(f -> f.toString().endsWith(".wsq")).toList()) {
+                byte[] data = Files.readAllBytes(file);
+                WsqException error = assertThrows(WsqException.class, () -> Wsq.decodeAll(data), file.toString());
+                assertTrue(error.status() <= WsqException.LIMIT && error.offset() <= data.length, error.getMessage());
+            }
+        }
+        assertThrows(NullPointerException.class, () -> Wsq.encode(null, 100, 100));
+        assertThrows(IndexOutOfBoundsException.class, () -> Wsq.info(new byte[4], 5));
+    }
+
+    @Test
+    void eightThreadsAtOnceGiveTheBytesOfOne() throws Exception {
+        List<Samples> samples = Samples.all();
+        List<byte[]> streams = new ArrayList<>();
+        List<byte[]> decoded = new ArrayList<>();
+        for (Samples sample : samples) {
+            streams.add(Wsq.encode(sample.pixels(), sample.width(), sample.height()));
+            decoded.add(Wsq.decode(streams.get(streams.size() - 1)).pixels());
+        }
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        try {
+            List<Future<Boolean>> results = new ArrayList<>();
+            for (int task = 0; task < 32; task++) {
+                int index = task % samples.size();
+                Samples sample = samples.get(index);
+                results.add(pool.submit(() -> {
+                    byte[] stream = Wsq.encode(sample.pixels(), sample.width(), sample.height());
+                    return Arrays.equals(stream, streams.get(index))
+                        && Arrays.equals(Wsq.decode(stream).pixels(), decoded.get(index));
+                }));
+            }
+            for (Future<Boolean> result : results) {
+                assertTrue(result.get());
+            }
+        } finally {
+            pool.shutdown();
+        }
+    }
+
+    static byte[] concat(byte[] first, byte[] second) {
+        byte[] both = Arrays.copyOf(first, first.length + second.length);
+        System.arraycopy(second, 0, both, first.length, second.length);
+        return both;
+    }
+}
