@@ -1,11 +1,14 @@
-# Runs WsqConvert.java as a user would, with the jar on the class path:
+# Installs the Java library into a prefix of its own and runs WsqConvert.java
+# as a user would, with the installed jar on the class path and no other
+# setting (the jar finds its native library by itself):
 #  - the bundled WSQ file to PNG, and that PNG back to WSQ: the same bytes as
 #    wsq1 writes for the pixels unwsq decodes from the WSQ file, so the PNG
 #    holds the native decoder's pixels;
 #  - the bundled palette PNG to WSQ: the same bytes as wsq1 writes for its raw
 #    pixels.
-# Called by ctest with JAVA, JAR, WSQ1, UNWSQ, DATA and WORK defined.
-file(MAKE_DIRECTORY ${WORK})
+# Called by ctest with JAVA, BUILD (the build tree), JAR (the jar's place under
+# the prefix), WSQ1, UNWSQ, DATA and WORK defined.
+file(REMOVE_RECURSE ${WORK})
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status ERROR_VARIABLE errors)
@@ -15,7 +18,7 @@ function(run)
 endfunction()
 
 function(convert input output)
-  run(${JAVA} -Djava.awt.headless=true -cp ${JAR} ${CMAKE_CURRENT_LIST_DIR}/WsqConvert.java
+  run(${JAVA} -Djava.awt.headless=true -cp ${WORK}/prefix/${JAR} ${CMAKE_CURRENT_LIST_DIR}/WsqConvert.java
       ${input} ${output})
 endfunction()
 
@@ -26,6 +29,7 @@ function(expect_same actual expected)
   endif()
 endfunction()
 
+run(${CMAKE_COMMAND} --install ${BUILD} --component java --prefix ${WORK}/prefix)
 convert(${DATA}/wsq-original.wsq ${WORK}/original.png)
 convert(${WORK}/original.png ${WORK}/original.wsq)
 run(${UNWSQ} -f raw -o ${WORK}/original.raw ${DATA}/wsq-original.wsq)
