@@ -39,7 +39,8 @@ void throw_failure(JNIEnv *env, const wsq_error &error, jint base) {
         return;  // the virtual machine's error is pending
     env->SetByteArrayRegion(message, 0, length, reinterpret_cast<const jbyte *>(error.message));
     auto offset = static_cast<jlong>(base) + static_cast<jlong>(error.offset);
-    auto exception = static_cast<jthrowable>(env->NewObject(type, init, error.status, offset, message));
+    auto exception =
+        static_cast<jthrowable>(env->NewObject(type, init, error.status, offset, message));
     if (exception)
         env->Throw(exception);
 }
@@ -55,11 +56,14 @@ void throw_status(JNIEnv *env, int status, const char *message) {
 /* A copy of count bytes of array from offset, followed by extra zero bytes; null, with an
  * exception pending, when memory runs out. */
 Buffer copy_region(JNIEnv *env, jbyteArray array, jint offset, jint count, size_t extra = 0) {
-    Buffer copy(static_cast<uint8_t *>(std::calloc(static_cast<size_t>(count) + extra + 1, 1)));
-    if (!copy)
+    auto size = static_cast<size_t>(count);
+    Buffer copy(static_cast<uint8_t *>(std::malloc(size + extra + 1)));  // never 0 bytes
+    if (!copy) {
         throw_status(env, WSQ_ERR_MEMORY, "no memory for a copy of the input");
-    else
-        env->GetByteArrayRegion(array, offset, count, reinterpret_cast<jbyte *>(copy.get()));
+        return copy;
+    }
+    env->GetByteArrayRegion(array, offset, count, reinterpret_cast<jbyte *>(copy.get()));
+    std::memset(copy.get() + size, 0, extra + 1);
     return copy;
 }
 
@@ -71,7 +75,8 @@ jbyteArray new_array(JNIEnv *env, const uint8_t *bytes, size_t size) {
     }
     jbyteArray array = env->NewByteArray(static_cast<jsize>(size));
     if (array)
-        env->SetByteArrayRegion(array, 0, static_cast<jsize>(size), reinterpret_cast<const jbyte *>(bytes));
+        env->SetByteArrayRegion(array, 0, static_cast<jsize>(size),
+                                reinterpret_cast<const jbyte *>(bytes));
     return array;
 }
 
@@ -80,24 +85,46 @@ jbyteArray new_array(JNIEnv *env, const uint8_t *bytes, size_t size) {
  * and reads 0; the caller checks for it before using what it read. */
 class Fields {
   public:
-    Fields(JNIEnv *env, jobject object) : env_(env), object_(object), type_(env->GetObjectClass(object)) {}
+    Fields(JNIEnv *env, jobject object)
+        : env_(env), object_(object), type_(env->GetObjectClass(object)) {}
 
-    jint get_int(const char *name) { jfieldID f = id(name, "I"); return f ? env_->GetIntField(object_, f) : 0; }
-    jlong get_long(const char *name) { jfieldID f = id(name, "J"); return f ? env_->GetLongField(object_, f) : 0; }
-    jdouble get_double(const char *name) { jfieldID f = id(name, "D"); return f ? env_->GetDoubleField(object_, f) : 0; }
+    jint get_int(const char *name) {
+        jfieldID f = id(name, "I");
+        return f ? env_->GetIntField(object_, f) : 0;
+    }
+    jlong get_long(const char *name) {
+        jfieldID f = id(name, "J");
+        return f ? env_->GetLongField(object_, f) : 0;
+    }
+    jdouble get_double(const char *name) {
+        jfieldID f = id(name, "D");
+        return f ? env_->GetDoubleField(object_, f) : 0;
+    }
     jbyteArray get_bytes(const char *name) {
         jfieldID f = id(name, "[B");
         return f ? static_cast<jbyteArray>(env_->GetObjectField(object_, f)) : nullptr;
     }
 
-    void set(const char *name, jint value) { if (jfieldID f = id(name, "I")) env_->SetIntField(object_, f, value); }
-    void set(const char *name, jlong value) { if (jfieldID f = id(name, "J")) env_->SetLongField(object_, f, value); }
-    void set(const char *name, jfloat value) { if (jfieldID f = id(name, "F")) env_->SetFloatField(object_, f, value); }
-    void set(const char *name, jdouble value) { if (jfieldID f = id(name, "D")) env_->SetDoubleField(object_, f, value); }
+    void set(const char *name, jint value) {
+        if (jfieldID f = id(name, "I"))
+            env_->SetIntField(object_, f, value);
+    }
+    void set(const char *name, jlong value) {
+        if (jfieldID f = id(name, "J"))
+            env_->SetLongField(object_, f, value);
+    }
+    void set(const char *name, jfloat value) {
+        if (jfieldID f = id(name, "F"))
+            env_->SetFloatField(object_, f, value);
+    }
+    void set(const char *name, jdouble value) {
+        if (jfieldID f = id(name, "D"))
+            env_->SetDoubleField(object_, f, value);
+    }
     void set(const char *name, const int32_t *values, jsize count) {
-        jintArray array = env_->ExceptionCheck() ? nullptr : env_->NewIntArray(count);
-        jfieldID f = array ? id(name, "[I") : nullptr;
-        if (f) {
+        jfieldID f = id(name, "[I");
+        jintArray array = f ? env_->NewIntArray(count) : nullptr;
+        if (array) {
             env_->SetIntArrayRegion(array, 0, count, values);
             env_->SetObjectField(object_, f, array);
         }
@@ -106,9 +133,9 @@ class Fields {
         jlong wide[3] = {};  // count is at most 3: the blocks of a stream
         for (jsize i = 0; i < count; i++)
             wide[i] = static_cast<jlong>(values[i]);
-        jlongArray array = env_->ExceptionCheck() ? nullptr : env_->NewLongArray(count);
-        jfieldID f = array ? id(name, "[J") : nullptr;
-        if (f) {
+        jfieldID f = id(name, "[J");
+        jlongArray array = f ? env_->NewLongArray(count) : nullptr;
+        if (array) {
             env_->SetLongArrayRegion(array, 0, count, wide);
             env_->SetObjectField(object_, f, array);
         }
@@ -193,8 +220,8 @@ JNIEXPORT void JNICALL Java_wsq_Native_decodeDefaults(JNIEnv *env, jclass, jobje
     fields.set("threads", options.threads);
 }
 
-JNIEXPORT jbyteArray JNICALL Java_wsq_Native_encode(JNIEnv *env, jclass, jbyteArray pixels, jint width,
-                                                    jint height, jobject settings) {
+JNIEXPORT jbyteArray JNICALL Java_wsq_Native_encode(JNIEnv *env, jclass, jbyteArray pixels,
+                                                    jint width, jint height, jobject settings) {
     wsq_encode_options options;
     wsq_encode_defaults(&options);
     Fields fields(env, settings);
@@ -223,8 +250,8 @@ JNIEXPORT jbyteArray JNICALL Java_wsq_Native_encode(JNIEnv *env, jclass, jbyteAr
     uint8_t *stream = nullptr;
     size_t stream_size = 0;
     wsq_error error;
-    int status = wsq_encode(&stream, &stream_size, &error, image.get(), static_cast<size_t>(count), width,
-                            height, &options);
+    int status = wsq_encode(&stream, &stream_size, &error, image.get(),
+                            static_cast<size_t>(count), width, height, &options);
     LibraryBuffer owned(stream);
     if (status != WSQ_OK) {
         throw_failure(env, error, 0);
@@ -233,8 +260,8 @@ JNIEXPORT jbyteArray JNICALL Java_wsq_Native_encode(JNIEnv *env, jclass, jbyteAr
     return new_array(env, stream, stream_size);
 }
 
-JNIEXPORT jbyteArray JNICALL Java_wsq_Native_decode(JNIEnv *env, jclass, jbyteArray data, jint offset,
-                                                    jint length, jobject settings) {
+JNIEXPORT jbyteArray JNICALL Java_wsq_Native_decode(JNIEnv *env, jclass, jbyteArray data,
+                                                    jint offset, jint length, jobject settings) {
     wsq_decode_options options;
     if (!decode_options(env, settings, &options))
         return nullptr;
@@ -244,25 +271,29 @@ JNIEXPORT jbyteArray JNICALL Java_wsq_Native_decode(JNIEnv *env, jclass, jbyteAr
     uint8_t *pixels = nullptr;
     wsq_info info;
     wsq_error error;
-    int status = wsq_decode(&pixels, &info, &error, stream.get(), static_cast<size_t>(length), &options);
+    int status =
+        wsq_decode(&pixels, &info, &error, stream.get(), static_cast<size_t>(length), &options);
     LibraryBuffer owned(pixels);
     if (status != WSQ_OK) {
         throw_failure(env, error, offset);
         return nullptr;
     }
-    return new_array(env, pixels, static_cast<size_t>(info.width) * static_cast<size_t>(info.height));
+    return new_array(env, pixels,
+                     static_cast<size_t>(info.width) * static_cast<size_t>(info.height));
 }
 
 // Reading the facts touches no image-sized memory and makes no call back into Java: the
 // stream is read in place, without a copy.
-JNIEXPORT void JNICALL Java_wsq_Native_readInfo(JNIEnv *env, jclass, jbyteArray data, jint offset, jobject target) {
+JNIEXPORT void JNICALL Java_wsq_Native_readInfo(JNIEnv *env, jclass, jbyteArray data, jint offset,
+                                                jobject target) {
     jint size = env->GetArrayLength(data);
     auto *bytes = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(data, nullptr));
     if (!bytes)
         return;
     wsq_info info;
     wsq_error error;
-    int status = wsq_read_info(&info, &error, bytes + offset, static_cast<size_t>(size - offset));
+    int status =
+        wsq_read_info(&info, &error, bytes + offset, static_cast<size_t>(size - offset));
     env->ReleasePrimitiveArrayCritical(data, bytes, JNI_ABORT);
     if (status != WSQ_OK)
         throw_failure(env, error, offset);
@@ -270,7 +301,8 @@ JNIEXPORT void JNICALL Java_wsq_Native_readInfo(JNIEnv *env, jclass, jbyteArray 
         fill_info(env, target, info);
 }
 
-JNIEXPORT jintArray JNICALL Java_wsq_Native_comment(JNIEnv *env, jclass, jbyteArray data, jint offset, jint index) {
+JNIEXPORT jintArray JNICALL Java_wsq_Native_comment(JNIEnv *env, jclass, jbyteArray data,
+                                                    jint offset, jint index) {
     jint size = env->GetArrayLength(data);
     auto *bytes = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(data, nullptr));
     if (!bytes)
@@ -278,9 +310,10 @@ JNIEXPORT jintArray JNICALL Java_wsq_Native_comment(JNIEnv *env, jclass, jbyteAr
     const uint8_t *text = nullptr;
     size_t length = 0;
     wsq_error error;
-    int status = wsq_comment(&text, &length, &error, bytes + offset, static_cast<size_t>(size - offset),
-                             static_cast<uint32_t>(index));
-    jint span[2] = {status == WSQ_OK ? static_cast<jint>(text - bytes) : 0, static_cast<jint>(length)};
+    int status = wsq_comment(&text, &length, &error, bytes + offset,
+                             static_cast<size_t>(size - offset), static_cast<uint32_t>(index));
+    jint span[2] = {status == WSQ_OK ? static_cast<jint>(text - bytes) : 0,
+                    static_cast<jint>(length)};
     env->ReleasePrimitiveArrayCritical(data, bytes, JNI_ABORT);
     if (status != WSQ_OK) {
         throw_failure(env, error, offset);
@@ -292,12 +325,15 @@ JNIEXPORT jintArray JNICALL Java_wsq_Native_comment(JNIEnv *env, jclass, jbyteAr
     return result;
 }
 
-JNIEXPORT jbyteArray JNICALL Java_wsq_Native_grayFromColor(JNIEnv *env, jclass, jbyteArray color, jint channels) {
+JNIEXPORT jbyteArray JNICALL Java_wsq_Native_grayFromColor(JNIEnv *env, jclass, jbyteArray color,
+                                                           jint channels) {
     jint size = env->GetArrayLength(color);
+    // The library tells whether it takes that many channels; it has no message to say so.
     if (wsq_gray_from_color(nullptr, nullptr, 0, channels) != WSQ_OK || size % channels != 0) {
-        char message[100];
-        std::snprintf(message, sizeof message, "%d bytes are no whole number of pixels of 3 (RGB) or 4 (RGBA) "
-                      "channels: %d given", size, channels);
+        char message[120];
+        std::snprintf(message, sizeof message,
+                      "%d bytes are no whole number of pixels of 3 (RGB) or 4 (RGBA) channels: "
+                      "%d given", size, channels);
         throw_status(env, WSQ_ERR_ARGUMENT, message);
         return nullptr;
     }
@@ -305,7 +341,8 @@ JNIEXPORT jbyteArray JNICALL Java_wsq_Native_grayFromColor(JNIEnv *env, jclass, 
     if (!gray)
         return nullptr;
     auto *in = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(color, nullptr));
-    auto *out = in ? static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(gray, nullptr)) : nullptr;
+    auto *out =
+        in ? static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(gray, nullptr)) : nullptr;
     if (out) {
         wsq_gray_from_color(out, in, static_cast<size_t>(size / channels), channels);
         env->ReleasePrimitiveArrayCritical(gray, out, 0);

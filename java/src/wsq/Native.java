@@ -34,10 +34,12 @@ final class Native {
 
     static native void decodeDefaults(DecodeOptions options);
 
-    static native byte[] encode(byte[] pixels, int width, int height, EncodeOptions options) throws WsqException;
+    static native byte[] encode(byte[] pixels, int width, int height, EncodeOptions options)
+            throws WsqException;
 
     /** Decodes the stream of length bytes at offset; the offsets of flaws count from data[0]. */
-    static native byte[] decode(byte[] data, int offset, int length, DecodeOptions options) throws WsqException;
+    static native byte[] decode(byte[] data, int offset, int length, DecodeOptions options)
+            throws WsqException;
 
     /** Fills info with the facts of the stream at offset, read without decoding it. */
     static native void readInfo(byte[] data, int offset, WsqInfo info) throws WsqException;
@@ -75,7 +77,7 @@ final class Native {
         }
     }
 
-    /** The directory of the jar (or of the class tree) this class was loaded from; null if unknown. */
+    /** The directory of the jar (or class tree) this class was loaded from; null if unknown. */
     private static Path jarDirectory() {
         try {
             var source = Native.class.getProtectionDomain().getCodeSource();
@@ -84,7 +86,8 @@ final class Native {
             }
             Path location = Path.of(source.getLocation().toURI());
             return Files.isDirectory(location) ? location : location.getParent();
-        } catch (URISyntaxException | IllegalArgumentException | FileSystemNotFoundException | SecurityException error) {
+        } catch (URISyntaxException | IllegalArgumentException | FileSystemNotFoundException
+                 | SecurityException error) {
             return null;
         }
     }
@@ -92,7 +95,8 @@ final class Native {
     /** The native library's installed directory relative to the jar's, as the build recorded it. */
     private static String installedDirectory() {
         try (InputStream in = Native.class.getResourceAsStream("native-library")) {
-            return in == null ? null : new String(in.readAllBytes(), StandardCharsets.UTF_8).strip();
+            return in == null ? null
+                : new String(in.readAllBytes(), StandardCharsets.UTF_8).strip();
         } catch (IOException error) {
             return null;
         }

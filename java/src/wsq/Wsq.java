@@ -24,7 +24,7 @@ public final class Wsq {
     private Wsq() {
     }
 
-    /** {@link #encode(byte[], int, int, EncodeOptions)} with the default settings: 0.75 bits per pixel. */
+    /** {@link #encode(byte[], int, int, EncodeOptions)} with the defaults: 0.75 bits per pixel. */
     public static byte[] encode(byte[] gray, int width, int height) throws WsqException {
         return encode(gray, width, height, EncodeOptions.defaults());
     }
@@ -40,7 +40,8 @@ public final class Wsq {
      *                      range, {@link WsqException#IMAGE} for an image too small or flat,
      *                      {@link WsqException#BITRATE}, {@link WsqException#MEMORY}
      */
-    public static byte[] encode(byte[] gray, int width, int height, EncodeOptions options) throws WsqException {
+    public static byte[] encode(byte[] gray, int width, int height, EncodeOptions options)
+            throws WsqException {
         Objects.requireNonNull(gray, "gray");
         options.checkComment();
         return Native.encode(gray, width, height, options);
@@ -66,7 +67,8 @@ public final class Wsq {
      * Decodes the stream that starts at data[offset], as {@link #decode(byte[], DecodeOptions)}
      * does the first; the offsets of flaws count from data[0].
      */
-    public static WsqImage decode(byte[] data, int offset, DecodeOptions options) throws WsqException {
+    public static WsqImage decode(byte[] data, int offset, DecodeOptions options)
+            throws WsqException {
         Objects.requireNonNull(options, "options");
         WsqInfo info = info(data, offset);
         byte[] pixels = Native.decode(data, offset, (int) info.streamBytes(), options);
@@ -100,7 +102,7 @@ public final class Wsq {
         return info(data, 0);
     }
 
-    /** The facts of the stream that starts at data[offset]; the offsets of flaws count from data[0]. */
+    /** The facts of the stream that starts at data[offset]; offsets of flaws count from data[0]. */
     public static WsqInfo info(byte[] data, int offset) throws WsqException {
         Objects.checkFromToIndex(offset, data.length, data.length);
         WsqInfo info = new WsqInfo();

@@ -1,6 +1,7 @@
 package wsq;
 
 import java.util.List;
+import java.util.stream.IntStream;
 
 /** The facts of one WSQ stream, as its segments state them. */
 public final class WsqInfo {
@@ -79,7 +80,7 @@ public final class WsqInfo {
 
     /** The numbers of the Huffman tables defined, lowest first. */
     public int[] huffmanTables() {
-        return java.util.stream.IntStream.range(0, Integer.SIZE).filter(t -> (tables >>> t & 1) != 0).toArray();
+        return IntStream.range(0, Integer.SIZE).filter(t -> (tables >>> t & 1) != 0).toArray();
     }
 
     /** From a restart interval segment; 0 without one. */
@@ -97,7 +98,7 @@ public final class WsqInfo {
         return blockBytes.clone();
     }
 
-    /** The comment segments' bytes, in stream order (the library's encoder stores text as UTF-8). */
+    /** The comment segments' bytes, in stream order (the library's encoder writes UTF-8). */
     public List<byte[]> comments() {
         return comments.stream().map(byte[]::clone).toList();
     }
@@ -118,6 +119,7 @@ public final class WsqInfo {
 
     @Override
     public String toString() {
-        return "WsqInfo[" + width + "x" + height + ", " + streamBytes + " bytes, " + comments.size() + " comments]";
+        return "WsqInfo[" + width + "x" + height + ", " + streamBytes + " bytes, " + comments.size()
+            + " comments]";
     }
 }

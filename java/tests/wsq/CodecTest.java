@@ -4,6 +4,13 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static wsq.WsqException.ARGUMENT;
+import static wsq.WsqException.BITRATE;
+import static wsq.WsqException.IMAGE;
+import static wsq.WsqException.LIMIT;
+import static wsq.WsqException.NOT_WSQ;
+import static wsq.WsqException.TRAILING;
+import static wsq.WsqException.TRUNCATED;
 
 import java.io.IOException;
 import java.nio.file.Files;
@@ -77,37 +84,40 @@ class CodecTest {
 
     static Stream<Arguments> failures() throws IOException {
         byte[] image = Samples.named("mcc_sample_1_1").pixels();
-        EncodeOptions defaults = EncodeOptions.defaults();
+        EncodeOptions settings = EncodeOptions.defaults();
+        DecodeOptions limits = DecodeOptions.defaults();
+        ToLongFunction<byte[]> start = s -> 0;
         return Stream.of(
-            failure("empty", s -> Wsq.decode(new byte[0]), WsqException.NOT_WSQ, s -> 0),
-            failure("cut", s -> Wsq.decode(Arrays.copyOf(s, 3000)), WsqException.TRUNCATED, s -> -1),
-            failure("junk after", s -> Wsq.info(concat(s, "junk".getBytes())), WsqException.TRAILING, s -> s.length),
-            failure("second cut", s -> Wsq.decodeAll(concat(s, Arrays.copyOf(s, 3000))), WsqException.TRUNCATED,
-                    s -> s.length + offsetOf(() -> Wsq.decode(Arrays.copyOf(s, 3000)))),
-            failure("limit", s -> Wsq.decode(s, DecodeOptions.defaults().withMaxPixels(100)), WsqException.LIMIT,
-                    s -> -1),
-            failure("negative limit", s -> Wsq.decode(s, DecodeOptions.defaults().withMaxPixels(-1)),
-                    WsqException.ARGUMENT, s -> 0),
-            failure("decode threads", s -> Wsq.decode(s, DecodeOptions.defaults().withThreads(257)),
-                    WsqException.ARGUMENT, s -> 0),
-            failure("short array", s -> Wsq.encode(image, 257, 364), WsqException.ARGUMENT, s -> 0),
-            failure("narrow", s -> Wsq.encode(image, 20, 100), WsqException.ARGUMENT, s -> 0),
-            failure("small", s -> Wsq.encode(image, 60, 60), WsqException.IMAGE, s -> 0),
-            failure("flat", s -> Wsq.encode(new byte[10000], 100, 100), WsqException.IMAGE, s -> 0),
-            failure("bit rate 0", s -> Wsq.encode(image, 256, 364, defaults.withBitrate(0)), WsqException.BITRATE,
-                    s -> 0),
-            failure("bit rate NaN", s -> Wsq.encode(image, 256, 364, defaults.withBitrate(Double.NaN)),
-                    WsqException.BITRATE, s -> 0),
-            failure("black", s -> Wsq.encode(image, 256, 364, defaults.withCalibration(256, 255)),
-                    WsqException.ARGUMENT, s -> 0),
-            failure("encode threads", s -> Wsq.encode(image, 256, 364, defaults.withThreads(-1)),
-                    WsqException.ARGUMENT, s -> 0),
-            failure("NUL", s -> Wsq.encode(image, 256, 364, defaults.withComment("a\0b")), WsqException.ARGUMENT,
-                    s -> 0),
-            failure("long comment", s -> Wsq.encode(image, 256, 364, defaults.withComment("x".repeat(65534))),
-                    WsqException.ARGUMENT, s -> 0),
-            failure("channels", s -> Wsq.grayFromColor(new byte[6], 2), WsqException.ARGUMENT, s -> 0),
-            failure("part pixel", s -> Wsq.grayFromColor(new byte[7], 3), WsqException.ARGUMENT, s -> 0));
+            failure("empty", s -> Wsq.decode(new byte[0]), NOT_WSQ, start),
+            failure("cut", s -> Wsq.decode(cut(s)), TRUNCATED, s -> -1),
+            failure("junk after", s -> Wsq.info(concat(s, new byte[4])), TRAILING, s -> s.length),
+            failure("second cut", s -> Wsq.decodeAll(concat(s, cut(s))), TRUNCATED,
+                    s -> s.length + offsetOf(() -> Wsq.decode(cut(s)))),
+            failure("limit", s -> Wsq.decode(s, limits.withMaxPixels(100)), LIMIT, s -> -1),
+            failure("no limit", s -> Wsq.decode(s, limits.withMaxPixels(-1)), ARGUMENT, start),
+            failure("decode threads", s -> Wsq.decode(s, limits.withThreads(257)), ARGUMENT, start),
+            failure("short array", s -> Wsq.encode(image, 257, 364), ARGUMENT, start),
+            failure("narrow", s -> Wsq.encode(image, 20, 100), ARGUMENT, start),
+            failure("small", s -> Wsq.encode(image, 60, 60), IMAGE, start),
+            failure("flat", s -> Wsq.encode(new byte[10000], 100, 100), IMAGE, start),
+            failure("bit rate 0", s -> encode(image, settings.withBitrate(0)), BITRATE, start),
+            failure("bit rate NaN", s -> encode(image, settings.withBitrate(Double.NaN)), BITRATE,
+                    start),
+            failure("black", s -> encode(image, settings.withCalibration(256, 0)), ARGUMENT, start),
+            failure("threads", s -> encode(image, settings.withThreads(-1)), ARGUMENT, start),
+            failure("NUL", s -> encode(image, settings.withComment("a\0b")), ARGUMENT, start),
+            failure("long comment", s -> encode(image, settings.withComment("x".repeat(65534))),
+                    ARGUMENT, start),
+            failure("channels", s -> Wsq.grayFromColor(new byte[6], 2), ARGUMENT, start),
+            failure("part pixel", s -> Wsq.grayFromColor(new byte[7], 3), ARGUMENT, start));
+    }
+
+    static byte[] cut(byte[] stream) {
+        return Arrays.copyOf(stream, 3000);
+    }
+
+    static void encode(byte[] image, EncodeOptions options) throws WsqException {
+        Wsq.encode(image, 256, 364, options);
     }
 
     /** The offset of the failure of call, which must fail. */
@@ -121,15 +131,16 @@ class CodecTest {
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("failures")
-    void everyFailureThrowsTheLibrarysFacts(String name, Call call, int status, ToLongFunction<byte[]> offset)
-            throws Exception {
+    void everyFailureThrowsTheLibrarysFacts(String name, Call call, int status,
+                                            ToLongFunction<byte[]> offset) throws Exception {
         byte[] stream = Wsq.encode(Samples.named("mcc_sample_1_1").pixels(), 256, 364);
         WsqException error = assertThrows(WsqException.class, () -> call.on(stream));
         assertEquals(status, error.status(), error.getMessage());
         if (offset.applyAsLong(stream) >= 0) {
             assertEquals(offset.applyAsLong(stream), error.offset(), error.getMessage());
         }
-        assertTrue(error.getMessage().startsWith(error.statusName()) && !error.reason().isEmpty(), error.getMessage());
+        assertTrue(error.getMessage().startsWith(error.statusName()) && !error.reason().isEmpty(),
+                   error.getMessage());
     }
 
     @Test
@@ -137,8 +148,10 @@ class CodecTest {
         try (Stream<Path> files = Files.list(Samples.DATA.resolve("hostile"))) {
             for (Path file : files.filter(f -> f.toString().endsWith(".wsq")).toList()) {
                 byte[] data = Files.readAllBytes(file);
-                WsqException error = assertThrows(WsqException.class, () -> Wsq.decodeAll(data), file.toString());
-                assertTrue(error.status() <= WsqException.LIMIT && error.offset() <= data.length, error.getMessage());
+                WsqException error =
+                    assertThrows(WsqException.class, () -> Wsq.decodeAll(data), file.toString());
+                assertTrue(error.status() <= LIMIT && error.offset() <= data.length,
+                           error.getMessage());
             }
         }
         assertThrows(NullPointerException.class, () -> Wsq.encode(null, 100, 100));

@@ -4,11 +4,14 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
+import java.awt.Rectangle;
 import java.awt.image.BufferedImage;
 import java.awt.image.DataBufferByte;
+import java.io.ByteArrayInputStream;
 import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
+import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
@@ -26,6 +29,7 @@ import wsq.imageio.WsqImageWriteParam;
 /** The ImageIO plugin: reading, writing, bit rate, colour, sequences, and facts without pixels. */
 class ImageIoTest {
     static final Samples FINGERPRINT = samples("sd04_f0001_01");
+    static final byte[] PIXELS = FINGERPRINT.pixels();
 
     @Test
     void readGivesGrayImagesOfTheDecodedPixels() throws Exception {
@@ -37,7 +41,7 @@ class ImageIoTest {
 
     @Test
     void writeCodesAtTheDefaultsOrTheParamsBitRate(@TempDir Path directory) throws Exception {
-        BufferedImage image = grayImage(FINGERPRINT.pixels(), 512, 512);
+        BufferedImage image = grayImage(PIXELS, 512, 512);
         File file = directory.resolve("f.wsq").toFile();
         assertEquals(true, ImageIO.write(image, "wsq", file));
         assertArrayEquals(FINGERPRINT.wsq1(), Files.readAllBytes(file.toPath()));
@@ -47,18 +51,19 @@ class ImageIoTest {
         assertEquals(0.75, param.getBitRate());
         param.setBitRate(2.25);
         assertArrayEquals(FINGERPRINT.wsq1("-Z2.25"), write(writer, param, image));
-        param.setSourceRegion(new java.awt.Rectangle(100, 50, 300, 400));
+        param.setSourceRegion(new Rectangle(100, 50, 300, 400));
         param.setSourceSubsampling(2, 1, 0, 0);
         byte[] part = new byte[150 * 400];
         for (int i = 0; i < part.length; i++) {
-            part[i] = FINGERPRINT.pixels()[(50 + i / 150) * 512 + 100 + 2 * (i % 150)];
+            part[i] = PIXELS[(50 + i / 150) * 512 + 100 + 2 * (i % 150)];
         }
-        assertArrayEquals(Wsq.encode(part, 150, 400, param.getOptions()), write(writer, param, image));
+        assertArrayEquals(Wsq.encode(part, 150, 400, param.getOptions()),
+                          write(writer, param, image));
     }
 
     @Test
     void colourImagesAreCodedFromTheSharedGrayRule() throws Exception {
-        byte[] gray = FINGERPRINT.pixels();
+        byte[] gray = PIXELS;
         byte[] expected = new byte[gray.length];
         BufferedImage[] images = {new BufferedImage(512, 512, BufferedImage.TYPE_INT_RGB),
                                   new BufferedImage(512, 512, BufferedImage.TYPE_3BYTE_BGR),
@@ -88,15 +93,17 @@ class ImageIoTest {
         try (ImageOutputStream output = ImageIO.createImageOutputStream(bytes)) {
             writer.setOutput(output);
             writer.prepareWriteSequence(null);
-            writer.writeToSequence(new IIOImage(grayImage(FINGERPRINT.pixels(), 512, 512), null, null), null);
-            writer.writeToSequence(new IIOImage(grayImage(FINGERPRINT.pixels(), 256, 1024), null, null), null);
+            for (int width : new int[] {512, 256}) {
+                BufferedImage image = grayImage(PIXELS, width, 512 * 512 / width);
+                writer.writeToSequence(new IIOImage(image, null, null), null);
+            }
             writer.endWriteSequence();
         }
         ImageReader reader = reader(bytes.toByteArray());
         assertEquals(2, reader.getNumImages(true));
         assertEquals(256, reader.getWidth(1));
         ImageReadParam param = reader.getDefaultReadParam();
-        param.setSourceRegion(new java.awt.Rectangle(10, 20, 100, 200));
+        param.setSourceRegion(new Rectangle(10, 20, 100, 200));
         param.setSourceSubsampling(3, 2, 0, 0);
         BufferedImage part = reader.read(1, param);
         byte[] all = Wsq.decodeAll(bytes.toByteArray()).get(1).pixels();
@@ -107,24 +114,27 @@ class ImageIoTest {
 
     @Test
     void theFactsAreReadWithoutDecodingThePixels() throws Exception {
-        byte[] flawedBlock = Files.readAllBytes(Samples.DATA.resolve("hostile/too-few-coefficients.wsq"));
+        Path file = Samples.DATA.resolve("hostile/too-few-coefficients.wsq");
+        byte[] flawedBlock = Files.readAllBytes(file);
         ImageReader reader = reader(flawedBlock);
         assertEquals(1, reader.getNumImages(true));
         assertEquals(99, reader.getWidth(0));
         assertEquals(121, reader.getHeight(0));
         WsqException error = assertThrows(WsqException.class, () -> reader.read(0));
         assertEquals(WsqException.BLOCK, error.status());
-        assertThrows(WsqException.class, () -> reader(new byte[] {(byte) 0xFF, (byte) 0xA0}).getWidth(0));
+        byte[] bare = {(byte) 0xFF, (byte) 0xA0};
+        assertThrows(WsqException.class, () -> reader(bare).getWidth(0));
     }
 
     static ImageReader reader(byte[] data) throws IOException {
-        ImageInputStream input = ImageIO.createImageInputStream(new java.io.ByteArrayInputStream(data));
+        ImageInputStream input = ImageIO.createImageInputStream(new ByteArrayInputStream(data));
         ImageReader reader = ImageIO.getImageReaders(input).next();
         reader.setInput(input);
         return reader;
     }
 
-    static byte[] write(ImageWriter writer, WsqImageWriteParam param, BufferedImage image) throws IOException {
+    static byte[] write(ImageWriter writer, WsqImageWriteParam param, BufferedImage image)
+            throws IOException {
         ByteArrayOutputStream bytes = new ByteArrayOutputStream();
         try (ImageOutputStream output = ImageIO.createImageOutputStream(bytes)) {
             writer.setOutput(output);
@@ -147,7 +157,7 @@ class ImageIoTest {
         try {
             return Samples.named(name);
         } catch (IOException error) {
-            throw new java.io.UncheckedIOException(error);
+            throw new UncheckedIOException(error);
         }
     }
 }

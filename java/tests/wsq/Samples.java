@@ -15,7 +15,7 @@ record Samples(String name, int width, int height) {
     static List<Samples> all() throws IOException {
         return Files.readAllLines(DATA.resolve("MANIFEST.tsv")).stream().skip(1)
             .map(line -> line.split("\t"))
-            .map(cells -> new Samples(cells[0], Integer.parseInt(cells[1]), Integer.parseInt(cells[2])))
+            .map(cell -> new Samples(cell[0], Integer.parseInt(cell[1]), Integer.parseInt(cell[2])))
             .toList();
     }
 
@@ -37,7 +37,9 @@ record Samples(String name, int width, int height) {
 
     /** The stream wsq1 writes for this image with the given options. */
     byte[] wsq1(String... options) throws IOException, InterruptedException {
-        List<String> command = new ArrayList<>(List.of(System.getProperty("wsq.wsq1"), "-r" + width + "," + height));
+        List<String> command = new ArrayList<>();
+        command.add(System.getProperty("wsq.wsq1"));
+        command.add("-r" + width + "," + height);
         command.addAll(List.of(options));
         command.add("-");
         return output(new ProcessBuilder(command).redirectInput(raw().toFile()));
@@ -45,7 +47,8 @@ record Samples(String name, int width, int height) {
 
     /** The pixels unwsq decodes from a WSQ file, every stream's after another. */
     static byte[] unwsq(Path file) throws IOException, InterruptedException {
-        return output(new ProcessBuilder(System.getProperty("wsq.unwsq"), "-f", "raw", "-o", "-", file.toString()));
+        String unwsq = System.getProperty("wsq.unwsq");
+        return output(new ProcessBuilder(unwsq, "-f", "raw", "-o", "-", file.toString()));
     }
 
     private static byte[] output(ProcessBuilder builder) throws IOException, InterruptedException {

@@ -10,7 +10,7 @@ final class Format {
     private Format() {
     }
 
-    /** The jar's version, from its manifest: the plugin is registered without loading native code. */
+    /** The jar's version, from its manifest: registering the plugin loads no native code. */
     static String version() {
         String version = Format.class.getPackage().getImplementationVersion();
         return version == null ? "unknown" : version;

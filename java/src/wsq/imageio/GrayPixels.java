@@ -23,7 +23,8 @@ import wsq.WsqException;
  */
 record GrayPixels(byte[] pixels, int width, int height) {
     /** The gray pixels of region of image, every stepX-th column of every stepY-th row. */
-    static GrayPixels of(RenderedImage image, Rectangle region, int stepX, int stepY) throws WsqException {
+    static GrayPixels of(RenderedImage image, Rectangle region, int stepX, int stepY)
+            throws WsqException {
         Rectangle bounds = region.intersection(
             new Rectangle(image.getMinX(), image.getMinY(), image.getWidth(), image.getHeight()));
         if (bounds.isEmpty()) {
@@ -39,10 +40,12 @@ record GrayPixels(byte[] pixels, int width, int height) {
     private static byte[] graySamples(Raster raster, Rectangle bounds) {
         int bits = raster.getSampleModel().getSampleSize(0);
         if (bits == 8 && raster.getTransferType() == DataBuffer.TYPE_BYTE) {
-            return (byte[]) raster.getDataElements(bounds.x, bounds.y, bounds.width, bounds.height, null);
+            return (byte[]) raster.getDataElements(bounds.x, bounds.y, bounds.width, bounds.height,
+                                                   null);
         }
         long max = (1L << bits) - 1;
-        int[] samples = raster.getSamples(bounds.x, bounds.y, bounds.width, bounds.height, 0, (int[]) null);
+        int[] samples =
+            raster.getSamples(bounds.x, bounds.y, bounds.width, bounds.height, 0, (int[]) null);
         byte[] gray = new byte[samples.length];
         for (int i = 0; i < samples.length; i++) {
             gray[i] = (byte) ((samples[i] * 510L + max) / (2 * max));
@@ -65,7 +68,8 @@ record GrayPixels(byte[] pixels, int width, int height) {
         return rgb;
     }
 
-    private static GrayPixels subsampled(byte[] pixels, int width, int height, int stepX, int stepY) {
+    private static GrayPixels subsampled(byte[] pixels, int width, int height, int stepX,
+                                         int stepY) {
         if (stepX == 1 && stepY == 1) {
             return new GrayPixels(pixels, width, height);
         }

@@ -29,7 +29,8 @@ import wsq.WsqInfo;
  * offset of the flaw in the input.
  */
 public final class WsqImageReader extends ImageReader {
-    private static final ImageTypeSpecifier GRAY = ImageTypeSpecifier.createFromBufferedImageType(BufferedImage.TYPE_BYTE_GRAY);
+    private static final ImageTypeSpecifier GRAY =
+        ImageTypeSpecifier.createFromBufferedImageType(BufferedImage.TYPE_BYTE_GRAY);
 
     private byte[] data;
     private List<WsqInfo> streams;
@@ -94,14 +95,16 @@ public final class WsqImageReader extends ImageReader {
         }
         processImageStarted(imageIndex);
         WsqImage image = Wsq.decode(data, offset, DecodeOptions.defaults());
-        BufferedImage destination = getDestination(param, getImageTypes(imageIndex), info.width(), info.height());
+        BufferedImage destination =
+            getDestination(param, getImageTypes(imageIndex), info.width(), info.height());
         copy(image, param, destination);
         processImageComplete();
         return destination;
     }
 
     /** Copies the part of image that param selects into destination, where param places it. */
-    private static void copy(WsqImage image, ImageReadParam param, BufferedImage destination) throws IIOException {
+    private static void copy(WsqImage image, ImageReadParam param, BufferedImage destination)
+            throws IIOException {
         WritableRaster raster = destination.getRaster();
         if (raster.getNumBands() != 1) {
             throw new IIOException("a WSQ image is read into a gray image only, of one band");

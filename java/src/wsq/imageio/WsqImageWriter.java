@@ -54,24 +54,28 @@ public final class WsqImageWriter extends ImageWriter {
     }
 
     @Override
-    public IIOMetadata convertImageMetadata(IIOMetadata metadata, ImageTypeSpecifier type, ImageWriteParam param) {
+    public IIOMetadata convertImageMetadata(IIOMetadata metadata, ImageTypeSpecifier type,
+                                            ImageWriteParam param) {
         return null;
     }
 
     @Override
-    public void write(IIOMetadata streamMetadata, IIOImage image, ImageWriteParam param) throws IOException {
+    public void write(IIOMetadata streamMetadata, IIOImage image, ImageWriteParam param)
+            throws IOException {
         ImageOutputStream output = output();
         RenderedImage rendered = image.getRenderedImage();
         if (rendered == null) {
             throw new UnsupportedOperationException("a WSQ writer takes images, not rasters");
         }
         Rectangle region = param == null || param.getSourceRegion() == null
-            ? new Rectangle(rendered.getMinX(), rendered.getMinY(), rendered.getWidth(), rendered.getHeight())
+            ? new Rectangle(rendered.getMinX(), rendered.getMinY(), rendered.getWidth(),
+                            rendered.getHeight())
             : param.getSourceRegion();
         int stepX = param == null ? 1 : param.getSourceXSubsampling();
         int stepY = param == null ? 1 : param.getSourceYSubsampling();
         GrayPixels gray = GrayPixels.of(rendered, region, stepX, stepY);
-        EncodeOptions options = param instanceof WsqImageWriteParam wsq ? wsq.getOptions() : EncodeOptions.defaults();
+        EncodeOptions options = param instanceof WsqImageWriteParam wsq
+            ? wsq.getOptions() : EncodeOptions.defaults();
         processImageStarted(0);
         output.write(Wsq.encode(gray.pixels(), gray.width(), gray.height(), options));
         output.flush();
