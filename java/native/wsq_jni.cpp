@@ -88,39 +88,17 @@ class Fields {
     Fields(JNIEnv *env, jobject object)
         : env_(env), object_(object), type_(env->GetObjectClass(object)) {}
 
-    jint get_int(const char *name) {
-        jfieldID f = id(name, "I");
-        return f ? env_->GetIntField(object_, f) : 0;
-    }
-    jlong get_long(const char *name) {
-        jfieldID f = id(name, "J");
-        return f ? env_->GetLongField(object_, f) : 0;
-    }
-    jdouble get_double(const char *name) {
-        jfieldID f = id(name, "D");
-        return f ? env_->GetDoubleField(object_, f) : 0;
-    }
+    jint get_int(const char *name) { return get(name, "I", &JNIEnv::GetIntField); }
+    jlong get_long(const char *name) { return get(name, "J", &JNIEnv::GetLongField); }
+    jdouble get_double(const char *name) { return get(name, "D", &JNIEnv::GetDoubleField); }
     jbyteArray get_bytes(const char *name) {
-        jfieldID f = id(name, "[B");
-        return f ? static_cast<jbyteArray>(env_->GetObjectField(object_, f)) : nullptr;
+        return static_cast<jbyteArray>(get(name, "[B", &JNIEnv::GetObjectField));
     }
 
-    void set(const char *name, jint value) {
-        if (jfieldID f = id(name, "I"))
-            env_->SetIntField(object_, f, value);
-    }
-    void set(const char *name, jlong value) {
-        if (jfieldID f = id(name, "J"))
-            env_->SetLongField(object_, f, value);
-    }
-    void set(const char *name, jfloat value) {
-        if (jfieldID f = id(name, "F"))
-            env_->SetFloatField(object_, f, value);
-    }
-    void set(const char *name, jdouble value) {
-        if (jfieldID f = id(name, "D"))
-            env_->SetDoubleField(object_, f, value);
-    }
+    void set(const char *name, jint value) { put(name, "I", &JNIEnv::SetIntField, value); }
+    void set(const char *name, jlong value) { put(name, "J", &JNIEnv::SetLongField, value); }
+    void set(const char *name, jfloat value) { put(name, "F", &JNIEnv::SetFloatField, value); }
+    void set(const char *name, jdouble value) { put(name, "D", &JNIEnv::SetDoubleField, value); }
     void set(const char *name, const int32_t *values, jsize count) {
         jfieldID f = id(name, "[I");
         jintArray array = f ? env_->NewIntArray(count) : nullptr;
@@ -142,6 +120,17 @@ class Fields {
     }
 
   private:
+    template <typename T>
+    T get(const char *name, const char *signature, T (JNIEnv::*getter)(jobject, jfieldID)) {
+        jfieldID f = id(name, signature);
+        return f ? (env_->*getter)(object_, f) : T{};
+    }
+    template <typename T>
+    void put(const char *name, const char *signature, void (JNIEnv::*setter)(jobject, jfieldID, T),
+             T value) {
+        if (jfieldID f = id(name, signature))
+            (env_->*setter)(object_, f, value);
+    }
     jfieldID id(const char *name, const char *signature) {
         return env_->ExceptionCheck() ? nullptr : env_->GetFieldID(type_, name, signature);
     }
