@@ -21,7 +21,11 @@ public final class DecodeOptions {
         return options;
     }
 
-    /** Images of more pixels are refused ({@link WsqException#LIMIT}) before any is decoded. */
+    /**
+     * Images of more pixels are refused ({@link WsqException#LIMIT}) before any is decoded: a
+     * lower limit for untrusted input. A stream's facts are read within the default limit, so a
+     * higher value admits no larger image.
+     */
     public DecodeOptions withMaxPixels(long maxPixels) {
         DecodeOptions copy = copy();
         copy.maxPixels = maxPixels;

@@ -1,6 +1,8 @@
 package wsq.imageio;
 
+import java.awt.Point;
 import java.awt.Rectangle;
+import java.awt.image.DataBuffer;
 import java.awt.image.BufferedImage;
 import java.awt.image.WritableRaster;
 import java.io.ByteArrayOutputStream;
@@ -114,8 +116,14 @@ public final class WsqImageReader extends ImageReader {
         computeRegions(param, image.width(), image.height(), destination, source, target);
         int stepX = param == null ? 1 : param.getSourceXSubsampling();
         int stepY = param == null ? 1 : param.getSourceYSubsampling();
-        int[] row = new int[target.width];
         byte[] pixels = image.pixels();
+        boolean whole = source.equals(new Rectangle(image.width(), image.height()))
+            && target.getLocation().equals(new Point()) && stepX == 1 && stepY == 1;
+        if (whole && raster.getTransferType() == DataBuffer.TYPE_BYTE) {
+            raster.setDataElements(0, 0, image.width(), image.height(), pixels);
+            return;
+        }
+        int[] row = new int[target.width];
         for (int y = 0; y < target.height; y++) {
             int start = (source.y + y * stepY) * image.width() + source.x;
             for (int x = 0; x < target.width; x++) {
