@@ -183,16 +183,16 @@ typedef struct wsq_decode_options {
  * pixels, each dimension divided by reduce and rounded up (437 x 391 at 1/8: 55 x 49). Each
  * pixel is the low band divided by the gain of the stream's low-pass filter at that depth
  * (the sum of its taps, squared per level: 2 for the format's own filters), converted with
- * the frame's M and R as a whole image's pixels are: close to the average of the
- * reduce x reduce square of the whole image it covers, though smoother. It skips the
- * synthesis above that size and the entropy-coded blocks whose subbands that size does not
- * use (block 2 below the whole image, block 1 too at 1/4 and 1/8): a 1/8 preview of a
- * 2048 x 2048 print takes about a tenth of a whole decoding's time. Every segment, block
- * included, is still read and checked as wsq_read_info() reads it, and so gets the status a
- * whole decoding gives; only flaws inside the coded data of a skipped block, which only
- * decoding that data finds, go unreported. info still receives the stream's facts: its width
- * and height are the whole image's, from which WSQ_REDUCED_SIZE gives the preview's. Any other
- * reduce is WSQ_ERR_ARGUMENT. */
+ * the frame's M and R as a whole image's pixels are. Pixel (y, x) stands for the whole
+ * image's samples around (reduce y, reduce x): near the average of the reduce x reduce square
+ * there, though sharper. It skips the synthesis above that size and the entropy-coded blocks
+ * whose subbands that size does not use (block 2 below the whole image, block 1 too at 1/4
+ * and 1/8): a 1/8 preview of a 2048 x 2048 print takes about an eighth of a whole decoding's
+ * time. Every segment, block included, is still read and checked as wsq_read_info() reads it,
+ * and so gets the status a whole decoding gives; only flaws inside the coded data of a
+ * skipped block, which only decoding that data finds, go unreported. info still receives the
+ * stream's facts: its width and height are the whole image's, from which WSQ_REDUCED_SIZE
+ * gives the preview's. Any other reduce is WSQ_ERR_ARGUMENT. */
 #define WSQ_REDUCED_SIZE(length, reduce) (((length) + (reduce) - 1) / (reduce))
 
 /* Fills *options with the defaults given above. */
