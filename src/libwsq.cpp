@@ -364,13 +364,13 @@ void *imagebuffer(size_t bytes)
     return std::malloc(bytes);
 }
 
-int hedgeend(const ui8 *levels, int level, int block)
+int hedgeend(const hedge *graph, int level, int block)
 {
-    WSQ_ASSERT(level<=(int)levels[block]);
-    if (level == levels[block])
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    if (level == graph->levels[block])
         return block + 1;
     for (int child = 0; child < 4; ++child)
-        block = hedgeend(levels, level + 1, block);
+        block = hedgeend(graph, level + 1, block);
     return block;
 }
 
@@ -1222,7 +1222,7 @@ int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool neede
     int oyg = cdplength(iy, w.GY->type);
     bool child_needed[4];
     for (int k = 0, first = block; k < 4; ++k) {
-        int end = hedgeend(w.graph->levels, level + 1, first);
+        int end = hedgeend(w.graph, level + 1, first);
         child_needed[k] = needed && any_wanted(w, first, end);
         first = end;
     }

@@ -126,6 +126,16 @@ struct coded_block {
     wsq_error failure;
 };
 
+/* The block after the last of the low band at depth `depth`, the node that
+ * every split's HH child leads to. */
+int low_band_end(int depth)
+{
+    ui8 levels[WSQ_SUBBANDS];
+    std::memcpy(levels, wsqlevels, sizeof levels);
+    hedge graph = {WSQ_SUBBANDS, nullptr, levels, nullptr};
+    return hedgeend(&graph, depth, 0);
+}
+
 struct stream_decoder {
     const ui8 *data;
     size_t size;
@@ -136,7 +146,7 @@ struct stream_decoder {
     wsq_info *info;
     wsq_error *error;
     bool want_pixels = goal.kind != decoding_goal::facts;
-    int low_end = hedgeend(wsqlevels, depth, 0);  /* the low band holds blocks 0 to low_end - 1 */
+    int low_end = low_band_end(depth);  /* the low band holds blocks 0 to low_end - 1 */
     segment comment = {};  /* the wanted comment, when found */
 
     bool have_frame = false;
