@@ -5,15 +5,15 @@
 # magic fragment for file(1); the thumbnailer's command, run as a file manager
 # runs it, writes a PNG of the size asked.
 #
-#     desktop_test.sh BUILD_DIR DATA_DIR
+#     desktop_test.sh CMAKE BUILD_DIR DATA_DIR
 set -uo pipefail
-build=$1 data=$2
+cmake=$1 build=$2 data=$3
 for tool in update-mime-database xdg-mime mimetype file; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-cmake --install "$build" --prefix "$tmp/prefix" >/dev/null || exit 1
+"$cmake" --install "$build" --prefix "$tmp/prefix" >/dev/null || exit 1
 share=$tmp/prefix/share
 failures=0
 expect() {  # WHAT EXPECTED ACTUAL
