@@ -1,8 +1,10 @@
 # What `cmake --install` puts under the prefix, in the GNU standard places:
 # wsq1, unwsq and the batch helper wsqjob, libwsq, its two headers (wsq.h, the
 # C interface, and libwsq.h, the format kernels for C++), the CMake package
-# wsq (find_package(wsq) gives the target wsq::wsq), wsq.pc for pkg-config
-# and the manual pages. The Python package wsq is installed by python/CMakeLists.txt.
+# wsq (find_package(wsq) gives the target wsq::wsq), wsq.pc for pkg-config,
+# the manual pages, and the desktop's knowledge of WSQ files (desktop/): the
+# type image/x-wsq for the shared MIME database and for file(1), and a
+# thumbnailer. The Python package wsq is installed by python/CMakeLists.txt.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -21,6 +23,10 @@ install(TARGETS wsq EXPORT wsq-targets INCLUDES DESTINATION ${CMAKE_INSTALL_INCL
 install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h ${PROJECT_SOURCE_DIR}/src/libwsq.h TYPE INCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/wsq1.1 ${PROJECT_SOURCE_DIR}/docs/unwsq.1
         ${PROJECT_SOURCE_DIR}/docs/wsqjob.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/desktop/wsq.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+install(FILES ${PROJECT_SOURCE_DIR}/desktop/wsq.thumbnailer
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
+install(FILES ${PROJECT_SOURCE_DIR}/desktop/wsq.magic DESTINATION ${CMAKE_INSTALL_DATADIR}/wsq)
 
 # A static and a shared build may be installed into one prefix: each brings
 # its own targets file and wsq-config.cmake picks one.

@@ -1,7 +1,8 @@
 // What every fuzz target checks after decoding bytes it was handed or made:
 // an error is fully reported and leaves nothing behind; a success returns
 // exactly the pixels its header facts promise, the same whether the library
-// allocates them or the caller does.
+// allocates them or the caller does; and so does a preview at 1/2, 1/4 or 1/8
+// of the size (chosen by the input's length), refused as the whole image is.
 #pragma once
 
 #include "libwsq.h"
@@ -36,6 +37,54 @@ struct decoded {
     wsq_error error;
 };
 
+// A refusal is a full one: a status of the decoder, no pixels, a message.
+inline void check_refusal(int status, const wsq_error &error, const ui8 *pixels, size_t size)
+{
+    FUZZ_CHECK(status >= WSQ_ERR_NOT_WSQ && status <= WSQ_ERR_MEMORY);
+    FUZZ_CHECK(pixels == nullptr);
+    FUZZ_CHECK(error.offset <= size);
+    size_t length = strnlen(error.message, sizeof error.message);
+    FUZZ_CHECK(length > 0 && length < sizeof error.message);
+}
+
+// Whether the whole decoding failed in the coded data of a block that a
+// preview at 1/reduce does not decode (block 2 at 1/2, blocks 1 and 2 below).
+inline bool failed_in_skipped_block(const decoded &whole, int reduce)
+{
+    int block;
+    return (whole.status == WSQ_ERR_BLOCK || whole.status == WSQ_ERR_LIMIT) &&
+           std::sscanf(whole.error.message, "block %d", &block) == 1 &&
+           block >= (reduce == 2 ? 2 : 1);
+}
+
+// The preview at 1/reduce: refused as the whole image was, or (when the
+// whole decoding failed in a block it skips) as anything else; on success
+// of the reduced size, in a new buffer as in the caller's.
+inline void check_preview(const ui8 *data, size_t size, const wsq_decode_options &limit,
+                          const decoded &whole, int reduce)
+{
+    wsq_decode_options options = limit;
+    options.reduce = reduce;
+    ui8 *pixels = nullptr;
+    wsq_info info;
+    wsq_error error;
+    int status = wsq_decode(&pixels, &info, &error, data, size, &options);
+    FUZZ_CHECK(status == error.status);
+    if (!failed_in_skipped_block(whole, reduce)) {
+        FUZZ_CHECK(status == whole.status);
+        FUZZ_CHECK(error.offset == whole.error.offset);
+    }
+    if (status != WSQ_OK) {
+        check_refusal(status, error, pixels, size);
+        return;
+    }
+    size_t count = (size_t)WSQ_REDUCED_SIZE(info.width, reduce) * WSQ_REDUCED_SIZE(info.height, reduce);
+    std::vector<ui8> into(count);
+    FUZZ_CHECK(wsq_decode_into(into.data(), count, &info, nullptr, data, size, &options) == WSQ_OK);
+    FUZZ_CHECK(std::memcmp(into.data(), pixels, count) == 0);
+    wsq_free(pixels);
+}
+
 // Decodes data[0..size) with pixels and checks the result; a success reads
 // every pixel, so that a buffer shorter than width x height is caught.
 inline decoded decode_and_check(const ui8 *data, size_t size)
@@ -48,11 +97,7 @@ inline decoded decode_and_check(const ui8 *data, size_t size)
     d.status = wsq_decode(&pixels, &d.info, &d.error, data, size, &limit);
     FUZZ_CHECK(d.status == d.error.status);
     if (d.status != WSQ_OK) {
-        FUZZ_CHECK(d.status >= WSQ_ERR_NOT_WSQ && d.status <= WSQ_ERR_MEMORY);
-        FUZZ_CHECK(pixels == nullptr);
-        FUZZ_CHECK(d.error.offset <= size);
-        size_t length = strnlen(d.error.message, sizeof d.error.message);
-        FUZZ_CHECK(length > 0 && length < sizeof d.error.message);
+        check_refusal(d.status, d.error, pixels, size);
     } else {
         const wsq_info &info = d.info;
         FUZZ_CHECK(pixels != nullptr);
@@ -75,6 +120,7 @@ inline decoded decode_and_check(const ui8 *data, size_t size)
         FUZZ_CHECK(std::memcmp(into.data(), pixels, count) == 0);
         wsq_free(pixels);
     }
+    check_preview(data, size, limit, d, 2 << size % 3);
     // Reading only the segments checks no less than a full decoding does
     // before the blocks; a stream that decodes must also pass it unchanged.
     wsq_info header;

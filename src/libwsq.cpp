@@ -364,6 +364,16 @@ void *imagebuffer(size_t bytes)
     return std::malloc(bytes);
 }
 
+int hedgeend(const hedge *graph, int level, int block)
+{
+    WSQ_ASSERT(level<=(int)graph->levels[block]);
+    if (level == graph->levels[block])
+        return block + 1;
+    for (int child = 0; child < 4; ++child)
+        block = hedgeend(graph, level + 1, block);
+    return block;
+}
+
 int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
 {
@@ -1184,17 +1194,6 @@ struct analysis_walk {
     wsqteam *team;
 };
 
-/* The block after the last of the node at `level` whose first is `block`. */
-int subtree_end(const hedge *graph, int level, int block)
-{
-    WSQ_ASSERT(level<=(int)graph->levels[block]);
-    if (level == graph->levels[block])
-        return block + 1;
-    for (int child = 0; child < 4; ++child)
-        block = subtree_end(graph, level + 1, block);
-    return block;
-}
-
 bool any_wanted(const analysis_walk &w, int first, int end)
 {
     for (int b = first; b < end; ++b)
@@ -1223,7 +1222,7 @@ int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool neede
     int oyg = cdplength(iy, w.GY->type);
     bool child_needed[4];
     for (int k = 0, first = block; k < 4; ++k) {
-        int end = subtree_end(w.graph, level + 1, first);
+        int end = hedgeend(w.graph, level + 1, first);
         child_needed[k] = needed && any_wanted(w, first, end);
         first = end;
     }

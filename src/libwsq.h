@@ -211,6 +211,8 @@ WSQ_API void *freevoid(void *discard);
  * request: touching a fresh buffer then costs a fault per 2 MiB instead of
  * one per 4 KiB, which is most of the cost of first touches. */
 WSQ_API void *imagebuffer(size_t bytes);
+/* The block after the last of the node at `level` whose first block is `block`. */
+WSQ_API int hedgeend(const hedge *graph, int level, int block);
 WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 

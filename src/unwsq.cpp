@@ -17,7 +17,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +42,11 @@ const char usage_text[] =
     "  -f FORMAT   pgm (binary PGM), png (8-bit gray PNG), tiff (uncompressed TIFF)\n"
     "              or raw (pixels only)\n"
     "  -j N        threads decoding each image: 1 (the default), 0 one per core\n"
+    "  --scale 1/N the image at 1/N of its width and height (rounded up), N 1, 2, 4\n"
+    "              or 8: a preview, decoded in a fraction of the time\n"
+    "  --size N    the image scaled down to at most N pixels wide and high, keeping\n"
+    "              its proportions, through the fastest --scale that keeps N (a\n"
+    "              thumbnail); an image within N x N stays as it is\n"
     "  --info      print each stream's header facts to standard output, decode nothing\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n"
@@ -148,6 +155,8 @@ struct options {
     image_format format = image_format::pgm;  /* settled by settle_format */
     bool info = false;
     int threads = 1;  /* one process per core already serves batch runs */
+    int reduce = 1;   /* --scale 1/reduce */
+    int size = 0;     /* --size; 0: none */
 };
 
 /* The number given to -j: 0 (one thread per core) to the library's most. */
@@ -159,6 +168,39 @@ int thread_count(const std::string &word)
         throw usage_error{"-j takes a thread count from 0 (one per core) to " +
                           std::to_string(WSQ_MAX_THREADS) + ", not \"" + word + "\""};
     return (int)count;
+}
+
+/* The N of --scale 1/N: 1, 2, 4 or 8, the reductions the decoder offers. */
+int scale_reduction(const std::string &word)
+{
+    for (int reduce : {1, 2, 4, 8})
+        if (word == "1/" + std::to_string(reduce))
+            return reduce;
+    throw usage_error{"--scale takes 1/1, 1/2, 1/4 or 1/8, not \"" + word + "\""};
+}
+
+/* The N of --size: 1 to the largest width or height of a stream. */
+int thumbnail_size(const std::string &word)
+{
+    char *end = nullptr;
+    long size = std::strtol(word.c_str(), &end, 10);
+    if (word.empty() || *end != '\0' || size < 1 || size > 65535)
+        throw usage_error{"--size takes a number of pixels from 1 to 65535, not \"" + word + "\""};
+    return (int)size;
+}
+
+/* The value of option "--name", attached ("--name=VALUE") or the next
+ * argument; null when argv[*i] is another option. */
+const char *long_option_value(int argc, char **argv, int *i, const std::string &name)
+{
+    std::string arg = argv[*i];
+    if (arg.compare(0, name.size() + 1, name + "=") == 0)
+        return argv[*i] + name.size() + 1;
+    if (arg != name)
+        return nullptr;
+    if (*i + 1 == argc)
+        throw usage_error{"option " + name + " needs a value"};
+    return argv[++*i];
 }
 
 /* The value of option "-x", attached ("-xVALUE") or the next argument. */
@@ -198,8 +240,10 @@ void check_options(const options &opts)
 {
     if (!opts.output.empty() && opts.inputs.size() > 1)
         throw usage_error{"-o takes a single input file"};
-    if (opts.info && (!opts.output.empty() || opts.format_given))
-        throw usage_error{"--info writes no image: it takes no -o or -f"};
+    if (opts.info && (!opts.output.empty() || opts.format_given || opts.reduce > 1 || opts.size))
+        throw usage_error{"--info writes no image: it takes no -o, -f, --scale or --size"};
+    if (opts.reduce > 1 && opts.size)
+        throw usage_error{"--scale and --size both set the image's size: give one"};
 }
 
 /* Reads the options and input names; returns false when --help or
@@ -221,6 +265,10 @@ bool parse_options(int argc, char **argv, options *opts)
             return false;
         } else if (arg == "--info") {
             opts->info = true;
+        } else if (const char *scale = long_option_value(argc, argv, &i, "--scale")) {
+            opts->reduce = scale_reduction(scale);
+        } else if (const char *size = long_option_value(argc, argv, &i, "--size")) {
+            opts->size = thumbnail_size(size);
         } else if (arg.compare(0, 2, "-o") == 0) {
             if (!opts->output.empty())
                 throw usage_error{"-o given twice"};
@@ -320,13 +368,13 @@ struct stream {
     wsq_info info;
 };
 
-struct pixel_release {
-    void operator()(ui8 *pixels) const { wsq_free(pixels); }
-};
+/* Pixels decoded by the library (released with wsq_free) or scaled here
+ * (std::free). */
+typedef std::unique_ptr<ui8, void (*)(void *)> pixel_buffer;
 
 struct image {
     int width, height;
-    std::unique_ptr<ui8, pixel_release> pixels;
+    pixel_buffer pixels;
 };
 
 failure decode_failure(const wsq_error &error, size_t stream_offset)
@@ -354,7 +402,8 @@ std::vector<stream> locate_streams(const std::vector<ui8> &data)
     return streams;
 }
 
-image decode_stream(const std::vector<ui8> &data, const stream &s, int threads)
+/* The stream's image at 1/reduce of each dimension. */
+image decode_stream(const std::vector<ui8> &data, const stream &s, int threads, int reduce)
 {
     ui8 *pixels = nullptr;
     wsq_info info;
@@ -362,10 +411,72 @@ image decode_stream(const std::vector<ui8> &data, const stream &s, int threads)
     wsq_decode_options settings;
     wsq_decode_defaults(&settings);
     settings.threads = threads;
+    settings.reduce = reduce;
     if (wsq_decode(&pixels, &info, &error, data.data() + s.offset, data.size() - s.offset,
                    &settings) != WSQ_OK)
         throw decode_failure(error, s.offset);
-    return image{info.width, info.height, std::unique_ptr<ui8, pixel_release>(pixels)};
+    return image{WSQ_REDUCED_SIZE(info.width, reduce), WSQ_REDUCED_SIZE(info.height, reduce),
+                 pixel_buffer(pixels, wsq_free)};
+}
+
+/* ---- Thumbnails ---------------------------------------------------------- */
+
+/* Averages a line of `from` samples (step in_step) into `to` samples (step
+ * out_step): output k is the mean of the span [k from / to, (k + 1) from / to)
+ * of the input, each sample weighted by the part of it the span covers. */
+template <class Sample>
+void average_line(const Sample *in, size_t in_step, int from, double *out, size_t out_step, int to)
+{
+    double ratio = (double)from / to;
+    for (int k = 0; k < to; ++k) {
+        double start = k * ratio, end = (k + 1) * ratio, sum = 0;
+        for (int i = (int)start; i < end && i < from; ++i)
+            sum += (std::min(end, i + 1.0) - std::max(start, (double)i)) * in[i * in_step];
+        out[k * out_step] = sum / ratio;
+    }
+}
+
+/* im scaled to width x height, each pixel the average of the area of im it
+ * covers. */
+image shrink(const image &im, int width, int height)
+{
+    std::vector<double> across((size_t)im.height * width), down((size_t)height * width);
+    for (int y = 0; y < im.height; ++y)
+        average_line(im.pixels.get() + (size_t)y * im.width, 1, im.width,
+                     across.data() + (size_t)y * width, 1, width);
+    for (int x = 0; x < width; ++x)
+        average_line(across.data() + x, width, im.height, down.data() + x, width, height);
+    pixel_buffer pixels((ui8 *)std::malloc(down.size()), std::free);
+    if (!pixels)
+        throw std::bad_alloc();
+    for (size_t i = 0; i < down.size(); ++i)
+        pixels.get()[i] = (ui8)(down[i] + 0.5);
+    return image{width, height, std::move(pixels)};
+}
+
+/* The stream's image in a size x size square, proportions kept: decoded at
+ * the largest reduction whose longer side still reaches size, then shrunk
+ * so that its longer side is size. An image within the square is whole. */
+image thumbnail(const std::vector<ui8> &data, const stream &s, int threads, int size)
+{
+    int longer = std::max(s.info.width, s.info.height);
+    int reduce = 8;
+    while (reduce > 1 && WSQ_REDUCED_SIZE(longer, reduce) < size)
+        reduce /= 2;
+    image decoded = decode_stream(data, s, threads, reduce);
+    if (longer <= size)
+        return decoded;
+    double ratio = (double)size / longer;
+    int width = std::max(1, (int)std::lround(s.info.width * ratio));
+    int height = std::max(1, (int)std::lround(s.info.height * ratio));
+    return shrink(decoded, width, height);
+}
+
+image decode_image(const std::vector<ui8> &data, const stream &s, const options &opts)
+{
+    if (opts.size)
+        return thumbnail(data, s, opts.threads, opts.size);
+    return decode_stream(data, s, opts.threads, opts.reduce);
 }
 
 /* ---- Header facts -------------------------------------------------------- */
@@ -626,7 +737,7 @@ void decode_input(const std::string &input, const options &opts)
     }
     std::vector<image> images;
     for (const stream &s : streams)
-        images.push_back(decode_stream(data, s, opts.threads));
+        images.push_back(decode_image(data, s, opts));
     write_images(input, opts, images);
 }
 

@@ -126,15 +126,27 @@ struct coded_block {
     wsq_error failure;
 };
 
+/* The block after the last of the low band at depth `depth`, the node that
+ * every split's HH child leads to. */
+int low_band_end(int depth)
+{
+    ui8 levels[WSQ_SUBBANDS];
+    std::memcpy(levels, wsqlevels, sizeof levels);
+    hedge graph = {WSQ_SUBBANDS, nullptr, levels, nullptr};
+    return hedgeend(&graph, depth, 0);
+}
+
 struct stream_decoder {
     const ui8 *data;
     size_t size;
     size_t max_pixels;
     int threads;  /* asked for; the team is made once the frame is known */
+    int depth;    /* of the low band rebuilt: 0 the whole image, 1 to 3 a reduced one */
     decoding_goal goal;
     wsq_info *info;
     wsq_error *error;
     bool want_pixels = goal.kind != decoding_goal::facts;
+    int low_end = low_band_end(depth);  /* the low band holds blocks 0 to low_end - 1 */
     segment comment = {};  /* the wanted comment, when found */
 
     bool have_frame = false;
@@ -174,6 +186,24 @@ bool fail(stream_decoder &d, int status, size_t offset, const char *format, ...)
 size_t pixel_count(const stream_decoder &d)
 {
     return (size_t)d.info->width * (size_t)d.info->height;
+}
+
+/* Lines and samples of the low band rebuilt, and the pixels returned: each
+ * split keeps the larger half, ceil(n / 2), so the band at depth d has
+ * ceil(n / 2^d) of the image's n. */
+int low_rows(const stream_decoder &d)
+{
+    return WSQ_REDUCED_SIZE(d.info->height, 1 << d.depth);
+}
+
+int low_cols(const stream_decoder &d)
+{
+    return WSQ_REDUCED_SIZE(d.info->width, 1 << d.depth);
+}
+
+size_t output_count(const stream_decoder &d)
+{
+    return (size_t)low_rows(d) * (size_t)low_cols(d);
 }
 
 bool read_segment(stream_decoder &d, size_t marker, segment *s)
@@ -250,10 +280,10 @@ bool read_frame(stream_decoder &d, const segment &s)
                     "image of %u lines by %u samples exceeds the limit of %zu pixels", height,
                     width, d.max_pixels);
     d.have_frame = true;
-    if (d.goal.kind == decoding_goal::caller_pixels && d.goal.capacity < pixel_count(d))
+    if (d.goal.kind == decoding_goal::caller_pixels && d.goal.capacity < output_count(d))
         return fail(d, WSQ_ERR_ARGUMENT, 0,
                     "a buffer of %zu bytes cannot hold the %zu pixels of the image",
-                    d.goal.capacity, pixel_count(d));
+                    d.goal.capacity, output_count(d));
     if (!d.want_pixels)
         return true;
     d.image = (real *)imagebuffer(pixel_count(d) * sizeof(real));
@@ -468,6 +498,22 @@ int block_of(int k)
     return k < ecsbreak[0] ? 0 : k < ecsbreak[1] ? 1 : 2;
 }
 
+/* Whether subband k lies in the low band rebuilt. */
+bool in_low_band(const stream_decoder &d, int k)
+{
+    return wsqorder[k] < d.low_end;
+}
+
+/* Whether block b holds a subband of the low band: the blocks that are not
+ * are located and checked as segments, but their coded data is not decoded. */
+bool block_needed(const stream_decoder &d, int b)
+{
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+        if (in_low_band(d, k))
+            return true;
+    return false;
+}
+
 size_t subband_coefficients(const stream_decoder &d, int k)
 {
     return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
@@ -488,9 +534,10 @@ void place_blocks(stream_decoder &d)
     for (int b = 0; b < d.info->blocks; ++b) {
         coded_block &block = d.blocks[b];
         block.integers = 0;
-        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-            if (block.qs[k] != 0)
-                block.integers += subband_coefficients(d, k);
+        if (block_needed(d, b))
+            for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+                if (block.qs[k] != 0)
+                    block.integers += subband_coefficients(d, k);
         block.at = at;
         at += block.integers;
     }
@@ -510,6 +557,8 @@ void dequantize(stream_decoder &d)
     teamfor(d.team, WSQ_SUBBANDS, [&](size_t i0, size_t i1) {
         for (size_t i = i0; i < i1; ++i) {
             int k = WSQ_SUBBANDS - 1 - (int)i;  /* the larger subbands first */
+            if (!in_low_band(d, k))
+                continue;
             const coded_block &block = d.blocks[block_of(k)];
             real *band = (real *)d.contents[wsqorder[k]];
             ui32 n = (ui32)subband_coefficients(d, k);
@@ -528,7 +577,8 @@ bool decode_blocks(stream_decoder &d)
     place_blocks(d);
     teamfor(d.team, (size_t)d.info->blocks, [&](size_t b0, size_t b1) {
         for (size_t b = b0; b < b1; ++b)
-            decode_block(d.blocks[b], (int)b);
+            if (block_needed(d, (int)b))
+                decode_block(d.blocks[b], (int)b);
     });
     for (int b = 0; b < d.info->blocks; ++b) {
         if (d.blocks[b].failure.status != WSQ_OK) {
@@ -622,11 +672,23 @@ bool read_segments(stream_decoder &d, size_t *eoi_end)
     }
 }
 
+/* R of the pixels of the low band: the frame's, divided by the gain that
+ * the analysis gave the band, the squared sum of the low-pass filter's taps
+ * at each level (2 for the format's filters; 1 for the whole image). */
+real low_band_rescale(const stream_decoder &d)
+{
+    const pqf *low = d.filters[0];
+    double sum = 0;
+    for (int i = low->alpha; i <= low->omega; ++i)
+        sum += low->f[i];
+    return (real)(d.info->rescale / std::pow(sum * sum, d.depth));
+}
+
 void to_pixels(const stream_decoder &d, ui8 *out)
 {
-    teamfor(d.team, pixel_count(d), [&](size_t begin, size_t end) {
-        wsqr2b(out + begin, d.image + begin, (ui32)(end - begin), d.info->midpoint,
-               d.info->rescale);
+    real rescale = low_band_rescale(d);
+    teamfor(d.team, output_count(d), [&](size_t begin, size_t end) {
+        wsqr2b(out + begin, d.image + begin, (ui32)(end - begin), d.info->midpoint, rescale);
     });
     STAGE_DONE("pixels", d);
 }
@@ -638,7 +700,7 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
-    rbwp2t(&graph, d.info->height, d.info->width, 0, 0, d.work, d.filters[2], d.filters[3],
+    rbwp2t(&graph, low_rows(d), low_cols(d), d.depth, 0, d.work, d.filters[2], d.filters[3],
            d.filters[2], d.filters[3], d.team);
     STAGE_DONE("synthesis", d);
     if (d.goal.kind == decoding_goal::caller_pixels) {
@@ -650,7 +712,7 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
     ui8 *out = (ui8 *)d.work;
     d.work = nullptr;
     to_pixels(d, out);
-    ui8 *shrunk = (ui8 *)std::realloc(out, pixel_count(d));
+    ui8 *shrunk = (ui8 *)std::realloc(out, output_count(d));
     *pixels = shrunk ? shrunk : out;
 }
 
@@ -663,7 +725,7 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
     size_t end = 0;
     bool read = read_segments(d, &end);
     if (d.want_pixels && d.have_frame)
-        d.team = maketeam(d.threads, pixel_count(d));
+        d.team = maketeam(d.threads, output_count(d));
     STAGE_DONE("parse", d);
     /* The blocks read come before any flaw found after them: as when each
      * is decoded in turn, a flaw of theirs is the one reported. */
@@ -686,6 +748,16 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
 }
 
 
+/* The levels of synthesis that reduce leaves out (its base-2 logarithm), or
+ * -1 for a reduce other than 1, 2, 4 and 8. */
+int reduction_depth(int32_t reduce)
+{
+    for (int depth = 0; depth <= 3; ++depth)
+        if (reduce == 1 << depth)
+            return depth;
+    return -1;
+}
+
 /* Decodes the stream at data[0] for goal; the one path of every decoding
  * call. *comment receives the place of the comment the goal names. */
 int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size_t size,
@@ -705,7 +777,10 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
     if (settings.threads < 0 || settings.threads > WSQ_MAX_THREADS)
         return refuse(error, WSQ_ERR_ARGUMENT, "%d threads: give 0 (one per core) to %d",
                       settings.threads, WSQ_MAX_THREADS);
-    stream_decoder d{data, size, settings.max_pixels, settings.threads, goal, info, error};
+    int depth = reduction_depth(settings.reduce);
+    if (depth < 0)
+        return refuse(error, WSQ_ERR_ARGUMENT, "reduce %d: give 1, 2, 4 or 8", settings.reduce);
+    stream_decoder d{data, size, settings.max_pixels, settings.threads, depth, goal, info, error};
     try {
         if (decode_stream(d, pixels)) {
             if (comment)
@@ -1081,7 +1156,7 @@ int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const ui
 
 void wsq_decode_defaults(wsq_decode_options *options)
 {
-    *options = {WSQ_DEFAULT_MAX_PIXELS, 1};
+    *options = {WSQ_DEFAULT_MAX_PIXELS, 1, 1};
 }
 
 int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,

@@ -170,7 +170,30 @@ typedef struct wsq_decode_options {
                            (WSQ_DEFAULT_MAX_PIXELS) */
     int32_t threads;    /* threads sharing the work of one call, up to WSQ_MAX_THREADS; 0: one
                            per available core (1) */
+    int32_t reduce;     /* 1, 2, 4 or 8: the image at that fraction of each dimension, a preview
+                           (1, the whole image); see "Reduced decoding" below */
 } wsq_decode_options;
+
+/* Reduced decoding. The wavelet decomposition keeps the image at a half, a quarter and an eighth
+ * of each dimension in its lowest subbands, so with reduce 2, 4 or 8 the decoder rebuilds only
+ * that low band and returns it as pixels: an image of
+ *
+ *     WSQ_REDUCED_SIZE(info->width, reduce) by WSQ_REDUCED_SIZE(info->height, reduce)
+ *
+ * pixels, each dimension divided by reduce and rounded up (437 x 391 at 1/8: 55 x 49). Each
+ * pixel is the low band divided by the gain of the stream's low-pass filter at that depth
+ * (the sum of its taps, squared per level: 2 for the format's own filters), converted with
+ * the frame's M and R as a whole image's pixels are. Pixel (y, x) stands for the whole
+ * image's samples around (reduce y, reduce x): near the average of the reduce x reduce square
+ * there, though sharper. It skips the synthesis above that size and the entropy-coded blocks
+ * whose subbands that size does not use (block 2 below the whole image, block 1 too at 1/4
+ * and 1/8): a 1/8 preview of a 2048 x 2048 print takes about an eighth of a whole decoding's
+ * time. Every segment, block included, is still read and checked as wsq_read_info() reads it,
+ * and so gets the status a whole decoding gives; only flaws inside the coded data of a
+ * skipped block, which only decoding that data finds, go unreported. info still receives the
+ * stream's facts: its width and height are the whole image's, from which WSQ_REDUCED_SIZE
+ * gives the preview's. Any other reduce is WSQ_ERR_ARGUMENT. */
+#define WSQ_REDUCED_SIZE(length, reduce) (((length) + (reduce) - 1) / (reduce))
 
 /* Fills *options with the defaults given above. */
 WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
@@ -178,7 +201,7 @@ WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
 /* Decodes the WSQ stream that starts at data[0] and lies within size bytes.
  *
  *   pixels   receives a new buffer of info->height rows of info->width pixels (release with
- *            wsq_free)
+ *            wsq_free); with options->reduce above 1, of the reduced size given above
  *   info     receives the stream's facts
  *   error    receives the details of a failure; may be null
  *
@@ -187,12 +210,14 @@ WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
  * info->stream_bytes tells where the next one starts. Every length, count and dimension is
  * checked before it is used; any flaw is one of the statuses 1 to 12 and returns no pixels,
  * with *info holding the facts read before it. WSQ_ERR_ARGUMENT for a null pointer (data may be
- * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ), or a thread count out of range. */
+ * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ), a thread count out of range or a
+ * reduce other than 1, 2, 4 and 8. */
 WSQ_API int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,
                        size_t size, const wsq_decode_options *options);
 
 /* As wsq_decode(), but into the caller's buffer of capacity bytes, which must hold the
- * image's width * height pixels (wsq_read_info() tells them first), else WSQ_ERR_ARGUMENT.
+ * image's width * height pixels (wsq_read_info() tells them first; with options->reduce above
+ * 1, the reduced width and height), else WSQ_ERR_ARGUMENT.
  * On failure the buffer's contents are unspecified. */
 WSQ_API int wsq_decode_into(uint8_t *pixels, size_t capacity, wsq_info *info, wsq_error *error,
                             const uint8_t *data, size_t size, const wsq_decode_options *options);

@@ -24,6 +24,7 @@ int main(void)
     SIZE(wsq_decode_options);
     FIELD(wsq_decode_options, max_pixels);
     FIELD(wsq_decode_options, threads);
+    FIELD(wsq_decode_options, reduce);
     SIZE(wsq_info);
     FIELD(wsq_info, width);
     FIELD(wsq_info, height);

@@ -71,6 +71,18 @@ def test_decode_matches_a_third_party_decoding():
     assert facts.bits_per_pixel == pytest.approx(len(stream) * 8 / (832 * 768))
 
 
+def test_reduced_decoding_gives_the_sizes_of_the_library(fingerprint):
+    """decode(reduce=...) gives each dimension divided and rounded up, the pixels that unwsq
+    --scale writes."""
+    stream = wsq.encode(fingerprint[:373, :387])
+    for reduce in (1, 2, 4, 8):
+        preview = wsq.decode(stream, reduce=reduce)
+        assert preview.shape == (-(-373 // reduce), -(-387 // reduce))
+    scaled = subprocess.run([os.environ["WSQ_UNWSQ"], "--scale", "1/8", "-f", "raw", "-o", "-"],
+                            input=stream, capture_output=True, check=True).stdout
+    assert scaled == preview.tobytes()
+
+
 def test_inputs_of_every_kind_and_streams_back_to_back(fingerprint):
     """Any buffer holding bytes decodes; a cropped (strided) array encodes as its copy; several
     streams give lists, each stream's facts its own."""
@@ -93,6 +105,7 @@ def test_inputs_of_every_kind_and_streams_back_to_back(fingerprint):
     (lambda s: wsq.decode(s[:3000]), Status.TRUNCATED, None),
     (lambda s: wsq.info(s + b"junk"), Status.TRAILING, "end"),
     (lambda s: wsq.decode(s + s[:3000]), Status.TRUNCATED, "second"),
+    (lambda s: wsq.decode(s, reduce=3), Status.ARGUMENT, 0),
     (lambda s: wsq.encode(numpy.zeros((100, 100), numpy.uint16)), Status.ARGUMENT, 0),
     (lambda s: wsq.encode(numpy.zeros(10000, numpy.uint8)), Status.ARGUMENT, 0),
     (lambda s: wsq.encode(numpy.zeros((20, 100), numpy.uint8)), Status.ARGUMENT, 0),

@@ -50,6 +50,24 @@ def test_streams_back_to_back_are_frames(tmp_path):
             image.seek(2)
 
 
+def test_draft_and_thumbnail_decode_a_reduced_size(monkeypatch):
+    """draft() picks the largest of 1/2, 1/4 and 1/8 that keeps the size asked, as for JPEG, and
+    the frame loads as decode(reduce=...) gives it; thumbnail() goes through it, decoding at
+    1/2 for 128 x 128 (it asks for twice the size)."""
+    data = (DATA / "wsq-original.wsq").read_bytes()
+    with Image.open(io.BytesIO(data)) as image:
+        assert image.draft("L", (200, 190)) == ("L", (0, 0, 208, 192))
+        assert image.size == (208, 192)
+        assert numpy.array_equal(numpy.asarray(image), wsq.decode(data, reduce=4))
+    reductions = []
+    decode = wsq._pillow.decode
+    monkeypatch.setattr(wsq._pillow, "decode",
+                        lambda data, reduce: reductions.append(reduce) or decode(data, reduce=reduce))
+    with Image.open(io.BytesIO(data)) as image:
+        image.thumbnail((128, 128))
+        assert image.size == (128, 118) and reductions == [2]
+
+
 def test_a_flawed_file_raises_the_codec_error():
     """Opening a cut stream raises the codec's error, with the offset of the flaw."""
     cut = (DATA / "wsq-original.wsq").read_bytes()[:5000]

@@ -30,7 +30,7 @@ class EncodeOptions(ctypes.Structure):
 class DecodeOptions(ctypes.Structure):
     """wsq_decode_options: the settings of the decoding functions."""
 
-    _fields_ = [("max_pixels", c_size_t), ("threads", c_int32)]
+    _fields_ = [("max_pixels", c_size_t), ("threads", c_int32), ("reduce", c_int32)]
 
 
 class Info(ctypes.Structure):

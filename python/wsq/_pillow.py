@@ -1,7 +1,8 @@
 """The WSQ format for Pillow, registered when wsq is imported.
 
 Image.open() gives an 8-bit gray ("L") image; a file of several streams back to back, as wsq1
-writes them, gives one frame a stream (seek, n_frames). Image.save() converts other modes to
+writes them, gives one frame a stream (seek, n_frames). draft() decodes the frame at 1/2, 1/4
+or 1/8 of its size, as for JPEG, so that Image.thumbnail() decodes only what it needs. Image.save() converts other modes to
 "L" as Image.convert("L") does and takes the options of wsq.encode(): bitrate, comment, black,
 white; save_all=True writes every frame, a stream each, back to back.
 """
@@ -13,7 +14,7 @@ from typing import IO
 import numpy
 from PIL import Image, ImageFile, ImageSequence
 
-from ._codec import decode, encode, info
+from ._codec import decode, encode, info, reduced
 
 FORMAT = "WSQ"
 ENCODE_OPTIONS = ("bitrate", "comment", "black", "white", "threads")
@@ -45,27 +46,41 @@ class WsqImageFile(ImageFile.ImageFile):
         if self._seek_check(frame):
             self._select(frame)
 
+    def draft(self, mode: str | None, size: tuple[int, int] | None):
+        """Makes the frame load at the largest reduction (1/2, 1/4 or 1/8) that is still at
+        least size, as JPEG does; mode stays "L". Returns the mode and the box of the whole
+        frame within the reduced one, or None when nothing changes or the frame is loaded."""
+        if len(self.tile) != 1 or not size:
+            return None
+        stream = self._streams[self._frame]
+        scale = min(stream.width // size[0], stream.height // size[1])
+        reduce = next((r for r in (8, 4, 2) if scale >= r), 1)
+        self._select(self._frame, reduce)
+        return self.mode, (0, 0, stream.width / reduce, stream.height / reduce)
+
     def tell(self) -> int:
         """The number of the current frame."""
         return self._frame
 
-    def _select(self, frame: int) -> None:
-        """Makes frame the current one: its size, comment and the tile that decodes it."""
+    def _select(self, frame: int, reduce: int = 1) -> None:
+        """Makes frame the current one, at 1/reduce: its size, comment and the tile that
+        decodes it."""
         stream = self._streams[frame]
         self._frame = frame
-        self._size = (stream.width, stream.height)
+        self._size = (reduced(stream.width, reduce), reduced(stream.height, reduce))
         self.info = {"comment": stream.comments[0]} if stream.comments else {}
-        self.tile = [(FORMAT, (0, 0) + self.size, self._offsets[frame], (stream.stream_bytes,))]
+        self.tile = [(FORMAT, (0, 0) + self.size, self._offsets[frame],
+                      (stream.stream_bytes, reduce))]
 
 
 class WsqDecoder(ImageFile.PyDecoder):
-    """Decodes one stream of the given length from the file's current position."""
+    """Decodes one stream of the given length from the file's current position, at 1/reduce."""
 
     _pulls_fd = True
 
     def decode(self, buffer: bytes) -> tuple[int, int]:
-        (length,) = self.args
-        self.set_as_raw(decode(self.fd.read(length)).tobytes())
+        length, reduce = self.args
+        self.set_as_raw(decode(self.fd.read(length), reduce=reduce).tobytes())
         return -1, 0
 
 

@@ -24,18 +24,20 @@ struct decoding {
 };
 
 inline decoding decode(const std::string &stream, int threads = 1,
-                       size_t max_pixels = WSQ_DEFAULT_MAX_PIXELS)
+                       size_t max_pixels = WSQ_DEFAULT_MAX_PIXELS, int reduce = 1)
 {
     wsq_decode_options options;
     wsq_decode_defaults(&options);
     options.threads = threads;
     options.max_pixels = max_pixels;
+    options.reduce = reduce;
     uint8_t *pixels = nullptr;
     wsq_info info;
     decoding d{};
     d.status = wsq_decode(&pixels, &info, &d.error, (const uint8_t *)stream.data(), stream.size(), &options);
     if (pixels)
-        d.pixels.assign((const char *)pixels, (size_t)info.width * info.height);
+        d.pixels.assign((const char *)pixels,
+                        (size_t)WSQ_REDUCED_SIZE(info.width, reduce) * WSQ_REDUCED_SIZE(info.height, reduce));
     wsq_free(pixels);
     return d;
 }
