@@ -334,6 +334,53 @@ void set_file_name(char *name, const char *value, const char *extension, const c
         std::strcat(name, extension);
 }
 
+/* The decimal integer at *text, which an int must hold; *text moves past it. */
+bool read_int(const char **text, int *number)
+{
+    char *end;
+    errno = 0;
+    long value = std::strtol(*text, &end, 10);
+    if (end == *text || errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        return false;
+    *number = (int)value;
+    *text = end;
+    return true;
+}
+
+/* "N,M" read whole: both numbers, nothing after them. False leaves both as they were. */
+bool read_pair(const char *value, int *first, int *second)
+{
+    int n, m;
+    if (!read_int(&value, &n) || *value++ != ',' || !read_int(&value, &m) || *value != '\0')
+        return false;
+    *first = n;
+    *second = m;
+    return true;
+}
+
+/* A number read whole, as strtod reads it (inf and nan included). */
+bool read_real(const char *value, double *number)
+{
+    char *end;
+    double read = std::strtod(value, &end);
+    if (end == value || *end != '\0')
+        return false;
+    *number = read;
+    return true;
+}
+
+/* Sets the numbers of -r, -S or -Z from the option's value, or ends the run
+ * with the option's message when the value does not convert whole. */
+void read_numbers(char option, const char *value)
+{
+    if (option == 'r' && !read_pair(value, &cols, &rows))
+        fatal("-r: could not decipher X,Y");
+    if (option == 'S' && !read_pair(value, &A, &B))
+        fatal("-S: unable to decipher A,B");
+    if (option == 'Z' && !read_real(value, &bitrate))
+        fatal("-Z: unable to decipher r");
+}
+
 void act_on_option(int argc, char **argv, int i)
 {
     char *value = argv[i] + 2;
@@ -347,8 +394,7 @@ void act_on_option(int argc, char **argv, int i)
             fatal("-l: could not open log file");
         break;
     case 'r':
-        if (std::sscanf(value, "%d,%d", &cols, &rows) == EOF)
-            fatal("-r: could not decipher X,Y");
+        read_numbers('r', value);
         mention("Setting dimensions of raw grayscale input");
         break;
     case 'v':
@@ -369,8 +415,7 @@ void act_on_option(int argc, char **argv, int i)
             fatal("-o: could not open output file");
         break;
     case 'Z':
-        if (std::sscanf(value, "%lf", &bitrate) == EOF)
-            fatal("-Z: unable to decipher r");
+        read_numbers('Z', value);
         mention("Using custom bit rate");
         break;
     case 'c':
@@ -382,8 +427,7 @@ void act_on_option(int argc, char **argv, int i)
         mention("Inserting comment into output");
         break;
     case 'S':
-        if (std::sscanf(value, "%d,%d", &A, &B) == EOF)
-            fatal("-S: unable to decipher A,B");
+        read_numbers('S', value);
         mention("Using custom scanner calibration");
         break;
     case '\0':  /* a lone "-": standard input, only as the last argument */
@@ -402,6 +446,11 @@ void parse_args(int argc, char **argv)
 {
     if (argc <= 1)
         usage();
+    /* Every value is read once before any option takes effect, so that a
+     * malformed one ends the run before an output or a log file is made. */
+    for (int i = 1; i < argc && argv[i][0] == '-'; ++i)
+        if (argv[i][1] != '\0' && std::strchr("rSZ", argv[i][1]))
+            read_numbers(argv[i][1], argv[i] + 2);
     int i = 1;
     if (argv[1][0] == '-') {
         do
