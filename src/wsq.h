@@ -14,7 +14,8 @@
  * The contract of every function declared here:
  *  - It never ends the process and never prints. Every failure is returned as a wsq_status
  *    (0 is success) and, when an error record is passed, described there with the byte offset
- *    of the flaw and a message in words. A failed call returns no buffer.
+ *    of the flaw and a message in words. A failed call returns no buffer: every output
+ *    pointer it was given is null afterwards, every output length 0, whatever was wrong.
  *  - It keeps no state between calls and shares nothing mutable: any number of threads may
  *    call any of them at once, on the same input or on different ones.
  *  - Streams are untrusted: every length, count and dimension is validated before it is used.
