@@ -142,9 +142,13 @@ void warning(const char *message)
         std::fprintf(logfile, "Warning! Not WSQ compliant: %s.\n", message);
 }
 
-[[noreturn]] void fatal(const char *message)
+/* Ends the run with a fatal message, followed by a command to run instead,
+ * if any, alone on its line so that it can be pasted as it stands. */
+[[noreturn]] void fatal(const char *message, const std::string &command = "")
 {
     std::fprintf(stderr, "Error! Fatal input flaw: %s.\n", message);
+    if (!command.empty())
+        std::fprintf(stderr, "%s\n", command.c_str());
     std::exit(1);
 }
 
@@ -482,6 +486,7 @@ struct image_file {
     std::string format;
     long width = 0, height = 0;
     std::string advice;  /* empty: give it to a program that reads image files */
+    std::string command; /* the command that the advice speaks of, if any */
 };
 
 ui32 le32(const ui8 *p)
@@ -500,7 +505,7 @@ bool is_png(const ui8 *p, size_t n, image_file *f)
                                   0,    0,   0,   13,  'I',  'H',  'D',  'R'};
     if (n < 24 || std::memcmp(p, start, sizeof start) != 0)
         return false;
-    *f = {"PNG image", be32(p + 16), be32(p + 20), ""};
+    *f = {"PNG image", be32(p + 16), be32(p + 20), "", ""};
     return true;
 }
 
@@ -516,7 +521,7 @@ bool is_bmp(const ui8 *p, size_t n, const input_length &length, image_file *f)
         return false;
     long width = core ? p[18] | p[19] << 8 : (std::int32_t)le32(p + 18);
     long height = core ? p[20] | p[21] << 8 : (std::int32_t)le32(p + 22);
-    *f = {"BMP image", width, height < 0 ? -height : height, ""};
+    *f = {"BMP image", width, height < 0 ? -height : height, "", ""};
     return true;
 }
 
@@ -546,7 +551,7 @@ bool is_tiff(const ui8 *p, size_t n, image_file *f)
     }
     if (size[0] == 0 || size[1] == 0)
         return false;
-    *f = {"TIFF image", size[0], size[1], ""};
+    *f = {"TIFF image", size[0], size[1], "", ""};
     return true;
 }
 
@@ -562,6 +567,40 @@ bool pnm_number(const ui8 *p, size_t n, size_t *at, long *value)
     for (*value = 0; *at < n && std::isdigit(p[*at]) && *value < 1000000000; ++*at)
         *value = *value * 10 + (p[*at] - '0');
     return *at < n && std::isspace(p[*at]);
+}
+
+/* A name as one shell word. */
+std::string shell_quoted(const char *name)
+{
+    std::string word = "'";
+    for (const char *c = name; *c; ++c)
+        word += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
+    return word + "'";
+}
+
+/* The name without its extension, for -o to add .wsq to. */
+std::string without_extension(const char *name)
+{
+    std::string stem = name;
+    size_t dot = stem.rfind('.'), slash = stem.rfind('/');
+    bool extension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+    return extension ? stem.substr(0, dot) : stem;
+}
+
+/* Advice for an image whose last `pixels` bytes are its raw samples: the
+ * command that encodes them, from the same file or the same standard input. */
+void advise_tail(image_file *f, size_t pixels)
+{
+    f->advice = format("its pixels are its last %zu bytes, which this command encodes", pixels);
+    std::string source, output = "'image'";
+    if (innames) {
+        source = " " + shell_quoted(inname);
+        output = shell_quoted(without_extension(inname).c_str());
+    } else {
+        f->advice += " from the same standard input";
+    }
+    f->command = format("tail -c %zu%s | wsq1 -r%ld,%ld -o%s -", pixels, source.c_str(), f->width,
+                        f->height, output.c_str());
 }
 
 /* Binary or plain PGM (P5, P2) or PPM (P6, P3). A binary one must be as
@@ -588,11 +627,9 @@ bool is_pnm(const ui8 *p, size_t n, const input_length &length, image_file *f)
             if (!std::isdigit(p[i]) && !std::isspace(p[i]))
                 return false;
     }
-    std::string advice;
+    *f = {colour ? "PPM image" : "PGM image", width, height, "", ""};
     if (binary && !colour && maxval <= 255)
-        advice = format("its pixels are its last %zu bytes: tail -c %zu %s | wsq1 -r%ld,%ld -",
-                        samples, samples, inname, width, height);
-    *f = {colour ? "PPM image" : "PGM image", width, height, advice};
+        advise_tail(f, samples);
     return true;
 }
 
@@ -601,7 +638,7 @@ bool is_wsq(const ui8 *p, size_t n, image_file *f)
     wsq_info info;
     if (wsq_read_info(&info, nullptr, p, n) != WSQ_OK)
         return false;
-    *f = {"WSQ stream", info.width, info.height, "it is compressed already: unwsq decodes it"};
+    *f = {"WSQ stream", info.width, info.height, "it is compressed already: unwsq decodes it", ""};
     return true;
 }
 
@@ -616,7 +653,8 @@ void refuse_image_file(const ui8 *p, size_t n, const input_length &length)
         f.advice = format("python3 -m wsq encode %s OUT encodes image files", inname);
     fatal(format("%s is a %s of %ld x %ld pixels, not raw samples; %s", inname, f.format.c_str(),
                  f.width, f.height, f.advice.c_str())
-              .c_str());
+              .c_str(),
+          f.command);
 }
 
 /* ==== Encoder state and per-image pipeline ================================ */
