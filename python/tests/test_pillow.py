@@ -50,6 +50,25 @@ def test_streams_back_to_back_are_frames(tmp_path):
             image.seek(2)
 
 
+def test_three_frames_load_in_turn_and_save_again(tmp_path):
+    """As in Pillow's TIFF and GIF, the file stays open until close(): every frame loads after
+    another has, and save_all of an opened file writes its frames again."""
+    sizes = [(832, 768), (400, 300), (200, 500)]
+    scan = Image.open(DATA / "wsq-converted.png")
+    frames = [scan.crop((0, 0) + size) for size in sizes]
+    frames[0].save(tmp_path / "three.wsq", save_all=True, append_images=frames[1:])
+    streams = wsq.decode((tmp_path / "three.wsq").read_bytes())
+    image = Image.open(tmp_path / "three.wsq")
+    for number, pixels in enumerate(streams):
+        image.seek(number)
+        image.load()
+        assert numpy.array_equal(numpy.asarray(image), pixels)
+    image.close()
+    Image.open(tmp_path / "three.wsq").save(tmp_path / "again.wsq", save_all=True)
+    again = wsq.info((tmp_path / "again.wsq").read_bytes())
+    assert [(stream.width, stream.height) for stream in again] == sizes
+
+
 def test_a_flawed_file_raises_the_codec_error():
     """Opening a cut stream raises the codec's error, with the offset of the flaw."""
     cut = (DATA / "wsq-original.wsq").read_bytes()[:5000]

@@ -1,7 +1,8 @@
 """The WSQ format for Pillow, registered when wsq is imported.
 
 Image.open() gives an 8-bit gray ("L") image; a file of several streams back to back, as wsq1
-writes them, gives one frame a stream (seek, n_frames). Image.save() converts other modes to
+writes them, gives one frame a stream (seek, n_frames), and the file stays open until close(),
+as with Pillow's TIFF and GIF. Image.save() converts other modes to
 "L" as Image.convert("L") does and takes the options of wsq.encode(): bitrate, comment, black,
 white; save_all=True writes every frame, a stream each, back to back.
 """
@@ -29,8 +30,12 @@ class WsqImageFile(ImageFile.ImageFile):
 
     format = FORMAT
     format_description = "WSQ fingerprint image"
+    # The file stays open after a frame is loaded, kept as _fp, so that seek()
+    # can load the others (as in Pillow's TIFF and GIF); close() closes it.
+    _close_exclusive_fp_after_loading = False
 
     def _open(self) -> None:
+        self._fp = self.fp
         facts = info(self.fp.read())
         self._streams = facts if isinstance(facts, list) else [facts]
         self._offsets = list(itertools.accumulate(s.stream_bytes for s in self._streams[:-1]))
@@ -52,6 +57,7 @@ class WsqImageFile(ImageFile.ImageFile):
     def _select(self, frame: int) -> None:
         """Makes frame the current one: its size, comment and the tile that decodes it."""
         stream = self._streams[frame]
+        self.fp = self._fp
         self._frame = frame
         self._size = (stream.width, stream.height)
         self.info = {"comment": stream.comments[0]} if stream.comments else {}
