@@ -9,6 +9,7 @@ from PIL import Image
 
 import wsq
 from conftest import DATA
+from wsq.__main__ import main
 
 
 def test_open_and_save_round_trip(tmp_path):
@@ -67,6 +68,21 @@ def test_three_frames_load_in_turn_and_save_again(tmp_path):
     Image.open(tmp_path / "three.wsq").save(tmp_path / "again.wsq", save_all=True)
     again = wsq.info((tmp_path / "again.wsq").read_bytes())
     assert [(stream.width, stream.height) for stream in again] == sizes
+
+
+def test_images_of_more_than_8_bits_are_refused_not_clipped(tmp_path, capsys):
+    """16-bit, 32-bit and float images are refused, their mode named, by save() and by the
+    command, rather than clipped to white by the conversion to "L"."""
+    pixels = numpy.asarray(Image.open(DATA / "wsq-converted.png"))
+    for image in (Image.fromarray(pixels.astype(numpy.uint16) * 257),
+                  Image.fromarray(pixels.astype(numpy.int32) * 257),
+                  Image.fromarray(pixels.astype(numpy.float32) / 255)):
+        with pytest.raises(wsq.WsqValueError, match=f"a {image.mode} image has more than 8 "):
+            image.save(io.BytesIO(), format="WSQ")
+    Image.fromarray(pixels.astype(numpy.uint16) * 257).save(tmp_path / "deep.png")
+    assert main(["encode", str(tmp_path / "deep.png"), str(tmp_path / "deep.wsq")]) == 1
+    assert "scale it to 0 to 255 explicitly first" in capsys.readouterr().err
+    assert not (tmp_path / "deep.wsq").exists()
 
 
 def test_a_flawed_file_raises_the_codec_error():

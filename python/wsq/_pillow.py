@@ -2,9 +2,10 @@
 
 Image.open() gives an 8-bit gray ("L") image; a file of several streams back to back, as wsq1
 writes them, gives one frame a stream (seek, n_frames), and the file stays open until close(),
-as with Pillow's TIFF and GIF. Image.save() converts other modes to
-"L" as Image.convert("L") does and takes the options of wsq.encode(): bitrate, comment, black,
-white; save_all=True writes every frame, a stream each, back to back.
+as with Pillow's TIFF and GIF. Image.save() converts other modes of 8 bits a channel to "L" as
+Image.convert("L") does, refuses modes of more bits (I;16, I, F: converting would clip them),
+and takes the options of wsq.encode(): bitrate, comment, black, white; save_all=True writes
+every frame, a stream each, back to back.
 """
 from __future__ import annotations
 
@@ -15,6 +16,7 @@ import numpy
 from PIL import Image, ImageFile, ImageSequence
 
 from ._codec import decode, encode, info
+from ._errors import argument_error
 
 FORMAT = "WSQ"
 ENCODE_OPTIONS = ("bitrate", "comment", "black", "white", "threads")
@@ -84,7 +86,13 @@ def _set_mode(image: Image.Image, mode: str) -> None:
 
 
 def _encoded(image: Image.Image, settings: dict) -> bytes:
-    """One stream of the image in gray, coded with the WSQ options among settings."""
+    """One stream of the image in gray, coded with the WSQ options among settings. A mode of
+    more than 8 bits a pixel is refused: converting it to "L" would clip its values."""
+    if image.mode in ("I", "F") or image.mode.startswith("I;"):
+        raise argument_error(
+            f"a {image.mode} image has more than 8 bits a pixel, which converting to \"L\" "
+            f"would clip: scale it to 0 to 255 explicitly first, e.g. Image.fromarray("
+            f"(numpy.asarray(image) >> 8).astype(numpy.uint8)) for 16-bit values")
     gray = image if image.mode == "L" else image.convert("L")
     options = {name: settings[name] for name in ENCODE_OPTIONS if name in settings}
     return encode(numpy.asarray(gray), **options)

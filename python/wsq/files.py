@@ -17,8 +17,9 @@ PathLike = str | os.PathLike
 def encode_file(source: PathLike, target: PathLike, bitrate: float = 0.75,
                 comment: str | bytes | None = None) -> None:
     """Encodes an image file that Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own
-    dimensions into the WSQ file target, converted to gray as Image.convert("L") does. Each
-    frame of a multi-frame file (a TIFF of several pages) becomes a stream, back to back."""
+    dimensions into the WSQ file target, converted to gray as Image.convert("L") does (an image
+    of more than 8 bits a pixel is refused). Each frame of a multi-frame file (a TIFF of
+    several pages) becomes a stream, back to back."""
     with Image.open(source) as image, _staged(Path(target)) as staged:
         image.save(staged, format="WSQ", save_all=True, bitrate=bitrate, comment=comment)
 
