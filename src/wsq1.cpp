@@ -594,8 +594,10 @@ void advise_tail(image_file *f, size_t pixels)
     f->advice = format("its pixels are its last %zu bytes, which this command encodes", pixels);
     std::string source, output = "'image'";
     if (innames) {
-        source = " " + shell_quoted(inname);
-        output = shell_quoted(without_extension(inname).c_str());
+        /* tail would take a name that begins with "-" for an option */
+        std::string name = inname[0] == '-' ? std::string("./") + inname : inname;
+        source = " " + shell_quoted(name.c_str());
+        output = shell_quoted(without_extension(name.c_str()).c_str());
     } else {
         f->advice += " from the same standard input";
     }
