@@ -66,6 +66,15 @@ void clear(wsq_error *error)
         *error = wsq_error();
 }
 
+/* Empties an output of a call before anything can fail: a failed call leaves
+ * every output it was given null or 0, whichever argument was wrong. */
+template <typename T>
+void set_if_given(T *output, T value)
+{
+    if (output)
+        *output = value;
+}
+
 /* ==== Memory ==============================================================
  * Image-sized buffers come from imagebuffer() and go back with free. */
 
@@ -1142,10 +1151,10 @@ int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const ui
                const wsq_encode_options *options)
 {
     clear(error);
+    set_if_given(stream, (uint8_t *)nullptr);
+    set_if_given(stream_size, (size_t)0);
     if (!stream || !stream_size || !pixels)
         return refuse(error, WSQ_ERR_ARGUMENT, "a null stream, size or pixels pointer");
-    *stream = nullptr;
-    *stream_size = 0;
     image_encoder e(pixels, height, width, options, error);
     try {
         return encode(e, stream, stream_size, pixels_size);
@@ -1191,12 +1200,12 @@ int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data, size_t 
 int wsq_comment(const uint8_t **text, size_t *length, wsq_error *error, const uint8_t *data,
                 size_t size, uint32_t index)
 {
+    set_if_given(text, (const uint8_t *)nullptr);
+    set_if_given(length, (size_t)0);
     if (!text || !length) {
         clear(error);
         return refuse(error, WSQ_ERR_ARGUMENT, "a null text or length pointer");
     }
-    *text = nullptr;
-    *length = 0;
     wsq_info info;
     segment found;
     int status = decode(nullptr, &info, error, data, size, nullptr,

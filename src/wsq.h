@@ -14,7 +14,8 @@
  * The contract of every function declared here:
  *  - It never ends the process and never prints. Every failure is returned as a wsq_status
  *    (0 is success) and, when an error record is passed, described there with the byte offset
- *    of the flaw and a message in words. A failed call returns no buffer.
+ *    of the flaw and a message in words. A failed call returns no buffer: every output
+ *    pointer it was given is null afterwards, every output length 0, whatever was wrong.
  *  - It keeps no state between calls and shares nothing mutable: any number of threads may
  *    call any of them at once, on the same input or on different ones.
  *  - Streams are untrusted: every length, count and dimension is validated before it is used.
@@ -100,9 +101,12 @@ WSQ_API const char *wsq_strerror(int status);
 /* Settings of wsq_encode(). Start from wsq_encode_defaults(); a null options pointer means the
  * defaults. */
 typedef struct wsq_encode_options {
-    double bitrate;       /* nominal bits per pixel (0.75): must be finite; the coder refuses
-                             rates it cannot honour (WSQ_ERR_BITRATE), e.g. 0 or below, or so
-                             high that a coefficient needs more than 65535 bins */
+    double bitrate;       /* nominal bits per pixel (0.75): must be finite. The coder refuses
+                             a rate it cannot honour (WSQ_ERR_BITRATE): one that leaves no
+                             subband active or no bin width storable, or so high that a
+                             coefficient needs more than 65535 bins. Which rates near 0 are
+                             honoured depends on the image: for some, 0 and small negative
+                             rates still give a valid stream of a few hundred bytes */
     int32_t black;        /* scanner black calibration A stored in the frame header (0), 0-255 */
     int32_t white;        /* scanner white calibration B (255), 0-255 */
     const char *comment;  /* NUL-terminated text of a comment segment, at most 65533 bytes; null

@@ -142,9 +142,13 @@ void warning(const char *message)
         std::fprintf(logfile, "Warning! Not WSQ compliant: %s.\n", message);
 }
 
-[[noreturn]] void fatal(const char *message)
+/* Ends the run with a fatal message, followed by a command to run instead,
+ * if any, alone on its line so that it can be pasted as it stands. */
+[[noreturn]] void fatal(const char *message, const std::string &command = "")
 {
     std::fprintf(stderr, "Error! Fatal input flaw: %s.\n", message);
+    if (!command.empty())
+        std::fprintf(stderr, "%s\n", command.c_str());
     std::exit(1);
 }
 
@@ -334,6 +338,53 @@ void set_file_name(char *name, const char *value, const char *extension, const c
         std::strcat(name, extension);
 }
 
+/* The decimal integer at *text, which an int must hold; *text moves past it. */
+bool read_int(const char **text, int *number)
+{
+    char *end;
+    errno = 0;
+    long value = std::strtol(*text, &end, 10);
+    if (end == *text || errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        return false;
+    *number = (int)value;
+    *text = end;
+    return true;
+}
+
+/* "N,M" read whole: both numbers, nothing after them. False leaves both as they were. */
+bool read_pair(const char *value, int *first, int *second)
+{
+    int n, m;
+    if (!read_int(&value, &n) || *value++ != ',' || !read_int(&value, &m) || *value != '\0')
+        return false;
+    *first = n;
+    *second = m;
+    return true;
+}
+
+/* A number read whole, as strtod reads it (inf and nan included). */
+bool read_real(const char *value, double *number)
+{
+    char *end;
+    double read = std::strtod(value, &end);
+    if (end == value || *end != '\0')
+        return false;
+    *number = read;
+    return true;
+}
+
+/* Sets the numbers of -r, -S or -Z from the option's value, or ends the run
+ * with the option's message when the value does not convert whole. */
+void read_numbers(char option, const char *value)
+{
+    if (option == 'r' && !read_pair(value, &cols, &rows))
+        fatal("-r: could not decipher X,Y");
+    if (option == 'S' && !read_pair(value, &A, &B))
+        fatal("-S: unable to decipher A,B");
+    if (option == 'Z' && !read_real(value, &bitrate))
+        fatal("-Z: unable to decipher r");
+}
+
 void act_on_option(int argc, char **argv, int i)
 {
     char *value = argv[i] + 2;
@@ -347,8 +398,7 @@ void act_on_option(int argc, char **argv, int i)
             fatal("-l: could not open log file");
         break;
     case 'r':
-        if (std::sscanf(value, "%d,%d", &cols, &rows) == EOF)
-            fatal("-r: could not decipher X,Y");
+        read_numbers('r', value);
         mention("Setting dimensions of raw grayscale input");
         break;
     case 'v':
@@ -369,8 +419,7 @@ void act_on_option(int argc, char **argv, int i)
             fatal("-o: could not open output file");
         break;
     case 'Z':
-        if (std::sscanf(value, "%lf", &bitrate) == EOF)
-            fatal("-Z: unable to decipher r");
+        read_numbers('Z', value);
         mention("Using custom bit rate");
         break;
     case 'c':
@@ -382,8 +431,7 @@ void act_on_option(int argc, char **argv, int i)
         mention("Inserting comment into output");
         break;
     case 'S':
-        if (std::sscanf(value, "%d,%d", &A, &B) == EOF)
-            fatal("-S: unable to decipher A,B");
+        read_numbers('S', value);
         mention("Using custom scanner calibration");
         break;
     case '\0':  /* a lone "-": standard input, only as the last argument */
@@ -402,6 +450,11 @@ void parse_args(int argc, char **argv)
 {
     if (argc <= 1)
         usage();
+    /* Every value is read once before any option takes effect, so that a
+     * malformed one ends the run before an output or a log file is made. */
+    for (int i = 1; i < argc && argv[i][0] == '-'; ++i)
+        if (argv[i][1] != '\0' && std::strchr("rSZ", argv[i][1]))
+            read_numbers(argv[i][1], argv[i] + 2);
     int i = 1;
     if (argv[1][0] == '-') {
         do
@@ -433,6 +486,7 @@ struct image_file {
     std::string format;
     long width = 0, height = 0;
     std::string advice;  /* empty: give it to a program that reads image files */
+    std::string command; /* the command that the advice speaks of, if any */
 };
 
 ui32 le32(const ui8 *p)
@@ -451,7 +505,7 @@ bool is_png(const ui8 *p, size_t n, image_file *f)
                                   0,    0,   0,   13,  'I',  'H',  'D',  'R'};
     if (n < 24 || std::memcmp(p, start, sizeof start) != 0)
         return false;
-    *f = {"PNG image", be32(p + 16), be32(p + 20), ""};
+    *f = {"PNG image", be32(p + 16), be32(p + 20), "", ""};
     return true;
 }
 
@@ -467,7 +521,7 @@ bool is_bmp(const ui8 *p, size_t n, const input_length &length, image_file *f)
         return false;
     long width = core ? p[18] | p[19] << 8 : (std::int32_t)le32(p + 18);
     long height = core ? p[20] | p[21] << 8 : (std::int32_t)le32(p + 22);
-    *f = {"BMP image", width, height < 0 ? -height : height, ""};
+    *f = {"BMP image", width, height < 0 ? -height : height, "", ""};
     return true;
 }
 
@@ -497,7 +551,7 @@ bool is_tiff(const ui8 *p, size_t n, image_file *f)
     }
     if (size[0] == 0 || size[1] == 0)
         return false;
-    *f = {"TIFF image", size[0], size[1], ""};
+    *f = {"TIFF image", size[0], size[1], "", ""};
     return true;
 }
 
@@ -513,6 +567,42 @@ bool pnm_number(const ui8 *p, size_t n, size_t *at, long *value)
     for (*value = 0; *at < n && std::isdigit(p[*at]) && *value < 1000000000; ++*at)
         *value = *value * 10 + (p[*at] - '0');
     return *at < n && std::isspace(p[*at]);
+}
+
+/* A name as one shell word. */
+std::string shell_quoted(const char *name)
+{
+    std::string word = "'";
+    for (const char *c = name; *c; ++c)
+        word += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
+    return word + "'";
+}
+
+/* The name without its extension, for -o to add .wsq to. */
+std::string without_extension(const char *name)
+{
+    std::string stem = name;
+    size_t dot = stem.rfind('.'), slash = stem.rfind('/');
+    bool extension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+    return extension ? stem.substr(0, dot) : stem;
+}
+
+/* Advice for an image whose last `pixels` bytes are its raw samples: the
+ * command that encodes them, from the same file or the same standard input. */
+void advise_tail(image_file *f, size_t pixels)
+{
+    f->advice = format("its pixels are its last %zu bytes, which this command encodes", pixels);
+    std::string source, output = "'image'";
+    if (innames) {
+        /* tail would take a name that begins with "-" for an option */
+        std::string name = inname[0] == '-' ? std::string("./") + inname : inname;
+        source = " " + shell_quoted(name.c_str());
+        output = shell_quoted(without_extension(name.c_str()).c_str());
+    } else {
+        f->advice += " from the same standard input";
+    }
+    f->command = format("tail -c %zu%s | wsq1 -r%ld,%ld -o%s -", pixels, source.c_str(), f->width,
+                        f->height, output.c_str());
 }
 
 /* Binary or plain PGM (P5, P2) or PPM (P6, P3). A binary one must be as
@@ -539,11 +629,9 @@ bool is_pnm(const ui8 *p, size_t n, const input_length &length, image_file *f)
             if (!std::isdigit(p[i]) && !std::isspace(p[i]))
                 return false;
     }
-    std::string advice;
+    *f = {colour ? "PPM image" : "PGM image", width, height, "", ""};
     if (binary && !colour && maxval <= 255)
-        advice = format("its pixels are its last %zu bytes: tail -c %zu %s | wsq1 -r%ld,%ld -",
-                        samples, samples, inname, width, height);
-    *f = {colour ? "PPM image" : "PGM image", width, height, advice};
+        advise_tail(f, samples);
     return true;
 }
 
@@ -552,7 +640,7 @@ bool is_wsq(const ui8 *p, size_t n, image_file *f)
     wsq_info info;
     if (wsq_read_info(&info, nullptr, p, n) != WSQ_OK)
         return false;
-    *f = {"WSQ stream", info.width, info.height, "it is compressed already: unwsq decodes it"};
+    *f = {"WSQ stream", info.width, info.height, "it is compressed already: unwsq decodes it", ""};
     return true;
 }
 
@@ -567,7 +655,8 @@ void refuse_image_file(const ui8 *p, size_t n, const input_length &length)
         f.advice = format("python3 -m wsq encode %s OUT encodes image files", inname);
     fatal(format("%s is a %s of %ld x %ld pixels, not raw samples; %s", inname, f.format.c_str(),
                  f.width, f.height, f.advice.c_str())
-              .c_str());
+              .c_str(),
+          f.command);
 }
 
 /* ==== Encoder state and per-image pipeline ================================ */

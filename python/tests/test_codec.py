@@ -100,13 +100,27 @@ def test_inputs_of_every_kind_and_streams_back_to_back(fingerprint):
     assert numpy.array_equal(wsq.decode(second), images[1])
 
 
+def test_integers_of_any_type_within_0_to_255_encode(fingerprint):
+    """Integers whose values all lie in 0 to 255 give the stream of their uint8 copy (a list of
+    lists is int64 to numpy); others are refused, naming the range found, never clipped."""
+    expected = wsq.encode(fingerprint)
+    for pixels in (fingerprint.astype(numpy.int64), fingerprint.astype(numpy.uint16),
+                   fingerprint.tolist()):
+        assert wsq.encode(pixels) == expected
+    wide = fingerprint.astype(numpy.int32)
+    wide[0, 0], wide[1, 1] = -3, 300
+    with pytest.raises(wsq.WsqValueError, match="values lie in -3 to 300, not in 0 to 255"):
+        wsq.encode(wide)
+
+
 @pytest.mark.parametrize("call, status, offset", [
     (lambda s: wsq.decode(b""), Status.NOT_WSQ, 0),
     (lambda s: wsq.decode(s[:3000]), Status.TRUNCATED, None),
     (lambda s: wsq.info(s + b"junk"), Status.TRAILING, "end"),
     (lambda s: wsq.decode(s + s[:3000]), Status.TRUNCATED, "second"),
     (lambda s: wsq.decode(s, reduce=3), Status.ARGUMENT, 0),
-    (lambda s: wsq.encode(numpy.zeros((100, 100), numpy.uint16)), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(numpy.full((100, 100), 256, numpy.uint16)), Status.ARGUMENT, 0),
+    (lambda s: wsq.encode(numpy.zeros((100, 100), numpy.float32)), Status.ARGUMENT, 0),
     (lambda s: wsq.encode(numpy.zeros(10000, numpy.uint8)), Status.ARGUMENT, 0),
     (lambda s: wsq.encode(numpy.zeros((20, 100), numpy.uint8)), Status.ARGUMENT, 0),
     (lambda s: wsq.encode(raw_image("mcc_sample_1_1")[:60, :60]), Status.IMAGE, 0),

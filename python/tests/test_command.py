@@ -54,6 +54,29 @@ def test_info_and_files_of_several_streams(tmp_path, capsys):
     assert "comment: one\\x5Ctwo\n" in shown
 
 
+def test_standard_streams_raw_pixels_and_what_unwsq_prints(tmp_path, capsys):
+    """"-" is standard input and output (decoded as PGM, or as --format says); .raw holds the
+    pixels alone; info prints M and R as unwsq --info does; --version names the version."""
+    def command(*arguments: str, given: bytes = b"") -> bytes:
+        done = subprocess.run([sys.executable, "-m", "wsq", *arguments], input=given,
+                              capture_output=True, check=True)
+        return done.stdout
+
+    pixels = raw_image("fvc02db1_102_1")
+    Image.fromarray(pixels).save(tmp_path / "in.png")
+    stream = command("encode", "-", "-", given=(tmp_path / "in.png").read_bytes())
+    assert stream == wsq1(pixels)
+    decoded = wsq.decode(stream)
+    assert command("decode", "-", "-", "--format", "raw", given=stream) == decoded.tobytes()
+    assert command("decode", "-", "-", given=stream).startswith(b"P5\n388 374\n255\n")
+    (tmp_path / "in.wsq").write_bytes(stream)
+    assert run(capsys, "decode", str(tmp_path / "in.wsq"), str(tmp_path / "out.raw"))[0] == 0
+    assert (tmp_path / "out.raw").read_bytes() == decoded.tobytes()
+    shown = run(capsys, "info", str(DATA / "wsq-original.wsq"))[1]
+    assert "midpoint: 215.54\nrescale: 1.2074\n" in shown and "center: 0.44\n" in shown
+    assert command("--version") == f"python3 -m wsq {wsq.version()}\n".encode()
+
+
 def test_failures_name_the_file_and_leave_no_output(tmp_path, capsys):
     """Each failure prints "wsq: FILE: reason", ends with status 1 and writes nothing."""
     cut = tmp_path / "cut.wsq"
@@ -68,6 +91,8 @@ def test_failures_name_the_file_and_leave_no_output(tmp_path, capsys):
         (("encode", str(DATA / "wsq-converted.png"), str(tmp_path / "no" / "o.wsq")),
          f"wsq-converted.png: {tmp_path}/no/o.wsq: No such file or directory"),
         (("encode", str(small), str(tmp_path / "o.wsq")), "small.png: image cannot be coded"),
+        (("encode", str(small), str(tmp_path / "o.png")),
+         f"small.png: {tmp_path}/o.png would hold WSQ bytes under the extension of PNG files"),
         (("decode", str(cut), str(tmp_path / "o.png")), "cut.wsq: truncated stream at byte"),
         (("decode", str(DATA / "wsq-original.wsq"), str(tmp_path / "o.xyz")),
          "wsq-original.wsq: no image format that Pillow writes has the extension '.xyz'"),

@@ -9,6 +9,7 @@ from PIL import Image
 
 import wsq
 from conftest import DATA
+from wsq.__main__ import main
 
 
 def test_open_and_save_round_trip(tmp_path):
@@ -66,6 +67,40 @@ def test_draft_and_thumbnail_decode_a_reduced_size(monkeypatch):
     with Image.open(io.BytesIO(data)) as image:
         image.thumbnail((128, 128))
         assert image.size == (128, 118) and reductions == [2]
+
+
+def test_three_frames_load_in_turn_and_save_again(tmp_path):
+    """As in Pillow's TIFF and GIF, the file stays open until close(): every frame loads after
+    another has, and save_all of an opened file writes its frames again."""
+    sizes = [(832, 768), (400, 300), (200, 500)]
+    scan = Image.open(DATA / "wsq-converted.png")
+    frames = [scan.crop((0, 0) + size) for size in sizes]
+    frames[0].save(tmp_path / "three.wsq", save_all=True, append_images=frames[1:])
+    streams = wsq.decode((tmp_path / "three.wsq").read_bytes())
+    image = Image.open(tmp_path / "three.wsq")
+    for number, pixels in enumerate(streams):
+        image.seek(number)
+        image.load()
+        assert numpy.array_equal(numpy.asarray(image), pixels)
+    image.close()
+    Image.open(tmp_path / "three.wsq").save(tmp_path / "again.wsq", save_all=True)
+    again = wsq.info((tmp_path / "again.wsq").read_bytes())
+    assert [(stream.width, stream.height) for stream in again] == sizes
+
+
+def test_images_of_more_than_8_bits_are_refused_not_clipped(tmp_path, capsys):
+    """16-bit, 32-bit and float images are refused, their mode named, by save() and by the
+    command, rather than clipped to white by the conversion to "L"."""
+    pixels = numpy.asarray(Image.open(DATA / "wsq-converted.png"))
+    for image in (Image.fromarray(pixels.astype(numpy.uint16) * 257),
+                  Image.fromarray(pixels.astype(numpy.int32) * 257),
+                  Image.fromarray(pixels.astype(numpy.float32) / 255)):
+        with pytest.raises(wsq.WsqValueError, match=f"a {image.mode} image has more than 8 "):
+            image.save(io.BytesIO(), format="WSQ")
+    Image.fromarray(pixels.astype(numpy.uint16) * 257).save(tmp_path / "deep.png")
+    assert main(["encode", str(tmp_path / "deep.png"), str(tmp_path / "deep.wsq")]) == 1
+    assert "scale it to 0 to 255 explicitly first" in capsys.readouterr().err
+    assert not (tmp_path / "deep.wsq").exists()
 
 
 def test_a_flawed_file_raises_the_codec_error():

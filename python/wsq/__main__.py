@@ -1,13 +1,17 @@
 """python3 -m wsq: image files to WSQ files and back.
 
     python3 -m wsq encode IN OUT [--bitrate R] [--comment TEXT]
-    python3 -m wsq decode IN OUT
+    python3 -m wsq decode IN OUT [--format FORMAT]
     python3 -m wsq info FILE...
+    python3 -m wsq --version
 
-encode reads any image Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own dimensions;
-decode writes the format Pillow writes for OUT's extension (a file of n streams gives OUT-1 to
-OUT-n); info prints each stream's header facts. Outputs appear only when complete. A failure
-prints "wsq: FILE: what went wrong" and the status is 1.
+encode reads any image Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own dimensions,
+and refuses an OUT whose extension names another format (.png, .raw); decode writes the format
+that OUT's extension names, one Pillow writes or .raw, headerless pixels (a file of n streams
+gives OUT-1 to OUT-n); info prints each stream's header facts, M, R and C as unwsq --info does.
+"-" is standard input, or standard output, which decode writes as PGM or as --format says
+(pgm, png, tif, raw, ...). Outputs appear only when complete. A failure prints
+"wsq: FILE: what went wrong" and the status is 1.
 """
 from __future__ import annotations
 
@@ -34,6 +38,8 @@ def main(argv: list[str] | None = None) -> int:
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="python3 -m wsq", description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version",
+                        version=f"%(prog)s {_codec.version()}")
     commands = parser.add_subparsers(required=True, metavar="COMMAND")
     encode = commands.add_parser("encode", help="an image file to a WSQ file")
     encode.add_argument("inputs", nargs=1, metavar="IN")
@@ -45,6 +51,8 @@ def _parser() -> argparse.ArgumentParser:
     decode = commands.add_parser("decode", help="a WSQ file to an image file")
     decode.add_argument("inputs", nargs=1, metavar="IN")
     decode.add_argument("output", metavar="OUT", help="its extension chooses the format")
+    decode.add_argument("--format", help="the format of standard output, OUT -: pgm (default), "
+                                         "png, tif, raw, ...")
     decode.set_defaults(run=_decode)
     info = commands.add_parser("info", help="the header facts of WSQ files")
     info.add_argument("inputs", nargs="+", metavar="FILE")
@@ -57,12 +65,11 @@ def _encode(name: str, arguments: argparse.Namespace) -> None:
 
 
 def _decode(name: str, arguments: argparse.Namespace) -> None:
-    files.decode_file(name, arguments.output)
+    files.decode_file(name, arguments.output, arguments.format)
 
 
 def _info(name: str, arguments: argparse.Namespace) -> None:
-    with open(name, "rb") as file:
-        facts = _codec.info(file.read())
+    facts = _codec.info(files.read(name))
     streams = facts if isinstance(facts, list) else [facts]
     for number, stream in enumerate(streams, 1):
         print(f"file: {name}\nstream: {number} of {len(streams)}")
@@ -70,7 +77,8 @@ def _info(name: str, arguments: argparse.Namespace) -> None:
 
 
 def _print_facts(stream: _codec.Info) -> None:
-    """One line a fact, one a comment, then an empty line."""
+    """One line a fact, one a comment, then an empty line; numbers stored in a few digits (M, R,
+    C) in as many, as unwsq --info prints them."""
     for field in dataclasses.fields(stream):
         value = getattr(stream, field.name)
         if field.name == "comments":
@@ -78,6 +86,8 @@ def _print_facts(stream: _codec.Info) -> None:
                 print(f"comment: {_escaped(text)}")
         elif isinstance(value, tuple):
             print(f"{field.name}: {' '.join(map(str, value))}")
+        elif isinstance(value, float):
+            print(f"{field.name}: {value:g}")
         else:
             print(f"{field.name}: {value}")
     print()

@@ -47,8 +47,10 @@ def encode(image: numpy.ndarray, bitrate: float = 0.75, comment: str | bytes | N
     """Compresses an 8-bit gray image into one WSQ stream.
 
     image    a 2-D uint8 array of height rows by width pixels, 0 black (or anything numpy
-             takes as one: a memoryview with a shape, a Pillow "L" image); width and height
-             32 to 32767, at least 81 x 81 (or 49 wide and 145 high)
+             takes as one: a memoryview with a shape, a Pillow "L" image, a list of lists);
+             integers of another type are taken when all lie in 0 to 255, and refused,
+             naming the range found, otherwise; width and height 32 to 32767, at least
+             81 x 81 (or 49 wide and 145 high)
     bitrate  the nominal bits per pixel the coder steers to
     comment  text of a comment segment (str is stored as UTF-8), at most 65533 bytes and no
              NUL; None writes none
@@ -115,12 +117,20 @@ def version() -> str:
 
 
 def _gray_pixels(image: numpy.ndarray) -> numpy.ndarray:
-    """The image as a C-contiguous 2-D uint8 array (a copy only when it is not one already)."""
+    """The image as a C-contiguous 2-D uint8 array (a copy only when it is not one already).
+    Integers of another type are taken when every value lies in 0 to 255, never clipped."""
     pixels = numpy.asarray(image)
-    if pixels.dtype != numpy.uint8 or pixels.ndim != 2:
+    integers = numpy.issubdtype(pixels.dtype, numpy.integer)
+    if pixels.ndim != 2 or not integers:
         raise argument_error(f"the image must be a 2-D array of uint8, not a {pixels.ndim}-D "
                              f"array of {pixels.dtype}")
-    return numpy.ascontiguousarray(pixels)
+    if pixels.dtype != numpy.uint8 and pixels.size > 0:
+        low, high = int(pixels.min()), int(pixels.max())
+        if low < 0 or high > 255:
+            raise argument_error(
+                f"the image's values lie in {low} to {high}, not in 0 to 255: scale them to 8 "
+                f"bits first (e.g. pixels >> 8 for 16-bit ones)")
+    return numpy.ascontiguousarray(pixels, dtype=numpy.uint8)
 
 
 def _int32(value: int, what: str) -> int:

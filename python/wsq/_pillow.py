@@ -1,9 +1,11 @@
 """The WSQ format for Pillow, registered when wsq is imported.
 
 Image.open() gives an 8-bit gray ("L") image; a file of several streams back to back, as wsq1
-writes them, gives one frame a stream (seek, n_frames). draft() decodes the frame at 1/2, 1/4
-or 1/8 of its size, as for JPEG, so that Image.thumbnail() decodes only what it needs. Image.save() converts other modes to
-"L" as Image.convert("L") does and takes the options of wsq.encode(): bitrate, comment, black,
+writes them, gives one frame a stream (seek, n_frames), and the file stays open until close(),
+as with Pillow's TIFF and GIF. draft() decodes the frame at 1/2, 1/4 or 1/8 of its size, as for
+JPEG, so that Image.thumbnail() decodes only what it needs. Image.save() converts other modes of
+8 bits a channel to "L" as Image.convert("L") does, refuses modes of more bits (I;16, I, F:
+converting would clip them), and takes the options of wsq.encode(): bitrate, comment, black,
 white; save_all=True writes every frame, a stream each, back to back.
 """
 from __future__ import annotations
@@ -15,6 +17,7 @@ import numpy
 from PIL import Image, ImageFile, ImageSequence
 
 from ._codec import decode, encode, info, reduced
+from ._errors import argument_error
 
 FORMAT = "WSQ"
 ENCODE_OPTIONS = ("bitrate", "comment", "black", "white", "threads")
@@ -30,8 +33,12 @@ class WsqImageFile(ImageFile.ImageFile):
 
     format = FORMAT
     format_description = "WSQ fingerprint image"
+    # The file stays open after a frame is loaded, kept as _fp, so that seek()
+    # can load the others (as in Pillow's TIFF and GIF); close() closes it.
+    _close_exclusive_fp_after_loading = False
 
     def _open(self) -> None:
+        self._fp = self.fp
         facts = info(self.fp.read())
         self._streams = facts if isinstance(facts, list) else [facts]
         self._offsets = list(itertools.accumulate(s.stream_bytes for s in self._streams[:-1]))
@@ -66,6 +73,7 @@ class WsqImageFile(ImageFile.ImageFile):
         """Makes frame the current one, at 1/reduce: its size, comment and the tile that
         decodes it."""
         stream = self._streams[frame]
+        self.fp = self._fp
         self._frame = frame
         self._size = (reduced(stream.width, reduce), reduced(stream.height, reduce))
         self.info = {"comment": stream.comments[0]} if stream.comments else {}
@@ -93,7 +101,13 @@ def _set_mode(image: Image.Image, mode: str) -> None:
 
 
 def _encoded(image: Image.Image, settings: dict) -> bytes:
-    """One stream of the image in gray, coded with the WSQ options among settings."""
+    """One stream of the image in gray, coded with the WSQ options among settings. A mode of
+    more than 8 bits a pixel is refused: converting it to "L" would clip its values."""
+    if image.mode in ("I", "F") or image.mode.startswith("I;"):
+        raise argument_error(
+            f"a {image.mode} image has more than 8 bits a pixel, which converting to \"L\" "
+            f"would clip: scale it to 0 to 255 explicitly first, e.g. Image.fromarray("
+            f"(numpy.asarray(image) >> 8).astype(numpy.uint8)) for 16-bit values")
     gray = image if image.mode == "L" else image.convert("L")
     options = {name: settings[name] for name in ENCODE_OPTIONS if name in settings}
     return encode(numpy.asarray(gray), **options)

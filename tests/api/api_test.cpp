@@ -129,10 +129,52 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
         EXPECT_EQ(e.status, r.status);
         EXPECT_STREQ(e.error.message, r.message);
     }
-    uint8_t *stream = nullptr;
-    size_t size = 0;
+}
+
+// Which rates at or below 0 are honoured depends on the image: sd04's 0 is
+// refused above, while a ramp still gives a stream at 0, -0.0 and -1e-300,
+// the 531 bytes wsq1 writes for it.
+TEST(Encode, ARateOfZeroOrBelowIsHonouredForSomeImages)
+{
+    const int side = 100;
+    std::string ramp((size_t)side * side, '\0');
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            ramp[(size_t)y * side + x] = (char)((x + y) * 255 / (2 * side - 2));
+    for (double rate : {0.0, -0.0, -1e-300}) {
+        SCOPED_TRACE(rate);
+        wsq_encode_options options;
+        wsq_encode_defaults(&options);
+        options.bitrate = rate;
+        encoding e = encode(ramp, side, side, &options);
+        EXPECT_EQ(e.status, WSQ_OK);
+        EXPECT_EQ(e.stream.size(), 531u);
+    }
+}
+
+// Whichever argument is wrong, a failed call leaves every output it was given
+// null or 0, never what the caller's variable held before.
+TEST(Arguments, AFailedCallEmptiesEveryOutputItWasGiven)
+{
+    static uint8_t held[1];
+    const uint8_t *data = held;
+    uint8_t *stream = held, *pixels = held;
+    const uint8_t *text = held;
+    size_t size = 1, length = 1;
     EXPECT_EQ(wsq_encode(&stream, &size, nullptr, nullptr, 0, 512, 512, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_TRUE(stream == nullptr && size == 0);
+    stream = held;
+    EXPECT_EQ(wsq_encode(&stream, nullptr, nullptr, data, 1, 512, 512, nullptr), WSQ_ERR_ARGUMENT);
     EXPECT_EQ(stream, nullptr);
+    size = 1;
+    EXPECT_EQ(wsq_encode(nullptr, &size, nullptr, data, 1, 512, 512, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(wsq_comment(&text, nullptr, nullptr, data, 1, 0), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(wsq_comment(nullptr, &length, nullptr, data, 1, 0), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(wsq_decode(&pixels, nullptr, nullptr, data, 1, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(pixels, nullptr);
 }
 
 TEST(Decode, IntoTheCallersBufferAndItsComments)

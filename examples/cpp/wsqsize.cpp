@@ -3,8 +3,8 @@
 // to back). Exit status: 0 when every file decoded, 1 otherwise.
 //
 // Build it against an installed libwsq with the CMakeLists.txt beside it:
-//     cmake -S examples -B build-example -DCMAKE_PREFIX_PATH=/usr/local
-//     cmake --build build-example
+//     cmake -S examples/cpp -B build-example-cpp -DCMAKE_PREFIX_PATH=/usr/local
+//     cmake --build build-example-cpp
 // or with pkg-config:
 //     c++ -std=c++17 wsqsize.cpp $(pkg-config --cflags --libs wsq) -o wsqsize
 #include <wsq.h>
