@@ -86,6 +86,7 @@ ui8 *writefix24(ui8 *output, real coeff)
         output[0] = output[1] = output[2] = 0;
         return output + 3;
     }
+    /* log10(65535): the scale for a 16-bit mantissa */
     double scalex = decimal_scale(4.81647330376525, coeff);
     output[0] = (ui8)scalex;
     /* The product is rounded to single precision before truncation: that is
@@ -105,6 +106,7 @@ ui8 *writefix48(ui8 *output, real coeff)
     }
     output[0] = coeff > 0 ? 0 : 1;
     double acoeff = std::fabs((double)coeff);
+    /* log10(2^32 - 1): the scale for a 32-bit mantissa */
     double scalex = decimal_scale(9.632959861146281, acoeff);
     output[1] = (ui8)scalex;
     double mantissa = acoeff * std::pow(10.0, scalex);
@@ -1872,6 +1874,7 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
     *midpoint = (real)((double)total / length);
     real above = pmax - *midpoint;
     real below = *midpoint - pmin;
+    /* Over 128 (exactly, as 0.0078125): the samples then lie within -128 .. 128. */
     *rescale = (above > below ? above : below) * 0.0078125f;
 }
 
@@ -2914,7 +2917,10 @@ ui8 *wsqwdht(ui8 *output, const ui8 (*dht)[WSQ_DHT_BYTES], const int *dhtlen, in
 
 namespace {
 
-/* The central region of a subband, whose variance steers the bit rate. */
+/* The central region of a subband, whose variance steers the bit rate: the
+ * middle 7/16 of its height from 9/32 down and the middle 3/4 of its width,
+ * away from its edges, whose coefficients owe much to the transform's
+ * extension of the signal beyond the image. */
 struct central_region {
     int begheight, midheight, begwidth, midwidth;
 };
@@ -3048,22 +3054,44 @@ void subbandvars(double *variance, void *const *contents, const int *xs, const i
     });
 }
 
+namespace {
+
+/* The rate model of the bit allocation: a subband of standard deviation s
+ * quantized with bins of width Q costs log2(spread * s / Q) bits a
+ * coefficient, as if its coefficients spread evenly over `spread` standard
+ * deviations. A subband whose bins are that wide or wider has a rate of zero
+ * or less: it leaves the rate sum (and is still coded, nearly all zeros). */
+constexpr double spread = 5.0;
+/* Below this central variance a subband is too flat to be worth any bits: it
+ * gets zero widths and is not coded. */
+constexpr double least_variance = 1.01;
+/* The relative bin width of a subband is width_scale / (adjustment * ln
+ * variance): the busier the subband, the finer its bins relative to the
+ * others. The four lowest subbands, the image at its coarsest, take the
+ * relative width 1 whatever their variance. */
+constexpr double width_scale = 10.0, coarsest_width = 1.0;
+/* The zero bin is this many bin widths wide: the dead zone that sends the
+ * smallest coefficients, mostly noise, to zero. */
+constexpr double zero_bin_ratio = 1.2;
+
+}  // namespace
+
 double binwidths(real *qs, real *zs, const double *variance, double bitrate)
 {
     int K[WSQ_CODED_SUBBANDS] = {};
-    double m1[WSQ_CODED_SUBBANDS];
-    double Qprime[WSQ_CODED_SUBBANDS];
-    double logbins = bitrate * std::log(2.0);
+    double m1[WSQ_CODED_SUBBANDS];     /* the share of all coefficients in subband k */
+    double Qprime[WSQ_CODED_SUBBANDS]; /* relative bin widths: the widths times the quality */
+    double logbins = bitrate * std::log(2.0);  /* the rate in natural units */
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        if (variance[k] < 1.01) {
+        if (variance[k] < least_variance) {
             Qprime[k] = 0.0;
             continue;
         }
         K[k] = 1;
         m1[k] = 1.0 / (double)(1 << (2 * wsqlevels[k]));
-        Qprime[k] = 10.0 / ((double)adjustment[k] * std::log(variance[k]));
+        Qprime[k] = width_scale / ((double)adjustment[k] * std::log(variance[k]));
     }
-    Qprime[0] = Qprime[1] = Qprime[2] = Qprime[3] = 1.0;
+    Qprime[0] = Qprime[1] = Qprime[2] = Qprime[3] = coarsest_width;
     double quality;
     bool nonpositive_rates;
     do {
@@ -3073,15 +3101,17 @@ double binwidths(real *qs, real *zs, const double *variance, double bitrate)
                 S1 += m1[k];
         if (!(S1 > 0.0))
             return 0.0;
+        /* The quality at which the modelled rates of the subbands still in
+         * the sum, weighted by their shares, add up to the bit rate. */
         double logquality = 0.0;
         for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
             if (K[k])
                 logquality = std::fma(m1[k], 0.5 * std::log(variance[k]) - std::log(Qprime[k]),
                                       logquality);
-        quality = 0.2 * std::exp((logbins - logquality) * (1.0 / S1));
+        quality = (1.0 / spread) * std::exp((logbins - logquality) * (1.0 / S1));
         nonpositive_rates = false;
         for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-            if (K[k] && Qprime[k] / quality >= 5.0 * std::sqrt(variance[k])) {
+            if (K[k] && Qprime[k] / quality >= spread * std::sqrt(variance[k])) {
                 K[k] = 0;
                 nonpositive_rates = true;
             }
@@ -3089,7 +3119,7 @@ double binwidths(real *qs, real *zs, const double *variance, double bitrate)
     } while (nonpositive_rates);
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
         qs[k] = (real)(Qprime[k] / quality);
-        zs[k] = (real)((double)qs[k] * 1.2);
+        zs[k] = (real)((double)qs[k] * zero_bin_ratio);
     }
     return quality;
 }
