@@ -796,8 +796,8 @@ int check_settings(const image_encoder &e, size_t pixels_size)
         return refuse(e.error, WSQ_ERR_ARGUMENT, "%d threads: give 0 (one per core) to %d",
                       o.threads, WSQ_MAX_THREADS);
     if (!std::isfinite(o.bitrate))
-        return refuse(e.error, WSQ_ERR_BITRATE, "bit rate %g is not a finite number",
-                      o.bitrate);
+        return refuse(e.error, WSQ_ERR_BITRATE,
+                      "bit rate %g out of range: no usable quality factor", o.bitrate);
     return WSQ_OK;
 }
 

@@ -105,7 +105,7 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
         {"a flat image", flat, 100, 100, nullptr, std::string::npos, WSQ_ERR_IMAGE,
          "every pixel has the value 7, nothing to compress"},
         {"bit rate NaN", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = NAN; },
-         std::string::npos, WSQ_ERR_BITRATE, "bit rate nan is not a finite number"},
+         std::string::npos, WSQ_ERR_BITRATE, "bit rate nan out of range: no usable quality factor"},
         {"bit rate 0", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 0; },
          std::string::npos, WSQ_ERR_BITRATE,
          "bit rate 0 leaves no active subbands after wavelet packet transform"},
