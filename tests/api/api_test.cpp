@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -127,6 +129,65 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
     size_t size = 0;
     EXPECT_EQ(wsq_encode(&stream, &size, nullptr, nullptr, 0, 512, 512, nullptr), WSQ_ERR_ARGUMENT);
     EXPECT_EQ(stream, nullptr);
+}
+
+// The option structures grow at their end: a program compiled against an
+// older header passes a smaller structure, whose size ends with its last
+// field (what lies beyond is the program's, neither written nor read), and
+// one compiled against a newer header a larger one, accepted while the
+// fields this library does not know are zero.
+TEST(Options, OlderAndNewerStructuresAreReadWithinTheirSize)
+{
+    const image &sd04 = fingerprint();
+    wsq_encode_options plain;
+    wsq_encode_defaults(&plain);
+    plain.bitrate = 1.5;
+    std::string expected = encode(sd04.pixels, 512, 512, &plain).stream;
+
+    struct {
+        wsq_encode_options options;
+        unsigned char beyond[16];
+    } older;
+    std::memset(&older, 0xA5, sizeof older);
+    size_t size = offsetof(wsq_encode_options, threads) + sizeof older.options.threads;
+    (wsq_encode_defaults)(&older.options, size);
+    const unsigned char *bytes = (const unsigned char *)&older;
+    EXPECT_EQ(std::count(bytes + size, bytes + sizeof older, 0xA5), (long)(sizeof older - size));
+    older.options.bitrate = 1.5;
+    EXPECT_EQ(encode(sd04.pixels, 512, 512, &older.options).stream, expected);
+
+    struct {
+        wsq_encode_options options;
+        int64_t later;
+    } newer;
+    (wsq_encode_defaults)(&newer.options, sizeof newer);
+    EXPECT_EQ(newer.options.size, sizeof newer);
+    EXPECT_EQ(newer.later, 0);
+    newer.options.bitrate = 1.5;
+    EXPECT_EQ(encode(sd04.pixels, 512, 512, &newer.options).stream, expected);
+    newer.later = 1;
+    encoding refused = encode(sd04.pixels, 512, 512, &newer.options);
+    EXPECT_EQ(refused.status, WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(refused.error.message,
+                 ("options of " + std::to_string(sizeof newer) + " bytes set fields beyond the " +
+                  std::to_string(size) + " bytes this library knows").c_str());
+
+    plain.size = 8;
+    EXPECT_EQ(encode(sd04.pixels, 512, 512, &plain).status, WSQ_ERR_ARGUMENT);
+    wsq_decode_options decoding;
+    wsq_decode_defaults(&decoding);
+    decoding.size = offsetof(wsq_decode_options, threads);
+    uint8_t *pixels = nullptr;
+    wsq_info info;
+    wsq_error error;
+    EXPECT_EQ(wsq_decode(&pixels, &info, &error, (const uint8_t *)expected.data(),
+                         expected.size(), &decoding),
+              WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(error.message, ("options of " + std::to_string(decoding.size) +
+                                 " bytes: fewer than the " +
+                                 std::to_string(offsetof(wsq_decode_options, threads) + 4) +
+                                 " of the first version with a size")
+                                    .c_str());
 }
 
 TEST(Decode, IntoTheCallersBufferAndItsComments)
