@@ -108,9 +108,9 @@ WSQ_API const char *wsq_strerror(int status);
  *    against an older header gets the defaults for the fields added since.
  *  - A size below that of version 3's structure (the first with a size field) is
  *    WSQ_ERR_ARGUMENT; so is a larger size than this library knows whose bytes beyond the
- *    fields it knows are not all zero: a program compiled against a newer header may leave the
- *    fields this library does not know at zero, which means what earlier versions did, but not
- *    ask for more. */
+ *    fields it knows are not all zero: a program compiled against a newer header than the
+ *    library's may leave the fields this library does not know as its defaults call left them
+ *    (zero), but not set them. */
 
 /* ---- Encoding ------------------------------------------------------------------------------ */
 
