@@ -18,7 +18,7 @@ else()
 endif()
 
 install(TARGETS wsq1 unwsq)
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/wsqjob TYPE BIN)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/src/wsqjob TYPE BIN)
 install(TARGETS wsq EXPORT wsq-targets INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h ${PROJECT_SOURCE_DIR}/src/libwsq.h TYPE INCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/wsq1.1 ${PROJECT_SOURCE_DIR}/docs/unwsq.1

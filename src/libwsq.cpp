@@ -7,8 +7,12 @@
  * the stream's numbers depend on it, every filter sum in increasing tap
  * index as one fused multiply-add per term (std::fma), and this file must be
  * compiled with -ffp-contract=off so that the compiler fuses nothing else.
+ * The code here is the portable code, which defines every result; a kernel
+ * with a vector path takes it from vectors() (vector.h) and computes the
+ * same, several outputs at a time (docs/vector-paths.md).
  */
 #include "libwsq.h"
+#include "vector.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,6 +30,8 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+
+using namespace wsq_internal;
 
 /* ==== Assertion report ====================================================
  * A failed precondition ends the process in an orderly way: one report line
@@ -86,6 +92,7 @@ ui8 *writefix24(ui8 *output, real coeff)
         output[0] = output[1] = output[2] = 0;
         return output + 3;
     }
+    /* log10(65535): the scale for a 16-bit mantissa */
     double scalex = decimal_scale(4.81647330376525, coeff);
     output[0] = (ui8)scalex;
     /* The product is rounded to single precision before truncation: that is
@@ -105,6 +112,7 @@ ui8 *writefix48(ui8 *output, real coeff)
     }
     output[0] = coeff > 0 ? 0 : 1;
     double acoeff = std::fabs((double)coeff);
+    /* log10(2^32 - 1): the scale for a 32-bit mantissa */
     double scalex = decimal_scale(9.632959861146281, acoeff);
     output[1] = (ui8)scalex;
     double mantissa = acoeff * std::pow(10.0, scalex);
@@ -586,238 +594,13 @@ void teamfor(wsqteam *team, size_t count, void (*body)(void *, size_t, size_t), 
     }
 }
 
-/* ==== Vector support =======================================================
- * Fast paths run only where the processor has AVX2 and FMA, chosen at run
- * time, and the filter sums take 512-bit vectors where it also has AVX-512F;
- * a build with WSQ_PORTABLE has none, one with WSQ_NO_AVX512 no 512-bit
- * path. Each computes exactly what the portable code beside it computes: the
- * same single-precision operations on the same values in the same order,
- * only eight or sixteen outputs at a time, so the results never depend on
- * the machine. */
-
-#if defined(__x86_64__) && !defined(WSQ_PORTABLE)
-#define WSQ_SIMD 1
-#include <immintrin.h>
-#define WSQ_AVX2 __attribute__((target("avx2,fma")))
-#define WSQ_AVX512 __attribute__((target("avx512f,avx2,fma")))
-#if defined(WSQ_NO_AVX512)
-#define WSQ_WIDE 0
-#else
-#define WSQ_WIDE 1
-#endif
-#else
-#define WSQ_SIMD 0
-#define WSQ_WIDE 0
-#endif
-
-namespace {
-
-bool valid_type(int type)
-{
-    return type >= 0 && type <= 5;
-}
-
-int floor_half(int n)
-{
-    return n >= 0 ? n / 2 : -((1 - n) / 2);
-}
-
-int ceil_half(int n)
-{
-    return -floor_half(-n);
-}
-
-#if WSQ_SIMD
-bool simd_available()
-{
-    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return available;
-}
-
-constexpr int lanes = 8;
-
-/* Outputs per chunk of the row kernels, and the widest filter (omega - alpha)
- * the vector paths take; wider ones go the portable way. */
-constexpr int chunk_outputs = 256, max_vector_span = 32;
-
-bool fits_vector_path(const pqf *a, const pqf *b, const pqf *c, const pqf *d)
-{
-    for (const pqf *f : {a, b, c, d})
-        if (!valid_type(f->type) || f->omega - f->alpha > max_vector_span)
-            return false;
-    return true;
-}
-
-/* The terms of a filter sum in the order they are added: term t multiplies
- * coefficient t by the value at source t plus an offset, so that lanes of
- * consecutive outputs read consecutive values. */
-constexpr int max_terms = 2 * (max_vector_span + 2);
-
-struct term_list {
-    const real *source[max_terms];
-    real coefficient[max_terms];
-    int count = 0;
-
-    void add(const real *at, real c)
-    {
-        source[count] = at;
-        coefficient[count++] = c;
-    }
-};
-
-/* Eight consecutive outputs from offset on, added onto sum term by term. */
-WSQ_AVX2 inline __m256 sum_terms(__m256 sum, const term_list &terms, ptrdiff_t offset)
-{
-    for (int t = 0; t < terms.count; ++t)
-        sum = _mm256_fmadd_ps(_mm256_set1_ps(terms.coefficient[t]),
-                              _mm256_loadu_ps(terms.source[t] + offset), sum);
-    return sum;
-}
-
-/* Sixty-four consecutive outputs from offset on, as eight independent sums
- * (each still added term by term) so that the additions overlap. */
-WSQ_AVX2 inline void sum_terms8(real *out, const term_list &terms, ptrdiff_t offset)
-{
-    __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0,
-           s7 = s0;
-    for (int t = 0; t < terms.count; ++t) {
-        __m256 c = _mm256_set1_ps(terms.coefficient[t]);
-        const real *x = terms.source[t] + offset;
-        s0 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x), s0);
-        s1 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + lanes), s1);
-        s2 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 2 * lanes), s2);
-        s3 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 3 * lanes), s3);
-        s4 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 4 * lanes), s4);
-        s5 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 5 * lanes), s5);
-        s6 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 6 * lanes), s6);
-        s7 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 7 * lanes), s7);
-    }
-    _mm256_storeu_ps(out, s0);
-    _mm256_storeu_ps(out + lanes, s1);
-    _mm256_storeu_ps(out + 2 * lanes, s2);
-    _mm256_storeu_ps(out + 3 * lanes, s3);
-    _mm256_storeu_ps(out + 4 * lanes, s4);
-    _mm256_storeu_ps(out + 5 * lanes, s5);
-    _mm256_storeu_ps(out + 6 * lanes, s6);
-    _mm256_storeu_ps(out + 7 * lanes, s7);
-}
-
-/* One scalar output at offset, the same sum as a lane of sum_terms. */
-real sum_terms_scalar(const term_list &terms, ptrdiff_t offset)
-{
-    real sum = 0.0f;
-    for (int t = 0; t < terms.count; ++t)
-        sum = std::fma(terms.coefficient[t], terms.source[t][offset], sum);
-    return sum;
-}
-
-#if WSQ_WIDE
-/* Whether the processor has the 512-bit vectors of AVX-512F. */
-bool wide_available()
-{
-    static const bool available = __builtin_cpu_supports("avx512f");
-    return available;
-}
-
-constexpr int wide_lanes = 16;
-
-/* sum_terms_over with 512-bit vectors: eight sums of sixteen outputs at a
- * time, then sixteen at a time, the last ones under a mask (the lanes left
- * out read nothing and are not written). */
-WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width)
-{
-    int c = 0;
-    for (; c + 8 * wide_lanes <= width; c += 8 * wide_lanes) {
-        __m512 s0 = _mm512_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0,
-               s7 = s0;
-        for (int t = 0; t < terms.count; ++t) {
-            __m512 k = _mm512_set1_ps(terms.coefficient[t]);
-            const real *x = terms.source[t] + c;
-            s0 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x), s0);
-            s1 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + wide_lanes), s1);
-            s2 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 2 * wide_lanes), s2);
-            s3 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 3 * wide_lanes), s3);
-            s4 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 4 * wide_lanes), s4);
-            s5 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 5 * wide_lanes), s5);
-            s6 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 6 * wide_lanes), s6);
-            s7 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 7 * wide_lanes), s7);
-        }
-        real *o = out + c;
-        _mm512_storeu_ps(o, s0);
-        _mm512_storeu_ps(o + wide_lanes, s1);
-        _mm512_storeu_ps(o + 2 * wide_lanes, s2);
-        _mm512_storeu_ps(o + 3 * wide_lanes, s3);
-        _mm512_storeu_ps(o + 4 * wide_lanes, s4);
-        _mm512_storeu_ps(o + 5 * wide_lanes, s5);
-        _mm512_storeu_ps(o + 6 * wide_lanes, s6);
-        _mm512_storeu_ps(o + 7 * wide_lanes, s7);
-    }
-    for (; c < width; c += wide_lanes) {
-        __mmask16 live = width - c >= wide_lanes ? 0xFFFF : (__mmask16)((1u << (width - c)) - 1);
-        __m512 sum = _mm512_setzero_ps();
-        for (int t = 0; t < terms.count; ++t)
-            sum = _mm512_fmadd_ps(_mm512_set1_ps(terms.coefficient[t]),
-                                  _mm512_maskz_loadu_ps(live, terms.source[t] + c), sum);
-        _mm512_mask_storeu_ps(out + c, live, sum);
-    }
-}
-#endif
-
-/* out[offset ..] for width consecutive outputs of a term list. */
-WSQ_AVX2 void sum_terms_over(real *out, const term_list &terms, int width)
-{
-#if WSQ_WIDE
-    if (wide_available())
-        return sum_terms_over_wide(out, terms, width);
-#endif
-    int c = 0;
-    for (; c + 8 * lanes <= width; c += 8 * lanes)
-        sum_terms8(out + c, terms, c);
-    for (; c + lanes <= width; c += lanes)
-        _mm256_storeu_ps(out + c, sum_terms(_mm256_setzero_ps(), terms, c));
-    for (; c < width; ++c)
-        out[c] = sum_terms_scalar(terms, c);
-}
-#endif
-
-}  // namespace
-
 /* ==== Analysis =============================================================
  * Convolution-decimation with the boundary extension of the filter's type,
  * one separable split (in place through a scratch buffer, or from one to
- * the other), and the pre-order walk over a hedge. Only the vector split
- * allocates: a ring of rows, or a smaller one on the stack without memory. */
+ * the other, the vector path's strips: vector.cpp), and the pre-order walk
+ * over a hedge. */
 
 namespace {
-
-/* Maps input index k of a signal of n samples into 0..n-1 by the analysis
- * extension of the filter type. A single sample extends to a constant. */
-int extend_analysis(int k, int n, int type)
-{
-    if (type <= 1) {
-        while (k < 0)
-            k += n;
-        while (k >= n)
-            k -= n;
-        return k;
-    }
-    if (type <= 3) {
-        if (n == 1)
-            return 0;
-        int period = 2 * n - 2;
-        if (k < 0)
-            k = -k;
-        while (k >= period)
-            k -= period;
-        return k >= n ? period - k : k;
-    }
-    int period = 2 * n;
-    if (k < 0)
-        k = -1 - k;
-    while (k >= period)
-        k -= period;
-    return k >= n ? period - 1 - k : k;
-}
 
 /* Output i of a convolution-decimation, added onto sum: tap j meets input
  * sample 2i - j, taps in increasing index, one fused multiply-add each. */
@@ -829,258 +612,6 @@ real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const 
     }
     return sum;
 }
-
-#if WSQ_SIMD
-#if WSQ_WIDE
-/* deinterleave on the first pairs, sixteen at a time; returns how many. */
-WSQ_AVX512 int deinterleave_wide(real *even, real *odd, const real *in, int count)
-{
-    const __m512i evens =
-        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
-    int m = 0;
-    for (; m + wide_lanes <= count; m += wide_lanes) {
-        __m512 a = _mm512_loadu_ps(in + 2 * m), b = _mm512_loadu_ps(in + 2 * m + wide_lanes);
-        _mm512_storeu_ps(even + m, _mm512_permutex2var_ps(a, evens, b));
-        _mm512_storeu_ps(odd + m, _mm512_permutex2var_ps(a, odds, b));
-    }
-    return m;
-}
-#endif
-
-/* Splits the 2*count samples at in into even and odd ones. */
-WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
-{
-    int m = 0;
-#if WSQ_WIDE
-    if (wide_available())
-        m = deinterleave_wide(even, odd, in, count);
-#endif
-    for (; m + lanes <= count; m += lanes) {
-        __m256 a = _mm256_loadu_ps(in + 2 * m), b = _mm256_loadu_ps(in + 2 * m + lanes);
-        __m256 e = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
-        __m256 o = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
-        _mm256_storeu_ps(even + m, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(e),
-                                                                          _MM_SHUFFLE(3, 1, 2, 0))));
-        _mm256_storeu_ps(odd + m, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(o),
-                                                                         _MM_SHUFFLE(3, 1, 2, 0))));
-    }
-    for (; m < count; ++m) {
-        even[m] = in[2 * m];
-        odd[m] = in[2 * m + 1];
-    }
-}
-
-/* Outputs i0 .. i0 + count - 1 of one row's convolution-decimation by h (nl
- * outputs in all) and g (ng), to low[0 ..] and high[0 ..]: those of them
- * below nl and ng. Tap j of output i meets sample 2i - j: an even sample for
- * even j, an odd one for odd j, so the samples the chunk reads are split into
- * their even and odd ones, already extended, and each tap reads consecutive
- * ones, eight outputs at a time. */
-WSQ_AVX2 void split_row_chunk(const real *in, int n, int i0, int count, real *low, int nl,
-                              real *high, int ng, const pqf *h, const pqf *g)
-{
-    int type = h->type;  /* h and g extend alike: their types form a pair */
-    int back = std::max(h->omega, g->omega), ahead = -std::min(h->alpha, g->alpha);
-    int reach_back = (back + 1) / 2 + 1, reach_ahead = ahead / 2 + 1;
-    alignas(32) real even[chunk_outputs + max_vector_span + 4];
-    alignas(32) real odd[chunk_outputs + max_vector_span + 4];
-    int first = i0 - reach_back, span = count + reach_back + reach_ahead;
-    /* Pairs 2(first + m), 2(first + m) + 1 inside the row need no extension. */
-    int inside_from = std::min(span, std::max(0, -first));
-    int inside_to = std::max(inside_from, std::min(span, n / 2 - first));
-    for (int m = 0; m < span; ++m) {
-        if (m == inside_from && inside_to > inside_from) {
-            deinterleave(even + m, odd + m, in + 2 * (first + m), inside_to - m);
-            m = inside_to - 1;
-            continue;
-        }
-        int k = 2 * (first + m);
-        even[m] = in[extend_analysis(k, n, type)];
-        odd[m] = in[extend_analysis(k + 1, n, type)];
-    }
-    for (int f = 0; f < 2; ++f) {
-        const pqf *filter = f ? g : h;
-        int width = std::min(f ? ng : nl, i0 + count) - i0;
-        if (width <= 0)
-            continue;
-        /* Output i0 + c, tap j: even[reach_back + c - j/2] or odd[reach_back + c - (j+1)/2]. */
-        term_list terms;
-        for (int j = filter->alpha; j <= filter->omega; ++j)
-            terms.add(j & 1 ? odd + reach_back - (j + 1) / 2 : even + reach_back - j / 2,
-                      filter->f[j]);
-        sum_terms_over(f ? high : low, terms, width);
-    }
-}
-
-/* The vector split reads the node in one place and writes its quarter-bands
- * to another, in strips of columns as wide as a ring in a second-level cache
- * allows: down each strip, every input row is filtered along y once into a
- * ring of rows, and each output row is summed down the columns from the
- * ring. The intermediate rows never travel to memory, the node is read once
- * and written once, and its rows are read in runs long enough for the
- * processor to read ahead. */
-constexpr int ring_floats = 1 << 16;     /* 256 KiB */
-constexpr int small_ring_floats = 8192;  /* 32 KiB, on the stack when the heap has no room */
-constexpr int most_ring_rows = 64;
-constexpr int prefetch_rows = 2;         /* output rows ahead */
-constexpr size_t prefetch_samples = (size_t)1 << 18;  /* in nodes beyond a second-level cache */
-
-/* Room for the rings of one strip at a time: ring_floats from the heap or,
- * without memory, small_ring_floats on the stack (narrower strips then). */
-class ring_room {
-public:
-    ring_room() : heap((real *)std::aligned_alloc(64, ring_floats * sizeof(real))) {}
-    ring_room(const ring_room &) = delete;
-    ring_room &operator=(const ring_room &) = delete;
-    ~ring_room() { std::free(heap); }
-    real *floats() { return heap ? heap : stack; }
-    /* Columns of strip for rings of `rows` rows of `per_column` floats a column. */
-    int strip(int rows, int per_column) const
-    {
-        return (heap ? ring_floats : small_ring_floats) / (rows * per_column) / lanes * lanes;
-    }
-
-private:
-    real *heap;
-    alignas(64) real stack[small_ring_floats];
-};
-
-/* Runs strip(c0, c1, o0, o1, ring) over columns 0 .. columns - 1 and output
- * rows 0 .. outputs - 1 of a pass whose rings hold `rows` rows of
- * `per_column` floats a column: in strips as wide as a ring of ring_floats
- * allows (narrower on the stack), shared by a team, with the output rows in
- * bands when there are fewer strips than pieces for the team. */
-template <class Strip>
-void share_strips(wsqteam *team, int columns, int outputs, int rows, int per_column,
-                  const Strip &strip_body)
-{
-    int strip = std::min(columns, ring_floats / (per_column * rows) / lanes * lanes);
-    int strips = (columns + strip - 1) / strip;
-    int bands = team ? std::min(outputs, (4 * teamsize(team) + strips - 1) / strips) : 1;
-    teamfor(team, (size_t)strips * bands, [&](size_t a, size_t b) {
-        ring_room room;
-        int step = room.strip(rows, per_column);
-        for (size_t item = a; item < b; ++item) {
-            int s = (int)(item % strips), band = (int)(item / strips);
-            int end = std::min(columns, (s + 1) * strip);
-            for (int c0 = s * strip; c0 < end; c0 += step)
-                strip_body(c0, std::min(c0 + step, end), outputs * band / bands,
-                           outputs * (band + 1) / bands, room.floats());
-        }
-    });
-}
-
-/* The rows a ring needs: a power of two no smaller than the span of the rows
- * (after extension) that any output row of hx or gx reads, so that the rows
- * one output reads never share a slot; 0 beyond most_ring_rows (a periodic
- * extension reading both ends of a long signal). */
-int ring_rows(int ix, int oxh, int oxg, const pqf *hx, const pqf *gx)
-{
-    int widest = 1;
-    for (int i = 0; i < std::max(oxh, oxg); ++i) {
-        int lowest = INT_MAX, highest = INT_MIN;
-        for (int f = 0; f < 2; ++f) {
-            const pqf *filter = f ? gx : hx;
-            if (i >= (f ? oxg : oxh))
-                continue;
-            for (int j = filter->alpha; j <= filter->omega; ++j) {
-                int r = extend_analysis(2 * i - j, ix, filter->type);
-                lowest = std::min(lowest, r);
-                highest = std::max(highest, r);
-            }
-        }
-        widest = std::max(widest, highest - lowest + 1);
-    }
-    int rows = 1;
-    while (rows < widest)
-        rows *= 2;
-    return rows <= most_ring_rows ? rows : 0;
-}
-
-struct split_plan {
-    int ix, iy, oxh, oxg, oyh, oyg;
-    const pqf *hx, *gx, *hy, *gy;
-    int rows;            /* of the ring */
-    const bool *needed;  /* HH, HG, GH and GG: whether each quarter-band is wanted */
-};
-
-/* Output rows i0 .. i1 - 1 of the four quarter-bands, over the outputs s0 ..
- * s1 - 1 of each half of the rows. Ring slot r % rows holds input row r
- * filtered along y: those of its low outputs, then of its high ones. */
-WSQ_AVX2 void split_strip(const real *src, real *dst, const split_plan &p, int s0, int s1, int i0,
-                          int i1, real *ring)
-{
-    int held[most_ring_rows];
-    std::fill(held, held + p.rows, -1);
-    int half = s1 - s0;
-    int low_width = std::min(half, p.oyh - s0), high_width = std::min(half, p.oyg - s0);
-    int width = std::max(low_width, high_width);
-    real *hh = dst;
-    real *hg = hh + (size_t)p.oxh * p.oyh;
-    real *gh = hg + (size_t)p.oxh * p.oyg;
-    real *gg = gh + (size_t)p.oxg * p.oyh;
-    /* The samples of a row that the strip reads, asked for ahead of their use. */
-    int reach = std::max({p.hy->omega, p.gy->omega, -p.hy->alpha, -p.gy->alpha}) + 2;
-    int from = std::max(0, 2 * s0 - reach), to = std::min(p.iy, 2 * (s0 + width) + reach);
-    int newest = -std::min(p.hx->alpha, p.gx->alpha);  /* output i reads rows up to 2i + newest */
-    bool ask_ahead = (size_t)p.ix * p.iy >= prefetch_samples;
-    for (int i = i0; i < i1; ++i) {
-        int soon = 2 * (i + prefetch_rows) + newest;
-        for (int r = soon - 1; r <= soon; ++r)
-            if (ask_ahead && r < p.ix)
-                for (int c = from; c < to; c += 16)
-                    _mm_prefetch((const char *)(src + (ptrdiff_t)r * p.iy + c), _MM_HINT_T0);
-        for (int f = 0; f < 2; ++f) {
-            const pqf *filter = f ? p.gx : p.hx;
-            bool low_wanted = p.needed[2 * f], high_wanted = p.needed[2 * f + 1];
-            if (i >= (f ? p.oxg : p.oxh) || !(low_wanted || high_wanted))
-                continue;
-            term_list terms;
-            for (int j = filter->alpha; j <= filter->omega; ++j) {
-                int r = 2 * i - j;
-                if (r < 0 || r >= p.ix)
-                    r = extend_analysis(r, p.ix, filter->type);
-                int slot = r & (p.rows - 1);
-                real *row = ring + (ptrdiff_t)slot * 2 * half;
-                if (held[slot] != r) {
-                    for (int c = 0; c < width; c += chunk_outputs)
-                        split_row_chunk(src + (ptrdiff_t)r * p.iy, p.iy, s0 + c,
-                                        std::min(chunk_outputs, width - c), row + c, p.oyh,
-                                        row + half + c, p.oyg, p.hy, p.gy);
-                    held[slot] = r;
-                }
-                terms.add(row, filter->f[j]);
-            }
-            if (low_wanted && low_width > 0)
-                sum_terms_over((f ? gh : hh) + (ptrdiff_t)i * p.oyh + s0, terms, low_width);
-            for (int t = 0; t < terms.count; ++t)
-                terms.source[t] += half;
-            if (high_wanted && high_width > 0)
-                sum_terms_over((f ? gg : hg) + (ptrdiff_t)i * p.oyg + s0, terms, high_width);
-        }
-    }
-}
-
-/* The split with the vector kernels, from src to dst, of the quarter-bands
- * needed, a team sharing the strips; false when the ring cannot serve the
- * filters. */
-bool split_vector(const real *src, real *dst, int oxh, int oxg, int oyh, int oyg,
-                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
-                  const bool *needed, wsqteam *team)
-{
-    int ix = oxh + oxg, iy = oyh + oyg;
-    int rows = ring_rows(ix, oxh, oxg, hx, gx);
-    if (rows == 0 || hy->type / 2 != gy->type / 2)
-        return false;
-    split_plan plan{ix, iy, oxh, oxg, oyh, oyg, hx, gx, hy, gy, rows, needed};
-    share_strips(team, std::max(oyh, oyg), std::max(oxh, oxg), rows, 2,
-                 [&](int s0, int s1, int i0, int i1, real *ring) {
-                     split_strip(src, dst, plan, s0, s1, i0, i1, ring);
-                 });
-    return true;
-}
-#endif
 
 }  // namespace
 
@@ -1121,12 +652,11 @@ bool split_node(real *at, real *twin, int oxh, int oxg, int oyh, int oyg, const 
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
-#if WSQ_SIMD
-    if (simd_available() && fits_vector_path(hx, gx, hy, gy) &&
-        split_vector(at, twin, oxh, oxg, oyh, oyg, hx, gx, hy, gy, needed, team))
+    const vector_kernels &v = vectors();
+    if (v.sum_terms &&
+        split_strips(v, at, twin, oxh, oxg, oyh, oyg, hx, gx, hy, gy, needed, team))
         return true;
-#endif
-    (void)needed;  /* the portable split makes all four */
+    /* The portable split makes all four quarter-bands. */
     int ix = oxh + oxg, iy = oyh + oyg;
     real *work = twin;
     /* Along y, each row into a column of the scratch buffer: it then holds
@@ -1265,81 +795,10 @@ int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
 /* ==== Synthesis ============================================================
  * The adjoint convolution-decimation with the extension that the filter
  * type and the output's parity call for, one merge (in place through a
- * scratch buffer, or from one to the other), and the post-order walk. Only
- * the vector merge allocates, as the vector split does. */
+ * scratch buffer, or from one to the other, the vector path's strips:
+ * vector.cpp), and the post-order walk. */
 
 namespace {
-
-/* An input index of the half-length signal after extension: where to read,
- * with which sign, or nowhere (a term left out). */
-struct extended_index {
-    int index;
-    real sign;
-    bool present;
-};
-
-extended_index extend_synthesis(int i, int len, int type, bool odd_output)
-{
-    if (type <= 1) {
-        while (i < 0)
-            i += len;
-        while (i >= len)
-            i -= len;
-        return {i, 1.0f, true};
-    }
-    real sign = 1.0f;
-    int period;
-    if (type == 2) {
-        if (i < 0)
-            i = -i;
-        period = odd_output ? 2 * len - 2 : 2 * len - 1;
-    } else {
-        if (i < 0) {
-            i = -1 - i;
-            if (type == 5)
-                sign = -sign;
-        }
-        if (type == 3)
-            period = odd_output ? 2 * len : 2 * len - 1;
-        else if (type == 4)
-            period = odd_output ? 2 * len - 1 : 2 * len;
-        else
-            period = odd_output ? 2 * len + 1 : 2 * len;
-    }
-    if (period == 0)  /* one sample, whole-sample symmetric: a constant */
-        return {0, sign, true};
-    while (i >= period)
-        i -= period;
-    if (i < len)
-        return {i, sign, true};
-    switch (type) {
-    case 2: return {(odd_output ? 2 * len - 2 : 2 * len - 1) - i, sign, true};
-    case 3: return {(odd_output ? 2 * len - 1 : 2 * len - 2) - i, sign, true};
-    case 4: return {(odd_output ? 2 * len - 2 : 2 * len - 1) - i, sign, true};
-    default:
-        if (!odd_output)
-            return {2 * len - 1 - i, -sign, true};
-        if (i == len)
-            return {0, sign, false};
-        return {2 * len - i, -sign, true};
-    }
-}
-
-/* The taps that meet output n: even outputs 2m take the even taps 2k with
- * input m + k, odd outputs 2m + 1 the odd taps 2k + 1 with input m + 1 + k. */
-struct adjoint_taps {
-    int first, last;  /* tap range, step 2 */
-    int base;         /* input index of the first tap, less m */
-};
-
-adjoint_taps taps_of(const pqf *filter, bool odd)
-{
-    if (!odd)
-        return {2 * ceil_half(filter->alpha), 2 * floor_half(filter->omega),
-                ceil_half(filter->alpha)};
-    int k = ceil_half(filter->alpha - 1);
-    return {2 * k + 1, 2 * floor_half(filter->omega - 1) + 1, 1 + k};
-}
 
 /* Output n of an adjoint convolution-decimation of olen outputs, added onto
  * sum in increasing tap index, one fused multiply-add each. */
@@ -1356,220 +815,6 @@ real adjoint_output(real sum, const real *in, int ilen, ptrdiff_t istep, const p
     }
     return sum;
 }
-
-#if WSQ_SIMD
-/* Input indices, less m, that outputs 2m and 2m + 1 of f read. */
-struct adjoint_reach {
-    int low, high;
-};
-
-adjoint_reach reach_of(const pqf *f)
-{
-    adjoint_taps even = taps_of(f, false), odd = taps_of(f, true);
-    return {std::min(even.base, odd.base),
-            std::max(even.base + (even.last - even.first) / 2,
-                     odd.base + (odd.last - odd.first) / 2)};
-}
-
-/* The half signal x (len samples) extended over indices first .. first +
- * span - 1, with the extension's sign applied to each value. */
-void extend_half(real *out, const real *x, int len, int first, int span, int type,
-                 bool odd_output)
-{
-    int inside_from = std::min(span, std::max(0, -first));
-    int inside_to = std::max(inside_from, std::min(span, len - first));
-    std::copy(x + (first + inside_from), x + (first + inside_to), out + inside_from);
-    for (int m = 0; m < span; ++m) {
-        if (m == inside_from)
-            m = inside_to;
-        if (m == span)
-            break;
-        extended_index e = extend_synthesis(first + m, len, type, odd_output);
-        out[m] = e.sign * x[e.index];
-    }
-}
-
-/* The terms of output 2m (odd: 2m + 1) of one filter, taps of that
- * parity, against an extended half whose index m lies at e. */
-void add_adjoint_terms(term_list &terms, const real *e, const pqf *f, bool odd)
-{
-    adjoint_taps taps = taps_of(f, odd);
-    e += taps.base;
-    for (int tap = taps.first; tap <= taps.last; tap += 2, ++e)
-        terms.add(e, f->f[tap]);
-}
-
-/* Writes even[0..count) and odd[0..count) interleaved to out. */
-WSQ_AVX2 void interleave(real *out, const real *even, const real *odd, int count)
-{
-    int m = 0;
-    for (; m + lanes <= count; m += lanes) {
-        __m256 e = _mm256_loadu_ps(even + m), o = _mm256_loadu_ps(odd + m);
-        __m256 a = _mm256_unpacklo_ps(e, o), b = _mm256_unpackhi_ps(e, o);
-        _mm256_storeu_ps(out + 2 * m, _mm256_permute2f128_ps(a, b, 0x20));
-        _mm256_storeu_ps(out + 2 * m + lanes, _mm256_permute2f128_ps(a, b, 0x31));
-    }
-    for (; m < count; ++m) {
-        out[2 * m] = even[m];
-        out[2 * m + 1] = odd[m];
-    }
-}
-
-/* Pairs m0 .. m0 + count - 1 of one row rebuilt from its low half (nl
- * samples, through h) and high half (nh samples, through g): outputs 2m0 ..
- * of olen, to out[0 ..]; the even and the odd outputs each eight or sixteen
- * at a time, then interleaved. The halves are extended in advance, which
- * needs every term to be present: not so for type 5 (merge_vector checks). */
-WSQ_AVX2 void merge_row_chunk(const real *lo, int nl, const real *hi, int nh, real *out, int olen,
-                              int m0, int count, const pqf *h, const pqf *g)
-{
-    bool odd_output = olen & 1;
-    adjoint_reach rh = reach_of(h), rg = reach_of(g);
-    alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
-    alignas(32) real hx[chunk_outputs + max_vector_span / 2 + 2];
-    alignas(32) real even[chunk_outputs], odd[chunk_outputs];
-    /* Pair m0 + k reads indices m0 + k + low .. m0 + k + high of each half. */
-    extend_half(lx, lo, nl, m0 + rh.low, count + rh.high - rh.low, h->type, odd_output);
-    extend_half(hx, hi, nh, m0 + rg.low, count + rg.high - rg.low, g->type, odd_output);
-    const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
-    term_list even_terms, odd_terms;
-    add_adjoint_terms(even_terms, l, h, false);
-    add_adjoint_terms(even_terms, x, g, false);
-    add_adjoint_terms(odd_terms, l, h, true);
-    add_adjoint_terms(odd_terms, x, g, true);
-    sum_terms_over(even, even_terms, count);
-    sum_terms_over(odd, odd_terms, count);
-    int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
-    interleave(out, even, odd, whole);
-    if (whole < count)
-        out[2 * whole] = even[whole];
-}
-
-/* The vector merge reads a node's quarter-bands in one place and writes the
- * node to another, in strips of columns, as the vector split does: down each
- * strip, every row of the low and of the high half (along x) is merged
- * along y once into a ring of its half, and each output row is summed down
- * the columns from the two rings. */
-
-/* The rows each ring needs: a power of two no smaller than the span of the
- * rows of a half (after extension) that any output row reads, so that they
- * never share a slot; 0 beyond most_ring_rows. */
-int merge_ring_rows(int ixh, int ixg, const pqf *hx, const pqf *gx)
-{
-    int ix = ixh + ixg, widest = 1;
-    for (int n = 0; n < ix; ++n) {
-        for (int f = 0; f < 2; ++f) {
-            const pqf *filter = f ? gx : hx;
-            adjoint_taps taps = taps_of(filter, n & 1);
-            int lowest = INT_MAX, highest = INT_MIN, index = n / 2 + taps.base;
-            for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
-                extended_index x = extend_synthesis(index, f ? ixg : ixh, filter->type, ix & 1);
-                if (x.present) {
-                    lowest = std::min(lowest, x.index);
-                    highest = std::max(highest, x.index);
-                }
-            }
-            if (lowest <= highest)  /* some term present */
-                widest = std::max(widest, highest - lowest + 1);
-        }
-    }
-    int rows = 1;
-    while (rows < widest)
-        rows *= 2;
-    return rows <= most_ring_rows ? rows : 0;
-}
-
-struct merge_plan {
-    int ixh, ixg, iyh, iyg;
-    const pqf *hx, *gx, *hy, *gy;
-    int rows;  /* of each ring */
-};
-
-/* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
- * of each row. Slot j % rows of the ring of a half holds its row j merged
- * along y: those of its outputs. */
-WSQ_AVX2 void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1, int n0,
-                          int n1, real *ring)
-{
-    int held[2][most_ring_rows];
-    std::fill(held[0], held[0] + p.rows, -1);
-    std::fill(held[1], held[1] + p.rows, -1);
-    int ix = p.ixh + p.ixg, iy = p.iyh + p.iyg;
-    int pairs = m1 - m0, width = std::min(2 * pairs, iy - 2 * m0);
-    real *rings[2] = {ring, ring + (ptrdiff_t)p.rows * 2 * pairs};
-    const real *hh = src;
-    const real *hg = hh + (size_t)p.ixh * p.iyh;
-    const real *gh = hg + (size_t)p.ixh * p.iyg;
-    const real *gg = gh + (size_t)p.ixg * p.iyh;
-    const real *low[2] = {hh, gh}, *high[2] = {hg, gg};
-    const pqf *filters[2] = {p.hx, p.gx};
-    int lengths[2] = {p.ixh, p.ixg};
-    adjoint_taps taps_by[2][2] = {{taps_of(p.hx, false), taps_of(p.hx, true)},
-                                  {taps_of(p.gx, false), taps_of(p.gx, true)}};
-    /* The samples of the rows that the strip reads, asked for ahead of their use. */
-    bool ask_ahead = (size_t)ix * iy >= prefetch_samples;
-    int reach = std::max(reach_of(p.hx).high, reach_of(p.gx).high);
-    int reach_y = std::max(-std::min(reach_of(p.hy).low, reach_of(p.gy).low),
-                           std::max(reach_of(p.hy).high, reach_of(p.gy).high));
-    int from = std::max(0, m0 - reach_y), to = m1 + reach_y;
-    for (int n = n0; n < n1; ++n) {
-        int ahead = (n + 2 * prefetch_rows) / 2 + reach;  /* a row of each half, read soon */
-        if (ask_ahead && (n & 1) == 0) {
-            for (int f = 0; f < 2; ++f) {
-                if (ahead >= lengths[f])
-                    continue;
-                const real *lo = low[f] + (ptrdiff_t)ahead * p.iyh;
-                const real *hi = high[f] + (ptrdiff_t)ahead * p.iyg;
-                for (int c = from; c < std::min(to, p.iyh); c += 16)
-                    _mm_prefetch((const char *)(lo + c), _MM_HINT_T0);
-                for (int c = from; c < std::min(to, p.iyg); c += 16)
-                    _mm_prefetch((const char *)(hi + c), _MM_HINT_T0);
-            }
-        }
-        term_list terms;
-        for (int f = 0; f < 2; ++f) {  /* the low half through hx, then the high half through gx */
-            const pqf *filter = filters[f];
-            adjoint_taps taps = taps_by[f][n & 1];
-            int index = n / 2 + taps.base, len = lengths[f];
-            for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
-                extended_index x = index >= 0 && index < len
-                                       ? extended_index{index, 1.0f, true}
-                                       : extend_synthesis(index, len, filter->type, ix & 1);
-                if (!x.present)
-                    continue;
-                int slot = x.index & (p.rows - 1);
-                real *row = rings[f] + (ptrdiff_t)slot * 2 * pairs;
-                if (held[f][slot] != x.index) {
-                    for (int c = 0; c < pairs; c += chunk_outputs)
-                        merge_row_chunk(low[f] + (ptrdiff_t)x.index * p.iyh, p.iyh,
-                                        high[f] + (ptrdiff_t)x.index * p.iyg, p.iyg, row + 2 * c,
-                                        iy, m0 + c, std::min(chunk_outputs, pairs - c), p.hy, p.gy);
-                    held[f][slot] = x.index;
-                }
-                terms.add(row, x.sign * filter->f[tap]);
-            }
-        }
-        sum_terms_over(dst + (ptrdiff_t)n * iy + 2 * m0, terms, width);
-    }
-}
-
-/* The merge with the vector kernels, from src to dst, a team sharing the
- * strips; false when the rings cannot serve the filters or a row filter
- * leaves terms out (type 5). */
-bool merge_vector(const real *src, real *dst, int ixh, int ixg, int iyh, int iyg,
-                  const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
-{
-    int rows = merge_ring_rows(ixh, ixg, hx, gx);
-    if (rows == 0 || hy->type == 5 || gy->type == 5)
-        return false;
-    merge_plan plan{ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows};
-    int pairs = (iyh + iyg + 1) / 2;  /* output pairs of a row */
-    share_strips(team, pairs, ixh + ixg, rows, 4, [&](int m0, int m1, int n0, int n1, real *ring) {
-        merge_strip(src, dst, plan, m0, m1, n0, n1, ring);
-    });
-    return true;
-}
-#endif
 
 }  // namespace
 
@@ -1611,12 +856,9 @@ bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const 
     WSQ_ASSERT(hy);
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
-#if WSQ_SIMD
-    bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
-    if (simd_available() && fits_vector_path(hx, gx, hy, gy) && !periodic &&
-        merge_vector(at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team))
+    const vector_kernels &v = vectors();
+    if (v.sum_terms && merge_strips(v, at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team))
         return true;
-#endif
     int ix = ixh + ixg, iy = iyh + iyg;
     real *data = at, *work = twin;
     const real *hh = data;
@@ -1723,50 +965,6 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
 /* ==== Pixel normalisation ==================================================
  * Bytes to zero-centred samples and back, with the frame's M and R. */
 
-namespace {
-
-#if WSQ_SIMD
-/* wsqb2r on the first pixels, eight at a time; returns how many. */
-WSQ_AVX2 ui32 bytes_to_reals(real *out, const ui8 *in, ui32 length, real midpoint,
-                             real reciprocal)
-{
-    __m256 m = _mm256_set1_ps(midpoint), r = _mm256_set1_ps(reciprocal);
-    ui32 i = 0;
-    for (; i + lanes <= length; i += lanes) {
-        __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + i));
-        __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
-        _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_sub_ps(x, m), r));
-    }
-    return i;
-}
-
-/* wsqr2b on the first samples, eight at a time; returns how many. */
-WSQ_AVX2 ui32 reals_to_bytes(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
-{
-    __m256 m = _mm256_set1_ps(midpoint), r = _mm256_set1_ps(rescale);
-    __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f);
-    __m256d half = _mm256_set1_pd(0.5);
-    ui32 i = 0;
-    for (; i + lanes <= length; i += lanes) {
-        __m256 value = _mm256_fmadd_ps(r, _mm256_loadu_ps(in + i), m);
-        __m256d low = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(value)), half);
-        __m256d high = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(value, 1)), half);
-        __m256 rounded = _mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low));
-        __m256i whole = _mm256_cvttps_epi32(rounded);
-        whole = _mm256_blendv_epi8(whole, _mm256_set1_epi32(255),
-                                   _mm256_castps_si256(_mm256_cmp_ps(rounded, top, _CMP_GT_OQ)));
-        whole = _mm256_and_si256(whole, _mm256_castps_si256(
-                                            _mm256_cmp_ps(rounded, zero, _CMP_GE_OQ)));
-        __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(whole),
-                                         _mm256_extracti128_si256(whole, 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(words, words));
-    }
-    return i;
-}
-#endif
-
-}  // namespace
-
 void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale)
 {
     WSQ_ASSERT(rescale != (real)0);
@@ -1774,10 +972,8 @@ void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale)
     WSQ_ASSERT(out);
     real reciprocal = 1.0f / rescale;
     ui32 i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        i = bytes_to_reals(out, in, length, midpoint, reciprocal);
-#endif
+    if (vectors().bytes_to_reals)
+        i = vectors().bytes_to_reals(out, in, length, midpoint, reciprocal);
     for (; i < length; ++i)
         out[i] = ((real)in[i] - midpoint) * reciprocal;
 }
@@ -1787,10 +983,8 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
     WSQ_ASSERT(in);
     WSQ_ASSERT(out);
     ui32 i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        i = reals_to_bytes(out, in, length, midpoint, rescale);
-#endif
+    if (vectors().reals_to_bytes)
+        i = vectors().reals_to_bytes(out, in, length, midpoint, rescale);
     for (; i < length; ++i) {
         real value = std::fma(rescale, in[i], midpoint);
         real rounded = (real)((double)value + 0.5);
@@ -1804,37 +998,6 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
             out[i] = (ui8)rounded;
     }
 }
-
-#if WSQ_SIMD
-namespace {
-
-/* The least and greatest of the first pixels and their sum, 32 at a time;
- * returns how many it took. */
-WSQ_AVX2 size_t pixel_stats_lanes(const ui8 *pixels, size_t length, ui8 *least, ui8 *greatest,
-                                  std::uint64_t *total)
-{
-    __m256i low = _mm256_set1_epi8((char)-1), high = _mm256_setzero_si256();
-    __m256i sums = _mm256_setzero_si256();  /* four 64-bit sums */
-    size_t i = 0;
-    for (; i + 32 <= length; i += 32) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pixels + i));
-        low = _mm256_min_epu8(low, v);
-        high = _mm256_max_epu8(high, v);
-        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(v, _mm256_setzero_si256()));
-    }
-    alignas(32) ui8 lows[32], highs[32];
-    alignas(32) std::uint64_t parts[4];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(lows), low);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(highs), high);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(parts), sums);
-    *least = *std::min_element(lows, lows + 32);
-    *greatest = *std::max_element(highs, highs + 32);
-    *total = parts[0] + parts[1] + parts[2] + parts[3];
-    return i;
-}
-
-}  // namespace
-#endif
 
 void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqteam *team)
 {
@@ -1851,10 +1014,8 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
         ui8 pmin = 255, pmax = 0;
         std::uint64_t total = 0;
         size_t i = 0;
-#if WSQ_SIMD
-        if (simd_available())
-            i = pixel_stats_lanes(p, n, &pmin, &pmax, &total);
-#endif
+        if (vectors().pixel_stats)
+            i = vectors().pixel_stats(p, n, &pmin, &pmax, &total);
         for (; i < n; ++i) {
             pmax = std::max(pmax, p[i]);
             pmin = std::min(pmin, p[i]);
@@ -1871,6 +1032,7 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
     *midpoint = (real)((double)total / length);
     real above = pmax - *midpoint;
     real below = *midpoint - pmin;
+    /* Over 128 (exactly, as 0.0078125): the samples then lie within -128 .. 128. */
     *rescale = (above > below ? above : below) * 0.0078125f;
 }
 
@@ -1878,10 +1040,6 @@ void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length, wsqt
  * The dead-zone scalar quantizer of one subband and its inverse. */
 
 namespace {
-
-/* Quantizer indices beyond these bounds saturate instead of leaving the
- * 32-bit range (such values are refused later by the symbol coder). */
-constexpr real largest_index = 2147483520.0f;  /* the float just below 2^31 */
 
 /* trunc(x) + step for a quantizer index. */
 int32 bin_index(real x, int32 step)
@@ -1893,62 +1051,6 @@ int32 bin_index(real x, int32 step)
         return INT32_MIN + 1;
     return (int32)whole + step;
 }
-
-#if WSQ_SIMD
-/* wsqqnt on the first coefficients, eight at a time; returns how many, and
- * lowers *lowest and raises *highest to the indices' extremes. */
-WSQ_AVX2 ui32 quantize_lanes(int32 *out, const real *in, ui32 length, real r, real h,
-                             int32 *lowest, int32 *highest)
-{
-    const int toward_zero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
-    __m256 vr = _mm256_set1_ps(r), vh = _mm256_set1_ps(h), vnh = _mm256_set1_ps(-h);
-    __m256 big = _mm256_set1_ps(largest_index), small = _mm256_set1_ps(-largest_index);
-    __m256i one = _mm256_set1_epi32(1);
-    __m256i low = _mm256_set1_epi32(*lowest), high = _mm256_set1_epi32(*highest);
-    ui32 i = 0;
-    for (; i + lanes <= length; i += lanes) {
-        __m256 c = _mm256_loadu_ps(in + i);
-        __m256 up = _mm256_round_ps(_mm256_mul_ps(_mm256_sub_ps(c, vh), vr), toward_zero);
-        __m256 down = _mm256_round_ps(_mm256_mul_ps(_mm256_add_ps(c, vh), vr), toward_zero);
-        __m256i above = _mm256_add_epi32(_mm256_cvttps_epi32(up), one);
-        above = _mm256_blendv_epi8(above, _mm256_set1_epi32(INT32_MAX),
-                                   _mm256_castps_si256(_mm256_cmp_ps(up, big, _CMP_GE_OQ)));
-        __m256i below = _mm256_sub_epi32(_mm256_cvttps_epi32(down), one);
-        below = _mm256_blendv_epi8(below, _mm256_set1_epi32(INT32_MIN + 1),
-                                   _mm256_castps_si256(_mm256_cmp_ps(down, small, _CMP_LE_OQ)));
-        __m256i q = _mm256_and_si256(above, _mm256_castps_si256(_mm256_cmp_ps(c, vh, _CMP_GT_OQ)));
-        q = _mm256_blendv_epi8(q, below, _mm256_castps_si256(_mm256_cmp_ps(c, vnh, _CMP_LT_OQ)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), q);
-        low = _mm256_min_epi32(low, q);
-        high = _mm256_max_epi32(high, q);
-    }
-    alignas(32) int32 lows[lanes], highs[lanes];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(lows), low);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(highs), high);
-    *lowest = *std::min_element(lows, lows + lanes);
-    *highest = *std::max_element(highs, highs + lanes);
-    return i;
-}
-
-/* wsqunq on the first indices, eight at a time; returns how many. */
-WSQ_AVX2 ui32 dequantize_lanes(real *out, const int32 *in, ui32 length, real center, real qbin,
-                               real h)
-{
-    __m256 c = _mm256_set1_ps(center), q = _mm256_set1_ps(qbin);
-    __m256 vh = _mm256_set1_ps(h), vnh = _mm256_set1_ps(-h), zero = _mm256_setzero_ps();
-    ui32 i = 0;
-    for (; i + lanes <= length; i += lanes) {
-        __m256 val = _mm256_cvtepi32_ps(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i)));
-        __m256 above = _mm256_fmadd_ps(_mm256_sub_ps(val, c), q, vh);
-        __m256 below = _mm256_fmadd_ps(_mm256_add_ps(val, c), q, vnh);
-        __m256 x = _mm256_and_ps(above, _mm256_cmp_ps(val, zero, _CMP_GT_OQ));
-        x = _mm256_blendv_ps(x, below, _mm256_cmp_ps(val, zero, _CMP_LT_OQ));
-        _mm256_storeu_ps(out + i, x);
-    }
-    return i;
-}
-#endif
 
 /* Largest magnitude the symbol coder can write. */
 constexpr int32 symbol_max = 65535;
@@ -1968,10 +1070,8 @@ bool quantize(int32 *out, const real *in, ui32 length, real qbin, real zbin)
     real h = zbin * 0.5f;
     int32 lowest = 0, highest = 0;
     ui32 i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        i = quantize_lanes(out, in, length, r, h, &lowest, &highest);
-#endif
+    if (vectors().quantize)
+        i = vectors().quantize(out, in, length, r, h, &lowest, &highest);
     for (; i < length; ++i) {
         real c = in[i];
         if (c > h)
@@ -2006,10 +1106,8 @@ void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, rea
     }
     real h = zbin * 0.5f;
     ui32 i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        i = dequantize_lanes(out, in, length, center, qbin, h);
-#endif
+    if (vectors().dequantize)
+        i = vectors().dequantize(out, in, length, center, qbin, h);
     for (; i < length; ++i) {
         real val = (real)in[i];
         if (val > 0)
@@ -2032,50 +1130,6 @@ ui32 absval(int32 v)
     return v < 0 ? 0u - (ui32)v : (ui32)v;
 }
 
-#if WSQ_SIMD
-/* A bit for each of the eight values at `at` that is zero. */
-WSQ_AVX2 inline ui32 zero_lanes(const int32 *at)
-{
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
-    return (ui32)_mm256_movemask_ps(
-        _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256())));
-}
-
-/* wsqwsym's walk over the first values, 32 at a time: the nonzero values of
- * a group come from a mask of its lanes, and the zeros before each are
- * counted at once. *zrl carries the zeros not yet written, in and out, and
- * *done the values walked. Returns the end of the symbols. */
-WSQ_AVX2 ui8 *symbols_lanes(ui8 *output, const int32 *input, ui32 length, ui32 *zrl,
-                            ui32 *done)
-{
-    ui32 run = *zrl, i = 0;
-    for (; i + 4 * lanes <= length; i += 4 * lanes) {
-        ui32 nonzero = ~(zero_lanes(input + i) | zero_lanes(input + i + lanes) << 8 |
-                         zero_lanes(input + i + 2 * lanes) << 16 |
-                         zero_lanes(input + i + 3 * lanes) << 24);
-        ui32 next = 0;  /* the first lane not yet walked */
-        for (; nonzero; nonzero &= nonzero - 1) {
-            ui32 lane = (ui32)__builtin_ctz(nonzero);
-            ui32 zeros = run + lane - next;
-            if (zeros <= 100) {  /* none, or a run in one byte: the symbol after it overwrites
-                                    the byte when there is none, so no branch asks which */
-                *output = (ui8)zeros;
-                output += zeros != 0;
-            } else {
-                output = writezrl(output, zeros);
-            }
-            output = writesym(output, input[i + lane]);
-            run = 0;
-            next = lane + 1;
-        }
-        run += 4 * lanes - next;
-    }
-    *zrl = run;
-    *done = i;
-    return output;
-}
-#endif
-
 }  // namespace
 
 ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length)
@@ -2084,10 +1138,8 @@ ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length)
     WSQ_ASSERT(input);
     WSQ_ASSERT(length>0);
     ui32 zrl = 0, i = 0;
-#if WSQ_SIMD
-    if (simd_available())
-        output = symbols_lanes(output, input, length, &zrl, &i);
-#endif
+    if (vectors().symbols)
+        output = vectors().symbols(output, input, length, &zrl, &i);
     for (; i < length; ++i) {
         if (input[i] == 0) {
             ++zrl;
@@ -2105,8 +1157,8 @@ ui8 *writesym(ui8 *output, int32 coeff)
     WSQ_ASSERT(coeff != 0);
     WSQ_ASSERT(!(absval(coeff)>>16));
     ui32 magnitude = absval(coeff);
-    if (coeff >= -73 && coeff <= 74) {
-        *output++ = (ui8)(coeff + 180);
+    if (one_byte_symbol(coeff)) {
+        *output++ = symbol_byte(coeff);
     } else if (magnitude > 255) {
         *output++ = coeff > 0 ? 103 : 104;
         output = sput2(output, (ui16)magnitude);
@@ -2913,7 +1965,10 @@ ui8 *wsqwdht(ui8 *output, const ui8 (*dht)[WSQ_DHT_BYTES], const int *dhtlen, in
 
 namespace {
 
-/* The central region of a subband, whose variance steers the bit rate. */
+/* The central region of a subband, whose variance steers the bit rate: the
+ * middle 7/16 of its height from 9/32 down and the middle 3/4 of its width,
+ * away from its edges, whose coefficients owe much to the transform's
+ * extension of the signal beyond the image. */
 struct central_region {
     int begheight, midheight, begwidth, midwidth;
 };
@@ -2926,23 +1981,18 @@ central_region subband_middle(int height, int width)
 /* Subbands whose central variances are computed side by side. */
 constexpr int variance_lanes = 4;
 
-/* The central variances of `count` (1 to variance_lanes) subbands of one size, side by
- * side: each subband keeps its own two sums, taken in its own order exactly as it would
- * be alone, so the results do not depend on the company; independent sums overlap
- * where one alone would wait on each addition. */
-inline __attribute__((always_inline)) void central_variances_of(double *variance,
-                                                                 const real *const *coefs,
-                                                                 int count, int height, int width)
+/* The sums of the values and of their squares over rows i0 .. i1 - 1 and
+ * columns j0 .. j1 - 1 of four subbands of one width, side by side: each
+ * subband keeps its own two sums, taken in its own order exactly as it
+ * would be alone, so the results do not depend on the company; independent
+ * sums overlap where one alone would wait on each addition. */
+void region_sums(double *sum, double *sumsq, const real *const *lane, int i0, int i1, int j0,
+                 int j1, int width)
 {
-    central_region middle = subband_middle(height, width);
-    int endheight = middle.begheight + middle.midheight;
-    int endwidth = middle.begwidth + middle.midwidth;
-    const real *lane[variance_lanes];
     for (int l = 0; l < variance_lanes; ++l)
-        lane[l] = coefs[l < count ? l : 0];  /* spare lanes repeat the first subband */
-    double sum[variance_lanes] = {}, sumsq[variance_lanes] = {};
-    for (int i = middle.begheight; i < endheight; ++i) {
-        for (int j = middle.begwidth; j < endwidth; ++j) {
+        sum[l] = sumsq[l] = 0.0;
+    for (int i = i0; i < i1; ++i) {
+        for (int j = j0; j < j1; ++j) {
             for (int l = 0; l < variance_lanes; ++l) {
                 double coef = lane[l][i * width + j];
                 sumsq[l] = std::fma(coef, coef, sumsq[l]);
@@ -2950,30 +2000,24 @@ inline __attribute__((always_inline)) void central_variances_of(double *variance
             }
         }
     }
+}
+
+/* The central variances of `count` (1 to variance_lanes) subbands of one size. */
+void central_variances(double *variance, const real *const *coefs, int count, int height,
+                       int width)
+{
+    central_region middle = subband_middle(height, width);
+    const real *lane[variance_lanes];
+    for (int l = 0; l < variance_lanes; ++l)
+        lane[l] = coefs[l < count ? l : 0];  /* spare lanes repeat the first subband */
+    double sum[variance_lanes], sumsq[variance_lanes];
+    auto sums = vectors().region_sums ? vectors().region_sums : region_sums;
+    sums(sum, sumsq, lane, middle.begheight, middle.begheight + middle.midheight,
+         middle.begwidth, middle.begwidth + middle.midwidth, width);
     int num = middle.midwidth * middle.midheight;
     WSQ_ASSERT(num>1);
     for (int l = 0; l < count; ++l)
         variance[l] = (sumsq[l] - (sum[l] * sum[l]) / num) / (num - 1);
-}
-
-#if WSQ_SIMD
-/* The same with the processor's own fused multiply-add, where std::fma is otherwise a
- * call into the maths library (the result is the same correctly rounded one). */
-WSQ_AVX2 void central_variances_fma(double *variance, const real *const *coefs, int count,
-                                    int height, int width)
-{
-    central_variances_of(variance, coefs, count, height, width);
-}
-#endif
-
-void central_variances(double *variance, const real *const *coefs, int count, int height,
-                       int width)
-{
-#if WSQ_SIMD
-    if (simd_available())
-        return central_variances_fma(variance, coefs, count, height, width);
-#endif
-    central_variances_of(variance, coefs, count, height, width);
 }
 
 /* The subbands of a higher number are the larger ones: handed out first,
@@ -3047,22 +2091,44 @@ void subbandvars(double *variance, void *const *contents, const int *xs, const i
     });
 }
 
+namespace {
+
+/* The rate model of the bit allocation: a subband of standard deviation s
+ * quantized with bins of width Q costs log2(spread * s / Q) bits a
+ * coefficient, as if its coefficients spread evenly over `spread` standard
+ * deviations. A subband whose bins are that wide or wider has a rate of zero
+ * or less: it leaves the rate sum (and is still coded, nearly all zeros). */
+constexpr double spread = 5.0;
+/* Below this central variance a subband is too flat to be worth any bits: it
+ * gets zero widths and is not coded. */
+constexpr double least_variance = 1.01;
+/* The relative bin width of a subband is width_scale / (adjustment * ln
+ * variance): the busier the subband, the finer its bins relative to the
+ * others. The four lowest subbands, the image at its coarsest, take the
+ * relative width 1 whatever their variance. */
+constexpr double width_scale = 10.0, coarsest_width = 1.0;
+/* The zero bin is this many bin widths wide: the dead zone that sends the
+ * smallest coefficients, mostly noise, to zero. */
+constexpr double zero_bin_ratio = 1.2;
+
+}  // namespace
+
 double binwidths(real *qs, real *zs, const double *variance, double bitrate)
 {
     int K[WSQ_CODED_SUBBANDS] = {};
-    double m1[WSQ_CODED_SUBBANDS];
-    double Qprime[WSQ_CODED_SUBBANDS];
-    double logbins = bitrate * std::log(2.0);
+    double m1[WSQ_CODED_SUBBANDS];     /* the share of all coefficients in subband k */
+    double Qprime[WSQ_CODED_SUBBANDS]; /* relative bin widths: the widths times the quality */
+    double logbins = bitrate * std::log(2.0);  /* the rate in natural units */
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        if (variance[k] < 1.01) {
+        if (variance[k] < least_variance) {
             Qprime[k] = 0.0;
             continue;
         }
         K[k] = 1;
         m1[k] = 1.0 / (double)(1 << (2 * wsqlevels[k]));
-        Qprime[k] = 10.0 / ((double)adjustment[k] * std::log(variance[k]));
+        Qprime[k] = width_scale / ((double)adjustment[k] * std::log(variance[k]));
     }
-    Qprime[0] = Qprime[1] = Qprime[2] = Qprime[3] = 1.0;
+    Qprime[0] = Qprime[1] = Qprime[2] = Qprime[3] = coarsest_width;
     double quality;
     bool nonpositive_rates;
     do {
@@ -3072,15 +2138,17 @@ double binwidths(real *qs, real *zs, const double *variance, double bitrate)
                 S1 += m1[k];
         if (!(S1 > 0.0))
             return 0.0;
+        /* The quality at which the modelled rates of the subbands still in
+         * the sum, weighted by their shares, add up to the bit rate. */
         double logquality = 0.0;
         for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k)
             if (K[k])
                 logquality = std::fma(m1[k], 0.5 * std::log(variance[k]) - std::log(Qprime[k]),
                                       logquality);
-        quality = 0.2 * std::exp((logbins - logquality) * (1.0 / S1));
+        quality = (1.0 / spread) * std::exp((logbins - logquality) * (1.0 / S1));
         nonpositive_rates = false;
         for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-            if (K[k] && Qprime[k] / quality >= 5.0 * std::sqrt(variance[k])) {
+            if (K[k] && Qprime[k] / quality >= spread * std::sqrt(variance[k])) {
                 K[k] = 0;
                 nonpositive_rates = true;
             }
@@ -3088,7 +2156,7 @@ double binwidths(real *qs, real *zs, const double *variance, double bitrate)
     } while (nonpositive_rates);
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
         qs[k] = (real)(Qprime[k] / quality);
-        zs[k] = (real)((double)qs[k] * 1.2);
+        zs[k] = (real)((double)qs[k] * zero_bin_ratio);
     }
     return quality;
 }

@@ -8,6 +8,11 @@
  * WSQ_ASSERT_STATUS (2). They are for C++ callers that meet those
  * preconditions; untrusted streams and images go through the calls of wsq.h,
  * which validate everything and never end the process.
+ *
+ * The kernels are grouped by stage, in the order of the encoder's pipeline, and
+ * each one's contract stands above it: what it takes, what it returns, what it
+ * asserts. A routine that fills or scans a caller's buffer returns the position
+ * just past what it handled; a release routine returns a null pointer.
  */
 #ifndef LIBWSQ_H
 #define LIBWSQ_H
@@ -141,78 +146,55 @@ inline constexpr int WSQ_SF = 55297;      /* software implementation number */
 inline constexpr double WSQ_CENTER = 0.44;  /* nominal bin center */
 inline constexpr size_t WSQ_COMMENT_MAX = 65535 - 2;  /* longest comment text */
 
-/* ---- Pixel normalisation ------------------------------------------------- */
+/* ---- Filters -------------------------------------------------------------
+ * A filter's taps f[alpha..omega] and its extension type: 0 and 1 periodic
+ * (a pair), 2 and 3 whole-sample symmetric (the low-pass and high-pass of
+ * an odd-length pair), 4 and 5 half-sample symmetric and antisymmetric. */
 
-WSQ_API void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale);
-WSQ_API void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale);
-
-/* ---- Scalar quantization ------------------------------------------------- */
-
-WSQ_API void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin);
-WSQ_API void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin);
-
-/* ---- Symbol stream ------------------------------------------------------- */
-
-WSQ_API ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length);
-WSQ_API ui8 *writesym(ui8 *output, int32 coeff);
-WSQ_API ui8 *writezrl(ui8 *output, ui32 zrl);
-
-/* ---- Numbers and bytes --------------------------------------------------- */
-
-WSQ_API ui8 *writefix24(ui8 *output, real coeff);
-WSQ_API ui8 *writefix48(ui8 *output, real coeff);
-WSQ_API const ui8 *readfix24(real *coeff, const ui8 *input);
-WSQ_API const ui8 *readfix48(real *coeff, const ui8 *input);
-WSQ_API ui8 *sput2(ui8 *out, ui16 in);
-WSQ_API ui8 *sput4(ui8 *out, ui32 in);
-WSQ_API const ui8 *sget2(ui16 *out, const ui8 *in);
-WSQ_API const ui8 *sget4(ui32 *out, const ui8 *in);
-WSQ_API int fput2(ui16 x, std::FILE *out);
-WSQ_API int fput4(ui32 x, std::FILE *out);
-WSQ_API ui16 fget2(std::FILE *in);
-
-/* ---- Table segments ------------------------------------------------------ */
-
-WSQ_API ui8 *wsqwmr(ui8 *output, real midpoint, real rescale);
-WSQ_API ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf);
-WSQ_API ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks);
-WSQ_API const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale);
-WSQ_API const ui8 *wsqrdtt(pqf **filters, const ui8 *input);
-/* wsqrdtt, but memory that cannot be had gives a null result, with no record made, instead of
- * the assertion report. */
-WSQ_API const ui8 *tryrdtt(pqf **filters, const ui8 *input);
-/* A segment's marker and its length field for a body of bodylength bytes (4 bytes). */
-WSQ_API ui8 *wsqwhead(ui8 *output, ui16 marker, ui32 bodylength);
-/* The frame header body (15 bytes): A and B (low 8 bits), rows, cols, M and R, Ev and Sf. */
-WSQ_API ui8 *wsqwsof(ui8 *output, int A, int B, int rows, int cols, real midpoint, real rescale);
-/* The Huffman table segment body: each table's index and body. */
-WSQ_API ui8 *wsqwdht(ui8 *output, const ui8 (*dht)[WSQ_DHT_BYTES], const int *dhtlen,
-                     int numdhts);
-WSQ_API const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input);
-
-/* ---- Filters ------------------------------------------------------------- */
-
+/* A new filter of the omega - alpha + 1 taps at coefs (tap alpha first) and type, named a copy
+ * of name (may be null), with its periodized tables; release with freepqf(). Asserts
+ * alpha <= 0 <= omega, coefs, and the memory. */
 WSQ_API pqf *makepqf(const char *name, const real *coefs, int alpha, int omega, int type);
 /* makepqf, but memory that cannot be had gives a null result instead of the assertion report. */
 WSQ_API pqf *trymakepqf(const char *name, const real *coefs, int alpha, int omega, int type);
+/* Releases a filter of makepqf() (null: nothing); returns null. */
 WSQ_API void *freepqf(void *filter);
+/* The periodized tables of the taps f[alpha..omega], for every even period q = 2m up to
+ * omega - alpha: table q at fp + 2m^2, its q values also just before it (fp holds
+ * 2m(m + 1) values for the largest m). Asserts alpha <= 0 <= omega. */
 WSQ_API void qfcirc(real *fp, const real *f, int alpha, int omega);
+/* fq[k], k < q: the sum of the taps f[j], alpha <= j <= omega, with j = k modulo q. Asserts
+ * 0 < q <= omega - alpha and alpha <= 0 <= omega. */
 WSQ_API void periodize(real *fq, int q, const real *f, int alpha, int omega);
+/* The outputs of a convolution-decimation of length samples by a filter of type ftype: half
+ * of them, rounded up for types 2 and 4, down for 3 and 5. Asserts an even length for the
+ * periodic types. */
 WSQ_API int cdplength(int length, int ftype);
+/* The type of a filter's partner in its pair: 0 and 1, 2 and 3, 4 and 5. Asserts a type 0..5. */
 WSQ_API int cpqftype(int type);
 
 /* ---- Hedge --------------------------------------------------------------- */
 
+/* A new hedge of `blocks` blocks holding copies of contents and levels (zeros where null) and
+ * tag; release with freehedge(). Asserts blocks >= 0 and the memory. */
 WSQ_API hedge *makehedge(int blocks, void *const *contents, const ui8 *levels, void *tag);
+/* Releases a hedge (null: nothing), after freecontents(contents, blocks) and freetag(tag)
+ * where given; returns null. */
 WSQ_API hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag);
+/* free(discard); returns null. */
 WSQ_API void *freevoid(void *discard);
 /* An image-sized buffer, released with free; null when memory cannot be had.
  * Large ones are asked for in huge pages where the system grants them on
  * request: touching a fresh buffer then costs a fault per 2 MiB instead of
  * one per 4 KiB, which is most of the cost of first touches. */
 WSQ_API void *imagebuffer(size_t bytes);
-/* The block after the last of the node at `level` whose first block is `block`. */
+/* The block after the last of the node at depth `level` whose first block is `block`, in the
+ * hedge's block order. Asserts 0 <= level <= graph->levels[block]. */
 WSQ_API int hedgeend(const hedge *graph, int level, int block);
+/* The rows xs[b] and columns ys[b] of each block b of the node of ix x iy samples at depth
+ * `level` whose first block is `block`, split by HX, GX along x and HY, GY along y down to
+ * the depths in levels; returns the block after the node's. Asserts the pointers, ix and iy
+ * nonzero, 0 <= level <= levels[block] and block >= 0. */
 WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level, int block,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 
@@ -226,7 +208,8 @@ WSQ_API int xywp2(int *xs, int *ys, int ix, int iy, const ui8 *levels, int level
  * available core) for work on `samples` samples, no more than have half a
  * million samples each (below that, handing out a share costs more than it
  * saves); it gives a smaller team, or null, when threads cannot be had. The
- * team belongs to the caller, who releases it with freeteam(). */
+ * team belongs to the caller, who releases it with freeteam() (which returns
+ * null); teamsize() tells its threads, the calling one included (1 for null). */
 typedef struct wsqteam wsqteam;
 WSQ_API wsqteam *maketeam(int threads, size_t samples);
 WSQ_API wsqteam *freeteam(wsqteam *team);
@@ -243,48 +226,190 @@ void teamfor(wsqteam *team, size_t count, const Body &body)
             (void *)&body);
 }
 
-/* ---- Analysis and synthesis ---------------------------------------------- */
+/* ---- Pixel normalisation ------------------------------------------------- */
 
+/* out[i] = (in[i] - midpoint) * (1 / rescale) for length pixels, in single precision. Asserts
+ * rescale != 0, in and out. */
+WSQ_API void wsqb2r(real *out, const ui8 *in, ui32 length, real midpoint, real rescale);
+/* out[i] = rescale * in[i] + midpoint (one fused multiply-add) rounded half up and clamped to
+ * 0..255, for length samples; a value that is not a number gives 0. Asserts in and out. */
+WSQ_API void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale);
+
+/* ---- Analysis and synthesis ----------------------------------------------
+ * A node of ix rows by iy samples splits into the quarter-bands HH, HG, GH and
+ * GG (first letter along x: H the low-pass rows, G the high-pass ones), back to
+ * back in the node's place; oxh, oxg (ixh, ixg) rows and oyh, oyg (iyh, iyg)
+ * samples are the halves' lengths (cdplength). work is scratch as large as the
+ * node; nothing is allocated but the vector paths' rings of rows. */
+
+/* olen outputs of the convolution-decimation of ilen samples at in (step istep) by filter, to
+ * out (step ostep): output i is the sum over taps j of f[j] times sample 2i - j after the
+ * filter's extension, in increasing j, one fused multiply-add each; assign 0 adds them onto
+ * out. Asserts lengths above 0, nonzero steps, out, in and a type 0..5. */
 WSQ_API void cds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
                  const pqf *filter, int assign);
+/* Splits the node at data into its four quarter-bands, rows by hx, gx, samples by hy, gy. */
 WSQ_API void scdpi2(real *data, int oxh, int oxg, int oyh, int oyg, real *work,
                     const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+/* Splits the node of ix x iy samples at graph->contents[block], at depth level, down to the
+ * depths of graph->levels, setting the contents of its blocks; returns the block after the
+ * node's. Asserts as cbwp2t. */
 WSQ_API int cbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
+/* The adjoint of cds: olen outputs from the ilen samples of a half, by filter with the
+ * extension its type and olen's parity call for, each output's terms in increasing tap index;
+ * assign 0 adds them onto out. Asserts as cds, and olen == 2 * ilen for the periodic types. */
 WSQ_API void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
                   const pqf *filter, int assign);
+/* Merges the four quarter-bands at data back into their node: the inverse of scdpi2. */
 WSQ_API void sacdpi2(real *data, int ixh, int ixg, int iyh, int iyg, real *work,
                      const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+/* Merges the blocks below the node whose first block is `block` back into the node, at
+ * graph->contents[block]: the inverse of cbwp2. Returns the block after the node's. Asserts as
+ * rbwp2t. */
 WSQ_API int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
                   const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY);
 /* cbwp2 and rbwp2 with the rows and columns of each large split shared by a team. cbwp2t
  * makes only the blocks b with wanted[b] nonzero (every block when wanted is null): the
- * others get their places in the hedge and unspecified samples. */
+ * others get their places in the hedge and unspecified samples. Both assert ix, iy > 0,
+ * level, block >= 0, work, graph, level <= graph->levels[block] and the four filters. */
 WSQ_API int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
                    const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY,
                    const ui8 *wanted, wsqteam *team);
 WSQ_API int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
                    const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
 
-/* ---- Bit stream ---------------------------------------------------------- */
+/* ---- Scalar quantization -------------------------------------------------
+ * h is half the zero bin zbin; indices beyond 2^31 - 1 saturate. */
 
+/* Quantizes length coefficients: 0 within [-h, h], else trunc((c - h) / qbin) + 1 above and
+ * trunc((c + h) / qbin) - 1 below (qbin 0: all 0). Asserts out, in, qbin >= 0 and zbin >= 0. */
+WSQ_API void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin);
+/* Dequantizes length indices: 0 stays 0, v > 0 gives (v - center) * qbin + h and v < 0
+ * (v + center) * qbin - h, one fused multiply-add each (qbin 0: all 0). Asserts out, in,
+ * qbin >= 0 and zbin >= 0. */
+WSQ_API void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, real zbin);
+
+/* ---- Symbol stream -------------------------------------------------------
+ * One byte a symbol: runs of 1 to 100 zeros as themselves, 105 and 106 with a
+ * longer run in 1 or 2 literal bytes; values -73 to 74 as value + 180, 101 to
+ * 104 with a larger magnitude in 1 or 2 literal bytes (odd: positive). Each
+ * writer returns the end of what it wrote. */
+
+/* The symbols of length integers, at most 3 bytes each. Asserts output, input, length > 0. */
+WSQ_API ui8 *wsqwsym(ui8 *output, const int32 *input, ui32 length);
+/* The symbol of one value. Asserts coeff != 0 and a magnitude below 65536. */
+WSQ_API ui8 *writesym(ui8 *output, int32 coeff);
+/* The symbols of a run of zrl zeros: none for 0, runs beyond 65535 in pieces. */
+WSQ_API ui8 *writezrl(ui8 *output, ui32 zrl);
+
+/* ---- Numbers and bytes ---------------------------------------------------
+ * fix24: a decimal scale byte and a 16-bit mantissa; fix48: a sign byte, a
+ * scale byte and a 32-bit mantissa; the value is mantissa / 10^scale. All
+ * integers big-endian. Each returns the position just past the bytes it
+ * handled. */
+
+/* coeff as fix24, its mantissa truncated (3 bytes). Asserts output and coeff >= 0. */
+WSQ_API ui8 *writefix24(ui8 *output, real coeff);
+/* coeff as fix48 (6 bytes). Asserts output. */
+WSQ_API ui8 *writefix48(ui8 *output, real coeff);
+/* The fix24 at input into *coeff. Asserts input and coeff. */
+WSQ_API const ui8 *readfix24(real *coeff, const ui8 *input);
+/* The fix48 at input into *coeff. Asserts input and coeff. */
+WSQ_API const ui8 *readfix48(real *coeff, const ui8 *input);
+/* 16- and 32-bit integers into and out of a buffer. */
+WSQ_API ui8 *sput2(ui8 *out, ui16 in);
+WSQ_API ui8 *sput4(ui8 *out, ui32 in);
+WSQ_API const ui8 *sget2(ui16 *out, const ui8 *in);
+WSQ_API const ui8 *sget4(ui32 *out, const ui8 *in);
+/* 16- and 32-bit integers onto a stream; return the sum of std::putc's results (EOF, -1, for
+ * a byte not written). fget2 reads one; a byte past the end of the stream reads as 1-bits. */
+WSQ_API int fput2(ui16 x, std::FILE *out);
+WSQ_API int fput4(ui32 x, std::FILE *out);
+WSQ_API ui16 fget2(std::FILE *in);
+
+/* ---- Table segments ------------------------------------------------------
+ * The bodies of the marker segments, after their length field. Each returns
+ * the position just past the bytes it handled. */
+
+/* M and R as two fix24 numbers (6 bytes). Asserts output. */
+WSQ_API ui8 *wsqwmr(ui8 *output, real midpoint, real rescale);
+/* The transform table body: the two filters' lengths, then each one's taps as fix48 (of a
+ * symmetric filter, those from its centre on). Asserts output, hqf, gqf and their types. */
+WSQ_API ui8 *wsqwdtt(ui8 *output, const pqf *hqf, const pqf *gqf);
+/* The quantization table body: center, then qs[k] and zs[k] for the first `blocks` subbands,
+ * fix24 each. Asserts output, qs, zs and blocks > 0. */
+WSQ_API ui8 *wsqwdqt(ui8 *output, real center, const real *qs, const real *zs, int blocks);
+/* M and R from two fix24 numbers. Asserts input, midpoint and rescale. */
+WSQ_API const ui8 *wsqrmr(const ui8 *input, real *midpoint, real *rescale);
+/* The transform table body into four new filters (release each with freepqf): the analysis
+ * pair H0, H1 in filters[0], filters[1], the synthesis pair F0, F1 in filters[2], filters[3].
+ * Asserts filters, input and the memory. */
+WSQ_API const ui8 *wsqrdtt(pqf **filters, const ui8 *input);
+/* wsqrdtt, but memory that cannot be had gives a null result, with no record made, instead of
+ * the assertion report. */
+WSQ_API const ui8 *tryrdtt(pqf **filters, const ui8 *input);
+/* A segment's marker and its length field for a body of bodylength bytes (4 bytes). */
+WSQ_API ui8 *wsqwhead(ui8 *output, ui16 marker, ui32 bodylength);
+/* The frame header body (15 bytes): A and B (low 8 bits), rows, cols, M and R, Ev and Sf. */
+WSQ_API ui8 *wsqwsof(ui8 *output, int A, int B, int rows, int cols, real midpoint, real rescale);
+/* The Huffman table segment body: each table's index and body. */
+WSQ_API ui8 *wsqwdht(ui8 *output, const ui8 (*dht)[WSQ_DHT_BYTES], const int *dhtlen,
+                     int numdhts);
+/* center, then qs[k] and zs[k] of the first `blocks` subbands, from the quantization table
+ * body. Asserts center, qs, zs, input and blocks > 0. */
+WSQ_API const ui8 *wsqrdqt(real *center, real *qs, real *zs, int blocks, const ui8 *input);
+
+/* ---- Bit stream ----------------------------------------------------------
+ * Writing or reading past a bounded stream's length is asserted against. */
+
+/* A new bit stream over buffer, bounded to numbits bits (0: unbounded), or, with a null
+ * buffer, over a new zeroed one of numbits bits (release it with freebitio(item, freevoid)).
+ * Asserts the memory. */
 WSQ_API bitio *makebitio(ui8 *buffer, ui32 numbits);
+/* Releases a bit stream (null: nothing), after freebuf(buffer) where given; returns null. */
 WSQ_API bitio *freebitio(bitio *item, void2void *freebuf);
+/* Writes the low `bits` bits of codeword, the highest first. Asserts 0 < bits < 33. */
 WSQ_API void putbits(bitio *outarray, ui32 codeword, int bits);
+/* Fills the rest of the current byte with pad bits (pad 0 or 1, asserted) and moves on to the
+ * next byte; returns the bits written before the padding. */
 WSQ_API ui32 padbits(bitio *outarray, int pad);
+/* The next bit. */
 WSQ_API int getbit(bitio *inarray);
+/* The next `bits` bits, the first the highest. Asserts 0 < bits < 33. */
 WSQ_API ui32 getbits(bitio *inarray, int bits);
+/* Back to the start of the buffer; returns the bits written or read since. Asserts item. */
 WSQ_API ui32 rewbits(bitio *item);
 
-/* ---- Huffman tables and entropy-coded segments --------------------------- */
+/* ---- Huffman tables and entropy-coded segments ---------------------------
+ * A table body: WSQ_MAXBITS bytes counting the codewords of each length, then
+ * the symbols in the order of their codewords. A block's symbol stream ends
+ * at its length or at a symbol 0 or 255. */
 
+/* Counts each symbol of a block's stream (literal bytes skipped) into weights[0..255],
+ * cleared first; returns where the stream ended. Asserts weights, input and length > 0. */
 WSQ_API const ui8 *wsqcsym(ui32 *weights, const ui8 *input, ui32 length);
+/* The table body for the symbol counts[0..255] (maxbits count bytes), codewords no longer than
+ * maxbits, the all-ones one left unused; returns its end. Asserts output, counts and
+ * 8 < maxbits < 256. */
 WSQ_API ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits);
+/* Each symbol's codeword and its length (0: none) from a table body of width count bytes.
+ * Asserts huffcode and huffsize. */
 WSQ_API void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width);
+/* Codes a block's symbols by table dht onto output, the literal bytes as 8 or 16 bits,
+ * padding the last byte with 1-bits; returns where the symbols ended. Asserts output, input,
+ * length > 0 and dht. */
 WSQ_API const ui8 *wsqwecs(bitio *output, const ui8 *input, ui32 length, const ui8 *dht);
+/* The decoding tree of a table body of b count bytes into root[0..511]: slots 2n and 2n + 1
+ * hold node n's children, a leaf -s for the symbol of index s, 1 where no code leads; returns
+ * root. Asserts dht, b > 0 and root. */
 WSQ_API int *dht2caht(int *root, const ui8 *dht, int b);
+/* Decodes coefficients by table dht from input, within its first min(length, input->length)
+ * bits, until a symbol 0 or 255; returns the end of the coefficients. Asserts output,
+ * length > 0, input and dht. */
 WSQ_API int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht);
-/* Copies coded bytes with a 00 byte after every FF (at most 2 * length bytes). */
+/* Copies coded bytes with a 00 byte after every FF (at most 2 * length bytes); returns the
+ * end. */
 WSQ_API ui8 *wsqstuff(ui8 *output, const ui8 *input, ui32 length);
 
 /* A Huffman table's decoding tree, with the walk of every window of its first bits. */
@@ -293,6 +418,7 @@ typedef struct codewalk {
     int tree[WSQ_TREE_SLOTS];
     struct { int node, length; } windows[1 << WSQ_WINDOW_BITS];
 } codewalk;
+/* The walk of a table body (tree by dht2caht). */
 WSQ_API void makewalk(codewalk *walk, const ui8 *dht);
 
 /* Why wsqrecsb stopped. */
@@ -319,7 +445,8 @@ WSQ_API int32 *wsqrecsb(int32 *output, size_t room, bitio *input, ui32 limit,
  * hedge block, the others by subband. A team shares the work; null: none. */
 
 /* M (the pixels' mean) and R (the larger distance from it to the darkest or
- * brightest pixel, over 128); R is 0 when every pixel has the same value. */
+ * brightest pixel, over 128); R is 0 when every pixel has the same value. Asserts pixels and
+ * length > 0. */
 WSQ_API void pixelmr(real *midpoint, real *rescale, const ui8 *pixels, ui32 length,
                      wsqteam *team);
 /* Block sizes of the 64-subband tree for a rows x cols image, and each subband's coefficients. */
@@ -354,14 +481,26 @@ WSQ_API int makedhts(ui8 (*dht)[WSQ_DHT_BYTES], int *dhtlen, int *Th, ui8 *const
  * written, padding included. */
 WSQ_API void ecsblock(bitio *ecs, const ui8 *symbols, int symlen, const ui8 *dht);
 
-/* ---- TIFF ---------------------------------------------------------------- */
+/* ---- TIFF ----------------------------------------------------------------
+ * Uncompressed 8-bit gray-scale TIFF, big-endian. The writers of its pieces
+ * return the bytes they wrote. */
 
+/* An image of height rows of width pixels onto output: header, one directory, its two
+ * resolutions (the longer side over 4 inches) and the pixels. Asserts output, input, and
+ * width and height above 0. */
 WSQ_API void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width);
+/* The header: "MM", 42 and the offset of the first directory (8 bytes). */
 WSQ_API int tiffhdr(std::FILE *out, ui32 offset);
+/* A directory's count of entries (2 bytes). */
 WSQ_API int tiffifd(std::FILE *out, ui16 entries);
+/* A directory entry: tag, type, count and value, a SHORT value in the first 2 bytes of its
+ * field, that of a type of no known size 0 (12 bytes). */
 WSQ_API int tiffent(std::FILE *out, ui16 tag, ui16 type, ui32 count, ui32 value);
+/* The offset of the next directory, 0 for none (4 bytes). */
 WSQ_API int tiffnio(std::FILE *out, ui32 offset);
+/* A RATIONAL value (8 bytes). */
 WSQ_API int tiffrat(std::FILE *out, ui32 numerator, ui32 denominator);
+/* The bytes of count values of a type: SHORT 2, LONG 4, RATIONAL 8 each, others 0. */
 WSQ_API ui32 tiffsiz(ui16 type, ui32 count);
 
 #endif

@@ -75,6 +75,54 @@ void set_if_given(T *output, T value)
         *output = value;
 }
 
+/* ==== Options =============================================================
+ * The option structures grow at their end (wsq.h, Options). The size of a
+ * caller's structure is checked against two ends: that of the fields of
+ * version 3, the first with a size field, and that of the fields this
+ * library knows. A field appended to a structure moves its `known` end. */
+
+struct options_layout {
+    size_t first, known;
+};
+
+#define FIELDS_END(type, last) (offsetof(type, last) + sizeof(((type *)nullptr)->last))
+constexpr options_layout encode_layout = {FIELDS_END(wsq_encode_options, threads),
+                                          FIELDS_END(wsq_encode_options, threads)};
+constexpr options_layout decode_layout = {FIELDS_END(wsq_decode_options, threads),
+                                          FIELDS_END(wsq_decode_options, reduce)};
+
+/* wsq_*_defaults: the defaults of the fields within the caller's size bytes,
+ * zero beyond them, and the size; nothing when the size cannot hold itself. */
+void fill_options(void *options, size_t size, const void *defaults, const options_layout &layout)
+{
+    if (!options || size < sizeof size)
+        return;
+    std::memset(options, 0, size);
+    std::memcpy(options, defaults, std::min(size, layout.known));
+    std::memcpy(options, &size, sizeof size);
+}
+
+/* The fields of the caller's options that lie within its size, over the
+ * defaults at `to`. Refuses a size below version 3's, and bytes set beyond
+ * the fields this library knows. */
+int take_options(void *to, const void *from, const options_layout &layout, wsq_error *error)
+{
+    size_t size;
+    std::memcpy(&size, from, sizeof size);
+    if (size < layout.first)
+        return refuse(error, WSQ_ERR_ARGUMENT,
+                      "options of %zu bytes: fewer than the %zu of the first version with a size",
+                      size, layout.first);
+    const ui8 *bytes = (const ui8 *)from;
+    if (std::any_of(bytes + std::min(size, layout.known), bytes + size, [](ui8 b) { return b; }))
+        return refuse(error, WSQ_ERR_ARGUMENT,
+                      "options of %zu bytes set fields beyond the %zu bytes this library knows",
+                      size, layout.known);
+    std::memcpy((ui8 *)to + sizeof size, bytes + sizeof size,
+                std::min(size, layout.known) - sizeof size);
+    return WSQ_OK;
+}
+
 /* ==== Memory ==============================================================
  * Image-sized buffers come from imagebuffer() and go back with free. */
 
@@ -781,8 +829,8 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
     *info = wsq_info();
     wsq_decode_options settings;
     wsq_decode_defaults(&settings);
-    if (options)
-        settings = *options;
+    if (options && take_options(&settings, options, decode_layout, error) != WSQ_OK)
+        return error->status;
     if (settings.threads < 0 || settings.threads > WSQ_MAX_THREADS)
         return refuse(error, WSQ_ERR_ARGUMENT, "%d threads: give 0 (one per core) to %d",
                       settings.threads, WSQ_MAX_THREADS);
@@ -812,16 +860,15 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
 struct image_encoder {
     image_encoder(const ui8 *pixels_, int rows_, int cols_, const wsq_encode_options *settings,
                   wsq_error *error_)
-        : pixels(pixels_), rows(rows_), cols(cols_), error(error_)
+        : pixels(pixels_), rows(rows_), cols(cols_), given(settings), error(error_)
     {
         wsq_encode_defaults(&options);
-        if (settings)
-            options = *settings;
     }
 
     const ui8 *pixels;
     int rows, cols;
-    wsq_encode_options options;
+    const wsq_encode_options *given;  /* the caller's options, or null */
+    wsq_encode_options options;       /* what of them this library reads, over the defaults */
     wsq_error *error;
 
     pqf *h0qf = nullptr, *h1qf = nullptr;
@@ -880,8 +927,8 @@ int check_settings(const image_encoder &e, size_t pixels_size)
         return refuse(e.error, WSQ_ERR_ARGUMENT, "%d threads: give 0 (one per core) to %d",
                       o.threads, WSQ_MAX_THREADS);
     if (!std::isfinite(o.bitrate))
-        return refuse(e.error, WSQ_ERR_BITRATE, "bit rate %g is not a finite number",
-                      o.bitrate);
+        return refuse(e.error, WSQ_ERR_BITRATE,
+                      "bit rate %g out of range: no usable quality factor", o.bitrate);
     return WSQ_OK;
 }
 
@@ -1039,7 +1086,9 @@ int write_stream(image_encoder &e, ui8 **stream, size_t *stream_size)
 
 int encode(image_encoder &e, ui8 **stream, size_t *stream_size, size_t pixels_size)
 {
-    int status = check_settings(e, pixels_size);
+    int status = e.given ? take_options(&e.options, e.given, encode_layout, e.error) : WSQ_OK;
+    if (status == WSQ_OK)
+        status = check_settings(e, pixels_size);
     if (status == WSQ_OK)
         status = prepare(e);
     if (status == WSQ_OK)
@@ -1141,9 +1190,10 @@ const char *wsq_strerror(int status)
     }
 }
 
-void wsq_encode_defaults(wsq_encode_options *options)
+void (wsq_encode_defaults)(wsq_encode_options *options, size_t size)
 {
-    *options = {0.75, 0, 255, nullptr, 1};
+    const wsq_encode_options defaults = {sizeof defaults, 0.75, 0, 255, nullptr, 1};
+    fill_options(options, size, &defaults, encode_layout);
 }
 
 int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const uint8_t *pixels,
@@ -1163,9 +1213,10 @@ int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error, const ui
     }
 }
 
-void wsq_decode_defaults(wsq_decode_options *options)
+void (wsq_decode_defaults)(wsq_decode_options *options, size_t size)
 {
-    *options = {WSQ_DEFAULT_MAX_PIXELS, 1, 1};
+    const wsq_decode_options defaults = {sizeof defaults, WSQ_DEFAULT_MAX_PIXELS, 1, 1};
+    fill_options(options, size, &defaults, decode_layout);
 }
 
 int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,

@@ -44,7 +44,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define WSQ_VERSION_MAJOR 2
+#define WSQ_VERSION_MAJOR 3
 #define WSQ_VERSION_MINOR 0
 #define WSQ_VERSION_PATCH 0
 
@@ -96,11 +96,30 @@ typedef struct wsq_error {
  * is static: never release it. */
 WSQ_API const char *wsq_strerror(int status);
 
+/* ---- Options ------------------------------------------------------------------------------- */
+
+/* The option structures grow: a later version may append fields to them, never move or remove
+ * one. Their first field, size, is the structure's size as the caller's program was compiled
+ * (sizeof), so that a program and a library of different versions still agree:
+ *  - wsq_encode_defaults(&options) and wsq_decode_defaults(&options) are macros that pass
+ *    sizeof options to the functions of the same name, which set size, give every field the
+ *    caller's structure holds its default and zero the rest of it. Start from them. (Bindings
+ *    call the functions with their structure's size.)
+ *  - The calls that take options read only the fields that lie within size: a program compiled
+ *    against an older header gets the defaults for the fields added since.
+ *  - A size below that of version 3's structure (the first with a size field) is
+ *    WSQ_ERR_ARGUMENT; so is a larger size than this library knows whose bytes beyond the
+ *    fields it knows are not all zero: a program compiled against a newer header than the
+ *    library's may leave the fields this library does not know as its defaults call left them
+ *    (zero), but not set them. */
+
 /* ---- Encoding ------------------------------------------------------------------------------ */
 
 /* Settings of wsq_encode(). Start from wsq_encode_defaults(); a null options pointer means the
  * defaults. */
 typedef struct wsq_encode_options {
+    size_t size;          /* sizeof (wsq_encode_options) as the caller was compiled (set by
+                             wsq_encode_defaults()) */
     double bitrate;       /* nominal bits per pixel (0.75): must be finite. The coder refuses
                              a rate it cannot honour (WSQ_ERR_BITRATE): one that leaves no
                              subband active or no bin width storable, or so high that a
@@ -118,8 +137,10 @@ typedef struct wsq_encode_options {
 /* Most threads a call takes. */
 #define WSQ_MAX_THREADS 256
 
-/* Fills *options with the defaults given above. */
-WSQ_API void wsq_encode_defaults(wsq_encode_options *options);
+/* Fills the size bytes at options with the defaults given above (see Options); the macro passes
+ * sizeof *options. */
+WSQ_API void wsq_encode_defaults(wsq_encode_options *options, size_t size);
+#define wsq_encode_defaults(options) wsq_encode_defaults((options), sizeof *(options))
 
 /* Compresses an image of height rows of width 8-bit pixels (row after row, top row first, 0 is
  * black) into one complete WSQ stream.
@@ -134,8 +155,8 @@ WSQ_API void wsq_encode_defaults(wsq_encode_options *options);
  *   options              the settings, or null for the defaults
  *
  * Returns WSQ_OK, or WSQ_ERR_ARGUMENT (null pointer, short buffer, width, height, calibration
- * or comment out of range), WSQ_ERR_IMAGE (too small, or every pixel equal: nothing to
- * compress), WSQ_ERR_BITRATE, WSQ_ERR_MEMORY. Working memory is about 11 bytes per pixel plus
+ * or comment out of range, options this library cannot read: see Options), WSQ_ERR_IMAGE
+ * (too small, or every pixel equal: nothing to compress), WSQ_ERR_BITRATE, WSQ_ERR_MEMORY. Working memory is about 11 bytes per pixel plus
  * the stream. A thread count out of range is WSQ_ERR_ARGUMENT; threads that cannot be started
  * leave the work to fewer. */
 WSQ_API int wsq_encode(uint8_t **stream, size_t *stream_size, wsq_error *error,
@@ -170,6 +191,8 @@ typedef struct wsq_info {
 /* Settings of the decoding functions. Start from wsq_decode_defaults(); a null options
  * pointer means the defaults. */
 typedef struct wsq_decode_options {
+    size_t size;        /* sizeof (wsq_decode_options) as the caller was compiled (set by
+                           wsq_decode_defaults()) */
     size_t max_pixels;  /* images of more pixels are refused, WSQ_ERR_LIMIT
                            (WSQ_DEFAULT_MAX_PIXELS) */
     int32_t threads;    /* threads sharing the work of one call, up to WSQ_MAX_THREADS; 0: one
@@ -199,8 +222,10 @@ typedef struct wsq_decode_options {
  * gives the preview's. Any other reduce is WSQ_ERR_ARGUMENT. */
 #define WSQ_REDUCED_SIZE(length, reduce) (((length) + (reduce) - 1) / (reduce))
 
-/* Fills *options with the defaults given above. */
-WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
+/* Fills the size bytes at options with the defaults given above (see Options); the macro passes
+ * sizeof *options. */
+WSQ_API void wsq_decode_defaults(wsq_decode_options *options, size_t size);
+#define wsq_decode_defaults(options) wsq_decode_defaults((options), sizeof *(options))
 
 /* Decodes the WSQ stream that starts at data[0] and lies within size bytes.
  *
@@ -214,8 +239,8 @@ WSQ_API void wsq_decode_defaults(wsq_decode_options *options);
  * info->stream_bytes tells where the next one starts. Every length, count and dimension is
  * checked before it is used; any flaw is one of the statuses 1 to 12 and returns no pixels,
  * with *info holding the facts read before it. WSQ_ERR_ARGUMENT for a null pointer (data may be
- * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ), a thread count out of range or a
- * reduce other than 1, 2, 4 and 8. */
+ * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ), a thread count out of range, a
+ * reduce other than 1, 2, 4 and 8, or options this library cannot read (see Options). */
 WSQ_API int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,
                        size_t size, const wsq_decode_options *options);
 

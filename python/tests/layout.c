@@ -16,12 +16,14 @@ int main(void)
     FIELD(wsq_error, offset);
     FIELD(wsq_error, message);
     SIZE(wsq_encode_options);
+    FIELD(wsq_encode_options, size);
     FIELD(wsq_encode_options, bitrate);
     FIELD(wsq_encode_options, black);
     FIELD(wsq_encode_options, white);
     FIELD(wsq_encode_options, comment);
     FIELD(wsq_encode_options, threads);
     SIZE(wsq_decode_options);
+    FIELD(wsq_decode_options, size);
     FIELD(wsq_decode_options, max_pixels);
     FIELD(wsq_decode_options, threads);
     FIELD(wsq_decode_options, reduce);

@@ -153,7 +153,7 @@ def _options(kind: type[ctypes.Structure], defaults: Callable, **settings) -> ct
     """A structure of settings: the library's defaults, then the given ones. Integer settings
     are range-checked, since ctypes would wrap them silently."""
     options = kind()
-    defaults(byref(options))
+    defaults(byref(options), ctypes.sizeof(options))
     for name, value in settings.items():
         if dict(kind._fields_)[name] is ctypes.c_int32:
             value = _int32(value, name)

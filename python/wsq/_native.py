@@ -2,7 +2,8 @@
 
 The shared library lies beside this module. ctypes releases the interpreter lock around
 every call into it, so threads encode and decode in parallel. The structures mirror wsq.h
-field for field; the tests compare their layout with the one a C compiler gives.
+field for field; the tests compare their layout with the one a C compiler gives. The option
+structures are filled by the library's defaults calls, given their size as declared here.
 """
 from __future__ import annotations
 
@@ -23,14 +24,15 @@ class Error(ctypes.Structure):
 class EncodeOptions(ctypes.Structure):
     """wsq_encode_options: the settings of wsq_encode()."""
 
-    _fields_ = [("bitrate", c_double), ("black", c_int32), ("white", c_int32),
+    _fields_ = [("size", c_size_t), ("bitrate", c_double), ("black", c_int32), ("white", c_int32),
                 ("comment", c_char_p), ("threads", c_int32)]
 
 
 class DecodeOptions(ctypes.Structure):
     """wsq_decode_options: the settings of the decoding functions."""
 
-    _fields_ = [("max_pixels", c_size_t), ("threads", c_int32), ("reduce", c_int32)]
+    _fields_ = [("size", c_size_t), ("max_pixels", c_size_t), ("threads", c_int32),
+                ("reduce", c_int32)]
 
 
 class Info(ctypes.Structure):
@@ -49,10 +51,10 @@ def _load() -> ctypes.CDLL:
     library = ctypes.CDLL(str(Path(__file__).with_name("libwsq.so")))
     prototypes = {
         "wsq_strerror": (c_char_p, [c_int]),
-        "wsq_encode_defaults": (None, [POINTER(EncodeOptions)]),
+        "wsq_encode_defaults": (None, [POINTER(EncodeOptions), c_size_t]),
         "wsq_encode": (c_int, [POINTER(c_void_p), POINTER(c_size_t), POINTER(Error), c_void_p,
                                c_size_t, c_int32, c_int32, POINTER(EncodeOptions)]),
-        "wsq_decode_defaults": (None, [POINTER(DecodeOptions)]),
+        "wsq_decode_defaults": (None, [POINTER(DecodeOptions), c_size_t]),
         "wsq_decode_into": (c_int, [c_void_p, c_size_t, POINTER(Info), POINTER(Error), c_void_p,
                                     c_size_t, POINTER(DecodeOptions)]),
         "wsq_read_info": (c_int, [POINTER(Info), POINTER(Error), c_void_p, c_size_t]),

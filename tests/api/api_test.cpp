@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -111,7 +112,7 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
         {"a flat image", flat, 100, 100, nullptr, std::string::npos, WSQ_ERR_IMAGE,
          "every pixel has the value 7, nothing to compress"},
         {"bit rate NaN", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = NAN; },
-         std::string::npos, WSQ_ERR_BITRATE, "bit rate nan is not a finite number"},
+         std::string::npos, WSQ_ERR_BITRATE, "bit rate nan out of range: no usable quality factor"},
         {"bit rate 0", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 0; },
          std::string::npos, WSQ_ERR_BITRATE,
          "bit rate 0 leaves no active subbands after wavelet packet transform"},
@@ -175,6 +176,65 @@ TEST(Arguments, AFailedCallEmptiesEveryOutputItWasGiven)
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(wsq_decode(&pixels, nullptr, nullptr, data, 1, nullptr), WSQ_ERR_ARGUMENT);
     EXPECT_EQ(pixels, nullptr);
+}
+
+// The option structures grow at their end: a program compiled against an
+// older header passes a smaller structure, whose size ends with its last
+// field (what lies beyond is the program's, neither written nor read), and
+// one compiled against a newer header a larger one, accepted while the
+// fields this library does not know are zero.
+TEST(Options, OlderAndNewerStructuresAreReadWithinTheirSize)
+{
+    const image &sd04 = fingerprint();
+    wsq_encode_options plain;
+    wsq_encode_defaults(&plain);
+    plain.bitrate = 1.5;
+    std::string expected = encode(sd04.pixels, 512, 512, &plain).stream;
+
+    struct {
+        wsq_encode_options options;
+        unsigned char beyond[16];
+    } older;
+    std::memset(&older, 0xA5, sizeof older);
+    size_t size = offsetof(wsq_encode_options, threads) + sizeof older.options.threads;
+    (wsq_encode_defaults)(&older.options, size);
+    const unsigned char *bytes = (const unsigned char *)&older;
+    EXPECT_EQ(std::count(bytes + size, bytes + sizeof older, 0xA5), (long)(sizeof older - size));
+    older.options.bitrate = 1.5;
+    EXPECT_EQ(encode(sd04.pixels, 512, 512, &older.options).stream, expected);
+
+    struct {
+        wsq_encode_options options;
+        int64_t later;
+    } newer;
+    (wsq_encode_defaults)(&newer.options, sizeof newer);
+    EXPECT_EQ(newer.options.size, sizeof newer);
+    EXPECT_EQ(newer.later, 0);
+    newer.options.bitrate = 1.5;
+    EXPECT_EQ(encode(sd04.pixels, 512, 512, &newer.options).stream, expected);
+    newer.later = 1;
+    encoding refused = encode(sd04.pixels, 512, 512, &newer.options);
+    EXPECT_EQ(refused.status, WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(refused.error.message,
+                 ("options of " + std::to_string(sizeof newer) + " bytes set fields beyond the " +
+                  std::to_string(size) + " bytes this library knows").c_str());
+
+    plain.size = 8;
+    EXPECT_EQ(encode(sd04.pixels, 512, 512, &plain).status, WSQ_ERR_ARGUMENT);
+    wsq_decode_options decoding;
+    wsq_decode_defaults(&decoding);
+    decoding.size = offsetof(wsq_decode_options, threads);
+    uint8_t *pixels = nullptr;
+    wsq_info info;
+    wsq_error error;
+    EXPECT_EQ(wsq_decode(&pixels, &info, &error, (const uint8_t *)expected.data(),
+                         expected.size(), &decoding),
+              WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(error.message, ("options of " + std::to_string(decoding.size) +
+                                 " bytes: fewer than the " +
+                                 std::to_string(offsetof(wsq_decode_options, threads) + 4) +
+                                 " of the first version with a size")
+                                    .c_str());
 }
 
 TEST(Decode, IntoTheCallersBufferAndItsComments)

@@ -211,11 +211,11 @@ class Run:
             shutil.rmtree(case_dir, ignore_errors=True)
 
 
-def check(path, run, update, jobs):
-    """Runs the cases of one file; returns the number that failed."""
+def check(path, run, update, jobs, first=None):
+    """Runs the cases of one file, or its first ones; returns the number that failed."""
     items, setup = parse(path)
     run.make_fixtures(setup)
-    cases = [item for item in items if isinstance(item, Case)]
+    cases = [item for item in items if isinstance(item, Case)][:first]
     with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
         outcomes = list(pool.map(run.run, cases))
     differ = skipped = 0
@@ -273,6 +273,8 @@ def main():
     parser.add_argument("--update", action="store_true", default=os.environ.get("WSQ_UPDATE_CASES") == "1",
                         help="rewrite the expectations from what the programs do now")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="cases run at once")
+    parser.add_argument("--first", type=int, metavar="N",
+                        help="run only the first N cases of each file (its basics: the quick tier)")
     args = parser.parse_args()
     root = tempfile.mkdtemp(prefix="wsq_cases.")
     try:
@@ -288,7 +290,7 @@ def main():
         for path in args.files:
             run = Run(os.path.join(root, os.path.basename(path)), os.path.abspath(args.data), env)
             os.mkdir(run.root)
-            failed += check(path, run, args.update, args.jobs)
+            failed += check(path, run, args.update, args.jobs, args.first)
         return 1 if failed else 0
     finally:
         shutil.rmtree(root, ignore_errors=True)

@@ -46,6 +46,9 @@ void pointwise(size_t n)
     std::vector<ui8> bytes(n);
     for (ui8 &b : bytes)
         b = (ui8)next();
+    real midpoint, rescale;
+    pixelmr(&midpoint, &rescale, bytes.data(), (ui32)n, nullptr);
+    print("pixelmr", n, std::vector<real>{midpoint, rescale});
     std::vector<real> samples(n);
     wsqb2r(samples.data(), bytes.data(), (ui32)n, uniform(0, 255), uniform(0.5f, 2));
     print("wsqb2r", n, samples);
@@ -91,6 +94,22 @@ void splits(const std::vector<filter_pair> &pairs, int rows, int cols)
     }
 }
 
+// The central variances of the coded subbands of random coefficients laid
+// out as a rows x cols image's, four subbands of a size side by side.
+void variances(const filter_pair &wsq, int rows, int cols)
+{
+    int xs[WSQ_SUBBANDS], ys[WSQ_SUBBANDS];
+    ui32 numcoefs[WSQ_SUBBANDS];
+    subbandsizes(xs, ys, numcoefs, rows, cols, wsq.h, wsq.g);
+    std::vector<real> data = reals((size_t)rows * cols, -200, 200);
+    void *contents[WSQ_SUBBANDS];
+    for (size_t b = 0, at = 0; b < WSQ_SUBBANDS; at += (size_t)xs[b] * ys[b], ++b)
+        contents[b] = data.data() + at;
+    std::vector<double> variance(WSQ_SUBBANDS);
+    subbandvars(variance.data(), contents, xs, ys, nullptr);
+    print("subbandvars", (size_t)rows * 1000 + cols, variance);
+}
+
 pqf *random_filter(const char *name, int alpha, int omega, int type)
 {
     std::vector<real> taps = reals((size_t)(omega - alpha + 1), -1, 1);
@@ -121,6 +140,8 @@ int main()
         splits(pairs, n, 4);
     }
     splits(pairs, 130, 257);
+    for (int n : {81, 97, 130, 257})
+        variances(pairs[0], n, 81 + 49 - n % 49);
     for (const filter_pair &p : pairs) {
         freepqf(p.h);
         freepqf(p.g);

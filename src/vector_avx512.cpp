@@ -1,0 +1,92 @@
+/* vector_avx512.cpp - the AVX-512 kernels: sixteen single-precision lanes,
+ * over the AVX2 ones, for the filter sums and the row shuffles of the
+ * transforms, where the width pays. Compiled for AVX-512F alone, by target
+ * attribute, and only reached where the processor has it with AVX2 and FMA. */
+#include "vector.h"
+
+#if WSQ_HAS_AVX512
+
+#include <immintrin.h>
+
+#define WSQ_AVX512 __attribute__((target("avx512f,avx2,fma")))
+
+namespace wsq_internal {
+
+namespace {
+
+constexpr int wide_lanes = 16;
+
+/* width consecutive outputs of a term list: eight sums of sixteen outputs
+ * at a time, then sixteen at a time, the last ones under a mask (the lanes left
+ * out read nothing and are not written). */
+WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width)
+{
+    int c = 0;
+    for (; c + 8 * wide_lanes <= width; c += 8 * wide_lanes) {
+        __m512 s0 = _mm512_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0,
+               s7 = s0;
+        for (int t = 0; t < terms.count; ++t) {
+            __m512 k = _mm512_set1_ps(terms.coefficient[t]);
+            const real *x = terms.source[t] + c;
+            s0 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x), s0);
+            s1 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + wide_lanes), s1);
+            s2 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 2 * wide_lanes), s2);
+            s3 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 3 * wide_lanes), s3);
+            s4 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 4 * wide_lanes), s4);
+            s5 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 5 * wide_lanes), s5);
+            s6 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 6 * wide_lanes), s6);
+            s7 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 7 * wide_lanes), s7);
+        }
+        real *o = out + c;
+        _mm512_storeu_ps(o, s0);
+        _mm512_storeu_ps(o + wide_lanes, s1);
+        _mm512_storeu_ps(o + 2 * wide_lanes, s2);
+        _mm512_storeu_ps(o + 3 * wide_lanes, s3);
+        _mm512_storeu_ps(o + 4 * wide_lanes, s4);
+        _mm512_storeu_ps(o + 5 * wide_lanes, s5);
+        _mm512_storeu_ps(o + 6 * wide_lanes, s6);
+        _mm512_storeu_ps(o + 7 * wide_lanes, s7);
+    }
+    for (; c < width; c += wide_lanes) {
+        __mmask16 live = width - c >= wide_lanes ? 0xFFFF : (__mmask16)((1u << (width - c)) - 1);
+        __m512 sum = _mm512_setzero_ps();
+        for (int t = 0; t < terms.count; ++t)
+            sum = _mm512_fmadd_ps(_mm512_set1_ps(terms.coefficient[t]),
+                                  _mm512_maskz_loadu_ps(live, terms.source[t] + c), sum);
+        _mm512_mask_storeu_ps(out + c, live, sum);
+    }
+}
+
+/* Splits the 2 * count samples at in into even and odd ones, sixteen pairs
+ * at a time, then one. */
+WSQ_AVX512 void deinterleave_wide(real *even, real *odd, const real *in, int count)
+{
+    const __m512i evens =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    int m = 0;
+    for (; m + wide_lanes <= count; m += wide_lanes) {
+        __m512 a = _mm512_loadu_ps(in + 2 * m), b = _mm512_loadu_ps(in + 2 * m + wide_lanes);
+        _mm512_storeu_ps(even + m, _mm512_permutex2var_ps(a, evens, b));
+        _mm512_storeu_ps(odd + m, _mm512_permutex2var_ps(a, odds, b));
+    }
+    for (; m < count; ++m) {
+        even[m] = in[2 * m];
+        odd[m] = in[2 * m + 1];
+    }
+}
+
+}  // namespace
+
+void add_avx512(vector_kernels &k)
+{
+    if (!(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
+          __builtin_cpu_supports("fma")))
+        return;
+    k.sum_terms = sum_terms_over_wide;
+    k.deinterleave = deinterleave_wide;
+}
+
+}  // namespace wsq_internal
+
+#endif
