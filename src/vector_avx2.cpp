@@ -35,28 +35,17 @@ WSQ_AVX2 inline __m256 sum_terms(__m256 sum, const term_list &terms, ptrdiff_t o
  * (each still added term by term) so that the additions overlap. */
 WSQ_AVX2 inline void sum_terms8(real *out, const term_list &terms, ptrdiff_t offset)
 {
-    __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0,
-           s7 = s0;
+    __m256 sums[8];
+    for (__m256 &sum : sums)
+        sum = _mm256_setzero_ps();
     for (int t = 0; t < terms.count; ++t) {
         __m256 c = _mm256_set1_ps(terms.coefficient[t]);
         const real *x = terms.source[t] + offset;
-        s0 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x), s0);
-        s1 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + lanes), s1);
-        s2 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 2 * lanes), s2);
-        s3 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 3 * lanes), s3);
-        s4 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 4 * lanes), s4);
-        s5 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 5 * lanes), s5);
-        s6 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 6 * lanes), s6);
-        s7 = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + 7 * lanes), s7);
+        for (int k = 0; k < 8; ++k)
+            sums[k] = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + k * lanes), sums[k]);
     }
-    _mm256_storeu_ps(out, s0);
-    _mm256_storeu_ps(out + lanes, s1);
-    _mm256_storeu_ps(out + 2 * lanes, s2);
-    _mm256_storeu_ps(out + 3 * lanes, s3);
-    _mm256_storeu_ps(out + 4 * lanes, s4);
-    _mm256_storeu_ps(out + 5 * lanes, s5);
-    _mm256_storeu_ps(out + 6 * lanes, s6);
-    _mm256_storeu_ps(out + 7 * lanes, s7);
+    for (int k = 0; k < 8; ++k)
+        _mm256_storeu_ps(out + k * lanes, sums[k]);
 }
 
 /* One scalar output at offset, the same sum as a lane of sum_terms. */

@@ -23,29 +23,17 @@ WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width
 {
     int c = 0;
     for (; c + 8 * wide_lanes <= width; c += 8 * wide_lanes) {
-        __m512 s0 = _mm512_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0,
-               s7 = s0;
+        __m512 sums[8];
+        for (__m512 &sum : sums)
+            sum = _mm512_setzero_ps();
         for (int t = 0; t < terms.count; ++t) {
             __m512 k = _mm512_set1_ps(terms.coefficient[t]);
             const real *x = terms.source[t] + c;
-            s0 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x), s0);
-            s1 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + wide_lanes), s1);
-            s2 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 2 * wide_lanes), s2);
-            s3 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 3 * wide_lanes), s3);
-            s4 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 4 * wide_lanes), s4);
-            s5 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 5 * wide_lanes), s5);
-            s6 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 6 * wide_lanes), s6);
-            s7 = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + 7 * wide_lanes), s7);
+            for (int j = 0; j < 8; ++j)
+                sums[j] = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + j * wide_lanes), sums[j]);
         }
-        real *o = out + c;
-        _mm512_storeu_ps(o, s0);
-        _mm512_storeu_ps(o + wide_lanes, s1);
-        _mm512_storeu_ps(o + 2 * wide_lanes, s2);
-        _mm512_storeu_ps(o + 3 * wide_lanes, s3);
-        _mm512_storeu_ps(o + 4 * wide_lanes, s4);
-        _mm512_storeu_ps(o + 5 * wide_lanes, s5);
-        _mm512_storeu_ps(o + 6 * wide_lanes, s6);
-        _mm512_storeu_ps(o + 7 * wide_lanes, s7);
+        for (int j = 0; j < 8; ++j)
+            _mm512_storeu_ps(out + c + j * wide_lanes, sums[j]);
     }
     for (; c < width; c += wide_lanes) {
         __mmask16 live = width - c >= wide_lanes ? 0xFFFF : (__mmask16)((1u << (width - c)) - 1);
