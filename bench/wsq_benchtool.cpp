@@ -12,12 +12,19 @@
 //         core) at RATE bits per pixel (0.75), so that the library encoder's
 //         time and memory can be measured as a whole process's (wsq1 has one
 //         thread)
+//     wsq_benchtool time IN.raw WIDTH HEIGHT RUNS
+//         "encode MS decode MS": the median processor milliseconds of RUNS
+//         wsq_encode() and wsq_decode() calls on the pixels, one thread,
+//         within the process (js/bench.mjs sets them beside the WebAssembly
+//         build's)
 #include "images.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -37,7 +44,8 @@ int usage()
                  "usage: wsq_benchtool mosaic WIDTH HEIGHT OUT.raw\n"
                  "       wsq_benchtool pgm IN.raw WIDTH HEIGHT OUT.pgm\n"
                  "       wsq_benchtool psnr ORIGINAL.raw WIDTH HEIGHT DECODED\n"
-                 "       wsq_benchtool encode IN.raw WIDTH HEIGHT OUT.wsq [THREADS [RATE]]\n");
+                 "       wsq_benchtool encode IN.raw WIDTH HEIGHT OUT.wsq [THREADS [RATE]]\n"
+                 "       wsq_benchtool time IN.raw WIDTH HEIGHT RUNS\n");
     return 2;
 }
 
@@ -116,6 +124,44 @@ std::vector<ui8> read_pixels(const char *path, size_t count)
     return std::vector<ui8>(bytes.begin() + (std::ptrdiff_t)at, bytes.end());
 }
 
+// The median processor milliseconds of runs calls of call(): on a shared
+// machine, what a call costs, whatever else runs.
+template <class Call>
+double median_ms(int runs, const Call &call)
+{
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        std::clock_t start = std::clock();
+        call();
+        times.push_back(1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// Prints the median times of encoding the pixels and decoding their stream.
+void time_calls(const ui8 *pixels, int width, int height, int runs)
+{
+    size_t count = (size_t)width * height;
+    ui8 *stream = nullptr, *decoded = nullptr;
+    size_t size = 0;
+    wsq_error error;
+    wsq_info info;
+    double encode = median_ms(runs, [&] {
+        wsq_free(stream);
+        if (wsq_encode(&stream, &size, &error, pixels, count, width, height, nullptr) != WSQ_OK)
+            die(std::string("wsq_encode: ") + error.message);
+    });
+    double decode = median_ms(runs, [&] {
+        wsq_free(decoded);
+        if (wsq_decode(&decoded, &info, &error, stream, size, nullptr) != WSQ_OK)
+            die(std::string("wsq_decode: ") + error.message);
+    });
+    wsq_free(stream);
+    wsq_free(decoded);
+    std::printf("encode %.3f decode %.3f\n", encode, decode);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -166,6 +212,12 @@ int main(int argc, char **argv)
             die(std::string("wsq_encode: ") + error.message);
         write_all(argv[5], "", stream, size);
         wsq_free(stream);
+        return 0;
+    }
+    if (argc == 6 && std::strcmp(argv[1], "time") == 0) {
+        int width = dimension(argv[3]), height = dimension(argv[4]);
+        time_calls(read_raw(argv[2], (size_t)width * height).get(), width, height,
+                   std::max(1, std::atoi(argv[5])));
         return 0;
     }
     return usage();

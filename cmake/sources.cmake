@@ -7,4 +7,5 @@ set(WSQ_LIBRARY_SOURCES
   ${wsq_root}/src/vector.cpp
   ${wsq_root}/src/vector_avx2.cpp
   ${wsq_root}/src/vector_avx512.cpp
+  ${wsq_root}/src/vector_simd128.cpp
   ${wsq_root}/src/wsq.cpp)

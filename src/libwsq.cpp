@@ -5,8 +5,9 @@
  * release routines return a null pointer for the caller to store back.
  * Floating-point work follows the format to the bit: single precision where
  * the stream's numbers depend on it, every filter sum in increasing tap
- * index as one fused multiply-add per term (std::fma), and this file must be
- * compiled with -ffp-contract=off so that the compiler fuses nothing else.
+ * index as one fused multiply-add per term (fused_multiply_add), and this
+ * file must be compiled with -ffp-contract=off so that the compiler fuses
+ * nothing else.
  * The code here is the portable code, which defines every result; a kernel
  * with a vector path takes it from vectors() (vector.h) and computes the
  * same, several outputs at a time (docs/vector-paths.md).
@@ -66,11 +67,44 @@ enum class on_no_memory { report, give_null };
 }  // namespace
 
 /* ==== Numbers ==============================================================
- * fix24 (scale byte, 16-bit mantissa) and fix48 (sign byte, scale byte,
- * 32-bit mantissa) decimal-scaled numbers, and big-endian integers in
- * buffers and on streams. */
+ * The fused multiply-add of every filter sum; fix24 (scale byte, 16-bit
+ * mantissa) and fix48 (sign byte, scale byte, 32-bit mantissa)
+ * decimal-scaled numbers, and big-endian integers in buffers and on
+ * streams. */
+
+float wsqfma(float a, float b, float c)
+{
+    double product = (double)a * b;  /* exact: 24 + 24 significant bits */
+    double sum = product + c;
+    /* The addition's rounding error, exactly (two-sum); none when the sum
+     * is infinite or not a number. */
+    double c_part = sum - product;
+    double error = (product - (sum - c_part)) + (c - c_part);
+    /* Round to odd: an inexact sum becomes whichever of its two neighbours
+     * around the exact value has an odd last bit. With 29 bits to spare,
+     * narrowing that to float then rounds as the exact value would. */
+    std::uint64_t bits;
+    std::memcpy(&bits, &sum, sizeof bits);
+    std::uint64_t inexact = std::fabs(error) > 0.0;
+    std::uint64_t toward_zero = inexact & ((error < 0.0) != (sum < 0.0));
+    bits = (bits - toward_zero) | inexact;
+    std::memcpy(&sum, &bits, sizeof sum);
+    return (float)sum;
+}
 
 namespace {
+
+/* a * b + c rounded once: the one fused multiply-add of the kernels.
+ * WebAssembly has no such instruction, and its C library computes one call
+ * by call; wsqfma() gives the same result from double arithmetic inline. */
+inline real fused_multiply_add(real a, real b, real c)
+{
+#if defined(__wasm__)
+    return wsqfma(a, b, c);
+#else
+    return std::fma(a, b, c);
+#endif
+}
 
 /* Decimal scale exponent for a mantissa limit, clamped to one byte; a value
  * that is not a number gets 0. */
@@ -608,7 +642,7 @@ real convolve_output(real sum, const real *in, int ilen, ptrdiff_t istep, const 
 {
     for (int j = filter->alpha; j <= filter->omega; ++j) {
         int k = extend_analysis(2 * i - j, ilen, filter->type);
-        sum = std::fma(filter->f[j], in[(ptrdiff_t)k * istep], sum);
+        sum = fused_multiply_add(filter->f[j], in[(ptrdiff_t)k * istep], sum);
     }
     return sum;
 }
@@ -811,7 +845,8 @@ real adjoint_output(real sum, const real *in, int ilen, ptrdiff_t istep, const p
     for (int tap = taps.first; tap <= taps.last; tap += 2, ++index) {
         extended_index x = extend_synthesis(index, ilen, filter->type, odd_output);
         if (x.present)
-            sum = std::fma(x.sign * filter->f[tap], in[(ptrdiff_t)x.index * istep], sum);
+            sum = fused_multiply_add(x.sign * filter->f[tap], in[(ptrdiff_t)x.index * istep],
+                                     sum);
     }
     return sum;
 }
@@ -986,7 +1021,7 @@ void wsqr2b(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
     if (vectors().reals_to_bytes)
         i = vectors().reals_to_bytes(out, in, length, midpoint, rescale);
     for (; i < length; ++i) {
-        real value = std::fma(rescale, in[i], midpoint);
+        real value = fused_multiply_add(rescale, in[i], midpoint);
         real rounded = (real)((double)value + 0.5);
         /* Rounded half up and clamped; a value that is not a number (only
          * from a hostile transform table) becomes 0. */
@@ -1111,9 +1146,9 @@ void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, rea
     for (; i < length; ++i) {
         real val = (real)in[i];
         if (val > 0)
-            out[i] = std::fma(val - center, qbin, h);
+            out[i] = fused_multiply_add(val - center, qbin, h);
         else if (val < 0)
-            out[i] = std::fma(val + center, qbin, -h);
+            out[i] = fused_multiply_add(val + center, qbin, -h);
         else
             out[i] = 0.0f;
     }

@@ -327,6 +327,9 @@ WSQ_API const ui8 *sget4(ui32 *out, const ui8 *in);
 WSQ_API int fput2(ui16 x, std::FILE *out);
 WSQ_API int fput4(ui32 x, std::FILE *out);
 WSQ_API ui16 fget2(std::FILE *in);
+/* a * b + c rounded once to the nearest float, as std::fma rounds it, computed in double
+ * precision: the kernels' fused multiply-add where the machine has none (WebAssembly). */
+WSQ_API float wsqfma(float a, float b, float c);
 
 /* ---- Table segments ------------------------------------------------------
  * The bodies of the marker segments, after their length field. Each returns

@@ -25,6 +25,9 @@ const vector_kernels &vectors()
 {
     static const vector_kernels chosen = [] {
         vector_kernels k = {};  /* no vector path: the portable kernels */
+#if WSQ_HAS_SIMD128
+        add_simd128(k);
+#endif
 #if WSQ_HAS_AVX2
         add_avx2(k);
 #endif

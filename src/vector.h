@@ -98,6 +98,11 @@ bool merge_strips(const vector_kernels &v, const real *src, real *dst, int ixh, 
 /* ---- The instruction sets -------------------------------------------------
  * Each adds its kernels to k when the processor has the set. */
 
+#if defined(__wasm_simd128__) && !defined(WSQ_PORTABLE)
+#define WSQ_HAS_SIMD128 1
+void add_simd128(vector_kernels &k);
+#endif
+
 #if defined(__x86_64__) && !defined(WSQ_PORTABLE)
 #define WSQ_HAS_AVX2 1
 void add_avx2(vector_kernels &k);

@@ -15,7 +15,7 @@ and their text is also the failure report.
   comparison  < <=, > >=, == != swapped
   constant    an integer literal one more or one less
   statement   an assignment, increment or call statement dropped
-  fma         std::fma(a, b, c) -> std::fma(a, c, b)
+  fma         std::fma(a, b, c) -> std::fma(a, c, b), and so for fused_multiply_add
   logic       && ||
   sign        binary + -, += -=
 
@@ -236,7 +236,7 @@ def strip_span(code: str, start: int, end: int) -> Tuple[int, int]:
 
 
 def fma_sites(code: str, text: str) -> Iterator[Tuple[int, int, str]]:
-    for m in re.finditer(r"\bstd::fma\s*\(", code):
+    for m in re.finditer(r"\b(?:std::fma|fused_multiply_add)\s*\(", code):
         args = argument_spans(code, m.end() - 1, closing_paren(code, m.end() - 1))
         if len(args) == 3:
             (b0, b1), (c0, c1) = args[1], args[2]

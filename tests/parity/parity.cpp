@@ -43,6 +43,8 @@ std::vector<real> reals(size_t n, real low, real high)
 
 void pointwise(size_t n)
 {
+    // Every random value is drawn in a statement of its own: compilers evaluate the
+    // arguments of a call in different orders.
     std::vector<ui8> bytes(n);
     for (ui8 &b : bytes)
         b = (ui8)next();
@@ -50,14 +52,23 @@ void pointwise(size_t n)
     pixelmr(&midpoint, &rescale, bytes.data(), (ui32)n, nullptr);
     print("pixelmr", n, std::vector<real>{midpoint, rescale});
     std::vector<real> samples(n);
-    wsqb2r(samples.data(), bytes.data(), (ui32)n, uniform(0, 255), uniform(0.5f, 2));
+    midpoint = uniform(0, 255);
+    rescale = uniform(0.5f, 2);
+    wsqb2r(samples.data(), bytes.data(), (ui32)n, midpoint, rescale);
     print("wsqb2r", n, samples);
-    wsqr2b(bytes.data(), reals(n, -400, 400).data(), (ui32)n, uniform(0, 255), uniform(0.5f, 2));
+    std::vector<real> in = reals(n, -400, 400);
+    midpoint = uniform(0, 255);
+    rescale = uniform(0.5f, 2);
+    wsqr2b(bytes.data(), in.data(), (ui32)n, midpoint, rescale);
     print("wsqr2b", n, bytes);
     std::vector<int32> ints(n);
-    wsqqnt(ints.data(), reals(n, -300, 300).data(), (ui32)n, uniform(0.1f, 20), uniform(0.1f, 30));
+    in = reals(n, -300, 300);
+    real qbin = uniform(0.1f, 20), zbin = uniform(0.1f, 30);
+    wsqqnt(ints.data(), in.data(), (ui32)n, qbin, zbin);
     print("wsqqnt", n, ints);
-    wsqunq(samples.data(), ints.data(), (ui32)n, 0.44f, uniform(0.1f, 20), uniform(0.1f, 30));
+    qbin = uniform(0.1f, 20);
+    zbin = uniform(0.1f, 30);
+    wsqunq(samples.data(), ints.data(), (ui32)n, 0.44f, qbin, zbin);
     print("wsqunq", n, samples);
 }
 
@@ -77,8 +88,9 @@ struct filter_pair {
     pqf *h, *g;
 };
 
-// One split and one merge of a rows x cols array with each filter pair.
-void splits(const std::vector<filter_pair> &pairs, int rows, int cols)
+// One split and one merge of a rows x cols array of values up to 128 * scale with each
+// filter pair.
+void splits(const std::vector<filter_pair> &pairs, int rows, int cols, real scale = 1)
 {
     for (const filter_pair &p : pairs) {
         bool periodic = p.h->type <= 1;
@@ -86,7 +98,8 @@ void splits(const std::vector<filter_pair> &pairs, int rows, int cols)
             continue;
         int oxh = cdplength(rows, p.h->type), oxg = cdplength(rows, p.g->type);
         int oyh = cdplength(cols, p.h->type), oyg = cdplength(cols, p.g->type);
-        std::vector<real> data = reals((size_t)rows * cols, -128, 128), work(data.size());
+        std::vector<real> data = reals((size_t)rows * cols, -128 * scale, 128 * scale);
+        std::vector<real> work(data.size());
         scdpi2(data.data(), oxh, oxg, oyh, oyg, work.data(), p.h, p.g, p.h, p.g);
         print(p.name, (size_t)rows * 1000 + cols, data);
         sacdpi2(data.data(), oxh, oxg, oyh, oyg, work.data(), p.h, p.g, p.h, p.g);
@@ -140,6 +153,7 @@ int main()
         splits(pairs, n, 4);
     }
     splits(pairs, 130, 257);
+    splits(pairs, 36, 70, 0x1p-136f);  // sums among the subnormal numbers
     for (int n : {81, 97, 130, 257})
         variances(pairs[0], n, 81 + 49 - n % 49);
     for (const filter_pair &p : pairs) {

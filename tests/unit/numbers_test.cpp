@@ -1,5 +1,11 @@
-/* fix24 and fix48 numbers, big-endian integers in buffers and on streams. */
+/* The fused multiply-add from double arithmetic, fix24 and fix48 numbers, big-endian integers
+ * in buffers and on streams. */
 #include "unit_helpers.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
 
 using wsqtest::Bytes;
 
@@ -63,4 +69,75 @@ TEST(BigEndian, IntegersInBuffersAndOnStreams)
     EXPECT_EQ(fget2(file), 0x0102);
     EXPECT_EQ(fget2(file), 0x0304);
     std::fclose(file);
+}
+
+namespace {
+
+std::mt19937_64 next(20261207);
+
+float from_bits(std::uint32_t bits)
+{
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::uint32_t bits_of(float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+/* A float of random sign and significand whose exponent lies within spread of 127 (1.0). */
+float near_one(int spread)
+{
+    std::uint32_t bits = (std::uint32_t)next();
+    std::uint32_t exponent = (std::uint32_t)(127 - spread + (int)(next() % (2 * spread + 1)));
+    return from_bits((bits & 0x807FFFFFu) | exponent << 23);
+}
+
+/* wsqfma(a, b, c) against std::fma(a, b, c): the same bits, or both not a number. */
+::testing::AssertionResult same_as_fma(float a, float b, float c)
+{
+    float expected = std::fma(a, b, c), got = wsqfma(a, b, c);
+    if (bits_of(expected) == bits_of(got) || (std::isnan(expected) && std::isnan(got)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << std::hexfloat << "fma(" << a << ", " << b << ", " << c
+                                         << ") is " << expected << ", not " << got;
+}
+
+}  // namespace
+
+TEST(FusedMultiplyAdd, EqualsStdFmaToTheBit)
+{
+    using limits = std::numeric_limits<float>;
+    const float edges[] = {0.0f, -0.0f, limits::denorm_min(), -limits::denorm_min(),
+                           from_bits(0x007FFFFF), limits::min(), -limits::min(), limits::max(),
+                           -limits::max(), limits::infinity(), -limits::infinity(),
+                           limits::quiet_NaN(), 1.0f, -1.0f, 1.0f + limits::epsilon(),
+                           1.0f - limits::epsilon() / 2, 0.5f, 3.0f, 0x1p-75f, 0x1p64f};
+    for (float a : edges)
+        for (float b : edges)
+            for (float c : edges)
+                ASSERT_TRUE(same_as_fma(a, b, c));
+    for (int i = 0; i < 2000000; ++i) {
+        /* Any bits; operands of nearby size, whose sums round in every way; a product
+         * cancelled by its own rounding, or nearly (the error alone is left); and results
+         * in and below the subnormal range. */
+        float x = from_bits((std::uint32_t)next()), y = from_bits((std::uint32_t)next());
+        ASSERT_TRUE(same_as_fma(x, y, from_bits((std::uint32_t)next())));
+        float a = near_one(12), b = near_one(12);
+        ASSERT_TRUE(same_as_fma(a, b, near_one(30)));
+        float product = a * b;
+        ASSERT_TRUE(same_as_fma(a, b, -product));
+        ASSERT_TRUE(same_as_fma(a, b, -std::nextafter(product, 0.0f)));
+        ASSERT_TRUE(same_as_fma(a, b, std::ldexp(near_one(0), -(int)(next() % 60))));
+        ASSERT_TRUE(same_as_fma(a * 0x1p-70f, b * 0x1p-70f, near_one(3) * 0x1p-140f));
+        /* A product halfway between two floats (25 significant bits), and an addend too
+         * small for a double to keep beside it: only its error tells which way to round. */
+        float odd13 = (float)(4097 + 2 * (next() % 2048));
+        float odd12 = (float)(2049 + 2 * (next() % 1024));
+        ASSERT_TRUE(same_as_fma(odd13, odd12, next() & 1 ? 0x1p-31f : -0x1p-31f));
+    }
 }

@@ -1,0 +1,168 @@
+/* wsq_js.c - the calls the JavaScript package makes into libwsq compiled to WebAssembly.
+ *
+ * Every argument is a scalar or a pointer into the module's memory: the options are filled by
+ * wsq_encode_defaults() and wsq_decode_defaults() and set field by field here, so that the
+ * JavaScript side never depends on the layout of a structure. Each call leaves its outcome in
+ * one result record, read back through the accessors below: the status, the error's offset and
+ * message, a buffer (owned, or a view into the caller's data) and the stream's facts as JSON.
+ * The module runs one call at a time, so one record serves them all; each call first releases
+ * what the previous one left.
+ */
+#include "wsq.h"
+
+#include <malloc.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static struct {
+    wsq_error error;
+    uint8_t *owned;      /* a buffer of the library's, released by the next call */
+    const uint8_t *data; /* the result's bytes: owned, or inside the caller's input */
+    size_t size;
+    char facts[768];     /* the stream's facts as one JSON object */
+} result;
+
+/* Releases the previous result and clears the record for a new call. */
+static void begin(void)
+{
+    wsq_free(result.owned);
+    memset(&result, 0, sizeof result);
+}
+
+/* Keeps the library's buffer as the result; returns status. */
+static int keep(int status, uint8_t *buffer, size_t size)
+{
+    result.owned = buffer;
+    result.data = buffer;
+    result.size = size;
+    return status;
+}
+
+static int refuse(int status, const char *message)
+{
+    result.error.status = status;
+    snprintf(result.error.message, sizeof result.error.message, "%s", message);
+    return status;
+}
+
+/* Threads: this build runs every call on the one thread it has. A count the library would
+ * refuse is passed on, so that it is refused as everywhere else. */
+static int32_t one_thread(int32_t threads)
+{
+    return threads >= 0 && threads <= WSQ_MAX_THREADS ? 1 : threads;
+}
+
+/* Encodes height rows of width pixels of channels bytes each: 1 gray, 3 red, green and blue,
+ * 4 the same and alpha, converted to gray by wsq_gray_from_color(). The comment is
+ * comment_size bytes, or none when comment is null. */
+int wsqjs_encode(const uint8_t *pixels, size_t size, int32_t channels, int32_t width,
+                 int32_t height, double bitrate, int32_t black, int32_t white,
+                 const char *comment, size_t comment_size, int32_t threads)
+{
+    begin();
+    if (comment && memchr(comment, 0, comment_size))
+        return refuse(WSQ_ERR_ARGUMENT, "a comment cannot hold a NUL byte");
+    wsq_encode_options options;
+    wsq_encode_defaults(&options);
+    options.bitrate = bitrate;
+    options.black = black;
+    options.white = white;
+    options.comment = comment;
+    options.threads = one_thread(threads);
+    uint8_t *gray = NULL;
+    if (channels != 1) {
+        size_t count = size / (channels > 0 ? (size_t)channels : 1);
+        gray = malloc(count ? count : 1);
+        if (!gray)
+            return refuse(WSQ_ERR_MEMORY, "out of memory");
+        int status = wsq_gray_from_color(gray, pixels, count, channels);
+        if (status != WSQ_OK) {
+            free(gray);
+            return refuse(status, "an image has 1, 3 or 4 channels");
+        }
+        pixels = gray;
+        size = count;
+    }
+    uint8_t *stream = NULL;
+    size_t stream_size = 0;
+    int status = wsq_encode(&stream, &stream_size, &result.error, pixels, size, width, height,
+                            &options);
+    free(gray);
+    return keep(status, stream, stream_size);
+}
+
+/* The facts of a stream as JSON: numbers, and arrays of them. */
+static void describe(const wsq_info *info)
+{
+    char *at = result.facts, *end = result.facts + sizeof result.facts;
+    at += snprintf(at, end - at,
+                   "{\"width\":%d,\"height\":%d,\"black\":%d,\"white\":%d,\"midpoint\":%.17g,"
+                   "\"rescale\":%.17g,\"encoder\":%d,\"software\":%d,\"filterLengths\":[%d,%d],"
+                   "\"center\":%.17g,\"huffmanTables\":[",
+                   info->width, info->height, info->black, info->white, (double)info->midpoint,
+                   (double)info->rescale, info->encoder, info->software, info->filter_lengths[0],
+                   info->filter_lengths[1], (double)info->center);
+    const char *comma = "";
+    for (int t = 0; t < 32; ++t)
+        if (info->tables >> t & 1) {
+            at += snprintf(at, end - at, "%s%d", comma, t);
+            comma = ",";
+        }
+    at += snprintf(at, end - at, "],\"restartInterval\":%d,\"blockTables\":[",
+                   info->restart_interval);
+    for (int b = 0; b < info->blocks && b < 3; ++b)
+        at += snprintf(at, end - at, "%s%d", b ? "," : "", info->block_table[b]);
+    at += snprintf(at, end - at, "],\"blockBytes\":[");
+    for (int b = 0; b < info->blocks && b < 3; ++b)
+        at += snprintf(at, end - at, "%s%zu", b ? "," : "", info->block_bytes[b]);
+    snprintf(at, end - at, "],\"comments\":%u,\"streamBytes\":%zu}", info->comments,
+             info->stream_bytes);
+}
+
+/* Reads the facts of the stream at data[0] without decoding it. */
+int wsqjs_info(const uint8_t *data, size_t size)
+{
+    begin();
+    wsq_info info;
+    int status = wsq_read_info(&info, &result.error, data, size);
+    if (status == WSQ_OK)
+        describe(&info);
+    return status;
+}
+
+/* Decodes the stream at data[0]; images of more than max_pixels pixels are refused (a
+ * negative max_pixels keeps the default limit). */
+int wsqjs_decode(const uint8_t *data, size_t size, double max_pixels, int32_t threads)
+{
+    begin();
+    wsq_decode_options options;
+    wsq_decode_defaults(&options);
+    if (max_pixels >= 0)
+        options.max_pixels = max_pixels >= (double)SIZE_MAX ? SIZE_MAX : (size_t)max_pixels;
+    options.threads = one_thread(threads);
+    wsq_info info;
+    uint8_t *pixels = NULL;
+    int status = wsq_decode(&pixels, &info, &result.error, data, size, &options);
+    if (status == WSQ_OK)
+        describe(&info);
+    return keep(status, pixels, status == WSQ_OK ? (size_t)info.width * info.height : 0);
+}
+
+/* Finds the text of comment index of the stream at data[0]: a view into data. */
+int wsqjs_comment(const uint8_t *data, size_t size, uint32_t index)
+{
+    begin();
+    return wsq_comment(&result.data, &result.size, &result.error, data, size, index);
+}
+
+int wsqjs_status(void) { return result.error.status; }
+double wsqjs_offset(void) { return (double)result.error.offset; }
+const char *wsqjs_message(void) { return result.error.message; }
+const uint8_t *wsqjs_data(void) { return result.data; }
+double wsqjs_size(void) { return (double)result.size; }
+const char *wsqjs_facts(void) { return result.facts; }
+void wsqjs_release(void) { begin(); }
+
+/* Bytes the module's allocator has handed out and not taken back. */
+double wsqjs_heap_in_use(void) { return (double)mallinfo().uordblks; }

@@ -1,0 +1,119 @@
+/** WSQ gray-scale fingerprint image compression, through libwsq compiled to WebAssembly. */
+
+/** The library's statuses: 1 to 11 tell what is wrong with a stream, 12 that memory ran out, 13
+ * to 15 what the encoder refused. */
+export declare const Status: Readonly<{
+  OK: 0; NOT_WSQ: 1; TRUNCATED: 2; MARKER: 3; SEGMENT: 4; FRAME: 5; TRANSFORM: 6;
+  QUANTIZATION: 7; HUFFMAN: 8; BLOCK: 9; TRAILING: 10; LIMIT: 11; MEMORY: 12; ARGUMENT: 13;
+  IMAGE: 14; BITRATE: 15;
+}>;
+
+/** Every failure of encode(), decode() and info(); its message tells what is wrong, in words. */
+export declare class WsqError extends Error {
+  /** One of Status. */
+  readonly status: number;
+  /** A short name of the status, e.g. "truncated stream". */
+  readonly statusName: string;
+  /** Decoding: the byte offset of the flaw, counted from the start of the data; otherwise 0. */
+  readonly offset: number;
+}
+
+/** Where the WebAssembly comes from: its bytes, a compiled module, a URL (or its text), or a
+ * fetch Response (or a promise of one). */
+export type WasmSource =
+  | BufferSource | WebAssembly.Module | URL | string | Response | PromiseLike<Response>;
+
+/** Resolves when the module is usable; rejects when its WebAssembly cannot be loaded. */
+export declare const ready: Promise<void>;
+
+/** Loads the WebAssembly from source, instead of libwsq.wasm beside the module: call it in the
+ * same task as the import. The first load decides; later calls return the same promise, unless
+ * that load failed. */
+export declare function init(source?: WasmSource): Promise<void>;
+
+export interface EncodeOptions {
+  /** Nominal bits per pixel the coder steers to (0.75). */
+  bitrate?: number;
+  /** Scanner black calibration stored in the frame header, 0-255 (0). */
+  black?: number;
+  /** Scanner white calibration, 0-255 (255). */
+  white?: number;
+  /** Text of a comment segment (a string is stored as UTF-8), at most 65533 bytes, no NUL. */
+  comment?: string | Uint8Array | null;
+  /** Accepted for the other bindings' sake, 0-256: WebAssembly runs every call on one thread. */
+  threads?: number;
+}
+
+/** An image of RGBA samples, as a canvas gives it. */
+export interface ImageDataLike {
+  data: Uint8Array | Uint8ClampedArray;
+  width: number;
+  height: number;
+}
+
+/** Compresses gray pixels (height rows of width samples, 0 black) into one WSQ stream: the bytes
+ * wsq1 writes for the same pixels and settings. Width and height 32 to 32767, at least 81 x 81
+ * (or 49 wide and 145 high). */
+export declare function encode(pixels: Uint8Array | Uint8ClampedArray, width: number,
+                               height: number, options?: EncodeOptions): Uint8Array;
+/** Compresses an RGBA image, converted to gray by gray = (19595 R + 38470 G + 7471 B + 32768) >>
+ * 16 (alpha ignored): the gray Pillow's convert("L") gives, so that a colour image becomes the
+ * same WSQ stream here and in the Python package. */
+export declare function encode(image: ImageDataLike, options?: EncodeOptions): Uint8Array;
+
+/** The header facts of one stream, as its segments state them. */
+export interface Info {
+  width: number;
+  height: number;
+  black: number;
+  white: number;
+  midpoint: number;
+  rescale: number;
+  /** The encoder's parameterization number. */
+  encoder: number;
+  /** The encoder's software number. */
+  software: number;
+  filterLengths: [number, number];
+  center: number;
+  huffmanTables: number[];
+  /** 0 without a restart interval segment. */
+  restartInterval: number;
+  blockTables: number[];
+  blockBytes: number[];
+  /** The comment segments' text (UTF-8), in stream order. */
+  comments: string[];
+  /** Length of the stream, Start- to End-Of-Image. */
+  streamBytes: number;
+  bitsPerPixel: number;
+}
+
+export interface Image {
+  width: number;
+  height: number;
+  /** height rows of width gray samples. */
+  pixels: Uint8Array;
+  info: Info;
+}
+
+export interface DecodeOptions {
+  /** Images of more pixels are refused with Status.LIMIT (2 ** 28). */
+  maxPixels?: number;
+  /** Accepted for the other bindings' sake, 0-256: WebAssembly runs every call on one thread. */
+  threads?: number;
+}
+
+export type WsqData = BufferSource;
+
+/** Rebuilds the pixels of WSQ data; several streams back to back give an array, one a stream.
+ * Every stream is checked before any is decoded. */
+export declare function decode(data: WsqData, options?: DecodeOptions): Image | Image[];
+
+/** The header facts and comments of WSQ data, without decoding; an array for several streams. */
+export declare function info(data: WsqData): Info | Info[];
+
+/** The version of the library, "MAJOR.MINOR.PATCH". */
+export declare function version(): string;
+
+/** Bytes the module's allocator holds: the same before and after any call, which releases what
+ * it took. */
+export declare function memoryInUse(): number;

@@ -1,0 +1,289 @@
+/* wsq: WSQ gray-scale fingerprint image compression in JavaScript, through libwsq compiled to
+ * WebAssembly. The streams are byte for byte those of the wsq1 program, the pixels those of
+ * every other build of the library.
+ *
+ *     import { ready, encode, decode, info } from 'wsq';
+ *     await ready;
+ *     const stream = encode(gray, width, height, { bitrate: 0.75 });
+ *     const { width, height, pixels } = decode(stream);
+ *
+ * The module loads libwsq.wasm from beside itself (a file in Node, a fetch elsewhere) in the
+ * first microtask after it is imported, unless init() is handed the WebAssembly first: its
+ * bytes, a compiled module, a URL or a fetch Response. The calls run on the calling thread;
+ * in a page, a worker keeps long ones off the main thread. */
+import createLibwsq from './libwsq.mjs';
+
+const defaultWasm = new URL('libwsq.wasm', import.meta.url);
+
+/** The library's statuses (wsq_status in wsq.h): 1 to 11 tell what is wrong with a stream, 12
+ * that memory ran out, 13 to 15 what the encoder refused. */
+export const Status = Object.freeze({
+  OK: 0, NOT_WSQ: 1, TRUNCATED: 2, MARKER: 3, SEGMENT: 4, FRAME: 5, TRANSFORM: 6,
+  QUANTIZATION: 7, HUFFMAN: 8, BLOCK: 9, TRAILING: 10, LIMIT: 11, MEMORY: 12, ARGUMENT: 13,
+  IMAGE: 14, BITRATE: 15,
+});
+
+let lib = null;
+let loading = null;
+
+/** A failure of the codec: the library's status and its name, the byte offset of the flaw in
+ * the input (decoding; 0 otherwise) and the library's message in words. */
+export class WsqError extends Error {
+  constructor(status, offset, message) {
+    super(message);
+    this.name = 'WsqError';
+    this.status = status;
+    this.statusName = lib ? lib.text(lib.exports._wsq_strerror(status)) : 'unknown status';
+    this.offset = offset;
+  }
+}
+
+function argumentError(message) {
+  return new WsqError(Status.ARGUMENT, 0, message);
+}
+
+/** Loads the WebAssembly, from source when given (bytes, a WebAssembly.Module, a URL or its
+ * text, a Response or a promise of one), else from libwsq.wasm beside this module. The first
+ * call decides; later ones return the same promise, unless that load failed. */
+export function init(source) {
+  if (!loading) {
+    loading = instantiate(source ?? defaultWasm).catch((failure) => {
+      loading = null;
+      throw failure;
+    });
+  }
+  return loading;
+}
+
+/** Resolves when the module is usable. */
+export const ready = Promise.resolve().then(() => init());
+
+async function instantiate(source) {
+  const compiled = await compile(await source);
+  let failed;
+  const failure = new Promise((resolve, reject) => { failed = reject; });
+  const exports = await Promise.race([failure, createLibwsq({
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(compiled, imports)
+        .then((instance) => receive(instance, compiled), failed);
+      return {};
+    },
+  })]);
+  const decoder = new TextDecoder();
+  lib = {
+    exports,
+    text: (pointer) => {
+      const heap = exports.HEAPU8;
+      const start = pointer >>> 0;
+      return decoder.decode(heap.subarray(start, heap.indexOf(0, start)));
+    },
+  };
+}
+
+async function compile(source) {
+  if (source instanceof WebAssembly.Module) return source;
+  if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) {
+    return WebAssembly.compile(source);
+  }
+  if (typeof Response !== 'undefined' && source instanceof Response) {
+    return compileResponse(source);
+  }
+  const url = new URL(source, import.meta.url);
+  if (url.protocol === 'file:') {
+    const fs = 'node:fs/promises';
+    const { readFile } = await import(/* webpackIgnore: true */ /* @vite-ignore */ fs);
+    return WebAssembly.compile(await readFile(url));
+  }
+  return compileResponse(await fetch(url));
+}
+
+/* Compiles while the bytes arrive where the server names them application/wasm. */
+async function compileResponse(response) {
+  if (!response.ok) throw new Error(`wsq: cannot load ${response.url}: ${response.status}`);
+  if (WebAssembly.compileStreaming &&
+      response.headers.get('Content-Type')?.startsWith('application/wasm')) {
+    return WebAssembly.compileStreaming(response);
+  }
+  return WebAssembly.compile(await response.arrayBuffer());
+}
+
+function module() {
+  if (!lib) throw new Error('wsq: the module is not loaded yet: await ready first');
+  return lib.exports;
+}
+
+/* Copies bytes into the module's memory for the duration of use(pointer). */
+function withBytes(bytes, use) {
+  const m = module();
+  const pointer = m._malloc(Math.max(bytes.length, 1)) >>> 0;
+  if (!pointer) throw new WsqError(Status.MEMORY, 0, 'out of memory');
+  try {
+    m.HEAPU8.set(bytes, pointer);
+    return use(pointer);
+  } finally {
+    m._free(pointer);
+  }
+}
+
+/* Throws the failure the last call reported, its offset counted from base. */
+function check(status, base = 0) {
+  if (status !== Status.OK) {
+    const m = module();
+    const failure = new WsqError(status, base + m._wsqjs_offset(), lib.text(m._wsqjs_message()));
+    m._wsqjs_release();
+    throw failure;
+  }
+}
+
+/* The bytes the last call left, copied out of the module's memory, which is then released. */
+function takeResult() {
+  const m = module();
+  const start = m._wsqjs_data() >>> 0;
+  const bytes = m.HEAPU8.slice(start, start + m._wsqjs_size());
+  m._wsqjs_release();
+  return bytes;
+}
+
+const encodeSettings = ['bitrate', 'black', 'white', 'comment', 'threads'];
+const decodeSettings = ['maxPixels', 'threads'];
+
+function settings(options, known) {
+  if (options === undefined || options === null) return {};
+  if (typeof options !== 'object') throw argumentError('the options must be an object');
+  const unknown = Object.keys(options).filter((name) => !known.includes(name));
+  if (unknown.length) throw argumentError(`unknown option ${unknown[0]}: use ${known.join(', ')}`);
+  return options;
+}
+
+function int32(value, what) {
+  if (!Number.isInteger(value) || value < -0x80000000 || value > 0x7fffffff) {
+    throw argumentError(`${what} must be an integer, not ${String(value)}`);
+  }
+  return value;
+}
+
+function isPixels(value) {
+  return value instanceof Uint8Array || value instanceof Uint8ClampedArray;
+}
+
+/* The image argument of encode(): gray pixels with their dimensions, or an ImageData-like
+ * object of RGBA pixels. */
+function image(pixels, width, height, options) {
+  if (isPixels(pixels)) {
+    return { data: pixels, channels: 1, width, height, options };
+  }
+  if (pixels && isPixels(pixels.data) && typeof width !== 'number') {
+    return { data: pixels.data, channels: 4, width: pixels.width, height: pixels.height,
+             options: width };
+  }
+  throw argumentError('the pixels must be a Uint8Array or Uint8ClampedArray of gray samples, ' +
+                      'or an ImageData-like object {data, width, height} of RGBA samples');
+}
+
+/* The comment as the NUL-terminated text the library takes, and its length. */
+function commentText(comment) {
+  if (comment === undefined || comment === null) return null;
+  let bytes = comment;
+  if (typeof comment === 'string') bytes = new TextEncoder().encode(comment);
+  else if (!(comment instanceof Uint8Array)) {
+    throw argumentError('the comment must be a string or a Uint8Array');
+  }
+  const text = new Uint8Array(bytes.length + 1);
+  text.set(bytes);
+  return text;
+}
+
+/** Compresses an image into one WSQ stream, the bytes wsq1 writes for the same pixels and
+ * settings. */
+export function encode(pixels, width, height, options) {
+  const picture = image(pixels, width, height, options);
+  const { bitrate = 0.75, black = 0, white = 255, comment, threads = 1 } =
+    settings(picture.options, encodeSettings);
+  if (typeof bitrate !== 'number') throw argumentError('the bitrate must be a number');
+  const text = commentText(comment);
+  const m = module();
+  return withBytes(picture.data, (at) => withBytes(text ?? [], (commentAt) => {
+    check(m._wsqjs_encode(at, picture.data.length, picture.channels,
+                          int32(picture.width, 'the width'), int32(picture.height, 'the height'),
+                          bitrate, int32(black, 'black'), int32(white, 'white'),
+                          text ? commentAt : 0, text ? text.length - 1 : 0,
+                          int32(threads, 'threads')));
+    return takeResult();
+  }));
+}
+
+function byteArray(data) {
+  if (data instanceof ArrayBuffer) return new Uint8Array(data);
+  if (ArrayBuffer.isView(data)) {
+    return new Uint8Array(data.buffer, data.byteOffset, data.byteLength);
+  }
+  throw argumentError('WSQ data must be a Uint8Array, another ArrayBuffer view or an ArrayBuffer');
+}
+
+/* The facts of every stream of data (in the module's memory at at), each checked as decoding
+ * checks it, with the offset where it starts. */
+function locate(at, size) {
+  const m = module();
+  const found = [];
+  let offset = 0;
+  do {
+    check(m._wsqjs_info(at + offset, size - offset), offset);
+    const facts = JSON.parse(lib.text(m._wsqjs_facts()));
+    facts.comments = comments(at + offset, size - offset, facts.comments);
+    facts.bitsPerPixel = facts.streamBytes * 8 / (facts.width * facts.height);
+    found.push({ offset, facts });
+    offset += facts.streamBytes;
+  } while (offset < size);
+  return found;
+}
+
+function comments(at, size, count) {
+  const m = module();
+  const decoder = new TextDecoder();
+  const texts = [];
+  for (let index = 0; index < count; ++index) {
+    check(m._wsqjs_comment(at, size, index));
+    const start = m._wsqjs_data() >>> 0;
+    texts.push(decoder.decode(m.HEAPU8.subarray(start, start + m._wsqjs_size())));
+  }
+  return texts;
+}
+
+function oneOrAll(list) {
+  return list.length === 1 ? list[0] : list;
+}
+
+/** Rebuilds the pixels of WSQ data: {width, height, pixels, info}, or an array of them for
+ * several streams back to back. Every stream is checked before any is decoded. */
+export function decode(data, options) {
+  const bytes = byteArray(data);
+  const { maxPixels, threads = 1 } = settings(options, decodeSettings);
+  if (maxPixels !== undefined && !(Number.isInteger(maxPixels) && maxPixels >= 0)) {
+    throw argumentError('maxPixels must be an integer, 0 or more');
+  }
+  int32(threads, 'threads');
+  const m = module();
+  return oneOrAll(withBytes(bytes, (at) => locate(at, bytes.length).map(({ offset, facts }) => {
+    check(m._wsqjs_decode(at + offset, bytes.length - offset, maxPixels ?? -1, threads), offset);
+    return { width: facts.width, height: facts.height, pixels: takeResult(), info: facts };
+  })));
+}
+
+/** The header facts and comments of WSQ data, read without decoding: one object, or an array
+ * of them for several streams back to back. */
+export function info(data) {
+  const bytes = byteArray(data);
+  return oneOrAll(withBytes(bytes, (at) => locate(at, bytes.length).map(({ facts }) => facts)));
+}
+
+/** The version of the library, "MAJOR.MINOR.PATCH". */
+export function version() {
+  const m = module();
+  return lib.text(m._wsq_version());
+}
+
+/** Bytes of the module's memory its allocator holds: constant across calls, since every
+ * call releases what it took. */
+export function memoryInUse() {
+  return module()._wsqjs_heap_in_use();
+}
