@@ -1,0 +1,289 @@
+// The web page in the system's Chromium, headless: it shows bundled prints
+// with the native decoder's pixels, makes from PNG files the bytes wsq1
+// writes, reports bad input and goes on, saves every result, can be worked
+// by keyboard, asks nothing of any host but 127.0.0.1, and lays out from a
+// phone to a desktop. Screenshots and the timings go to the artifacts folder.
+//
+// Environment: WSQ_WEB (the built page), WSQ1 and UNWSQ (the programs),
+// WSQ_DATA (tests/data), WSQ_ARTIFACTS (where screenshots go), CHROMIUM.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const env = (name) => path.resolve(process.env[name] || assert.fail(`${name} is not set`));
+const web = env('WSQ_WEB'), data = env('WSQ_DATA'), artifacts = env('WSQ_ARTIFACTS');
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'wsq-web-'));
+const downloads = path.join(work, 'downloads');
+const requests = [], scriptErrors = [];
+let server, browser, page;
+
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.css': 'text/css',
+  '.wasm': 'application/wasm' };
+
+// Serves the built page, as any static server would.
+function serve(root) {
+  return new Promise((resolve) => {
+    const s = http.createServer((request, response) => {
+      const file = path.join(root, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
+      const target = file.endsWith(path.sep) ? path.join(file, 'index.html') : file;
+      if (!target.startsWith(root) || !fs.existsSync(target) || !fs.statSync(target).isFile()) {
+        response.writeHead(404).end();
+        return;
+      }
+      response.writeHead(200, { 'content-type': TYPES[path.extname(target)] || 'application/octet-stream' });
+      fs.createReadStream(target).pipe(response);
+    });
+    s.listen(0, '127.0.0.1', () => resolve(s));
+  });
+}
+
+const run = (program, ...args) => execFileSync(program, args, { cwd: work });
+const file = (name) => path.join(work, name);
+
+before(async () => {
+  fs.mkdirSync(artifacts, { recursive: true });
+  fs.mkdirSync(downloads);
+  // The expectations, from the native programs.
+  run(env('WSQ1'), '-ofinger', path.join(data, 'sd04_f0001_01.raw'));
+  run(env('UNWSQ'), '-fraw', '-o', 'finger.raw', 'finger.wsq');
+  run(env('WSQ1'), '-r832,768', '-oconverted', path.join(data, 'wsq-converted.raw'));
+  run(env('WSQ1'), '-r832,768', '-Z2.25', '-ccard 12', '-oconverted-2.25', path.join(data, 'wsq-converted.raw'));
+  run(env('WSQ1'), '-ofinger-again', 'finger.raw');
+  run(env('WSQ1'), '-r437,391', '-ocrop', path.join(data, 'sd04_f0001_01_crop437x391.raw'));
+  fs.writeFileSync(file('two.wsq'), Buffer.concat([fs.readFileSync(file('finger.wsq')), fs.readFileSync(file('crop.wsq'))]));
+  run(env('UNWSQ'), '-fraw', 'two.wsq');  // two-1.raw and two-2.raw
+  fs.copyFileSync(path.join(data, 'hostile', 'literal-cut.wsq'), file('cut.wsq'));
+  fs.writeFileSync(file('letter.png'), '%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\n%%EOF\n');
+
+  server = await serve(web);
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  browser = await puppeteer.launch({
+    executablePath: env('CHROMIUM'),
+    userDataDir: path.join(work, 'profile'),
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  page = await browser.newPage();
+  page.on('pageerror', (error) => scriptErrors.push(error.message));
+  await recordRequests(page);
+  await receiveDownloads();
+  await page.setViewport({ width: 1280, height: 900 });
+  await page.goto(`${origin}/`, { waitUntil: 'load' });
+  await page.waitForSelector('#codec-state[data-state="ready"]');
+});
+
+after(async () => {
+  await browser?.close();
+  server?.close();
+  fs.rmSync(work, { recursive: true, force: true });
+});
+
+// Every request of the page and of the workers it starts, from the first:
+// a worker waits for its recorder to be in place before it runs. (The
+// browser's own traffic, which the page does not cause, is not counted.)
+async function recordRequests(target) {
+  target.on('request', (request) => requests.push(request.url()));
+  const session = await target.createCDPSession();
+  session.on('Target.attachedToTarget', async ({ sessionId }) => {
+    const worker = session.connection().session(sessionId);
+    worker.on('Network.requestWillBeSent', (event) => requests.push(event.request.url));
+    await worker.send('Network.enable');
+    await worker.send('Runtime.runIfWaitingForDebugger');
+  });
+  await session.send('Target.setAutoAttach', { autoAttach: true, waitForDebuggerOnStart: true, flatten: true });
+}
+
+// Downloads are saved under their id in the downloads folder; each one's
+// bytes go to whoever waited for it when it began.
+let takeDownload = null;
+async function receiveDownloads() {
+  const session = await browser.target().createCDPSession();
+  const waiting = new Map();  // download id -> taker of its bytes
+  session.on('Browser.downloadWillBegin', ({ guid }) => waiting.set(guid, takeDownload));
+  session.on('Browser.downloadProgress', ({ guid, state }) => {
+    if (state === 'completed') waiting.get(guid)(fs.readFileSync(path.join(downloads, guid)));
+  });
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
+}
+
+// The bytes of the download that clicking the selector starts.
+function downloadFrom(selector) {
+  const bytes = new Promise((resolve) => { takeDownload = resolve; });
+  return page.click(selector).then(() => bytes);
+}
+
+// Chooses files in the picker and waits for the list to settle.
+async function choose(...names) {
+  const input = await page.$('#files');
+  await settle(names.length, () => input.uploadFile(...names.map((n) => (path.isAbsolute(n) ? n : file(n)))));
+}
+
+// Drops a file on the page as a drag from the desktop does.
+async function drop(name) {
+  await settle(1, () => page.$eval('#drop', (target, bytes, fileName) => {
+    const dataTransfer = new DataTransfer();
+    dataTransfer.items.add(new File([new Uint8Array(bytes)], fileName));
+    target.dispatchEvent(new DragEvent('drop', { dataTransfer, bubbles: true, cancelable: true }));
+  }, [...fs.readFileSync(file(name))], name));
+}
+
+async function settle(added, action) {
+  const before = await page.$$eval('#list li', (items) => items.length);
+  await action();
+  await page.waitForFunction((count) => {
+    const items = [...document.querySelectorAll('#list li')];
+    return items.length === count && items.every((li) => li.dataset.state === 'done' || li.dataset.state === 'failed');
+  }, { timeout: 30_000 }, before + added);
+}
+
+async function canvasPixels() {
+  return Buffer.from(await page.$eval('#canvas-a', (canvas) => {
+    const rgba = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    return Array.from({ length: rgba.length / 4 }, (_, i) => rgba[4 * i]);
+  }));
+}
+
+const measures = (name) => page.evaluate((n) => performance.getEntriesByName(n, 'measure').map((m) => m.duration), name);
+
+test('a bundled print is shown with the pixels the native decoder gives', async () => {
+  await choose('finger.wsq');
+  assert.equal(await page.$eval('#viewer-title', (e) => e.textContent), 'finger.wsq');
+  assert.deepEqual(await canvasPixels(), fs.readFileSync(file('finger.raw')));
+  const facts = await page.$eval('#facts', (e) => e.textContent);
+  assert.match(facts, /512 x 512 pixels/);
+  assert.match(facts, /black 0, white 255/);
+  await drop('two.wsq');  // two streams back to back
+  await page.select('#stream', '1');
+  assert.deepEqual(await canvasPixels(), fs.readFileSync(file('two-2.raw')));
+  for (const zoom of ['1', '2', 'fit']) {
+    await page.click(`[data-zoom="${zoom}"]`);
+    const width = await page.$eval('#canvas-a', (c) => c.getBoundingClientRect().width);
+    if (zoom !== 'fit') assert.equal(width, 437 * Number(zoom));
+  }
+});
+
+test('images become the bytes wsq1 writes for their gray pixels', async () => {
+  // The print saved as PNG from the page, then made into WSQ again.
+  await page.click('#list li:first-child .item-name');
+  fs.writeFileSync(file('finger.png'), await downloadFrom('#save-png'));
+  await choose('finger.png');
+  assert.deepEqual(await downloadFrom('#save-wsq'), fs.readFileSync(file('finger-again.wsq')));
+  assert.match(await page.$eval('#facts', (e) => e.textContent), /PSNR\s*\d+\.\d\d dB/);
+  for (const mode of ['flicker', 'difference', 'side']) await page.click(`[data-compare="${mode}"]`);
+
+  await choose(path.join(data, 'wsq-converted.png'));
+  assert.deepEqual(await downloadFrom('#save-wsq'), fs.readFileSync(file('converted.wsq')));
+  await page.click('[data-bitrate="2.25"]');
+  await page.type('#comment', 'card 12');
+  await page.click('#reencode');
+  await page.waitForFunction(() => document.querySelector('#facts').textContent.includes('bit rate of 2.25'));
+  assert.deepEqual(await downloadFrom('#save-wsq'), fs.readFileSync(file('converted-2.25.wsq')));
+});
+
+test('bad input gets a message naming the file, status and reason; the next file still works', async () => {
+  const tiny = await page.evaluate(async () => {
+    const canvas = new OffscreenCanvas(30, 30);
+    canvas.getContext('2d').fillRect(5, 5, 10, 10);
+    return Array.from(new Uint8Array(await (await canvas.convertToBlob()).arrayBuffer()));
+  });
+  fs.writeFileSync(file('tiny.png'), Buffer.from(tiny));
+  await choose('cut.wsq', 'letter.png', 'tiny.png', 'finger.wsq');
+  const messages = await page.$$eval('#messages li', (items) => items.map((li) => li.textContent));
+  assert.equal(messages.length, 3);
+  assert.match(messages[0], /^cut\.wsq: [^:(]+ \(status \d+, byte \d+\): \S/);
+  assert.match(messages[1], /^letter\.png: .*cannot read it as an image/);
+  assert.match(messages[2], /^tiny\.png: [^:(]+ \(status \d+\): \S/);
+  assert.equal(await page.$$eval('#list li[data-state="done"]', (items) => items.length), 5);
+  await page.click('#list li:last-child .item-name');
+  assert.deepEqual(await canvasPixels(), fs.readFileSync(file('finger.raw')));
+});
+
+test('"Save all results" gives one archive of every result', async () => {
+  const archive = await downloadFrom('#save-all');
+  assert.equal(archive.subarray(0, 4).toString('latin1'), 'PK\x03\x04');
+  for (const name of ['finger.png', 'two-1.png', 'two-2.png', 'finger.wsq', 'wsq-converted.wsq', 'finger-2.png'])
+    assert.ok(archive.includes(name), name);
+  assert.ok(archive.includes(fs.readFileSync(file('finger-again.wsq'))));
+});
+
+test('every control has a label and is reached by Tab; the layout fits from a phone to a desktop', async () => {
+  const snapshot = await page.accessibility.snapshot({ interestingOnly: false });
+  const unnamed = [];
+  (function walk(node) {
+    if (['button', 'textbox', 'spinbutton', 'combobox'].includes(node.role) && !node.name) unnamed.push(node.role);
+    node.children?.forEach(walk);
+  })(snapshot);
+  assert.deepEqual(unnamed, []);
+  const unreached = await page.evaluate(() => {
+    const controls = [...document.querySelectorAll('button, input:not([type="file"]), select, [tabindex="0"]')]
+      .filter((e) => !e.disabled && e.getClientRects().length);
+    controls.forEach((e, i) => { e.dataset.control = i; });
+    return controls.map((e) => e.dataset.control);
+  });
+  for (let i = 0; i < 80 && unreached.length; i++) {
+    await page.keyboard.press('Tab');
+    const focused = await page.evaluate(() => document.activeElement?.dataset.control);
+    if (unreached.includes(focused)) unreached.splice(unreached.indexOf(focused), 1);
+  }
+  assert.deepEqual(unreached, [], 'every visible control is reached by Tab');
+
+  await page.click('#list li:nth-child(4) .item-name');  // the conversion at 2.25
+  for (const [name, width, height] of [['desktop', 1280, 900], ['phone', 360, 780]]) {
+    await page.setViewport({ width, height });
+    await new Promise((resolve) => setTimeout(resolve, 100));
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `${name}: no sideways scroll`);
+    await page.screenshot({ path: path.join(artifacts, `page-${name}.png`), fullPage: true });
+  }
+});
+
+test('the page raised no script error', () => {
+  assert.deepEqual(scriptErrors, []);
+});
+
+test('no request goes anywhere but 127.0.0.1', () => {
+  const elsewhere = requests.filter((url) => !/^(http:\/\/127\.0\.0\.1:\d+\/|blob:|data:)/.test(url));
+  assert.deepEqual(elsewhere, []);
+  assert.ok(requests.some((url) => url.endsWith('.wasm')), 'the worker\'s module was seen loading');
+});
+
+// The benchmark's figures, with the codec's own time for the same work in
+// the same browser beside them: medians of five runs.
+test('timings: choosing a 512x512 file to its result on screen (reported, not asserted)', async () => {
+  const median = (values) => values.sort((a, b) => a - b)[values.length >> 1];
+  const [first] = await measures('wsq-view'), [firstConvert] = await measures('wsq-convert');
+  const [firstCompare] = await measures('wsq-compare');
+  for (let run = 0; run < 5; run++) {
+    await choose('finger.wsq');
+    await choose('finger.png');
+  }
+  const view = median((await measures('wsq-view')).slice(-5));
+  const convert = median((await measures('wsq-convert')).slice(-5));
+  const compare = median((await measures('wsq-compare')).slice(-5));
+  const codec = await page.evaluate(async (wsqBytes, rawBytes) => {
+    const wsq = await import('./wsq/wsq.mjs');
+    await wsq.ready;
+    const stream = new Uint8Array(wsqBytes), gray = new Uint8Array(rawBytes);
+    const time = (work) => {
+      const times = [];
+      for (let run = 0; run < 5; run++) {
+        const start = performance.now();
+        work();
+        times.push(performance.now() - start);
+      }
+      return times.sort((a, b) => a - b)[2];
+    };
+    return { decode: time(() => wsq.decode(stream)), encode: time(() => wsq.encode(gray, 512, 512)) };
+  }, [...fs.readFileSync(file('finger.wsq'))], [...fs.readFileSync(file('finger.raw'))]);
+  const ms = (value) => `${value.toFixed(1)} ms`;
+  const report = `512x512 WSQ chosen to print on screen: ${ms(view)} (first time ${ms(first)}; decoding alone ${ms(codec.decode)})\n` +
+    `512x512 PNG chosen to its WSQ result on screen: ${ms(convert)} (first time ${ms(firstConvert)}; ` +
+    `encoding alone ${ms(codec.encode)}), to the comparison with the decoded stream: ${ms(compare)} ` +
+    `(first time ${ms(firstCompare)})\n`;
+  fs.writeFileSync(path.join(artifacts, 'timings.txt'), report);
+  process.stdout.write(report);
+});

@@ -1,0 +1,306 @@
+// The page: takes files from the picker or a drop, hands each to the codec
+// worker, lists their states and shows the one selected.
+import { Viewer } from './view.js';
+import { download, grayPng, zip } from './files.js';
+
+const $ = (id) => document.getElementById(id);
+const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+const viewer = new Viewer();
+const items = [];        // in the order chosen
+const jobs = new Map();  // job id -> item
+let nextId = 1;
+let selected = null;     // the item shown
+let followNew = true;    // show the next batch's first result until the user picks another
+
+// ---- Files in ---------------------------------------------------------------------------------
+
+function add(files) {
+  const batch = { chosenAt: performance.now(), shown: false };  // its first result is shown
+  for (const file of files) {
+    const item = { id: nextId++, file, name: file.name, state: 'queued', progress: 0, batch };
+    items.push(item);
+    $('list').append(row(item));
+    submit(item);
+  }
+  followNew = true;
+  refresh();
+}
+
+function settings() {
+  const bitrate = Number($('bitrate').value);
+  return { bitrate, comment: $('comment').value };
+}
+
+function submit(item) {
+  item.job = nextId++;  // the latest job for this item; earlier answers are ignored
+  jobs.set(item.job, item);
+  Object.assign(item, { state: 'queued', progress: 0, error: null });  // a former result stays shown
+  worker.postMessage({ id: item.job, file: item.file, settings: settings() });
+  update(item);
+}
+
+worker.onmessage = ({ data }) => {
+  if ('ready' in data) {
+    codecState(data.ready ? 'ready' : 'failed', data.ready ? 'The codec is ready.' : `The codec could not be loaded: ${data.error.message}`);
+    return;
+  }
+  const item = jobs.get(data.id);
+  if (!item || item.job !== data.id) return;
+  if (data.result) finish(item, data.result);
+  else if (data.early) early(item, data.early);
+  else if (data.error) fail(item, data.error);
+  else Object.assign(item, { state: data.stage, progress: data.progress });
+  update(item);
+  refresh();
+};
+
+// The module could not start (an old browser, or the package missing): every
+// waiting file fails with that reason.
+worker.onerror = (event) => {
+  event.preventDefault();
+  codecState('failed', 'The codec could not be loaded.');
+  for (const item of items)
+    if (item.state !== 'done' && item.state !== 'failed') fail(item, { status: null, message: `the codec could not be loaded (${event.message || 'worker error'})` });
+  refresh();
+};
+
+function codecState(state, text) {
+  $('codec-state').dataset.state = state;
+  $('codec-state').textContent = text;
+}
+
+function early(item, result) {
+  Object.assign(item, { state: 'comparing', progress: 0.9, result });
+  present(item);
+}
+
+function finish(item, result) {
+  const comparing = item.state === 'comparing';
+  Object.assign(item, { state: 'done', progress: 1, result, stream: 0 });
+  present(item, comparing);
+}
+
+// The first result of the latest batch is shown, unless the user chose
+// another; a result shown early is shown again when complete. The times from
+// choosing to the frame that paints each go to the performance timeline.
+function present(item, comparing = false) {
+  if (item === selected) show();
+  else if (!item.batch.shown && followNew) select(item);
+  else return;
+  const shownFirst = !item.batch.shown;
+  item.batch.shown = true;
+  const name = item.result.kind === 'view' ? 'wsq-view' : comparing ? 'wsq-compare' : 'wsq-convert';
+  if (shownFirst || comparing) requestAnimationFrame(() => performance.measure(name,
+    { start: item.batch.chosenAt, end: performance.now(), detail: { name: item.name } }));
+}
+
+function fail(item, error) {
+  Object.assign(item, { state: 'failed', progress: 1, error });
+  update(item);
+  const entry = document.createElement('li');
+  entry.textContent = failureText(item.name, error);
+  $('messages').append(entry);
+}
+
+// "name: status name (status N, byte B): message", from the library's error.
+function failureText(name, error) {
+  if (error.status === null) return `${name}: ${error.message}`;
+  const where = error.offset ? `, byte ${error.offset}` : '';
+  return `${name}: ${error.statusName} (status ${error.status}${where}): ${error.message}`;
+}
+
+// ---- The list ---------------------------------------------------------------------------------
+
+function row(item) {
+  const li = document.createElement('li');
+  li.id = `item-${item.id}`;
+  const open = document.createElement('button');
+  open.type = 'button';
+  open.className = 'item-name';
+  open.textContent = item.name;
+  open.disabled = true;
+  open.addEventListener('click', () => { followNew = false; select(item); });
+  const state = document.createElement('span');
+  state.className = 'state';
+  const progress = document.createElement('progress');
+  progress.max = 1;
+  progress.setAttribute('aria-label', `Progress of ${item.name}`);
+  li.append(open, state, progress);
+  return li;
+}
+
+function update(item) {
+  const li = $(`item-${item.id}`);
+  if (!li) return;
+  li.dataset.state = item.state === 'done' || item.state === 'failed' ? item.state : 'working';
+  li.querySelector('.item-name').disabled = item.state !== 'done';
+  li.querySelector('.state').textContent = item.error ? `failed: ${item.error.statusName || item.error.message}` : describeState(item);
+  li.querySelector('progress').value = item.progress;
+  li.querySelector('.item-name').setAttribute('aria-current', String(item === selected));
+}
+
+function describeState(item) {
+  if (item.state !== 'done') return item.state;
+  const r = item.result;
+  return r.kind === 'view' ? `WSQ, ${r.streams.length > 1 ? `${r.streams.length} images` : `${r.streams[0].width} x ${r.streams[0].height}`}`
+    : `made WSQ, ${r.wsq.length} bytes`;
+}
+
+function refresh() {
+  const done = items.filter((i) => i.state === 'done').length, failed = items.filter((i) => i.error).length;
+  $('summary').textContent = items.length ? `(${done} done${failed ? `, ${failed} failed` : ''} of ${items.length})` : '';
+  $('save-all').disabled = done === 0;
+  $('clear').disabled = items.length === 0;
+}
+
+// ---- Showing ----------------------------------------------------------------------------------
+
+function select(item) {
+  const previous = selected;
+  selected = item;
+  if (previous) update(previous);
+  update(item);
+  show();
+}
+
+function show() {
+  const item = selected, r = item.result;
+  if (r.kind === 'view') {
+    const stream = r.streams[item.stream], count = r.streams.length;
+    viewer.showPrint(item.name, stream, count > 1 ? `Image ${item.stream + 1} of ${count}` : `${stream.width} x ${stream.height} pixels`);
+    viewer.setFacts(printFacts(r, stream));
+    $('stream-field').hidden = count < 2;
+    $('stream').replaceChildren(...r.streams.map((s, i) => new Option(`${i + 1} of ${count}`, i, false, i === item.stream)));
+  } else {
+    viewer.showConversion(`${item.name} as WSQ`, r);
+    viewer.setFacts(conversionFacts(r));
+    $('stream-field').hidden = true;
+  }
+}
+
+const ratio = (pixels, bytes) => `${(pixels / bytes).toFixed(1)} : 1`;
+const bpp = (bytes, pixels) => (8 * bytes / pixels).toFixed(3);
+
+function printFacts(result, stream) {
+  const f = stream.facts, pixels = stream.width * stream.height;
+  const comments = f.comments.length ? commentList(f.comments) : 'none';
+  return [
+    ['Size', `${stream.width} x ${stream.height} pixels`],
+    ['Stream', `${f.streamBytes} bytes${result.streams.length > 1 ? ` (file ${result.fileBytes} bytes)` : ''}`],
+    ['Bits per pixel', bpp(f.streamBytes, pixels)],
+    ['Compression ratio', ratio(pixels, f.streamBytes)],
+    ['Calibrations', `black ${f.black}, white ${f.white}`],
+    ['Pixel normalisation', `mid-point ${+f.midpoint.toPrecision(6)}, rescale ${+f.rescale.toPrecision(6)}`],
+    ['Encoder', `parameterization ${f.encoder}, software ${f.software}`],
+    ['Comments', comments],
+  ];
+}
+
+function conversionFacts(r) {
+  const pixels = r.width * r.height;
+  return [
+    ['Image', `${r.width} x ${r.height} pixels, file ${r.fileBytes} bytes`],
+    ['WSQ', `${r.wsq.length} bytes at a set bit rate of ${r.settings.bitrate}`],
+    ['Bits per pixel', bpp(r.wsq.length, pixels)],
+    ['Compression ratio', `${ratio(pixels, r.wsq.length)} (against ${pixels} bytes of gray pixels)`],
+    ['PSNR', r.psnr === undefined ? 'being measured' : Number.isFinite(r.psnr) ? `${r.psnr.toFixed(2)} dB` : 'identical'],
+    ['Comment', r.settings.comment || 'none'],
+  ];
+}
+
+function commentList(comments) {
+  const list = document.createElement('ol');
+  list.className = 'comments';
+  for (const text of comments) {
+    const li = document.createElement('li');
+    li.textContent = text;
+    list.append(li);
+  }
+  return list;
+}
+
+// ---- Saving -----------------------------------------------------------------------------------
+
+const stem = (name) => name.replace(/\.[^./]*$/, '');
+
+async function outputs(item) {
+  const r = item.result;
+  if (r.kind === 'convert') return [{ name: `${stem(item.name)}.wsq`, bytes: r.wsq }];
+  const many = r.streams.length > 1;
+  return Promise.all(r.streams.map(async (s, i) => ({
+    name: `${stem(item.name)}${many ? `-${i + 1}` : ''}.png`, bytes: await grayPng(s.pixels, s.width, s.height),
+  })));
+}
+
+async function saveAll() {
+  const done = items.filter((i) => i.state === 'done');
+  const entries = unique((await Promise.all(done.map(outputs))).flat());
+  if (entries.length === 1) download(entries[0].bytes, entries[0].name, 'application/octet-stream');
+  else download(zip(entries), 'wsq-results.zip', 'application/zip');
+}
+
+// Files of the same name in one archive get -2, -3, ... before the extension.
+function unique(entries) {
+  const seen = new Map();
+  return entries.map(({ name, bytes }) => {
+    const n = (seen.get(name) || 0) + 1;
+    seen.set(name, n);
+    return { name: n === 1 ? name : name.replace(/(\.[^.]*)?$/, `-${n}$1`), bytes };
+  });
+}
+
+// ---- Controls ---------------------------------------------------------------------------------
+
+$('choose').addEventListener('click', () => $('files').click());
+$('files').addEventListener('change', (e) => {
+  add([...e.target.files]);
+  e.target.value = '';
+});
+
+for (const type of ['dragenter', 'dragover']) document.addEventListener(type, (e) => {
+  e.preventDefault();
+  $('drop').classList.add('over');
+});
+document.addEventListener('dragleave', (e) => { if (!e.relatedTarget) $('drop').classList.remove('over'); });
+document.addEventListener('drop', (e) => {
+  e.preventDefault();
+  $('drop').classList.remove('over');
+  add([...e.dataTransfer.files]);
+});
+
+for (const button of document.querySelectorAll('[data-bitrate]'))
+  button.addEventListener('click', () => { $('bitrate').value = button.dataset.bitrate; });
+for (const button of document.querySelectorAll('[data-zoom]'))
+  button.addEventListener('click', () => viewer.setZoom(button.dataset.zoom));
+for (const button of document.querySelectorAll('[data-compare]'))
+  button.addEventListener('click', () => viewer.setCompare(button.dataset.compare));
+
+$('stream').addEventListener('change', (e) => {
+  selected.stream = Number(e.target.value);
+  show();
+});
+$('save-png').addEventListener('click', async () => {
+  const r = selected.result;
+  const pixels = r.kind === 'view' ? r.streams[selected.stream] : { pixels: r.decoded, width: r.width, height: r.height };
+  const name = r.kind === 'view' ? (await outputs(selected))[selected.stream].name : `${stem(selected.name)}.wsq.png`;
+  download(await grayPng(pixels.pixels, pixels.width, pixels.height), name, 'image/png');
+});
+$('save-wsq').addEventListener('click', async () => {
+  const [entry] = await outputs(selected);
+  download(entry.bytes, entry.name, 'application/octet-stream');
+});
+$('reencode').addEventListener('click', () => {
+  selected.batch = { chosenAt: performance.now(), shown: false };
+  followNew = true;
+  submit(selected);
+});
+$('save-all').addEventListener('click', saveAll);
+$('clear').addEventListener('click', () => {
+  items.length = 0;
+  jobs.clear();
+  selected = null;
+  $('list').replaceChildren();
+  $('messages').replaceChildren();
+  viewer.clear();
+  refresh();
+});

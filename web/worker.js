@@ -1,0 +1,117 @@
+// The page's codec worker: reads each file it is sent, decodes WSQ streams
+// or makes a WSQ stream of an image, and posts back the pixels and facts.
+// Jobs run one after another in the order they arrive, so the page can show
+// a queue; a failure is posted as a message and the next job goes on.
+import { ready, decode, encode, WsqError } from './wsq/wsq.mjs';
+
+const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
+
+// The engine compiles the codec fast at first and well only once its code has
+// run: a small image coded at start, before any file comes, takes that cost.
+// The page is told when the codec is ready, or why it could not load.
+let queue = ready.then(warmUp).then(
+  () => self.postMessage({ ready: true }),
+  (error) => self.postMessage({ ready: false, error: describe(error) }));
+
+function warmUp() {
+  const side = 256, pixels = new Uint8Array(side * side);
+  for (let i = 0; i < pixels.length; i++) pixels[i] = (i * 7919) % 251;
+  decode(encode(pixels, side, side));
+}
+
+self.onmessage = ({ data: job }) => {
+  queue = queue.then(() => run(job));
+};
+
+async function run(job) {
+  const progress = (stage, fraction) => self.postMessage({ id: job.id, stage, progress: fraction });
+  try {
+    await ready;
+    progress('reading', 0.1);
+    const early = (result) => self.postMessage({ id: job.id, early: result });
+    const result = isWsq(new Uint8Array(await job.file.slice(0, 2).arrayBuffer()), job.file.name)
+      ? view(new Uint8Array(await job.file.arrayBuffer()), progress)
+      : await convert(job.file, job.settings, progress, early);
+    self.postMessage({ id: job.id, result }, transfers(result));
+  } catch (error) {
+    self.postMessage({ id: job.id, error: describe(error) });
+  }
+}
+
+// A file is read as WSQ when it starts as a stream does or is named .wsq:
+// a damaged .wsq file then gets the decoder's own verdict, not an image error.
+function isWsq(head, name) {
+  return (head[0] === WSQ_START[0] && head[1] === WSQ_START[1]) || /\.wsq$/i.test(name);
+}
+
+function view(bytes, progress) {
+  progress('decoding', 0.4);
+  const decoded = decode(bytes);
+  const streams = (Array.isArray(decoded) ? decoded : [decoded]).map((image) => ({
+    width: image.width, height: image.height, pixels: image.pixels, facts: image.info,
+  }));
+  return { kind: 'view', fileBytes: bytes.length, streams };
+}
+
+// The stream and its facts go to the page as soon as they are made; the
+// decoded stream and the PSNR, for the comparison, follow.
+async function convert(file, settings, progress, early) {
+  progress('reading image', 0.2);
+  const image = await readImage(file);
+  progress('encoding', 0.4);
+  const options = { bitrate: settings.bitrate };
+  if (settings.comment) options.comment = settings.comment;
+  const wsq = encode(image, options);  // made gray by the package's rule
+  const gray = grayOf(image);
+  const made = { kind: 'convert', fileBytes: file.size, width: image.width, height: image.height, gray, wsq, settings };
+  early(made);
+  progress('comparing', 0.8);
+  const decoded = decode(wsq);
+  return { ...made, decoded: decoded.pixels, psnr: psnr(gray, decoded.pixels) };
+}
+
+// The file's pixels as the browser reads them, RGBA, with no colour
+// management applied, so that a gray PNG keeps its exact sample values.
+async function readImage(file) {
+  let bitmap;
+  try {
+    bitmap = await createImageBitmap(file, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+  } catch {
+    throw new Error('this browser cannot read it as an image (PNG, JPEG, BMP, GIF or WebP)');
+  }
+  const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+  const context = canvas.getContext('2d', { willReadFrequently: true });
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  return context.getImageData(0, 0, canvas.width, canvas.height);
+}
+
+// The gray pixels encode() made of the image, for the comparison and the
+// PSNR: the package converts inside and does not return them, so this is
+// its documented rule, (19595 R + 38470 G + 7471 B + 32768) >> 16.
+function grayOf(image) {
+  const rgba = image.data, gray = new Uint8Array(image.width * image.height);
+  for (let i = 0, j = 0; i < gray.length; i++, j += 4)
+    gray[i] = (19595 * rgba[j] + 38470 * rgba[j + 1] + 7471 * rgba[j + 2] + 32768) >>> 16;
+  return gray;
+}
+
+function psnr(original, decoded) {
+  let sum = 0;
+  for (let i = 0; i < original.length; i++) {
+    const d = original[i] - decoded[i];
+    sum += d * d;
+  }
+  return sum === 0 ? Infinity : 10 * Math.log10((255 * 255 * original.length) / sum);
+}
+
+function describe(error) {
+  if (error instanceof WsqError)
+    return { status: error.status, statusName: error.statusName, offset: error.offset, message: error.message };
+  return { status: null, message: String(error && error.message || error) };
+}
+
+function transfers(result) {
+  if (result.kind === 'view') return result.streams.map((s) => s.pixels.buffer);
+  return [result.gray.buffer, result.wsq.buffer, result.decoded.buffer];
+}
