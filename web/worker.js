@@ -32,14 +32,11 @@ async function run(job) {
     await ready;
     progress('reading', 0.1);
     const early = (result) => self.postMessage({ id: job.id, early: result });
-    if (!isWsq(new Uint8Array(await job.file.slice(0, 2).arrayBuffer()), job.file.name)) {
-      const result = await convert(job.file, job.settings, progress, early);
-      self.postMessage({ id: job.id, result }, transfers(result));
-      return;
-    }
-    const bytes = new Uint8Array(await job.file.arrayBuffer());
-    const result = view(bytes, progress);
+    const wsq = isWsq(new Uint8Array(await job.file.slice(0, 2).arrayBuffer()), job.file.name);
+    const bytes = wsq && new Uint8Array(await job.file.arrayBuffer());
+    const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
     self.postMessage({ id: job.id, result }, transfers(result));
+    if (!wsq) return;
     const preview = thumbnail(bytes, result.streams[0]);  // after the view, which it never delays
     self.postMessage({ id: job.id, preview }, [preview.pixels.buffer]);
   } catch (error) {
