@@ -88,7 +88,9 @@ export interface Info {
 }
 
 export interface Image {
+  /** Of the pixels: the stream's, or with reduce, its width divided by reduce and rounded up. */
   width: number;
+  /** Of the pixels, as width. */
   height: number;
   /** height rows of width gray samples. */
   pixels: Uint8Array;
@@ -100,6 +102,11 @@ export interface DecodeOptions {
   maxPixels?: number;
   /** Accepted for the other bindings' sake, 0-256: WebAssembly runs every call on one thread. */
   threads?: number;
+  /** 2, 4 or 8: a preview at that fraction of each dimension (rounded up), made from the
+   * stream's lowest subbands and several times faster than the whole image; 1, the whole
+   * image (1). Any other is refused with Status.ARGUMENT. info keeps the stream's own width
+   * and height. */
+  reduce?: 1 | 2 | 4 | 8;
 }
 
 export type WsqData = BufferSource;

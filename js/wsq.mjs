@@ -6,6 +6,7 @@
  *     await ready;
  *     const stream = encode(gray, width, height, { bitrate: 0.75 });
  *     const { width, height, pixels } = decode(stream);
+ *     const preview = decode(stream, { reduce: 8 });  // an eighth of each dimension, fast
  *
  * The module loads libwsq.wasm from beside itself (a file in Node, a fetch elsewhere) in the
  * first microtask after it is imported, unless init() is handed the WebAssembly first: its
@@ -145,7 +146,7 @@ function takeResult() {
 }
 
 const encodeSettings = ['bitrate', 'black', 'white', 'comment', 'threads'];
-const decodeSettings = ['maxPixels', 'threads'];
+const decodeSettings = ['maxPixels', 'threads', 'reduce'];
 
 function settings(options, known) {
   if (options === undefined || options === null) return {};
@@ -254,18 +255,23 @@ function oneOrAll(list) {
 }
 
 /** Rebuilds the pixels of WSQ data: {width, height, pixels, info}, or an array of them for
- * several streams back to back. Every stream is checked before any is decoded. */
+ * several streams back to back. Every stream is checked before any is decoded. With reduce 2,
+ * 4 or 8 the pixels are a preview at that fraction of each dimension, rounded up; info keeps
+ * the stream's own width and height. */
 export function decode(data, options) {
   const bytes = byteArray(data);
-  const { maxPixels, threads = 1 } = settings(options, decodeSettings);
+  const { maxPixels, threads = 1, reduce = 1 } = settings(options, decodeSettings);
   if (maxPixels !== undefined && !(Number.isInteger(maxPixels) && maxPixels >= 0)) {
     throw argumentError('maxPixels must be an integer, 0 or more');
   }
   int32(threads, 'threads');
+  int32(reduce, 'reduce');
   const m = module();
   return oneOrAll(withBytes(bytes, (at) => locate(at, bytes.length).map(({ offset, facts }) => {
-    check(m._wsqjs_decode(at + offset, bytes.length - offset, maxPixels ?? -1, threads), offset);
-    return { width: facts.width, height: facts.height, pixels: takeResult(), info: facts };
+    check(m._wsqjs_decode(at + offset, bytes.length - offset, maxPixels ?? -1, threads, reduce),
+          offset);
+    const width = m._wsqjs_width(), height = m._wsqjs_height();
+    return { width, height, pixels: takeResult(), info: facts };
   })));
 }
 

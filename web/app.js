@@ -1,6 +1,7 @@
 // The page: takes files from the picker or a drop, hands each to the codec
-// worker, lists their states and shows the one selected.
-import { Viewer } from './view.js';
+// worker, lists their states (and a thumbnail of each WSQ file) and shows the
+// one selected.
+import { Viewer, grayImage } from './view.js';
 import { download, grayPng, zip } from './files.js';
 
 const $ = (id) => document.getElementById(id);
@@ -47,6 +48,7 @@ worker.onmessage = ({ data }) => {
   const item = jobs.get(data.id);
   if (!item || item.job !== data.id) return;
   if (data.result) finish(item, data.result);
+  else if (data.preview) showPreview(item, data.preview);
   else if (data.early) early(item, data.early);
   else if (data.error) fail(item, data.error);
   else Object.assign(item, { state: data.stage, progress: data.progress });
@@ -127,6 +129,16 @@ function row(item) {
   progress.setAttribute('aria-label', `Progress of ${item.name}`);
   li.append(open, state, progress);
   return li;
+}
+
+// The thumbnail of a WSQ file, drawn at its own size before the name.
+function showPreview(item, { pixels, width, height }) {
+  const canvas = document.createElement('canvas');
+  Object.assign(canvas, { className: 'preview', width, height });
+  canvas.setAttribute('role', 'img');
+  canvas.setAttribute('aria-label', `Preview of ${item.name}`);
+  canvas.getContext('2d').putImageData(grayImage(pixels, width, height), 0, 0);
+  $(`item-${item.id}`)?.prepend(canvas);
 }
 
 function update(item) {

@@ -164,7 +164,7 @@ function pressOne(selector, key, value) {
 
 // Opaque RGBA of gray pixels, written a pixel at a time as one little-endian
 // word (the byte order of typed arrays in every browser): alpha in the top byte.
-function grayImage(pixels, width, height) {
+export function grayImage(pixels, width, height) {
   const image = new ImageData(width, height), words = new Uint32Array(image.data.buffer);
   for (let i = 0; i < pixels.length; i++) words[i] = 0xff000000 | (pixels[i] * 0x010101);
   return image;

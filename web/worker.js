@@ -1,10 +1,13 @@
 // The page's codec worker: reads each file it is sent, decodes WSQ streams
-// or makes a WSQ stream of an image, and posts back the pixels and facts.
-// Jobs run one after another in the order they arrive, so the page can show
-// a queue; a failure is posted as a message and the next job goes on.
+// or makes a WSQ stream of an image, and posts back the pixels and facts,
+// then, for a WSQ file, the list's thumbnail of it. Jobs run one after
+// another in the order they arrive, so the page can show a queue; a failure
+// is posted as a message and the next job goes on.
 import { ready, decode, encode, WsqError } from './wsq/wsq.mjs';
 
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
+const THUMBNAIL = 96;            // pixels a thumbnail's longer side fits in, where it can
+const REDUCTIONS = [1, 2, 4, 8];  // the fractions of each dimension the decoder gives
 
 // The engine compiles the codec fast at first and well only once its code has
 // run: a small image coded at start, before any file comes, takes that cost.
@@ -29,10 +32,13 @@ async function run(job) {
     await ready;
     progress('reading', 0.1);
     const early = (result) => self.postMessage({ id: job.id, early: result });
-    const result = isWsq(new Uint8Array(await job.file.slice(0, 2).arrayBuffer()), job.file.name)
-      ? view(new Uint8Array(await job.file.arrayBuffer()), progress)
-      : await convert(job.file, job.settings, progress, early);
+    const wsq = isWsq(new Uint8Array(await job.file.slice(0, 2).arrayBuffer()), job.file.name);
+    const bytes = wsq && new Uint8Array(await job.file.arrayBuffer());
+    const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
     self.postMessage({ id: job.id, result }, transfers(result));
+    if (!wsq) return;
+    const preview = thumbnail(bytes, result.streams[0]);  // after the view, which it never delays
+    self.postMessage({ id: job.id, preview }, [preview.pixels.buffer]);
   } catch (error) {
     self.postMessage({ id: job.id, error: describe(error) });
   }
@@ -51,6 +57,16 @@ function view(bytes, progress) {
     width: image.width, height: image.height, pixels: image.pixels, facts: image.info,
   }));
   return { kind: 'view', fileBytes: bytes.length, streams };
+}
+
+// The first print of a file at the largest of its reduced sizes that fits
+// THUMBNAIL pixels (an eighth when none does): the reduced decode rebuilds
+// only that much of it.
+function thumbnail(bytes, { width, height, facts }) {
+  const longer = Math.max(width, height);
+  const reduce = REDUCTIONS.find((r) => Math.ceil(longer / r) <= THUMBNAIL) ?? REDUCTIONS.at(-1);
+  const preview = decode(bytes.subarray(0, facts.streamBytes), { reduce });
+  return { width: preview.width, height: preview.height, pixels: preview.pixels };
 }
 
 // The stream and its facts go to the page as soon as they are made; the

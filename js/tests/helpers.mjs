@@ -1,5 +1,5 @@
 /* What the tests of the package share: the package as built (WSQ_JS), the bundled images
- * (WSQ_TEST_DATA) and the native encoder program (WSQ1). */
+ * (WSQ_TEST_DATA) and the native programs (WSQ1, UNWSQ). */
 import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -34,15 +34,25 @@ export function image(spec) {
   return { pixels, width: w, height: h };
 }
 
-/* What the native wsq1 writes for pixels with the given arguments (-rW,H among them). */
-export function wsq1(pixels, args) {
+/* What a native program writes to its standard output for the input file of the given
+ * bytes, named name, after the given arguments. */
+function native(program, bytes, name, args) {
   const dir = mkdtempSync(join(tmpdir(), 'wsq-js-'));
   try {
-    writeFileSync(join(dir, 'in.raw'), pixels);
-    return new Uint8Array(execFileSync(process.env.WSQ1,
-      [...args, join(dir, 'in.raw')],
+    writeFileSync(join(dir, name), bytes);
+    return new Uint8Array(execFileSync(program, [...args, join(dir, name)],
       { maxBuffer: 2 ** 30, stdio: ['ignore', 'pipe', 'ignore'] }));
   } finally {
     rmSync(dir, { recursive: true });
   }
+}
+
+/* What the native wsq1 writes for pixels with the given arguments (-rW,H among them). */
+export function wsq1(pixels, args) {
+  return native(process.env.WSQ1, pixels, 'in.raw', args);
+}
+
+/* The raw pixels the native unwsq writes for a stream with the given arguments. */
+export function unwsq(stream, args) {
+  return native(process.env.UNWSQ, stream, 'in.wsq', [...args, '-f', 'raw', '-o', '-']);
 }

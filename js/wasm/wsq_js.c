@@ -4,7 +4,8 @@
  * wsq_encode_defaults() and wsq_decode_defaults() and set field by field here, so that the
  * JavaScript side never depends on the layout of a structure. Each call leaves its outcome in
  * one result record, read back through the accessors below: the status, the error's offset and
- * message, a buffer (owned, or a view into the caller's data) and the stream's facts as JSON.
+ * message, a buffer (owned, or a view into the caller's data), the dimensions of decoded pixels
+ * and the stream's facts as JSON.
  * The module runs one call at a time, so one record serves them all; each call first releases
  * what the previous one left.
  */
@@ -20,6 +21,7 @@ static struct {
     uint8_t *owned;      /* a buffer of the library's, released by the next call */
     const uint8_t *data; /* the result's bytes: owned, or inside the caller's input */
     size_t size;
+    int32_t width, height; /* of the decoded pixels: the stream's, or reduced */
     char facts[768];     /* the stream's facts as one JSON object */
 } result;
 
@@ -132,8 +134,10 @@ int wsqjs_info(const uint8_t *data, size_t size)
 }
 
 /* Decodes the stream at data[0]; images of more than max_pixels pixels are refused (a
- * negative max_pixels keeps the default limit). */
-int wsqjs_decode(const uint8_t *data, size_t size, double max_pixels, int32_t threads)
+ * negative max_pixels keeps the default limit). reduce 2, 4 or 8 gives the image at that
+ * fraction of each dimension, 1 the whole; the library refuses any other. */
+int wsqjs_decode(const uint8_t *data, size_t size, double max_pixels, int32_t threads,
+                 int32_t reduce)
 {
     begin();
     wsq_decode_options options;
@@ -141,12 +145,16 @@ int wsqjs_decode(const uint8_t *data, size_t size, double max_pixels, int32_t th
     if (max_pixels >= 0)
         options.max_pixels = max_pixels >= (double)SIZE_MAX ? SIZE_MAX : (size_t)max_pixels;
     options.threads = one_thread(threads);
+    options.reduce = reduce;
     wsq_info info;
     uint8_t *pixels = NULL;
     int status = wsq_decode(&pixels, &info, &result.error, data, size, &options);
-    if (status == WSQ_OK)
-        describe(&info);
-    return keep(status, pixels, status == WSQ_OK ? (size_t)info.width * info.height : 0);
+    if (status != WSQ_OK)
+        return status;
+    describe(&info);
+    result.width = WSQ_REDUCED_SIZE(info.width, reduce);
+    result.height = WSQ_REDUCED_SIZE(info.height, reduce);
+    return keep(status, pixels, (size_t)result.width * result.height);
 }
 
 /* Finds the text of comment index of the stream at data[0]: a view into data. */
@@ -161,6 +169,8 @@ double wsqjs_offset(void) { return (double)result.error.offset; }
 const char *wsqjs_message(void) { return result.error.message; }
 const uint8_t *wsqjs_data(void) { return result.data; }
 double wsqjs_size(void) { return (double)result.size; }
+int wsqjs_width(void) { return result.width; }
+int wsqjs_height(void) { return result.height; }
 const char *wsqjs_facts(void) { return result.facts; }
 void wsqjs_release(void) { begin(); }
 

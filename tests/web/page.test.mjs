@@ -1,8 +1,8 @@
 // The web page in the system's Chromium, headless: it shows bundled prints
-// with the native decoder's pixels, makes from PNG files the bytes wsq1
-// writes, reports bad input and goes on, saves every result, can be worked
-// by keyboard, asks nothing of any host but 127.0.0.1, and lays out from a
-// phone to a desktop. Screenshots and the timings go to the artifacts folder.
+// with the native decoder's pixels and lists them with its previews, makes
+// from PNG files the bytes wsq1 writes, reports bad input and goes on, saves
+// every result, can be worked by keyboard, asks nothing of any host but
+// 127.0.0.1, and lays out from a phone to a desktop. Screenshots and the timings go to the artifacts folder.
 //
 // Environment: WSQ_WEB (the built page), WSQ1 and UNWSQ (the programs),
 // WSQ_DATA (tests/data), WSQ_ARTIFACTS (where screenshots go), CHROMIUM.
@@ -51,6 +51,7 @@ before(async () => {
   // The expectations, from the native programs.
   run(env('WSQ1'), '-ofinger', path.join(data, 'sd04_f0001_01.raw'));
   run(env('UNWSQ'), '-fraw', '-o', 'finger.raw', 'finger.wsq');
+  run(env('UNWSQ'), '--scale', '1/8', '-fraw', '-o', 'finger-eighth.raw', 'finger.wsq');
   run(env('WSQ1'), '-r832,768', '-oconverted', path.join(data, 'wsq-converted.raw'));
   run(env('WSQ1'), '-r832,768', '-Z2.25', '-ccard 12', '-oconverted-2.25', path.join(data, 'wsq-converted.raw'));
   run(env('WSQ1'), '-ofinger-again', 'finger.raw');
@@ -141,8 +142,8 @@ async function settle(added, action) {
   }, { timeout: 30_000 }, before + added);
 }
 
-async function canvasPixels() {
-  return Buffer.from(await page.$eval('#canvas-a', (canvas) => {
+async function canvasPixels(selector = '#canvas-a') {
+  return Buffer.from(await page.$eval(selector, (canvas) => {
     const rgba = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
     return Array.from({ length: rgba.length / 4 }, (_, i) => rgba[4 * i]);
   }));
@@ -157,6 +158,10 @@ test('a bundled print is shown with the pixels the native decoder gives', async 
   const facts = await page.$eval('#facts', (e) => e.textContent);
   assert.match(facts, /512 x 512 pixels/);
   assert.match(facts, /black 0, white 255/);
+  // Its thumbnail in the list: the 1/8 preview, the largest of 512 x 512's that fits 96 pixels.
+  const preview = await page.waitForSelector('#list li:first-child canvas.preview');
+  assert.deepEqual(await preview.evaluate((c) => [c.width, c.height]), [64, 64]);
+  assert.deepEqual(await canvasPixels('#list li:first-child canvas.preview'), fs.readFileSync(file('finger-eighth.raw')));
   await drop('two.wsq');  // two streams back to back
   await page.select('#stream', '1');
   assert.deepEqual(await canvasPixels(), fs.readFileSync(file('two-2.raw')));
