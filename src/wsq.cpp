@@ -178,8 +178,7 @@ struct coded_block {
     std::vector<size_t> interval_ends;
     ui8 table[WSQ_DHT_BYTES];
     real center, qs[WSQ_SUBBANDS], zs[WSQ_SUBBANDS];
-    size_t integers;  /* its subbands' coefficients */
-    int32 *at;        /* where they are decoded to */
+    bandcursor bands;  /* where its coefficients go */
     wsq_error failure;
 };
 
@@ -217,7 +216,7 @@ struct stream_decoder {
     int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
     void *contents[WSQ_SUBBANDS] = {};
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
-    real *work = nullptr;   /* the blocks' integers, then the synthesis scratch */
+    real *work = nullptr;   /* the synthesis scratch */
     coded_block blocks[WSQ_BLOCKS] = {};
     wsqteam *team = nullptr;
 
@@ -512,47 +511,9 @@ bool block_fails(coded_block &block, int status, const char *format, ...)
     return false;
 }
 
-/* Decodes block b's integers, exactly as many as its subbands hold. */
-bool decode_block(coded_block &block, int b)
+size_t subband_coefficients(const stream_decoder &d, int k)
 {
-    codewalk walk;  /* once for all the block's restart intervals */
-    makewalk(&walk, block.table);
-    size_t written = 0, from = 0, expected = block.integers;
-    for (size_t to : block.interval_ends) {
-        if (to - from > UINT32_MAX / 8)
-            return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
-        bitio stream = {block.coded.data() + from, block.coded.data() + from, 128, 0, 0};
-        ui32 limit = (ui32)(to - from) * 8;
-        recsstop stop;
-        int32 *end = wsqrecsb(block.at + written, expected - written, &stream, limit, &walk,
-                              block.table + WSQ_MAXBITS, true, &stop);
-        written = (size_t)(end - block.at);
-        if (stop == RECS_OVERFLOW)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d: a run of zeros goes past its %zu coefficients", b,
-                               expected);
-        if (stream.nextbit > limit)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d: a literal field is cut by the end of its coded data", b);
-        if (stop == RECS_CUT_CODEWORD)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d: a codeword is cut by a restart marker or the end of the "
-                               "coded data",
-                               b);
-        if (written == expected && limit - stream.nextbit >= 8)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d holds coded data beyond its %zu coefficients", b, expected);
-        from = to;
-    }
-    if (written < expected)
-        return block_fails(block, WSQ_ERR_BLOCK, "block %d decodes to %zu of its %zu coefficients",
-                           b, written, expected);
-    return true;
-}
-
-int block_of(int k)
-{
-    return k < ecsbreak[0] ? 0 : k < ecsbreak[1] ? 1 : 2;
+    return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
 }
 
 /* Whether subband k lies in the low band rebuilt. */
@@ -571,13 +532,50 @@ bool block_needed(const stream_decoder &d, int b)
     return false;
 }
 
-size_t subband_coefficients(const stream_decoder &d, int k)
+/* Decodes block b's coefficients, exactly as many as its subbands of
+ * non-zero bin width hold, into them; its other subbands are zeros. */
+bool decode_block(stream_decoder &d, int b)
 {
-    return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
+    coded_block &block = d.blocks[b];
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+        if (block.qs[k] == 0 && in_low_band(d, k))
+            std::fill_n((real *)d.contents[wsqorder[k]], subband_coefficients(d, k), 0.0f);
+    codewalk walk;  /* once for all the block's restart intervals */
+    makewalk(&walk, block.table);
+    bandcursor &bands = block.bands;
+    size_t from = 0, expected = bands.room;
+    for (size_t to : block.interval_ends) {
+        if (to - from > UINT32_MAX / 8)
+            return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
+        bitio stream = {block.coded.data() + from, block.coded.data() + from, 128, 0, 0};
+        ui32 limit = (ui32)(to - from) * 8;
+        recsstop stop;
+        wsqrecsunq(&bands, &stream, limit, &walk, block.table + WSQ_MAXBITS, true, &stop);
+        if (stop == RECS_OVERFLOW)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a run of zeros goes past its %zu coefficients", b,
+                               expected);
+        if (stream.nextbit > limit)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a literal field is cut by the end of its coded data", b);
+        if (stop == RECS_CUT_CODEWORD)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a codeword is cut by a restart marker or the end of the "
+                               "coded data",
+                               b);
+        if (bands.room == 0 && limit - stream.nextbit >= 8)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d holds coded data beyond its %zu coefficients", b, expected);
+        from = to;
+    }
+    if (bands.room > 0)
+        return block_fails(block, WSQ_ERR_BLOCK, "block %d decodes to %zu of its %zu coefficients",
+                           b, expected - bands.room, expected);
+    return true;
 }
 
 /* Lays the 64 subbands out densely in hedge order and gives each block read
- * its place for its integers: those of its subbands of non-zero bin width. */
+ * its subbands of non-zero bin width to decode into. */
 void place_blocks(stream_decoder &d)
 {
     xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
@@ -587,44 +585,14 @@ void place_blocks(stream_decoder &d)
         d.contents[block] = d.image + offset;
         offset += (size_t)d.xs[block] * d.ys[block];
     }
-    int32 *at = (int32 *)d.work;
     for (int b = 0; b < d.info->blocks; ++b) {
         coded_block &block = d.blocks[b];
-        block.integers = 0;
-        if (block_needed(d, b))
-            for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-                if (block.qs[k] != 0)
-                    block.integers += subband_coefficients(d, k);
-        block.at = at;
-        at += block.integers;
+        startbands(&block.bands, block.center);
+        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+            if (block.qs[k] != 0)
+                addband(&block.bands, (real *)d.contents[wsqorder[k]],
+                        (ui32)subband_coefficients(d, k), block.qs[k], block.zs[k]);
     }
-}
-
-/* Each subband from its block's integers, with that block's table. */
-void dequantize(stream_decoder &d)
-{
-    const int32 *from[WSQ_SUBBANDS];
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        const int32 *q = d.blocks[b].at;
-        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
-            from[k] = q;
-            q += d.blocks[b].qs[k] != 0 ? subband_coefficients(d, k) : 0;
-        }
-    }
-    teamfor(d.team, WSQ_SUBBANDS, [&](size_t i0, size_t i1) {
-        for (size_t i = i0; i < i1; ++i) {
-            int k = WSQ_SUBBANDS - 1 - (int)i;  /* the larger subbands first */
-            if (!in_low_band(d, k))
-                continue;
-            const coded_block &block = d.blocks[block_of(k)];
-            real *band = (real *)d.contents[wsqorder[k]];
-            ui32 n = (ui32)subband_coefficients(d, k);
-            if (block.qs[k] == 0)
-                std::fill_n(band, n, 0.0f);
-            else
-                wsqunq(band, from[k], n, block.center, block.qs[k], block.zs[k]);
-        }
-    });
 }
 
 /* Decodes the blocks read, side by side; the first that fails, in stream
@@ -635,7 +603,7 @@ bool decode_blocks(stream_decoder &d)
     teamfor(d.team, (size_t)d.info->blocks, [&](size_t b0, size_t b1) {
         for (size_t b = b0; b < b1; ++b)
             if (block_needed(d, (int)b))
-                decode_block(d.blocks[b], (int)b);
+                decode_block(d, (int)b);
     });
     for (int b = 0; b < d.info->blocks; ++b) {
         if (d.blocks[b].failure.status != WSQ_OK) {
@@ -752,8 +720,6 @@ void to_pixels(const stream_decoder &d, ui8 *out)
 
 void rebuild_image(stream_decoder &d, ui8 **pixels)
 {
-    dequantize(d);
-    STAGE_DONE("dequantize", d);
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
@@ -1122,8 +1088,6 @@ wsq_stage_view stage_view(const stream_decoder &d)
     v.table_of_block = d.info->block_table;
     for (int b = 0; b < d.info->blocks; ++b) {
         const coded_block &block = d.blocks[b];
-        v.integers[b] = block.at;
-        v.integer_count[b] = block.integers;
         v.coded[b] = block.coded.data();
         v.coded_bytes[b] = block.interval_ends.empty() ? 0 : block.interval_ends.back();
     }
