@@ -395,7 +395,9 @@ void *imagebuffer(size_t bytes)
 {
 #if defined(MADV_HUGEPAGE)
     const size_t huge_page = (size_t)2 << 20;
-    if (bytes >= 2 * huge_page) {
+    if (bytes >= huge_page) {
+        /* Whole huge pages: a part of one costs a fault per 4 KiB. */
+        bytes = (bytes + huge_page - 1) / huge_page * huge_page;
         void *buffer = nullptr;
         if (posix_memalign(&buffer, huge_page, bytes) != 0)
             return nullptr;

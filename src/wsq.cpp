@@ -215,8 +215,9 @@ struct stream_decoder {
 
     int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
     void *contents[WSQ_SUBBANDS] = {};
+    /* One buffer, so that a small image's takes a single huge page: */
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
-    real *work = nullptr;   /* the synthesis scratch */
+    real *work = nullptr;   /* after them, the synthesis scratch */
     coded_block blocks[WSQ_BLOCKS] = {};
     wsqteam *team = nullptr;
 
@@ -225,7 +226,6 @@ struct stream_decoder {
         for (pqf *&filter : filters)
             filter = (pqf *)freepqf(filter);
         freevoid(image);
-        freevoid(work);
         freeteam(team);
     }
 };
@@ -342,11 +342,12 @@ bool read_frame(stream_decoder &d, const segment &s)
                     d.goal.capacity, output_count(d));
     if (!d.want_pixels)
         return true;
-    d.image = (real *)imagebuffer(pixel_count(d) * sizeof(real));
-    d.work = (real *)imagebuffer(pixel_count(d) * sizeof(real));
-    if (!d.image || !d.work)
+    size_t samples = (pixel_count(d) + 15) & ~(size_t)15;  /* the scratch on a cache line */
+    d.image = (real *)imagebuffer(2 * samples * sizeof(real));
+    if (!d.image)
         return fail(d, WSQ_ERR_MEMORY, s.body + 2,
                     "no memory for an image of %u lines by %u samples", height, width);
+    d.work = d.image + samples;
     return true;
 }
 
@@ -730,11 +731,12 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
         to_pixels(d, d.goal.pixels);
         return;
     }
-    /* The synthesis scratch is free again: the pixels go there, and it
-     * shrinks to their size (memory already touched, so no fresh pages). */
-    ui8 *out = (ui8 *)d.work;
-    d.work = nullptr;
-    to_pixels(d, out);
+    /* The synthesis scratch is free again: the pixels go there, then to
+     * the start of the buffer, which shrinks to their size (memory already
+     * touched, so no fresh pages). */
+    to_pixels(d, (ui8 *)d.work);
+    ui8 *out = (ui8 *)std::memmove(d.image, d.work, output_count(d));
+    d.image = nullptr;
     ui8 *shrunk = (ui8 *)std::realloc(out, output_count(d));
     *pixels = shrunk ? shrunk : out;
 }
