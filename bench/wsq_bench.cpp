@@ -446,6 +446,41 @@ void decode_pipeline(benchmark::State &state)
     time_decoder(state, options);
 }
 
+// Into one caller's buffer: wsq_decode_into() with fresh work memory each
+// call, or wsq_decode_into_reusing() with a workspace kept across the calls.
+void decode_into(benchmark::State &state, bool reuse)
+{
+    const fixture &f = square_fixture((int)state.range(0));
+    wsq_decode_options options;
+    wsq_decode_defaults(&options);
+    options.threads = (int32_t)state.range(1);
+    std::vector<ui8> pixels(f.pixel_count());
+    wsq_workspace *workspace = wsq_workspace_new();
+    bool ok = workspace != nullptr;
+    for (auto _ : state) {
+        wsq_info info;
+        int status = reuse ? wsq_decode_into_reusing(workspace, pixels.data(), pixels.size(),
+                                                     &info, nullptr, f.stream.data(),
+                                                     f.stream.size(), &options)
+                           : wsq_decode_into(pixels.data(), pixels.size(), &info, nullptr,
+                                             f.stream.data(), f.stream.size(), &options);
+        ok = ok && status == WSQ_OK;
+    }
+    wsq_workspace_free(workspace);
+    check(state, ok && same(f.decoded, pixels.data(), f.pixel_count()), "other pixels");
+    count_pixels(state, f);
+}
+
+void decode_into_pipeline(benchmark::State &state)
+{
+    decode_into(state, false);
+}
+
+void decode_reusing_pipeline(benchmark::State &state)
+{
+    decode_into(state, true);
+}
+
 // Previews: the image at 1/2, 1/4 or 1/8 of each dimension (the second
 // argument), on one thread. The rate counts the whole image's pixels, so
 // that it compares with the whole decoding's.
@@ -481,6 +516,8 @@ const entry entries[] = {
 const entry pipelines[] = {
     {"pipeline/wsq_encode", encode_pipeline},
     {"pipeline/wsq_decode", decode_pipeline},
+    {"pipeline/wsq_decode_into", decode_into_pipeline},
+    {"pipeline/wsq_decode_into_reusing", decode_reusing_pipeline},
 };
 
 }  // namespace

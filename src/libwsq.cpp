@@ -391,21 +391,26 @@ void *freevoid(void *discard)
     return nullptr;
 }
 
-void *imagebuffer(size_t bytes)
+void *hugebuffer(size_t bytes)
 {
 #if defined(MADV_HUGEPAGE)
+    /* Whole huge pages: a part of one costs a fault per 4 KiB. */
     const size_t huge_page = (size_t)2 << 20;
-    if (bytes >= huge_page) {
-        /* Whole huge pages: a part of one costs a fault per 4 KiB. */
-        bytes = (bytes + huge_page - 1) / huge_page * huge_page;
-        void *buffer = nullptr;
-        if (posix_memalign(&buffer, huge_page, bytes) != 0)
-            return nullptr;
-        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
-        return buffer;
-    }
-#endif
+    bytes = (bytes + huge_page - 1) / huge_page * huge_page;
+    void *buffer = nullptr;
+    if (posix_memalign(&buffer, huge_page, bytes) != 0)
+        return nullptr;
+    madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
+    return buffer;
+#else
     return std::malloc(bytes);
+#endif
+}
+
+void *imagebuffer(size_t bytes)
+{
+    const size_t huge_page = (size_t)2 << 20;
+    return bytes >= 2 * huge_page ? hugebuffer(bytes) : std::malloc(bytes);
 }
 
 int hedgeend(const hedge *graph, int level, int block)

@@ -166,6 +166,7 @@ struct decoding_goal {
     ui8 *pixels;       /* the caller's buffer */
     size_t capacity;
     uint32_t comment;  /* the comment whose place is wanted */
+    wsq_workspace *workspace = nullptr;  /* the work memory to reuse, if any */
 };
 
 /* A block as read: its coded data without stuffing and restart markers
@@ -215,9 +216,9 @@ struct stream_decoder {
 
     int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
     void *contents[WSQ_SUBBANDS] = {};
-    /* One buffer, so that a small image's takes a single huge page: */
+    /* Each its own buffer, or both parts of a workspace's: */
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
-    real *work = nullptr;   /* after them, the synthesis scratch */
+    real *work = nullptr;   /* the synthesis scratch */
     coded_block blocks[WSQ_BLOCKS] = {};
     wsqteam *team = nullptr;
 
@@ -225,7 +226,10 @@ struct stream_decoder {
     {
         for (pqf *&filter : filters)
             filter = (pqf *)freepqf(filter);
-        freevoid(image);
+        if (!goal.workspace) {
+            freevoid(image);
+            freevoid(work);
+        }
         freeteam(team);
     }
 };
@@ -260,6 +264,37 @@ int low_cols(const stream_decoder &d)
 size_t output_count(const stream_decoder &d)
 {
     return (size_t)low_rows(d) * (size_t)low_cols(d);
+}
+
+}  // namespace
+
+struct wsq_workspace {
+    void *buffer = nullptr;
+    size_t bytes = 0;
+};
+
+namespace {
+
+/* The image and the synthesis scratch: buffers of their own, or the two
+ * parts of the goal's workspace, which grows when it is smaller. */
+bool take_work_memory(stream_decoder &d)
+{
+    size_t bytes = pixel_count(d) * sizeof(real);
+    wsq_workspace *workspace = d.goal.workspace;
+    if (!workspace) {
+        d.image = (real *)imagebuffer(bytes);
+        d.work = (real *)imagebuffer(bytes);
+        return d.image && d.work;
+    }
+    size_t part = (bytes + 63) & ~(size_t)63;  /* the scratch on a cache line */
+    if (workspace->bytes < 2 * part) {
+        std::free(workspace->buffer);
+        workspace->buffer = hugebuffer(2 * part);
+        workspace->bytes = workspace->buffer ? 2 * part : 0;
+    }
+    d.image = (real *)workspace->buffer;
+    d.work = (real *)((ui8 *)workspace->buffer + part);
+    return workspace->buffer != nullptr;
 }
 
 bool read_segment(stream_decoder &d, size_t marker, segment *s)
@@ -342,12 +377,9 @@ bool read_frame(stream_decoder &d, const segment &s)
                     d.goal.capacity, output_count(d));
     if (!d.want_pixels)
         return true;
-    size_t samples = (pixel_count(d) + 15) & ~(size_t)15;  /* the scratch on a cache line */
-    d.image = (real *)imagebuffer(2 * samples * sizeof(real));
-    if (!d.image)
+    if (!take_work_memory(d))
         return fail(d, WSQ_ERR_MEMORY, s.body + 2,
                     "no memory for an image of %u lines by %u samples", height, width);
-    d.work = d.image + samples;
     return true;
 }
 
@@ -731,12 +763,11 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
         to_pixels(d, d.goal.pixels);
         return;
     }
-    /* The synthesis scratch is free again: the pixels go there, then to
-     * the start of the buffer, which shrinks to their size (memory already
-     * touched, so no fresh pages). */
-    to_pixels(d, (ui8 *)d.work);
-    ui8 *out = (ui8 *)std::memmove(d.image, d.work, output_count(d));
-    d.image = nullptr;
+    /* The synthesis scratch is free again: the pixels go there, and it
+     * shrinks to their size (memory already touched, so no fresh pages). */
+    ui8 *out = (ui8 *)d.work;
+    d.work = nullptr;
+    to_pixels(d, out);
     ui8 *shrunk = (ui8 *)std::realloc(out, output_count(d));
     *pixels = shrunk ? shrunk : out;
 }
@@ -816,6 +847,19 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
         fail(d, WSQ_ERR_MEMORY, 0, "out of memory while reading the stream");
     }
     return error->status;
+}
+
+/* wsq_decode_into(), its work memory from workspace if there is one. */
+int decode_into(wsq_workspace *workspace, uint8_t *pixels, size_t capacity, wsq_info *info,
+                wsq_error *error, const uint8_t *data, size_t size,
+                const wsq_decode_options *options)
+{
+    if (!pixels) {
+        clear(error);
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
+    }
+    return decode(nullptr, info, error, data, size, options,
+                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX, workspace});
 }
 
 /* ==== Encoding ============================================================
@@ -1200,12 +1244,30 @@ int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t
 int wsq_decode_into(uint8_t *pixels, size_t capacity, wsq_info *info, wsq_error *error,
                     const uint8_t *data, size_t size, const wsq_decode_options *options)
 {
-    if (!pixels) {
+    return decode_into(nullptr, pixels, capacity, info, error, data, size, options);
+}
+
+wsq_workspace *wsq_workspace_new(void)
+{
+    return new (std::nothrow) wsq_workspace;
+}
+
+void wsq_workspace_free(wsq_workspace *workspace)
+{
+    if (workspace)
+        std::free(workspace->buffer);
+    delete workspace;
+}
+
+int wsq_decode_into_reusing(wsq_workspace *workspace, uint8_t *pixels, size_t capacity,
+                            wsq_info *info, wsq_error *error, const uint8_t *data, size_t size,
+                            const wsq_decode_options *options)
+{
+    if (!workspace) {
         clear(error);
-        return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null workspace pointer");
     }
-    return decode(nullptr, info, error, data, size, options,
-                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX});
+    return decode_into(workspace, pixels, capacity, info, error, data, size, options);
 }
 
 int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data, size_t size)

@@ -698,7 +698,7 @@ void reallocate_memory()
     if (pixels > capacity) {
         size_t words = ((size_t)pixels * 4 + 63) & ~(size_t)63;  /* each part on a cache line */
         words0 = freevoid(words0);
-        words0 = imagebuffer(2 * words + (size_t)pixels * 3);
+        words0 = hugebuffer(2 * words + (size_t)pixels * 3);
         WSQ_ASSERT(words0);
         words1 = (ui8 *)words0 + words;
         bytes0 = (ui8 *)words1 + words;
