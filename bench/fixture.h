@@ -43,8 +43,8 @@ struct encoder_trace {
     std::vector<ui8> coded[WSQ_BLOCKS];  // without stuffing
 };
 
-// By stage: parse, entropy, dequantize (the subbands once all three blocks
-// are), synthesis.
+// By stage: parse, entropy (the subbands once all three blocks are decoded),
+// synthesis; the integers are the encoder's.
 struct decoder_trace {
     std::vector<ui8> coded[WSQ_BLOCKS];  // without stuffing
     ui8 tables[WSQ_MAXDHTS][WSQ_DHT_BYTES] = {};

@@ -250,35 +250,86 @@ void entropy_encode(benchmark::State &state)
 
 /* ---- Decoder kernels ---------------------------------------------------- */
 
-void entropy_decode(benchmark::State &state)
-{
-    const fixture &f = square_fixture((int)state.range(0));
-    const wsqbench::decoder_trace &t = f.decoder;
+// The decoder's coded blocks, as it reads them: two bytes of slack after each.
+struct read_blocks {
     std::vector<ui8> coded[WSQ_BLOCKS];
-    std::vector<int32> out[WSQ_BLOCKS];
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        coded[b] = t.coded[b];
-        coded[b].insert(coded[b].end(), 2, 0);  // as the decoder reads them
-        out[b].resize(t.integers[b].size());
+
+    explicit read_blocks(const wsqbench::decoder_trace &t)
+    {
+        for (int b = 0; b < WSQ_BLOCKS; ++b) {
+            coded[b] = t.coded[b];
+            coded[b].insert(coded[b].end(), 2, 0);
+        }
     }
-    bool ok = true;
-    for (auto _ : state) {
+
+    // decode(b, stream, limit, walk, huffval) for each block, with its table.
+    template <class Decode>
+    void each(const wsqbench::decoder_trace &t, Decode decode)
+    {
         for (int b = 0; b < WSQ_BLOCKS; ++b) {
             const ui8 *table = t.tables[t.table_of_block[b]];
             codewalk walk;
             makewalk(&walk, table);
             bitio stream = {coded[b].data(), coded[b].data(), 128, 0, 0};
+            decode(b, &stream, (ui32)t.coded[b].size() * 8, &walk, table + WSQ_MAXBITS);
+        }
+    }
+};
+
+void entropy_decode(benchmark::State &state)
+{
+    const fixture &f = square_fixture((int)state.range(0));
+    const wsqbench::decoder_trace &t = f.decoder;
+    read_blocks blocks(t);
+    std::vector<int32> out[WSQ_BLOCKS];
+    for (int b = 0; b < WSQ_BLOCKS; ++b)
+        out[b].resize(t.integers[b].size());
+    bool ok = true;
+    for (auto _ : state) {
+        blocks.each(t, [&](int b, bitio *stream, ui32 limit, const codewalk *walk,
+                           const ui8 *huffval) {
             recsstop stop;
-            int32 *end = wsqrecsb(out[b].data(), out[b].size(), &stream,
-                                  (ui32)t.coded[b].size() * 8, &walk, table + WSQ_MAXBITS,
+            int32 *end = wsqrecsb(out[b].data(), out[b].size(), stream, limit, walk, huffval,
                                   true, &stop);
             ok = ok && end == out[b].data() + out[b].size();
-        }
+        });
         benchmark::ClobberMemory();
     }
     for (int b = 0; b < WSQ_BLOCKS; ++b)
         ok = ok && out[b] == t.integers[b];
     check(state, ok, "other decoded coefficients");
+    count_pixels(state, f);
+}
+
+void entropy_decode_into_subbands(benchmark::State &state)
+{
+    const fixture &f = square_fixture((int)state.range(0));
+    const wsqbench::decoder_trace &t = f.decoder;
+    const wsqbench::subband_image &s = t.subbands;
+    read_blocks blocks(t);
+    std::vector<real> out(f.pixel_count());
+    bool ok = true;
+    for (auto _ : state) {
+        blocks.each(t, [&](int b, bitio *stream, ui32 limit, const codewalk *walk,
+                           const ui8 *huffval) {
+            bandcursor bands;
+            startbands(&bands, t.center);
+            for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
+                int block = wsqorder[k];
+                real *band = out.data() + s.offsets[block];
+                ui32 n = (ui32)s.xs[block] * (ui32)s.ys[block];
+                if (t.qs[k] == 0)
+                    std::fill_n(band, n, 0.0f);
+                else
+                    addband(&bands, band, n, t.qs[k], t.zs[k]);
+            }
+            recsstop stop;
+            wsqrecsunq(&bands, stream, limit, walk, huffval, true, &stop);
+            ok = ok && bands.room == 0;
+        });
+        benchmark::ClobberMemory();
+    }
+    check(state, ok && out == s.values, "other subbands");
     count_pixels(state, f);
 }
 
@@ -395,6 +446,41 @@ void decode_pipeline(benchmark::State &state)
     time_decoder(state, options);
 }
 
+// Into one caller's buffer: wsq_decode_into() with fresh work memory each
+// call, or wsq_decode_into_reusing() with a workspace kept across the calls.
+void decode_into(benchmark::State &state, bool reuse)
+{
+    const fixture &f = square_fixture((int)state.range(0));
+    wsq_decode_options options;
+    wsq_decode_defaults(&options);
+    options.threads = (int32_t)state.range(1);
+    std::vector<ui8> pixels(f.pixel_count());
+    wsq_workspace *workspace = wsq_workspace_new();
+    bool ok = workspace != nullptr;
+    for (auto _ : state) {
+        wsq_info info;
+        int status = reuse ? wsq_decode_into_reusing(workspace, pixels.data(), pixels.size(),
+                                                     &info, nullptr, f.stream.data(),
+                                                     f.stream.size(), &options)
+                           : wsq_decode_into(pixels.data(), pixels.size(), &info, nullptr,
+                                             f.stream.data(), f.stream.size(), &options);
+        ok = ok && status == WSQ_OK;
+    }
+    wsq_workspace_free(workspace);
+    check(state, ok && same(f.decoded, pixels.data(), f.pixel_count()), "other pixels");
+    count_pixels(state, f);
+}
+
+void decode_into_pipeline(benchmark::State &state)
+{
+    decode_into(state, false);
+}
+
+void decode_reusing_pipeline(benchmark::State &state)
+{
+    decode_into(state, true);
+}
+
 // Previews: the image at 1/2, 1/4 or 1/8 of each dimension (the second
 // argument), on one thread. The rate counts the whole image's pixels, so
 // that it compares with the whole decoding's.
@@ -421,6 +507,7 @@ const entry entries[] = {
     {"encode/makedhts", huffman_tables},
     {"encode/ecsblock", entropy_encode},
     {"decode/wsqrecsb", entropy_decode},
+    {"decode/wsqrecsunq", entropy_decode_into_subbands},
     {"decode/wsqunq", dequantize},
     {"decode/rbwp2", synthesis},
     {"decode/wsqr2b", samples_to_bytes},
@@ -429,6 +516,8 @@ const entry entries[] = {
 const entry pipelines[] = {
     {"pipeline/wsq_encode", encode_pipeline},
     {"pipeline/wsq_decode", decode_pipeline},
+    {"pipeline/wsq_decode_into", decode_into_pipeline},
+    {"pipeline/wsq_decode_into_reusing", decode_reusing_pipeline},
 };
 
 }  // namespace

@@ -391,19 +391,26 @@ void *freevoid(void *discard)
     return nullptr;
 }
 
-void *imagebuffer(size_t bytes)
+void *hugebuffer(size_t bytes)
 {
 #if defined(MADV_HUGEPAGE)
+    /* Whole huge pages: a part of one costs a fault per 4 KiB. */
     const size_t huge_page = (size_t)2 << 20;
-    if (bytes >= 2 * huge_page) {
-        void *buffer = nullptr;
-        if (posix_memalign(&buffer, huge_page, bytes) != 0)
-            return nullptr;
-        madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
-        return buffer;
-    }
-#endif
+    bytes = (bytes + huge_page - 1) / huge_page * huge_page;
+    void *buffer = nullptr;
+    if (posix_memalign(&buffer, huge_page, bytes) != 0)
+        return nullptr;
+    madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
+    return buffer;
+#else
     return std::malloc(bytes);
+#endif
+}
+
+void *imagebuffer(size_t bytes)
+{
+    const size_t huge_page = (size_t)2 << 20;
+    return bytes >= 2 * huge_page ? hugebuffer(bytes) : std::malloc(bytes);
 }
 
 int hedgeend(const hedge *graph, int level, int block)
@@ -1121,6 +1128,16 @@ bool quantize(int32 *out, const real *in, ui32 length, real qbin, real zbin)
     return highest <= symbol_max && lowest >= -symbol_max;
 }
 
+/* The coefficient of index val: h is half the zero bin's width. */
+real dequantized(real val, real center, real qbin, real h)
+{
+    if (val > 0)
+        return fused_multiply_add(val - center, qbin, h);
+    if (val < 0)
+        return fused_multiply_add(val + center, qbin, -h);
+    return 0.0f;
+}
+
 }  // namespace
 
 void wsqqnt(int32 *out, const real *in, ui32 length, real qbin, real zbin)
@@ -1143,15 +1160,8 @@ void wsqunq(real *out, const int32 *in, ui32 length, real center, real qbin, rea
     ui32 i = 0;
     if (vectors().dequantize)
         i = vectors().dequantize(out, in, length, center, qbin, h);
-    for (; i < length; ++i) {
-        real val = (real)in[i];
-        if (val > 0)
-            out[i] = fused_multiply_add(val - center, qbin, h);
-        else if (val < 0)
-            out[i] = fused_multiply_add(val + center, qbin, -h);
-        else
-            out[i] = 0.0f;
-    }
+    for (; i < length; ++i)
+        out[i] = dequantized((real)in[i], center, qbin, h);
 }
 
 /* ==== Symbols ==============================================================
@@ -1662,6 +1672,53 @@ ui32 read_literal(bitio *stream, int bits, ui32 limit)
 
 }  // namespace
 
+namespace {
+
+/* Zero runs and values: the symbols a window of the symbol table may hold. */
+bool is_run_or_value(ui8 symbol)
+{
+    return (symbol >= 1 && symbol <= 100) || (symbol >= 107 && symbol <= 254);
+}
+
+/* Gives each window of WSQ_SYMBOL_BITS bits under node, reached over the
+ * `depth` bits of prefix, the run or value its walk from the root ends on
+ * first (symbol and length as in codewalk's symbols), or 0. */
+void first_symbols(ui32 *first, const int *tree, const ui8 *huffval, int node, int prefix,
+                   int depth)
+{
+    for (int bit = 0; bit < 2; ++bit) {
+        int child = tree[2 * node + bit], at = 2 * prefix + bit, length = depth + 1;
+        if (child > 0 && length < WSQ_SYMBOL_BITS) {
+            first_symbols(first, tree, huffval, child, at, length);
+            continue;
+        }
+        ui32 entry = 0;
+        if (child <= 0 && is_run_or_value(huffval[-child]))
+            entry = (ui32)huffval[-child] << 8 | 1u << 4 | (ui32)length;
+        int spread = WSQ_SYMBOL_BITS - length;
+        std::fill_n(first + ((size_t)at << spread), (size_t)1 << spread, entry);
+    }
+}
+
+/* The runs and values that window w holds whole, from the first of each
+ * window: the walk after a leaf starts again at the root. */
+ui32 window_symbols(const ui32 *first, int w)
+{
+    enum { mask = (1 << WSQ_SYMBOL_BITS) - 1 };
+    ui32 entry = first[w], count = entry >> 4 & 3, used = entry & 15;
+    while (count > 0 && count < 3) {
+        ui32 next = first[w << used & mask];
+        ui32 length = next & 15;
+        if (next == 0 || used + length > WSQ_SYMBOL_BITS)
+            break;
+        entry |= (next >> 8) << 8 * ++count;
+        used += length;
+    }
+    return (entry & ~0xFFu) | count << 4 | used;
+}
+
+}  // namespace
+
 /* Window w of a walk tells where the walk from the root over the bits of w
  * ends: a leaf after `length` bits, or an internal node after all of them. */
 void makewalk(codewalk *walk, const ui8 *dht)
@@ -1673,68 +1730,271 @@ void makewalk(codewalk *walk, const ui8 *dht)
             node = walk->tree[2 * node + (w >> (window_bits - 1 - length++) & 1)];
         walk->windows[w] = {node, length};
     }
+    ui32 first[1 << WSQ_SYMBOL_BITS];
+    first_symbols(first, walk->tree, dht + WSQ_MAXBITS, 0, 0, 0);
+    for (int w = 0; w < 1 << WSQ_SYMBOL_BITS; ++w)
+        walk->symbols[w] = window_symbols(first, w);
 }
 
-/* Codewords are walked bit by bit near the limit and a window at a time
- * before it: the same walk. */
+namespace {
+
+/* Where decoded coefficients go: room() more at most. value() and zeros()
+ * write, zeros() refusing a run beyond the room; small_value() writes one of
+ * the values -73 ... 74. */
+struct integer_sink {
+    int32 *out;
+    size_t left;
+
+    size_t room() const { return left; }
+    void value(int32 v)
+    {
+        *out++ = v;
+        --left;
+    }
+    void small_value(int32 v) { value(v); }
+    bool zeros(ui32 count)
+    {
+        if (count > left)
+            return false;
+        out = std::fill_n(out, count, 0);
+        left -= count;
+        return true;
+    }
+};
+
+/* Writes the coefficients of a cursor's subbands, dequantized. */
+struct band_sink {
+    bandcursor &c;
+    real *out = nullptr, *end = nullptr;  /* in the subband being filled */
+    size_t left;
+
+    explicit band_sink(bandcursor &cursor) : c(cursor), left(cursor.room)
+    {
+        if (c.band < c.bands)
+            enter(c.out[c.band] + c.filled);
+    }
+    ~band_sink()
+    {
+        c.room = left;
+        if (c.band < c.bands)
+            c.filled = (ui32)(out - c.out[c.band]);
+    }
+
+    void enter(real *at)
+    {
+        out = at;
+        end = c.out[c.band] + c.length[c.band];
+        if (c.ready == c.band)
+            return;
+        real h = c.zbin[c.band] * 0.5f;
+        for (int v = -73; v <= 74; ++v)
+            c.values[v + 73] = dequantized((real)v, c.center, c.qbin[c.band], h);
+        c.ready = c.band;
+    }
+    void next_band()
+    {
+        ++c.band;
+        enter(c.out[c.band]);
+    }
+
+    size_t room() const { return left; }
+    void value(int32 v)
+    {
+        if (out == end)
+            next_band();
+        *out++ = dequantized((real)v, c.center, c.qbin[c.band], c.zbin[c.band] * 0.5f);
+        --left;
+    }
+    void small_value(int32 v)
+    {
+        if (__builtin_expect(out == end, 0))
+            next_band();
+        *out++ = c.values[v + 73];
+        --left;
+    }
+    bool zeros(ui32 count)
+    {
+        if (count > left)
+            return false;
+        left -= count;
+        if (__builtin_expect(count + lanes > (size_t)(end - out), 0))
+            return zeros_to_the_end(count);
+        /* Whole groups of zeros: those past the run lie in the subband,
+         * whose every place a later symbol writes. */
+        for (ui32 i = 0; i < count; i += lanes)
+            std::fill_n(out + i, lanes, 0.0f);
+        out += count;
+        return true;
+    }
+    bool zeros_to_the_end(ui32 count)
+    {
+        while (count > (size_t)(end - out)) {
+            count -= (ui32)(end - out);
+            std::fill(out, end, 0.0f);
+            next_band();
+        }
+        out = std::fill_n(out, count, 0.0f);
+        return true;
+    }
+    enum { lanes = 8 };
+};
+
+/* A zero run or a value; never beyond the room. */
+template <class Sink>
+inline __attribute__((always_inline)) void put_symbol(Sink &sink, ui8 symbol)
+{
+    if (symbol <= 100)
+        sink.zeros(symbol);
+    else
+        sink.small_value(symbol - 180);
+}
+
+/* Decodes one codeword, and the literal field after it, into sink, its
+ * walk made bit by bit near the limit and a window at a time before it.
+ * Returns false, with *stop telling why, when decoding ends before it. */
+template <class Sink>
+bool decode_symbol(Sink &sink, bitio *input, ui32 limit, const codewalk *walk,
+                   const ui8 *huffval, bool stop_at_padding, recsstop *stop)
+{
+    const int *tree = walk->tree;
+    if (sink.room() == 0) {
+        *stop = RECS_FULL;
+        return false;
+    }
+    if (stop_at_padding && at_padding(input, limit)) {
+        *stop = RECS_PADDING;
+        return false;
+    }
+    int node = 0;
+    if (limit - input->nextbit >= 24) {
+        auto w = walk->windows[peek24(input) >> (24 - window_bits)];
+        skip_bits(input, w.length);
+        node = w.node;
+        while (node > 0 && input->nextbit < limit)
+            node = tree[2 * node + getbit(input)];
+    } else {
+        do
+            node = tree[2 * node + getbit(input)];
+        while (node > 0 && input->nextbit < limit);
+    }
+    if (node > 0) {
+        *stop = RECS_CUT_CODEWORD;
+        return false;
+    }
+    ui8 symbol = huffval[-node];
+    if (is_stream_end(symbol)) {
+        *stop = RECS_END_SYMBOL;
+        return false;
+    }
+    ui32 count;
+    switch (symbol) {
+    case 101: sink.value((int32)read_literal(input, 8, limit)); return true;
+    case 102: sink.value(-(int32)read_literal(input, 8, limit)); return true;
+    case 103: sink.value((int32)read_literal(input, 16, limit)); return true;
+    case 104: sink.value(-(int32)read_literal(input, 16, limit)); return true;
+    case 105: count = read_literal(input, 8, limit); break;
+    case 106: count = read_literal(input, 16, limit); break;
+    default:
+        if (symbol > 100) {
+            sink.small_value(symbol - 180);
+            return true;
+        }
+        count = symbol;
+    }
+    if (!sink.zeros(count)) {
+        *stop = RECS_OVERFLOW;
+        return false;
+    }
+    return true;
+}
+
+/* Far from the limit and the room's end, each window of the symbol table
+ * gives its runs and values at once: the decoding of decode_symbol, which
+ * takes the other symbols. Returns false when decoding ends. */
+template <class Sink>
+bool decode_windows(Sink &sink, bitio *input, ui32 limit, const codewalk *walk,
+                    const ui8 *huffval, bool stop_at_padding, recsstop *stop)
+{
+    enum { margin = 64, most_written = 3 * 100 };
+    const ui8 *bytes = input->buffer;
+    ui32 bit = input->nextbit;
+    bool going = true;
+    while (bit < limit && limit - bit >= margin && sink.room() >= most_written) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + bit / 8, sizeof word);
+        word = __builtin_bswap64(word) << (bit & 7);
+        ui32 entry = walk->symbols[word >> (64 - WSQ_SYMBOL_BITS)];
+        ui32 count = entry >> 4 & 3;
+        if (count == 0) {
+            skip_bits(input, (int)(bit - input->nextbit));
+            going = decode_symbol(sink, input, limit, walk, huffval, stop_at_padding, stop);
+            bit = input->nextbit;
+            if (!going)
+                break;
+            continue;
+        }
+        bit += entry & 15;
+        put_symbol(sink, (ui8)(entry >> 8));
+        if (count > 1) {
+            put_symbol(sink, (ui8)(entry >> 16));
+            if (count > 2)
+                put_symbol(sink, (ui8)(entry >> 24));
+        }
+    }
+    skip_bits(input, (int)(bit - input->nextbit));
+    return going;
+}
+
+template <class Sink>
+void decode_symbols(Sink &sink, bitio *input, ui32 limit, const codewalk *walk,
+                    const ui8 *huffval, bool stop_at_padding, recsstop *stop)
+{
+    *stop = RECS_LIMIT;
+    if (!decode_windows(sink, input, limit, walk, huffval, stop_at_padding, stop))
+        return;
+    while (input->nextbit < limit)
+        if (!decode_symbol(sink, input, limit, walk, huffval, stop_at_padding, stop))
+            return;
+}
+
+}  // namespace
+
 int32 *wsqrecsb(int32 *output, size_t room, bitio *input, ui32 limit, const codewalk *walk,
                 const ui8 *huffval, bool stop_at_padding, recsstop *stop)
 {
-    const int *tree = walk->tree;
-    *stop = RECS_LIMIT;
-    while (input->nextbit < limit) {
-        if (room == 0) {
-            *stop = RECS_FULL;
-            return output;
-        }
-        if (stop_at_padding && at_padding(input, limit)) {
-            *stop = RECS_PADDING;
-            return output;
-        }
-        int node = 0;
-        if (limit - input->nextbit >= 24) {
-            auto w = walk->windows[peek24(input) >> (24 - window_bits)];
-            skip_bits(input, w.length);
-            node = w.node;
-            while (node > 0 && input->nextbit < limit)
-                node = tree[2 * node + getbit(input)];
-        } else {
-            do
-                node = tree[2 * node + getbit(input)];
-            while (node > 0 && input->nextbit < limit);
-        }
-        if (node > 0) {
-            *stop = RECS_CUT_CODEWORD;
-            return output;
-        }
-        ui8 symbol = huffval[-node];
-        if (is_stream_end(symbol)) {
-            *stop = RECS_END_SYMBOL;
-            return output;
-        }
-        ui32 count = 1;  /* count copies of value */
-        int32 value = 0;
-        switch (symbol) {
-        case 101: value = (int32)read_literal(input, 8, limit); break;
-        case 102: value = -(int32)read_literal(input, 8, limit); break;
-        case 103: value = (int32)read_literal(input, 16, limit); break;
-        case 104: value = -(int32)read_literal(input, 16, limit); break;
-        case 105: count = read_literal(input, 8, limit); break;
-        case 106: count = read_literal(input, 16, limit); break;
-        default:
-            if (symbol <= 100)
-                count = symbol;
-            else
-                value = symbol - 180;
-        }
-        if (count > room) {
-            *stop = RECS_OVERFLOW;
-            return output;
-        }
-        room -= count;
-        output = std::fill_n(output, count, value);
-    }
-    return output;
+    integer_sink sink = {output, room};
+    decode_symbols(sink, input, limit, walk, huffval, stop_at_padding, stop);
+    return sink.out;
+}
+
+void startbands(bandcursor *cursor, real center)
+{
+    WSQ_ASSERT(cursor);
+    cursor->bands = 0;
+    cursor->center = center;
+    cursor->band = 0;
+    cursor->filled = 0;
+    cursor->room = 0;
+    cursor->ready = -1;
+}
+
+void addband(bandcursor *cursor, real *out, ui32 length, real qbin, real zbin)
+{
+    WSQ_ASSERT(cursor->bands < WSQ_SUBBANDS);
+    WSQ_ASSERT(length > 0);
+    int i = cursor->bands++;
+    cursor->out[i] = out;
+    cursor->length[i] = length;
+    cursor->qbin[i] = qbin;
+    cursor->zbin[i] = zbin;
+    cursor->room += length;
+}
+
+void wsqrecsunq(bandcursor *cursor, bitio *input, ui32 limit, const codewalk *walk,
+                const ui8 *huffval, bool stop_at_padding, recsstop *stop)
+{
+    band_sink sink(*cursor);
+    decode_symbols(sink, input, limit, walk, huffval, stop_at_padding, stop);
 }
 
 int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht)

@@ -188,6 +188,10 @@ WSQ_API void *freevoid(void *discard);
  * request: touching a fresh buffer then costs a fault per 2 MiB instead of
  * one per 4 KiB, which is most of the cost of first touches. */
 WSQ_API void *imagebuffer(size_t bytes);
+/* A buffer in whole huge pages where the system grants them, released with free: for memory
+ * kept from one image to the next, and for a process's one image, where fresh pages are
+ * certain. Smaller buffers from imagebuffer() are often memory the allocator reuses. */
+WSQ_API void *hugebuffer(size_t bytes);
 /* The block after the last of the node at depth `level` whose first block is `block`, in the
  * hedge's block order. Asserts 0 <= level <= graph->levels[block]. */
 WSQ_API int hedgeend(const hedge *graph, int level, int block);
@@ -415,11 +419,15 @@ WSQ_API int32 *wsqrecs(int32 *output, bitio *input, ui32 length, const ui8 *dht)
  * end. */
 WSQ_API ui8 *wsqstuff(ui8 *output, const ui8 *input, ui32 length);
 
-/* A Huffman table's decoding tree, with the walk of every window of its first bits. */
-enum { WSQ_TREE_SLOTS = 512, WSQ_WINDOW_BITS = 10 };
+/* A Huffman table's decoding tree, with the walk of every window of its first bits, and the
+ * run and value symbols that each window of WSQ_SYMBOL_BITS bits holds whole: up to three,
+ * their symbols in bytes 1 to 3, their count in bits 4-5, their bits in bits 0-3 (0 symbols:
+ * the window starts with another symbol or a longer codeword). */
+enum { WSQ_TREE_SLOTS = 512, WSQ_WINDOW_BITS = 10, WSQ_SYMBOL_BITS = 11 };
 typedef struct codewalk {
     int tree[WSQ_TREE_SLOTS];
     struct { int node, length; } windows[1 << WSQ_WINDOW_BITS];
+    ui32 symbols[1 << WSQ_SYMBOL_BITS];
 } codewalk;
 /* The walk of a table body (tree by dht2caht). */
 WSQ_API void makewalk(codewalk *walk, const ui8 *dht);
@@ -440,6 +448,27 @@ enum recsstop {
 WSQ_API int32 *wsqrecsb(int32 *output, size_t room, bitio *input, ui32 limit,
                         const codewalk *walk, const ui8 *huffval, bool stop_at_padding,
                         recsstop *stop);
+
+/* A block's subbands of non-zero bin width, in coding order, and how far decoding has filled
+ * them. Make one with startbands, then add each subband with addband. */
+typedef struct bandcursor {
+    int bands;
+    real *out[WSQ_SUBBANDS];
+    ui32 length[WSQ_SUBBANDS];
+    real qbin[WSQ_SUBBANDS], zbin[WSQ_SUBBANDS], center;
+    int band;      /* the subband being filled */
+    ui32 filled;   /* its coefficients written */
+    size_t room;   /* coefficients still to write, over all the subbands */
+    int ready;     /* the subband whose values[] is made, or -1 */
+    real values[148];  /* the coefficients of the values -73 ... 74, as wsqunq gives them */
+} bandcursor;
+WSQ_API void startbands(bandcursor *cursor, real center);
+WSQ_API void addband(bandcursor *cursor, real *out, ui32 length, real qbin, real zbin);
+
+/* Decodes as wsqrecsb does, into cursor->room coefficients at most, and writes them
+ * dequantized, as wsqunq would, straight into the cursor's subbands. */
+WSQ_API void wsqrecsunq(bandcursor *cursor, bitio *input, ui32 limit, const codewalk *walk,
+                        const ui8 *huffval, bool stop_at_padding, recsstop *stop);
 
 /* ---- Encoding stages -----------------------------------------------------
  * The arithmetic of each stage of the encoder, with explicit arguments: the

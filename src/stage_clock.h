@@ -9,8 +9,8 @@
  * The stages, in the order they end:
  *   wsq_encode  normalise, transform, variances, quality, quantize, symbols,
  *               tables, entropy (all three blocks), output
- *   wsq_decode  parse (every segment), entropy (all three blocks),
- *               dequantize, synthesis, pixels
+ *   wsq_decode  parse (every segment), entropy (all three blocks, decoded
+ *               and dequantized into the subbands), synthesis, pixels
  */
 #ifndef WSQ_STAGE_CLOCK_H
 #define WSQ_STAGE_CLOCK_H
@@ -39,7 +39,7 @@ struct wsq_stage_view {
     const ui8 (*tables)[WSQ_DHT_BYTES];  /* Huffman tables by index */
     const int *table_of_block;
     /* By block: the decoder's coded bytes (without stuffing) from parse on,
-     * its integers from entropy on. */
+     * the encoder's integers from quantize on. */
     const int32 *integers[WSQ_BLOCKS];
     size_t integer_count[WSQ_BLOCKS];
     const ui8 *symbols[WSQ_BLOCKS];  /* encoder only */

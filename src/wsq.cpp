@@ -166,6 +166,7 @@ struct decoding_goal {
     ui8 *pixels;       /* the caller's buffer */
     size_t capacity;
     uint32_t comment;  /* the comment whose place is wanted */
+    wsq_workspace *workspace = nullptr;  /* the work memory to reuse, if any */
 };
 
 /* A block as read: its coded data without stuffing and restart markers
@@ -178,8 +179,7 @@ struct coded_block {
     std::vector<size_t> interval_ends;
     ui8 table[WSQ_DHT_BYTES];
     real center, qs[WSQ_SUBBANDS], zs[WSQ_SUBBANDS];
-    size_t integers;  /* its subbands' coefficients */
-    int32 *at;        /* where they are decoded to */
+    bandcursor bands;  /* where its coefficients go */
     wsq_error failure;
 };
 
@@ -216,8 +216,9 @@ struct stream_decoder {
 
     int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
     void *contents[WSQ_SUBBANDS] = {};
+    /* Each its own buffer, or both parts of a workspace's: */
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
-    real *work = nullptr;   /* the blocks' integers, then the synthesis scratch */
+    real *work = nullptr;   /* the synthesis scratch */
     coded_block blocks[WSQ_BLOCKS] = {};
     wsqteam *team = nullptr;
 
@@ -225,8 +226,10 @@ struct stream_decoder {
     {
         for (pqf *&filter : filters)
             filter = (pqf *)freepqf(filter);
-        freevoid(image);
-        freevoid(work);
+        if (!goal.workspace) {
+            freevoid(image);
+            freevoid(work);
+        }
         freeteam(team);
     }
 };
@@ -261,6 +264,37 @@ int low_cols(const stream_decoder &d)
 size_t output_count(const stream_decoder &d)
 {
     return (size_t)low_rows(d) * (size_t)low_cols(d);
+}
+
+}  // namespace
+
+struct wsq_workspace {
+    void *buffer = nullptr;
+    size_t bytes = 0;
+};
+
+namespace {
+
+/* The image and the synthesis scratch: buffers of their own, or the two
+ * parts of the goal's workspace, which grows when it is smaller. */
+bool take_work_memory(stream_decoder &d)
+{
+    size_t bytes = pixel_count(d) * sizeof(real);
+    wsq_workspace *workspace = d.goal.workspace;
+    if (!workspace) {
+        d.image = (real *)imagebuffer(bytes);
+        d.work = (real *)imagebuffer(bytes);
+        return d.image && d.work;
+    }
+    size_t part = (bytes + 63) & ~(size_t)63;  /* the scratch on a cache line */
+    if (workspace->bytes < 2 * part) {
+        std::free(workspace->buffer);
+        workspace->buffer = hugebuffer(2 * part);
+        workspace->bytes = workspace->buffer ? 2 * part : 0;
+    }
+    d.image = (real *)workspace->buffer;
+    d.work = (real *)((ui8 *)workspace->buffer + part);
+    return workspace->buffer != nullptr;
 }
 
 bool read_segment(stream_decoder &d, size_t marker, segment *s)
@@ -343,9 +377,7 @@ bool read_frame(stream_decoder &d, const segment &s)
                     d.goal.capacity, output_count(d));
     if (!d.want_pixels)
         return true;
-    d.image = (real *)imagebuffer(pixel_count(d) * sizeof(real));
-    d.work = (real *)imagebuffer(pixel_count(d) * sizeof(real));
-    if (!d.image || !d.work)
+    if (!take_work_memory(d))
         return fail(d, WSQ_ERR_MEMORY, s.body + 2,
                     "no memory for an image of %u lines by %u samples", height, width);
     return true;
@@ -512,47 +544,9 @@ bool block_fails(coded_block &block, int status, const char *format, ...)
     return false;
 }
 
-/* Decodes block b's integers, exactly as many as its subbands hold. */
-bool decode_block(coded_block &block, int b)
+size_t subband_coefficients(const stream_decoder &d, int k)
 {
-    codewalk walk;  /* once for all the block's restart intervals */
-    makewalk(&walk, block.table);
-    size_t written = 0, from = 0, expected = block.integers;
-    for (size_t to : block.interval_ends) {
-        if (to - from > UINT32_MAX / 8)
-            return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
-        bitio stream = {block.coded.data() + from, block.coded.data() + from, 128, 0, 0};
-        ui32 limit = (ui32)(to - from) * 8;
-        recsstop stop;
-        int32 *end = wsqrecsb(block.at + written, expected - written, &stream, limit, &walk,
-                              block.table + WSQ_MAXBITS, true, &stop);
-        written = (size_t)(end - block.at);
-        if (stop == RECS_OVERFLOW)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d: a run of zeros goes past its %zu coefficients", b,
-                               expected);
-        if (stream.nextbit > limit)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d: a literal field is cut by the end of its coded data", b);
-        if (stop == RECS_CUT_CODEWORD)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d: a codeword is cut by a restart marker or the end of the "
-                               "coded data",
-                               b);
-        if (written == expected && limit - stream.nextbit >= 8)
-            return block_fails(block, WSQ_ERR_BLOCK,
-                               "block %d holds coded data beyond its %zu coefficients", b, expected);
-        from = to;
-    }
-    if (written < expected)
-        return block_fails(block, WSQ_ERR_BLOCK, "block %d decodes to %zu of its %zu coefficients",
-                           b, written, expected);
-    return true;
-}
-
-int block_of(int k)
-{
-    return k < ecsbreak[0] ? 0 : k < ecsbreak[1] ? 1 : 2;
+    return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
 }
 
 /* Whether subband k lies in the low band rebuilt. */
@@ -571,13 +565,50 @@ bool block_needed(const stream_decoder &d, int b)
     return false;
 }
 
-size_t subband_coefficients(const stream_decoder &d, int k)
+/* Decodes block b's coefficients, exactly as many as its subbands of
+ * non-zero bin width hold, into them; its other subbands are zeros. */
+bool decode_block(stream_decoder &d, int b)
 {
-    return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
+    coded_block &block = d.blocks[b];
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+        if (block.qs[k] == 0 && in_low_band(d, k))
+            std::fill_n((real *)d.contents[wsqorder[k]], subband_coefficients(d, k), 0.0f);
+    codewalk walk;  /* once for all the block's restart intervals */
+    makewalk(&walk, block.table);
+    bandcursor &bands = block.bands;
+    size_t from = 0, expected = bands.room;
+    for (size_t to : block.interval_ends) {
+        if (to - from > UINT32_MAX / 8)
+            return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
+        bitio stream = {block.coded.data() + from, block.coded.data() + from, 128, 0, 0};
+        ui32 limit = (ui32)(to - from) * 8;
+        recsstop stop;
+        wsqrecsunq(&bands, &stream, limit, &walk, block.table + WSQ_MAXBITS, true, &stop);
+        if (stop == RECS_OVERFLOW)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a run of zeros goes past its %zu coefficients", b,
+                               expected);
+        if (stream.nextbit > limit)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a literal field is cut by the end of its coded data", b);
+        if (stop == RECS_CUT_CODEWORD)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d: a codeword is cut by a restart marker or the end of the "
+                               "coded data",
+                               b);
+        if (bands.room == 0 && limit - stream.nextbit >= 8)
+            return block_fails(block, WSQ_ERR_BLOCK,
+                               "block %d holds coded data beyond its %zu coefficients", b, expected);
+        from = to;
+    }
+    if (bands.room > 0)
+        return block_fails(block, WSQ_ERR_BLOCK, "block %d decodes to %zu of its %zu coefficients",
+                           b, expected - bands.room, expected);
+    return true;
 }
 
 /* Lays the 64 subbands out densely in hedge order and gives each block read
- * its place for its integers: those of its subbands of non-zero bin width. */
+ * its subbands of non-zero bin width to decode into. */
 void place_blocks(stream_decoder &d)
 {
     xywp2(d.xs, d.ys, d.info->height, d.info->width, wsqlevels, 0, 0, d.filters[0],
@@ -587,44 +618,14 @@ void place_blocks(stream_decoder &d)
         d.contents[block] = d.image + offset;
         offset += (size_t)d.xs[block] * d.ys[block];
     }
-    int32 *at = (int32 *)d.work;
     for (int b = 0; b < d.info->blocks; ++b) {
         coded_block &block = d.blocks[b];
-        block.integers = 0;
-        if (block_needed(d, b))
-            for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-                if (block.qs[k] != 0)
-                    block.integers += subband_coefficients(d, k);
-        block.at = at;
-        at += block.integers;
+        startbands(&block.bands, block.center);
+        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+            if (block.qs[k] != 0)
+                addband(&block.bands, (real *)d.contents[wsqorder[k]],
+                        (ui32)subband_coefficients(d, k), block.qs[k], block.zs[k]);
     }
-}
-
-/* Each subband from its block's integers, with that block's table. */
-void dequantize(stream_decoder &d)
-{
-    const int32 *from[WSQ_SUBBANDS];
-    for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        const int32 *q = d.blocks[b].at;
-        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k) {
-            from[k] = q;
-            q += d.blocks[b].qs[k] != 0 ? subband_coefficients(d, k) : 0;
-        }
-    }
-    teamfor(d.team, WSQ_SUBBANDS, [&](size_t i0, size_t i1) {
-        for (size_t i = i0; i < i1; ++i) {
-            int k = WSQ_SUBBANDS - 1 - (int)i;  /* the larger subbands first */
-            if (!in_low_band(d, k))
-                continue;
-            const coded_block &block = d.blocks[block_of(k)];
-            real *band = (real *)d.contents[wsqorder[k]];
-            ui32 n = (ui32)subband_coefficients(d, k);
-            if (block.qs[k] == 0)
-                std::fill_n(band, n, 0.0f);
-            else
-                wsqunq(band, from[k], n, block.center, block.qs[k], block.zs[k]);
-        }
-    });
 }
 
 /* Decodes the blocks read, side by side; the first that fails, in stream
@@ -635,7 +636,7 @@ bool decode_blocks(stream_decoder &d)
     teamfor(d.team, (size_t)d.info->blocks, [&](size_t b0, size_t b1) {
         for (size_t b = b0; b < b1; ++b)
             if (block_needed(d, (int)b))
-                decode_block(d.blocks[b], (int)b);
+                decode_block(d, (int)b);
     });
     for (int b = 0; b < d.info->blocks; ++b) {
         if (d.blocks[b].failure.status != WSQ_OK) {
@@ -752,8 +753,6 @@ void to_pixels(const stream_decoder &d, ui8 *out)
 
 void rebuild_image(stream_decoder &d, ui8 **pixels)
 {
-    dequantize(d);
-    STAGE_DONE("dequantize", d);
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
@@ -848,6 +847,19 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
         fail(d, WSQ_ERR_MEMORY, 0, "out of memory while reading the stream");
     }
     return error->status;
+}
+
+/* wsq_decode_into(), its work memory from workspace if there is one. */
+int decode_into(wsq_workspace *workspace, uint8_t *pixels, size_t capacity, wsq_info *info,
+                wsq_error *error, const uint8_t *data, size_t size,
+                const wsq_decode_options *options)
+{
+    if (!pixels) {
+        clear(error);
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
+    }
+    return decode(nullptr, info, error, data, size, options,
+                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX, workspace});
 }
 
 /* ==== Encoding ============================================================
@@ -1122,8 +1134,6 @@ wsq_stage_view stage_view(const stream_decoder &d)
     v.table_of_block = d.info->block_table;
     for (int b = 0; b < d.info->blocks; ++b) {
         const coded_block &block = d.blocks[b];
-        v.integers[b] = block.at;
-        v.integer_count[b] = block.integers;
         v.coded[b] = block.coded.data();
         v.coded_bytes[b] = block.interval_ends.empty() ? 0 : block.interval_ends.back();
     }
@@ -1234,12 +1244,30 @@ int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t
 int wsq_decode_into(uint8_t *pixels, size_t capacity, wsq_info *info, wsq_error *error,
                     const uint8_t *data, size_t size, const wsq_decode_options *options)
 {
-    if (!pixels) {
+    return decode_into(nullptr, pixels, capacity, info, error, data, size, options);
+}
+
+wsq_workspace *wsq_workspace_new(void)
+{
+    return new (std::nothrow) wsq_workspace;
+}
+
+void wsq_workspace_free(wsq_workspace *workspace)
+{
+    if (workspace)
+        std::free(workspace->buffer);
+    delete workspace;
+}
+
+int wsq_decode_into_reusing(wsq_workspace *workspace, uint8_t *pixels, size_t capacity,
+                            wsq_info *info, wsq_error *error, const uint8_t *data, size_t size,
+                            const wsq_decode_options *options)
+{
+    if (!workspace) {
         clear(error);
-        return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
+        return refuse(error, WSQ_ERR_ARGUMENT, "a null workspace pointer");
     }
-    return decode(nullptr, info, error, data, size, options,
-                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX});
+    return decode_into(workspace, pixels, capacity, info, error, data, size, options);
 }
 
 int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data, size_t size)

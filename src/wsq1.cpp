@@ -54,10 +54,11 @@ pqf *h0qf, *h1qf;
 hedge *graph;
 bitio *ecs;
 
-/* ---- Work buffers, sized per image (11 bytes per pixel in all) ----------- */
+/* ---- Work buffers, sized per image (11 bytes per pixel in all) -----------
+ * Parts of one allocation, so that a small image's fill whole huge pages. */
 
+void *words0;  /* 4 bytes per pixel: samples and subbands, then coded bits; owns the others */
 void *bytes0;  /* 3 bytes per pixel: the symbol streams */
-void *words0;  /* 4 bytes per pixel: samples and subbands, then coded bits */
 void *words1;  /* 4 bytes per pixel: the pixels as read, then transform scratch, then
                   quantized integers; sharing it spares a fresh page per 4 KiB of pixels */
 ui32 capacity; /* pixels the buffers have room for */
@@ -695,14 +696,12 @@ void reallocate_memory()
 {
     ui32 pixels = (ui32)rows * (ui32)cols;
     if (pixels > capacity) {
-        for (void **buffer : {&bytes0, &words0, &words1})
-            *buffer = freevoid(*buffer);
-        bytes0 = imagebuffer((size_t)pixels * 3);
-        WSQ_ASSERT(bytes0);
-        words0 = imagebuffer((size_t)pixels * 4);
+        size_t words = ((size_t)pixels * 4 + 63) & ~(size_t)63;  /* each part on a cache line */
+        words0 = freevoid(words0);
+        words0 = hugebuffer(2 * words + (size_t)pixels * 3);
         WSQ_ASSERT(words0);
-        words1 = imagebuffer((size_t)pixels * 4);
-        WSQ_ASSERT(words1);
+        words1 = (ui8 *)words0 + words;
+        bytes0 = (ui8 *)words1 + words;
         capacity = pixels;
     }
     graph->contents[0] = words0;
@@ -964,8 +963,6 @@ void release_memory()
     graph = freehedge(graph, nullptr, nullptr);
     ecs = freebitio(ecs, nullptr);
     words0 = freevoid(words0);
-    words1 = freevoid(words1);
-    bytes0 = freevoid(bytes0);
     h0qf = (pqf *)freepqf(h0qf);
     h1qf = (pqf *)freepqf(h1qf);
 }

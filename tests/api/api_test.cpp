@@ -321,6 +321,36 @@ double preview_psnr(const std::string &whole, int width, int height, const std::
 // bundled print's previews keep at least 19 dB (the hardest print, the
 // thermal sweep capture, keeps 21 dB through a whole round trip at 0.75
 // bits per pixel). The figures against both squares are printed.
+TEST(Decode, AWorkspaceServesImagesOfAnySizeInTurn)
+{
+    const image &sd04 = fingerprint();
+    const std::string large = encode(sd04.pixels, 512, 512).stream;
+    const std::string small = encode(sd04.pixels.substr(0, 256 * 512), 256, 512).stream;
+    wsq_workspace *workspace = wsq_workspace_new();
+    ASSERT_NE(workspace, nullptr);
+    wsq_info info;
+    wsq_error error;
+    for (const std::string *stream : {&small, &large, &small, &large}) {
+        const std::string expected = decode(*stream);
+        std::string into(expected.size(), '\0');
+        EXPECT_EQ(wsq_decode_into_reusing(workspace, (uint8_t *)&into[0], into.size(), &info,
+                                          &error, (const uint8_t *)stream->data(),
+                                          stream->size(), nullptr),
+                  WSQ_OK);
+        EXPECT_TRUE(into == expected);
+        const std::string cut = stream->substr(0, stream->size() / 2);
+        EXPECT_EQ(wsq_decode_into_reusing(workspace, (uint8_t *)&into[0], into.size(), &info,
+                                          &error, (const uint8_t *)cut.data(), cut.size(),
+                                          nullptr),
+                  WSQ_ERR_TRUNCATED);
+    }
+    wsq_workspace_free(workspace);
+    uint8_t pixel;
+    EXPECT_EQ(wsq_decode_into_reusing(nullptr, &pixel, 1, &info, &error,
+                                      (const uint8_t *)large.data(), large.size(), nullptr),
+              WSQ_ERR_ARGUMENT);
+}
+
 TEST(Reduce, PreviewsAreTheImageScaledDown)
 {
     for (const auto &[name, stream] : bundled_streams()) {

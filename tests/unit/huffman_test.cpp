@@ -1,7 +1,9 @@
 /* Huffman tables, entropy-coded segment coding and decoding. */
 #include "unit_helpers.h"
 
+#include <cstring>
 #include <map>
+#include <numeric>
 
 using wsqtest::Bytes;
 using wsqtest::Stream;
@@ -205,5 +207,120 @@ TEST(EntropyCoding, SymbolStreamsRoundTrip)
         ui32 databits = 0;
         const Bytes coded = encode(symbols, dht, &databits);
         EXPECT_EQ(decode(coded, databits, dht, nullptr, values.size()), values) << values.size() << " values";
+    }
+}
+
+namespace {
+
+/* Tables whose windows hold several symbols, codes longer than a window,
+ * unassigned codes and escapes; random coded bytes. */
+std::vector<Bytes> decoding_tables()
+{
+    ui32 counts[256] = {}, seed = 5;
+    for (int s = 1; s < 255; s++) {
+        seed = seed * 1664525u + 1013904223u;
+        counts[s] = s >= 101 && s <= 106 ? 1 + (seed >> 30) : (seed >> 16) % (s < 100 ? 40 : 900);
+    }
+    return {table_of(counts), small_table,
+            body({1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1}, {181, 105, 2, 103})};
+}
+
+Bytes random_bytes(std::size_t n, ui32 seed)
+{
+    Bytes bytes(n + 2, 0); /* the decoder's two bytes of slack */
+    for (std::size_t i = 0; i < n; i++) {
+        seed = seed * 1664525u + 1013904223u;
+        bytes[i] = (ui8)(seed >> 24);
+    }
+    return bytes;
+}
+
+struct decoded {
+    std::vector<int32> values;
+    recsstop stop;
+    ui32 nextbit;
+};
+
+decoded decode_bounded(Bytes coded, ui32 limit, const codewalk &walk, const Bytes &dht,
+                       std::size_t room, bool padding)
+{
+    bitio stream = {coded.data(), coded.data(), 128, 0, 0};
+    decoded d;
+    d.values.resize(room + 65536);
+    int32 *end = wsqrecsb(d.values.data(), room, &stream, limit, &walk, dht.data() + WSQ_MAXBITS,
+                          padding, &d.stop);
+    d.values.resize(end - d.values.data());
+    d.nextbit = stream.nextbit;
+    return d;
+}
+
+}  // namespace
+
+TEST(Wsqrecsb, WindowsOfSymbolsDecodeAsTheWalkOfBits)
+{
+    for (const Bytes &dht : decoding_tables()) {
+        codewalk walk, bitwise;
+        makewalk(&walk, dht.data());
+        bitwise = walk;
+        std::fill_n(bitwise.symbols, 1 << WSQ_SYMBOL_BITS, 0u); /* every symbol walked alone */
+        for (ui32 seed = 1; seed <= 6; seed++) {
+            const Bytes coded = random_bytes(700, seed);
+            for (ui32 limit : {5600u, 5597u, 200u}) {
+                const bool padding = seed % 2;
+                const decoded whole = decode_bounded(coded, limit, walk, dht, 1 << 22, padding);
+                for (std::size_t room : {0, 1, 299, 300, 301, 5000, 40000}) {
+                    decoded fast = decode_bounded(coded, limit, walk, dht, room, padding);
+                    decoded slow = decode_bounded(coded, limit, bitwise, dht, room, padding);
+                    EXPECT_EQ(fast.values, slow.values) << "room " << room << " limit " << limit;
+                    EXPECT_EQ(fast.stop, slow.stop);
+                    EXPECT_EQ(fast.nextbit, slow.nextbit);
+                    const bool cut = fast.stop == RECS_FULL || fast.stop == RECS_OVERFLOW;
+                    EXPECT_TRUE(cut ? std::equal(fast.values.begin(), fast.values.end(), whole.values.begin())
+                                    : fast.values == whole.values)
+                        << "a prefix of the unbounded decoding";
+                }
+            }
+        }
+    }
+}
+
+TEST(Wsqrecsunq, WritesWhatWsqunqMakesOfTheIntegers)
+{
+    const Bytes dht = decoding_tables()[0];
+    codewalk walk;
+    makewalk(&walk, dht.data());
+    const ui32 lengths[] = {1, 40, 300, 7, 2000, 150000};
+    for (ui32 seed = 1; seed <= 4; seed++) {
+        const Bytes first = random_bytes(900, seed), second = random_bytes(900, seed + 10);
+        std::vector<real> subbands(std::accumulate(lengths, std::end(lengths), 0u));
+        bandcursor cursor;
+        startbands(&cursor, 0.44f);
+        real *at = subbands.data();
+        for (ui32 k = 0; k < 6; k++) {
+            addband(&cursor, at, lengths[k], 10.0f + (real)k, 12.5f + (real)k);
+            at += lengths[k];
+        }
+        std::vector<int32> integers(cursor.room + 65536);
+        int32 *end = integers.data();
+        for (const Bytes &interval : {first, second}) {
+            Bytes copy = interval;
+            bitio ints = {copy.data(), copy.data(), 128, 0, 0}, reals = ints;
+            recsstop stop_ints, stop_reals;
+            end = wsqrecsb(end, cursor.room, &ints, 900 * 8, &walk, dht.data() + WSQ_MAXBITS,
+                           true, &stop_ints);
+            wsqrecsunq(&cursor, &reals, 900 * 8, &walk, dht.data() + WSQ_MAXBITS, true,
+                       &stop_reals);
+            EXPECT_EQ(stop_ints, stop_reals);
+            EXPECT_EQ(ints.nextbit, reals.nextbit);
+            EXPECT_EQ(cursor.room, subbands.size() - (std::size_t)(end - integers.data()));
+        }
+        std::vector<real> expected(subbands.size());
+        const int32 *from = integers.data();
+        for (ui32 k = 0, offset = 0; k < 6; offset += lengths[k++])
+            wsqunq(expected.data() + offset, from + offset, lengths[k], 0.44f, 10.0f + (real)k,
+                   12.5f + (real)k);
+        const std::size_t written = (std::size_t)(end - integers.data());
+        EXPECT_GT(written, 1000u);
+        EXPECT_EQ(std::memcmp(expected.data(), subbands.data(), written * sizeof(real)), 0);
     }
 }
