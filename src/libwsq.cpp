@@ -815,11 +815,9 @@ int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool neede
     return block;
 }
 
-}  // namespace
-
-int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
-           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, const ui8 *wanted,
-           wsqteam *team)
+/* What cbwp2t, rbwp2t and rbwp2b assert of the walk they are given. */
+void assert_walk(const hedge *graph, int ix, int iy, int level, int block, const real *work,
+                 const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
@@ -829,6 +827,15 @@ int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
+}
+
+}  // namespace
+
+int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
+           const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, const ui8 *wanted,
+           wsqteam *team)
+{
+    assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
     analysis_walk walk{graph, HX, GX, HY, GY, wanted, team};
     return analyse(walk, (real *)graph->contents[block], work, false, true, ix, iy, level, block);
 }
@@ -882,11 +889,12 @@ void acds(real *out, int olen, int ostep, const real *in, int ilen, int istep,
 namespace {
 
 /* Merges the node whose quarter-bands lie at `at`, with a team sharing the
- * work; twin is as large. Returns whether the node went to twin (the vector
- * merge) or is back at `at` (the portable one, which goes through twin as
- * scratch). */
+ * work; twin is as large. Returns whether the node went to twin, or with
+ * pixels to pixels->out as pixels (the vector merge), or is back at `at` (the
+ * portable one, which goes through twin as scratch). */
 bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const pqf *hx,
-                const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team)
+                const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team,
+                const pixel_rows *pixels = nullptr)
 {
     WSQ_ASSERT(at);
     WSQ_ASSERT(ixh>0);
@@ -899,7 +907,7 @@ bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const 
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
     const vector_kernels &v = vectors();
-    if (v.sum_terms && merge_strips(v, at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team))
+    if (v.sum_terms && merge_strips(v, at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team, pixels))
         return true;
     int ix = ixh + ixg, iy = iyh + iyg;
     real *data = at, *work = twin;
@@ -931,14 +939,24 @@ bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const 
     return false;
 }
 
+/* Pixels asked of a synthesis, and whether its last merge made them. */
+struct made_pixels {
+    pixel_rows rows;
+    bool made;
+};
+
 /* rbwp2t below the node whose first block is `block` (at contents[block]),
  * with twin its place in the scratch buffer. The merges take the nodes back
  * and forth between the data and the scratch buffer: *moved tells where
  * this node ended, at twin or in place. The quarter-bands of a merge must
  * lie together: those of children that ended apart are first copied to
- * their places in the data buffer. */
+ * their places in the data buffer. With pixels, the node's merge makes
+ * pixels: to pixels->out, or when that is null to the buffer the merge
+ * leaves free, which pixels->out then names; pixels->made tells whether it
+ * did (not so in the portable merge, or for a node without a merge). */
 int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, const pqf *HX,
-               const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, bool *moved)
+               const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, bool *moved,
+               made_pixels *pixels = nullptr)
 {
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     *moved = false;
@@ -965,8 +983,12 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
                 std::memcpy(place[k], twin + (place[k] - p),
                             (size_t)rows[k] * cols[k] * sizeof(real));
     real *from = apart == 4 ? twin : p, *to = apart == 4 ? p : twin;
-    bool went =
-        merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY, team_for_node(team, ix, iy));
+    if (pixels && !pixels->rows.out)
+        pixels->rows.out = (ui8 *)to;
+    bool went = merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY,
+                           team_for_node(team, ix, iy), pixels ? &pixels->rows : nullptr);
+    if (pixels)
+        pixels->made = went;
     *moved = (went ? to : from) == twin;
     return b;
 }
@@ -989,19 +1011,30 @@ int rbwp2(hedge *graph, int ix, int iy, int level, int block, real *work,
 int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
            const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team)
 {
-    WSQ_ASSERT(ix>0);
-    WSQ_ASSERT(iy>0);
-    WSQ_ASSERT(level>=0);
-    WSQ_ASSERT(block>=0);
-    WSQ_ASSERT(work);
-    WSQ_ASSERT(graph);
-    WSQ_ASSERT(level<=(int)graph->levels[block]);
-    WSQ_ASSERT(HX && GX && HY && GY);
+    assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
     bool moved;
     int b = synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved);
     if (moved)
         std::memcpy(graph->contents[block], work, (size_t)ix * iy * sizeof(real));
     return b;
+}
+
+ui8 *rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,
+            const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, ui8 *pixels,
+            real midpoint, real rescale)
+{
+    assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
+    made_pixels asked = {{pixels, midpoint, rescale}, false};
+    bool moved;
+    synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved, &asked);
+    if (asked.made)
+        return asked.rows.out;
+    const real *samples = moved ? work : (const real *)graph->contents[block];
+    ui8 *out = asked.rows.out ? asked.rows.out : (ui8 *)work;  /* work: no merge at all */
+    teamfor(team, (size_t)ix * iy, [&](size_t begin, size_t end) {
+        wsqr2b(out + begin, samples + begin, (ui32)(end - begin), midpoint, rescale);
+    });
+    return out;
 }
 
 /* ==== Pixel normalisation ==================================================

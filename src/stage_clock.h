@@ -10,7 +10,8 @@
  *   wsq_encode  normalise, transform, variances, quality, quantize, symbols,
  *               tables, entropy (all three blocks), output
  *   wsq_decode  parse (every segment), entropy (all three blocks, decoded
- *               and dequantized into the subbands), synthesis, pixels
+ *               and dequantized into the subbands), synthesis (its last
+ *               merge making the pixels)
  */
 #ifndef WSQ_STAGE_CLOCK_H
 #define WSQ_STAGE_CLOCK_H

@@ -379,8 +379,24 @@ struct merge_plan {
     const vector_kernels &v;
     int ixh, ixg, iyh, iyg;
     const pqf *hx, *gx, *hy, *gy;
-    int rows;  /* of each ring */
+    int rows;                  /* of each ring */
+    const pixel_rows *pixels;  /* null: the samples go to dst */
 };
+
+/* The outputs of sum_terms as pixels, to out[0 ..]: a chunk of sums at a
+ * time, each converted by wsqr2b while it is in the first-level cache. */
+void sum_to_pixels(const vector_kernels &v, term_list terms, int width, ui8 *out,
+                   const pixel_rows &pixels)
+{
+    alignas(32) real sums[chunk_outputs];
+    for (int c = 0; c < width; c += chunk_outputs) {
+        int count = std::min(chunk_outputs, width - c);
+        v.sum_terms(sums, terms, count);
+        wsqr2b(out + c, sums, (ui32)count, pixels.midpoint, pixels.rescale);
+        for (int t = 0; t < terms.count; ++t)
+            terms.source[t] += count;
+    }
+}
 
 /* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
  * of each row. Slot j % rows of the ring of a half holds its row j merged
@@ -446,7 +462,11 @@ void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1
                 terms.add(row, x.sign * filter->f[tap]);
             }
         }
-        p.v.sum_terms(dst + (ptrdiff_t)n * iy + 2 * m0, terms, width);
+        ptrdiff_t at = (ptrdiff_t)n * iy + 2 * m0;
+        if (p.pixels)
+            sum_to_pixels(p.v, terms, width, p.pixels->out + at, *p.pixels);
+        else
+            p.v.sum_terms(dst + at, terms, width);
     }
 }
 
@@ -454,13 +474,13 @@ void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1
 
 bool merge_strips(const vector_kernels &v, const real *src, real *dst, int ixh, int ixg, int iyh,
                   int iyg, const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
-                  wsqteam *team)
+                  wsqteam *team, const pixel_rows *pixels)
 {
     bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
     int rows = fits_strips(hx, gx, hy, gy) && !periodic ? merge_ring_rows(ixh, ixg, hx, gx) : 0;
     if (rows == 0 || hy->type == 5 || gy->type == 5)
         return false;
-    merge_plan plan{v, ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows};
+    merge_plan plan{v, ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows, pixels};
     int pairs = (iyh + iyg + 1) / 2;  /* output pairs of a row */
     share_strips(team, pairs, ixh + ixg, rows, 4, [&](int m0, int m1, int n0, int n1, real *ring) {
         merge_strip(src, dst, plan, m0, m1, n0, n1, ring);

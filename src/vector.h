@@ -89,11 +89,19 @@ bool split_strips(const vector_kernels &v, const real *src, real *dst, int oxh, 
                   int oyg, const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
                   const bool *needed, wsqteam *team);
 
-/* The merge of a node with the row kernels of v, from src to dst; false when
- * its filters are beyond the strips. */
+/* The samples of a merge as pixels: wsqr2b's conversion of each, with
+ * midpoint and rescale, to out, a byte a sample in the node's order. */
+struct pixel_rows {
+    ui8 *out;
+    real midpoint, rescale;
+};
+
+/* The merge of a node with the row kernels of v, from src to dst, or with
+ * pixels to pixels->out instead; false when its filters are beyond the
+ * strips. */
 bool merge_strips(const vector_kernels &v, const real *src, real *dst, int ixh, int ixg, int iyh,
                   int iyg, const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
-                  wsqteam *team);
+                  wsqteam *team, const pixel_rows *pixels);
 
 /* ---- The instruction sets -------------------------------------------------
  * Each adds its kernels to k when the processor has the set. */

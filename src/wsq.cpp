@@ -742,32 +742,22 @@ real low_band_rescale(const stream_decoder &d)
     return (real)(d.info->rescale / std::pow(sum * sum, d.depth));
 }
 
-void to_pixels(const stream_decoder &d, ui8 *out)
-{
-    real rescale = low_band_rescale(d);
-    teamfor(d.team, output_count(d), [&](size_t begin, size_t end) {
-        wsqr2b(out + begin, d.image + begin, (ui32)(end - begin), d.info->midpoint, rescale);
-    });
-    STAGE_DONE("pixels", d);
-}
-
+/* The synthesis, whose last merge makes the pixels: to the caller's buffer,
+ * or to whichever work buffer it leaves free (memory already touched, so no
+ * fresh pages), which then shrinks to their size. */
 void rebuild_image(stream_decoder &d, ui8 **pixels)
 {
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
-    rbwp2t(&graph, low_rows(d), low_cols(d), d.depth, 0, d.work, d.filters[2], d.filters[3],
-           d.filters[2], d.filters[3], d.team);
+    bool given = d.goal.kind == decoding_goal::caller_pixels;
+    ui8 *out = rbwp2b(&graph, low_rows(d), low_cols(d), d.depth, 0, d.work, d.filters[2],
+                      d.filters[3], d.filters[2], d.filters[3], d.team,
+                      given ? d.goal.pixels : nullptr, d.info->midpoint, low_band_rescale(d));
     STAGE_DONE("synthesis", d);
-    if (d.goal.kind == decoding_goal::caller_pixels) {
-        to_pixels(d, d.goal.pixels);
+    if (given)
         return;
-    }
-    /* The synthesis scratch is free again: the pixels go there, and it
-     * shrinks to their size (memory already touched, so no fresh pages). */
-    ui8 *out = (ui8 *)d.work;
-    d.work = nullptr;
-    to_pixels(d, out);
+    (out == (ui8 *)d.work ? d.work : d.image) = nullptr;  /* handed over */
     ui8 *shrunk = (ui8 *)std::realloc(out, output_count(d));
     *pixels = shrunk ? shrunk : out;
 }
