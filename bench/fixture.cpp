@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
