@@ -438,12 +438,19 @@ void time_decoder(benchmark::State &state, const wsq_decode_options &options)
     count_pixels(state, f);
 }
 
-void decode_pipeline(benchmark::State &state)
+// The decoding settings of a benchmark: its threads and its reduction.
+wsq_decode_options decoding(int64_t threads, int64_t reduce)
 {
     wsq_decode_options options;
     wsq_decode_defaults(&options);
-    options.threads = (int32_t)state.range(1);
-    time_decoder(state, options);
+    options.threads = (int32_t)threads;
+    options.reduce = (int32_t)reduce;
+    return options;
+}
+
+void decode_pipeline(benchmark::State &state)
+{
+    time_decoder(state, decoding(state.range(1), 1));
 }
 
 // Into one caller's buffer: wsq_decode_into() with fresh work memory each
@@ -451,9 +458,7 @@ void decode_pipeline(benchmark::State &state)
 void decode_into(benchmark::State &state, bool reuse)
 {
     const fixture &f = square_fixture((int)state.range(0));
-    wsq_decode_options options;
-    wsq_decode_defaults(&options);
-    options.threads = (int32_t)state.range(1);
+    const wsq_decode_options options = decoding(state.range(1), 1);
     std::vector<ui8> pixels(f.pixel_count());
     wsq_workspace *workspace = wsq_workspace_new();
     bool ok = workspace != nullptr;
@@ -486,10 +491,7 @@ void decode_reusing_pipeline(benchmark::State &state)
 // that it compares with the whole decoding's.
 void reduced_decode_pipeline(benchmark::State &state)
 {
-    wsq_decode_options options;
-    wsq_decode_defaults(&options);
-    options.reduce = (int32_t)state.range(1);
-    time_decoder(state, options);
+    time_decoder(state, decoding(1, state.range(1)));
 }
 
 struct entry {
