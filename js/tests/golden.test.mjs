@@ -22,9 +22,9 @@ function options(args) {
 const rows = readFileSync(join(data, '../cli/golden.tsv'), 'utf8').split('\n')
   .filter((line) => line && !line.startsWith('#')).map((line) => line.split('\t'));
 
-for (const [name, spec, args, length, streamDigest, pixelsDigest] of rows) {
+for (const [name, source, args, length, streamDigest, pixelsDigest] of rows) {
   test(name, () => {
-    const { pixels, width, height } = image(spec);
+    const { pixels, width, height } = image(source);
     const argv = args ? args.split(' ') : [];
     const stream = wsq.encode(pixels, width, height, options(argv));
     assert.deepEqual(stream, wsq1(pixels, argv));

@@ -21,8 +21,8 @@ export const sizes = new Map(readFileSync(join(data, 'MANIFEST.tsv'), 'utf8').tr
   .slice(1).map((line) => line.split('\t')).map(([name, w, h]) => [name, [+w, +h]]));
 
 /* A bundled image NAME, or the part NAME@X,Y,WxH of it: {pixels, width, height}. */
-export function image(spec) {
-  const [name, part] = spec.split('@');
+export function image(source) {
+  const [name, part] = source.split('@');
   const [width, height] = sizes.get(name);
   const whole = readFileSync(join(data, `${name}.raw`));
   if (!part) return { pixels: new Uint8Array(whole), width, height };
