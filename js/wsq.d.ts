@@ -60,6 +60,8 @@ export declare function encode(pixels: Uint8Array | Uint8ClampedArray, width: nu
  * 16 (alpha ignored): the gray Pillow's convert("L") gives, so that a colour image becomes the
  * same WSQ stream here and in the Python package. */
 export declare function encode(image: ImageDataLike, options?: EncodeOptions): Uint8Array;
+/** The gray pixels encode(image) codes for an RGBA image, by the same rule. */
+export declare function gray(image: ImageDataLike): Uint8Array;
 
 /** The header facts of one stream, as its segments state them. */
 export interface Info {

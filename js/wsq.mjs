@@ -213,6 +213,22 @@ export function encode(pixels, width, height, options) {
   }));
 }
 
+/** The gray pixels encode() codes for an ImageData-like object {data, width, height} of RGBA
+ * samples: the library's rule, gray = (19595 R + 38470 G + 7471 B + 32768) >> 16. */
+export function gray(imageData) {
+  const picture = image(imageData);
+  const count = picture.width * picture.height;
+  if (picture.channels !== 4 || !(count >= 0) || picture.data.length < 4 * count) {
+    throw argumentError('gray() takes an ImageData-like object {data, width, height} holding ' +
+                        '4 RGBA samples a pixel');
+  }
+  const m = module();
+  return withBytes(picture.data, (at) => withBytes(new Uint8Array(count), (out) => {
+    check(m._wsq_gray_from_color(out, at, count, 4));
+    return m.HEAPU8.slice(out, out + count);
+  }));
+}
+
 function byteArray(data) {
   if (data instanceof ArrayBuffer) return new Uint8Array(data);
   if (ArrayBuffer.isView(data)) {

@@ -3,7 +3,7 @@
 // then, for a WSQ file, the list's thumbnail of it. Jobs run one after
 // another in the order they arrive, so the page can show a queue; a failure
 // is posted as a message and the next job goes on.
-import { ready, decode, encode, WsqError } from './wsq/wsq.mjs';
+import { ready, decode, encode, gray as grayOf, WsqError } from './wsq/wsq.mjs';
 
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
 const THUMBNAIL = 96;            // pixels a thumbnail's longer side fits in, where it can
@@ -77,8 +77,8 @@ async function convert(file, settings, progress, early) {
   progress('encoding', 0.4);
   const options = { bitrate: settings.bitrate };
   if (settings.comment) options.comment = settings.comment;
-  const wsq = encode(image, options);  // made gray by the package's rule
-  const gray = grayOf(image);
+  const gray = grayOf(image);  // the package's rule, as encode(image) applies it
+  const wsq = encode(gray, image.width, image.height, options);
   const made = { kind: 'convert', fileBytes: file.size, width: image.width, height: image.height, gray, wsq, settings };
   early(made);
   progress('comparing', 0.8);
@@ -100,16 +100,6 @@ async function readImage(file) {
   context.drawImage(bitmap, 0, 0);
   bitmap.close();
   return context.getImageData(0, 0, canvas.width, canvas.height);
-}
-
-// The gray pixels encode() made of the image, for the comparison and the
-// PSNR: the package converts inside and does not return them, so this is
-// its documented rule, (19595 R + 38470 G + 7471 B + 32768) >> 16.
-function grayOf(image) {
-  const rgba = image.data, gray = new Uint8Array(image.width * image.height);
-  for (let i = 0, j = 0; i < gray.length; i++, j += 4)
-    gray[i] = (19595 * rgba[j] + 38470 * rgba[j + 1] + 7471 * rgba[j + 2] + 32768) >>> 16;
-  return gray;
 }
 
 function psnr(original, decoded) {

@@ -55,6 +55,7 @@ test('a colour pixel becomes gray by the luma rule of Pillow\'s "L"', () => {
     rgba.set(first ? [100, 150, 200, 255] : [250, 20, 90, 0], 4 * i);
     gray[i] = first ? 141 : 97;
   }
+  assert.deepEqual(wsq.gray({ data: rgba, width, height }), gray);
   assert.deepEqual(wsq.encode({ data: rgba, width, height }),
                    wsq.encode(gray, width, height));
 });
