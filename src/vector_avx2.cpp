@@ -120,23 +120,18 @@ WSQ_AVX2 ui32 bytes_to_reals(real *out, const ui8 *in, ui32 length, real midpoin
     return i;
 }
 
-/* wsqr2b on the first samples, eight at a time; returns how many. */
+/* wsqr2b on the first samples, eight at a time; returns how many. The half
+ * is added in single precision: the sum is exact in double, so rounding it
+ * once to single gives what wsqr2b's narrowing gives. The clamp takes a
+ * value that is not a number to 0: max returns its second operand then. */
 WSQ_AVX2 ui32 reals_to_bytes(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
 {
     __m256 m = _mm256_set1_ps(midpoint), r = _mm256_set1_ps(rescale);
-    __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f);
-    __m256d half = _mm256_set1_pd(0.5);
+    __m256 half = _mm256_set1_ps(0.5f), zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f);
     ui32 i = 0;
     for (; i + lanes <= length; i += lanes) {
-        __m256 value = _mm256_fmadd_ps(r, _mm256_loadu_ps(in + i), m);
-        __m256d low = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(value)), half);
-        __m256d high = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(value, 1)), half);
-        __m256 rounded = _mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low));
-        __m256i whole = _mm256_cvttps_epi32(rounded);
-        whole = _mm256_blendv_epi8(whole, _mm256_set1_epi32(255),
-                                   _mm256_castps_si256(_mm256_cmp_ps(rounded, top, _CMP_GT_OQ)));
-        whole = _mm256_and_si256(whole, _mm256_castps_si256(
-                                            _mm256_cmp_ps(rounded, zero, _CMP_GE_OQ)));
+        __m256 rounded = _mm256_add_ps(_mm256_fmadd_ps(r, _mm256_loadu_ps(in + i), m), half);
+        __m256i whole = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(rounded, zero), top));
         __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(whole),
                                          _mm256_extracti128_si256(whole, 1));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(words, words));

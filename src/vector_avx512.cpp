@@ -64,6 +64,24 @@ WSQ_AVX512 void deinterleave_wide(real *even, real *odd, const real *in, int cou
     }
 }
 
+/* wsqr2b on the first samples, sixteen at a time, as reals_to_bytes of the
+ * AVX2 kernels does it; returns how many. (The forms under a full mask
+ * spare GCC's unmasked ones a false warning of an uninitialised value.) */
+WSQ_AVX512 ui32 reals_to_bytes_wide(ui8 *out, const real *in, ui32 length, real midpoint,
+                                    real rescale)
+{
+    const __mmask16 all = 0xFFFF;
+    __m512 m = _mm512_set1_ps(midpoint), r = _mm512_set1_ps(rescale);
+    __m512 half = _mm512_set1_ps(0.5f), zero = _mm512_setzero_ps(), top = _mm512_set1_ps(255.0f);
+    ui32 i = 0;
+    for (; i + wide_lanes <= length; i += wide_lanes) {
+        __m512 rounded = _mm512_add_ps(_mm512_fmadd_ps(r, _mm512_loadu_ps(in + i), m), half);
+        __m512 clamped = _mm512_maskz_min_ps(all, _mm512_maskz_max_ps(all, rounded, zero), top);
+        _mm512_mask_cvtepi32_storeu_epi8(out + i, all, _mm512_maskz_cvttps_epi32(all, clamped));
+    }
+    return i;
+}
+
 }  // namespace
 
 void add_avx512(vector_kernels &k)
@@ -73,6 +91,7 @@ void add_avx512(vector_kernels &k)
         return;
     k.sum_terms = sum_terms_over_wide;
     k.deinterleave = deinterleave_wide;
+    k.reals_to_bytes = reals_to_bytes_wide;
 }
 
 }  // namespace wsq_internal

@@ -3,6 +3,8 @@
  * them (eight at a time where the processor allows): both must agree. */
 #include "unit_helpers.h"
 
+#include <limits>
+
 using wsqtest::Bytes;
 
 namespace {
@@ -51,6 +53,13 @@ TEST(Wsqr2b, RoundsHalfUpAndClamps)
                         [](ui8 *out, const real *x, ui32 n) { wsqr2b(out, x, n, 0.0f, 1.0f); });
     expect_each_and_all(std::vector<real>{-1.0f, 1.0f}, Bytes{98, 102},
                         [](ui8 *out, const real *x, ui32 n) { wsqr2b(out, x, n, 100.0f, 2.0f); });
+    /* Sixteen at once: halves that round up only through the narrowing to
+     * single precision, extremes, and values that are not numbers. */
+    const real inf = std::numeric_limits<real>::infinity(), nan = std::numeric_limits<real>::quiet_NaN();
+    expect_each_and_all(std::vector<real>{0.49999997f, 254.49998f, 1.4999999f, 255.49998f, -0.0f, -0.50000006f,
+                                          1e30f, -1e30f, inf, -inf, nan, -nan, 3.0e9f, 16777215.0f, 99.99999f, 0.5f},
+                        Bytes{1, 254, 1, 255, 0, 0, 255, 0, 255, 0, 0, 0, 255, 255, 100, 1},
+                        [](ui8 *out, const real *x, ui32 n) { wsqr2b(out, x, n, 0.0f, 1.0f); });
 }
 
 TEST(Wsqb2r, ExtremesOfATwoLevelImage)
