@@ -21,6 +21,31 @@
 
 namespace wsq_internal {
 
+namespace {
+
+/* Outputs per chunk of the row kernels. */
+constexpr int chunk_outputs = 256;
+
+/* sum_pairs for a set without its own: each list apart, then interleaved. */
+void sum_pairs_apart(real *out, const term_list &even, const term_list &odd, int count)
+{
+    const vector_kernels &v = vectors();
+    alignas(32) real evens[chunk_outputs], odds[chunk_outputs];
+    term_list e = even, o = odd;
+    for (int k = 0; k < count; k += chunk_outputs) {
+        int n = std::min(chunk_outputs, count - k);
+        v.sum_terms(evens, e, n);
+        v.sum_terms(odds, o, n);
+        v.interleave(out + 2 * k, evens, odds, n);
+        for (int t = 0; t < e.count; ++t)
+            e.source[t] += n;
+        for (int t = 0; t < o.count; ++t)
+            o.source[t] += n;
+    }
+}
+
+}  // namespace
+
 const vector_kernels &vectors()
 {
     static const vector_kernels chosen = [] {
@@ -34,15 +59,14 @@ const vector_kernels &vectors()
 #if WSQ_HAS_AVX512
         add_avx512(k);
 #endif
+        if (k.sum_terms && !k.sum_pairs)
+            k.sum_pairs = sum_pairs_apart;
         return k;
     }();
     return chosen;
 }
 
 namespace {
-
-/* Outputs per chunk of the row kernels. */
-constexpr int chunk_outputs = 256;
 
 /* Strips are a multiple of this many columns wide: a vector's width. */
 constexpr int column_step = 8;
@@ -319,9 +343,9 @@ void add_adjoint_terms(term_list &terms, const real *e, const pqf *f, bool odd)
 
 /* Pairs m0 .. m0 + count - 1 of one row rebuilt from its low half (nl
  * samples, through h) and high half (nh samples, through g): outputs 2m0 ..
- * of olen, to out[0 ..]; the even and the odd outputs each eight or sixteen
- * at a time, then interleaved. The halves are extended in advance, which
- * needs every term to be present: not so for type 5 (merge_vector checks). */
+ * of olen, to out[0 ..], each even output summed with the odd one beside it.
+ * The halves are extended in advance, which needs every term to be present:
+ * not so for type 5 (merge_strips checks). */
 void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real *hi, int nh,
                      real *out, int olen, int m0, int count, const pqf *h, const pqf *g)
 {
@@ -329,7 +353,6 @@ void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real
     adjoint_reach rh = reach_of(h), rg = reach_of(g);
     alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
     alignas(32) real hx[chunk_outputs + max_vector_span / 2 + 2];
-    alignas(32) real even[chunk_outputs], odd[chunk_outputs];
     /* Pair m0 + k reads indices m0 + k + low .. m0 + k + high of each half. */
     extend_half(lx, lo, nl, m0 + rh.low, count + rh.high - rh.low, h->type, odd_output);
     extend_half(hx, hi, nh, m0 + rg.low, count + rg.high - rg.low, g->type, odd_output);
@@ -339,12 +362,13 @@ void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real
     add_adjoint_terms(even_terms, x, g, false);
     add_adjoint_terms(odd_terms, l, h, true);
     add_adjoint_terms(odd_terms, x, g, true);
-    v.sum_terms(even, even_terms, count);
-    v.sum_terms(odd, odd_terms, count);
     int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
-    v.interleave(out, even, odd, whole);
-    if (whole < count)
-        out[2 * whole] = even[whole];
+    v.sum_pairs(out, even_terms, odd_terms, whole);
+    if (whole < count) {  /* the row's last output, even */
+        for (int t = 0; t < even_terms.count; ++t)
+            even_terms.source[t] += whole;
+        v.sum_terms(out + 2 * whole, even_terms, 1);
+    }
 }
 
 /* The merge goes down strips as the split does: every row of the low and of

@@ -8,6 +8,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 #define WSQ_AVX512 __attribute__((target("avx512f,avx2,fma")))
 
 namespace wsq_internal {
@@ -42,6 +44,66 @@ WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width
             sum = _mm512_fmadd_ps(_mm512_set1_ps(terms.coefficient[t]),
                                   _mm512_maskz_loadu_ps(live, terms.source[t] + c), sum);
         _mm512_mask_storeu_ps(out + c, live, sum);
+    }
+}
+
+/* Four times sixteen consecutive outputs of a term list from offset on. */
+WSQ_AVX512 inline void sum_terms4(__m512 *sums, const term_list &terms, int offset)
+{
+    for (int j = 0; j < 4; ++j)
+        sums[j] = _mm512_setzero_ps();
+    for (int t = 0; t < terms.count; ++t) {
+        __m512 k = _mm512_set1_ps(terms.coefficient[t]);
+        const real *x = terms.source[t] + offset;
+        for (int j = 0; j < 4; ++j)
+            sums[j] = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + j * wide_lanes), sums[j]);
+    }
+}
+
+/* Sixteen consecutive outputs of a term list from offset on, the lanes not
+ * live left out. */
+WSQ_AVX512 inline __m512 sum_terms1(const term_list &terms, int offset, __mmask16 live)
+{
+    __m512 sum = _mm512_setzero_ps();
+    for (int t = 0; t < terms.count; ++t)
+        sum = _mm512_fmadd_ps(_mm512_set1_ps(terms.coefficient[t]),
+                              _mm512_maskz_loadu_ps(live, terms.source[t] + offset), sum);
+    return sum;
+}
+
+WSQ_AVX512 inline __mmask16 first_lanes(int n)
+{
+    return n >= wide_lanes ? (__mmask16)0xFFFF : (__mmask16)((1u << n) - 1);
+}
+
+/* count pairs of outputs of two term lists, interleaved: four times sixteen
+ * pairs at a time (eight sums in flight), then sixteen, the last ones under
+ * a mask. */
+WSQ_AVX512 void sum_pairs_wide(real *out, const term_list &even, const term_list &odd, int count)
+{
+    /* Lanes 0-7, then 8-15, of the even and the odd sums, alternately. */
+    const __m512i front = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    const __m512i back = _mm512_add_epi32(front, _mm512_set1_epi32(8));
+    int k = 0;
+    for (; k + 4 * wide_lanes <= count; k += 4 * wide_lanes) {
+        __m512 e[4], o[4];
+        sum_terms4(e, even, k);
+        sum_terms4(o, odd, k);
+        for (int j = 0; j < 4; ++j) {
+            real *at = out + 2 * (k + j * wide_lanes);
+            _mm512_storeu_ps(at, _mm512_permutex2var_ps(e[j], front, o[j]));
+            _mm512_storeu_ps(at + wide_lanes, _mm512_permutex2var_ps(e[j], back, o[j]));
+        }
+    }
+    for (; k < count; k += wide_lanes) {
+        int outputs = 2 * std::min(wide_lanes, count - k);
+        __mmask16 live = first_lanes(count - k);
+        __m512 e = sum_terms1(even, k, live), o = sum_terms1(odd, k, live);
+        _mm512_mask_storeu_ps(out + 2 * k, first_lanes(outputs),
+                              _mm512_permutex2var_ps(e, front, o));
+        if (outputs > wide_lanes)
+            _mm512_mask_storeu_ps(out + 2 * k + wide_lanes, first_lanes(outputs - wide_lanes),
+                                  _mm512_permutex2var_ps(e, back, o));
     }
 }
 
@@ -91,6 +153,7 @@ void add_avx512(vector_kernels &k)
         return;
     k.sum_terms = sum_terms_over_wide;
     k.deinterleave = deinterleave_wide;
+    k.sum_pairs = sum_pairs_wide;
     k.reals_to_bytes = reals_to_bytes_wide;
 }
 
