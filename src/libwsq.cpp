@@ -393,7 +393,7 @@ void *freevoid(void *discard)
 
 void *hugebuffer(size_t bytes)
 {
-#if defined(MADV_HUGEPAGE)
+#if WSQ_HUGE_PAGES
     /* Whole huge pages: a part of one costs a fault per 4 KiB. */
     const size_t huge_page = (size_t)2 << 20;
     bytes = (bytes + huge_page - 1) / huge_page * huge_page;

@@ -418,7 +418,7 @@ image decode_stream(const std::vector<ui8> &data, const stream &s, int threads, 
     int width = WSQ_REDUCED_SIZE(s.info.width, reduce);
     int height = WSQ_REDUCED_SIZE(s.info.height, reduce);
     size_t count = (size_t)width * (size_t)height;
-    pixel_buffer pixels((ui8 *)imagebuffer(count), wsq_free);
+    pixel_buffer pixels((ui8 *)hugebuffer(count), wsq_free);  /* a fault a huge page */
     wsq_workspace *workspace = run_workspace();
     if (!pixels || !workspace)
         throw failure{"out of memory for an image of " + std::to_string(count) + " pixels"};
