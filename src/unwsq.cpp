@@ -338,26 +338,54 @@ struct file_closer {
 };
 typedef std::unique_ptr<std::FILE, file_closer> owned_file;
 
-std::vector<ui8> read_stream(std::FILE *in)
+/* An input's bytes, in memory from imagebuffer(): a file's read at once
+ * into room of its size, so that they cost no copy and few page faults. */
+class input_bytes {
+public:
+    explicit input_bytes(std::FILE *in);
+    const ui8 *data() const { return bytes.get(); }
+    size_t size() const { return length; }
+
+private:
+    void make_room(size_t room);
+    std::unique_ptr<ui8, void (*)(void *)> bytes{nullptr, std::free};
+    size_t length = 0;
+};
+
+input_bytes::input_bytes(std::FILE *in)
 {
-    std::vector<ui8> data;
-    ui8 chunk[1 << 16];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-        data.insert(data.end(), chunk, chunk + got);
+    struct stat file;
+    bool regular = fstat(fileno(in), &file) == 0 && S_ISREG(file.st_mode);
+    /* A byte beyond a file's size, to see its end in one read; a pipe's room doubles. */
+    size_t room = regular ? (size_t)file.st_size + 1 : (size_t)1 << 16, got;
+    make_room(room);
+    while ((got = std::fread(bytes.get() + length, 1, room - length, in)) > 0) {
+        length += got;
+        if (length == room)
+            make_room(room *= 2);
+    }
     if (std::ferror(in))
         throw failure{system_error("cannot read")};
-    return data;
 }
 
-std::vector<ui8> read_input(const std::string &input)
+void input_bytes::make_room(size_t room)
+{
+    std::unique_ptr<ui8, void (*)(void *)> more((ui8 *)imagebuffer(room), std::free);
+    if (!more)
+        throw std::bad_alloc();
+    if (length > 0)
+        std::memcpy(more.get(), bytes.get(), length);
+    bytes = std::move(more);
+}
+
+input_bytes read_input(const std::string &input)
 {
     if (is_standard_stream(input))
-        return read_stream(stdin);
+        return input_bytes(stdin);
     owned_file in(std::fopen(input.c_str(), "rb"));
     if (!in)
         throw failure{system_error("cannot open")};
-    return read_stream(in.get());
+    return input_bytes(in.get());
 }
 
 /* ---- Decoding ------------------------------------------------------------ */
@@ -387,7 +415,7 @@ failure decode_failure(const wsq_error &error, size_t stream_offset)
 
 /* Checks every stream of data and tells where each starts, without
  * decoding pixels. */
-std::vector<stream> locate_streams(const std::vector<ui8> &data)
+std::vector<stream> locate_streams(const input_bytes &data)
 {
     std::vector<stream> streams;
     size_t at = 0;
@@ -413,7 +441,7 @@ wsq_workspace *run_workspace()
 }
 
 /* The stream's image at 1/reduce of each dimension. */
-image decode_stream(const std::vector<ui8> &data, const stream &s, int threads, int reduce)
+image decode_stream(const input_bytes &data, const stream &s, int threads, int reduce)
 {
     int width = WSQ_REDUCED_SIZE(s.info.width, reduce);
     int height = WSQ_REDUCED_SIZE(s.info.height, reduce);
@@ -473,7 +501,7 @@ image shrink(const image &im, int width, int height)
 /* The stream's image in a size x size square, proportions kept: decoded at
  * the largest reduction whose longer side still reaches size, then shrunk
  * so that its longer side is size. An image within the square is whole. */
-image thumbnail(const std::vector<ui8> &data, const stream &s, int threads, int size)
+image thumbnail(const input_bytes &data, const stream &s, int threads, int size)
 {
     int longer = std::max(s.info.width, s.info.height);
     int reduce = 8;
@@ -488,7 +516,7 @@ image thumbnail(const std::vector<ui8> &data, const stream &s, int threads, int 
     return shrink(decoded, width, height);
 }
 
-image decode_image(const std::vector<ui8> &data, const stream &s, const options &opts)
+image decode_image(const input_bytes &data, const stream &s, const options &opts)
 {
     if (opts.size)
         return thumbnail(data, s, opts.threads, opts.size);
@@ -525,7 +553,7 @@ std::string table_list(unsigned tables)
     return list;
 }
 
-void print_info(const std::vector<ui8> &data, const std::string &input, const stream &s, int k,
+void print_info(const input_bytes &data, const std::string &input, const stream &s, int k,
                 int count)
 {
     const wsq_info &i = s.info;
@@ -560,7 +588,7 @@ void check_written(std::FILE *out, const std::string &shown)
         throw failure{system_error("cannot write " + shown)};
 }
 
-void print_all_info(const std::vector<ui8> &data, const std::string &input,
+void print_all_info(const input_bytes &data, const std::string &input,
                     const std::vector<stream> &streams)
 {
     int count = (int)streams.size();
@@ -745,7 +773,7 @@ void write_images(const std::string &input, const options &opts,
 
 void decode_input(const std::string &input, const options &opts)
 {
-    std::vector<ui8> data = read_input(input);
+    input_bytes data = read_input(input);
     std::vector<stream> streams = locate_streams(data);
     if (opts.info) {
         print_all_info(data, input, streams);

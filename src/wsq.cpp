@@ -170,12 +170,12 @@ struct decoding_goal {
 };
 
 /* A block as read: its coded data without stuffing and restart markers
- * (two zero bytes after it, so that a literal field cut by the end reads
- * within the buffer, and is then refused), the ends of its restart
- * intervals, and the tables in effect at its header. */
+ * when it is to be decoded (two zero bytes after it, so that a literal field
+ * cut by the end reads within the buffer, and is then refused), the ends of
+ * its restart intervals, and the tables in effect at its header. */
 struct coded_block {
     size_t start;  /* offset of the coded data in the stream */
-    std::vector<ui8> coded;
+    ui8 *coded;  /* in the decoder's coded room; null when not decoded */
     std::vector<size_t> interval_ends;
     ui8 table[WSQ_DHT_BYTES];
     real center, qs[WSQ_SUBBANDS], zs[WSQ_SUBBANDS];
@@ -220,6 +220,10 @@ struct stream_decoder {
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
     real *work = nullptr;   /* the synthesis scratch */
     coded_block blocks[WSQ_BLOCKS] = {};
+    /* The coded data of the blocks decoded, one after another: no more than
+     * the stream's bytes and two a block, taken at the first. */
+    owned<ui8> coded_room = nullptr;
+    size_t coded_used = 0;
     wsqteam *team = nullptr;
 
     ~stream_decoder()
@@ -506,31 +510,66 @@ bool is_restart(ui8 code)
     return code >= marker_rst0 && code <= marker_rst7;
 }
 
-/* Copies a block's coded data, from its start to the next marker, without
- * the 00 stuffed after each FF; restart markers end intervals. */
+/* Whether subband k lies in the low band rebuilt. */
+bool in_low_band(const stream_decoder &d, int k)
+{
+    return wsqorder[k] < d.low_end;
+}
+
+/* Whether block b holds a subband of the low band: the blocks that are not
+ * are located and checked as segments, but their coded data is not decoded. */
+bool block_needed(const stream_decoder &d, int b)
+{
+    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+        if (in_low_band(d, k))
+            return true;
+    return false;
+}
+
+/* Finds the end of a block's coded data, the next marker other than a
+ * restart, and the ends of its restart intervals; a block to be decoded is
+ * copied to the coded room without the 00 stuffed after each FF. */
 bool collect_coded_data(stream_decoder &d, int b, size_t *end)
 {
     coded_block &block = d.blocks[b];
-    size_t i = block.start;
+    ui8 *out = nullptr;
+    if (d.want_pixels && block_needed(d, b)) {
+        if (!d.coded_room)
+            d.coded_room.reset((ui8 *)imagebuffer(d.size + 2 * WSQ_BLOCKS));
+        if (!d.coded_room)
+            return fail(d, WSQ_ERR_MEMORY, block.start, "no memory for the coded data of %zu bytes",
+                        d.size);
+        out = d.coded_room.get() + d.coded_used;
+    }
+    size_t i = block.start, length = 0;
     for (;;) {
         const ui8 *ff = (const ui8 *)std::memchr(d.data + i, 0xFF, d.size - i);
         size_t plain = (ff ? (size_t)(ff - d.data) : d.size) - i;
-        block.coded.insert(block.coded.end(), d.data + i, d.data + i + plain);
+        if (out)
+            std::memcpy(out + length, d.data + i, plain);
+        length += plain;
         i += plain;
         if (d.size - i < 2)
             return fail(d, WSQ_ERR_TRUNCATED, block.start,
                         "block %d runs to the end of the input without a marker", b);
         ui8 code = d.data[i + 1];
-        if (code == 0x00)
-            block.coded.push_back(0xFF);
-        else if (is_restart(code))
-            block.interval_ends.push_back(block.coded.size());
-        else
+        if (code == 0x00) {
+            if (out)
+                out[length] = 0xFF;
+            ++length;
+        } else if (is_restart(code)) {
+            block.interval_ends.push_back(length);
+        } else {
             break;
+        }
         i += 2;
     }
-    block.interval_ends.push_back(block.coded.size());
-    block.coded.insert(block.coded.end(), 2, 0);
+    block.interval_ends.push_back(length);
+    if (out) {
+        out[length] = out[length + 1] = 0;
+        block.coded = out;
+        d.coded_used += length + 2;
+    }
     *end = i;
     return true;
 }
@@ -549,22 +588,6 @@ size_t subband_coefficients(const stream_decoder &d, int k)
     return (size_t)d.xs[wsqorder[k]] * (size_t)d.ys[wsqorder[k]];
 }
 
-/* Whether subband k lies in the low band rebuilt. */
-bool in_low_band(const stream_decoder &d, int k)
-{
-    return wsqorder[k] < d.low_end;
-}
-
-/* Whether block b holds a subband of the low band: the blocks that are not
- * are located and checked as segments, but their coded data is not decoded. */
-bool block_needed(const stream_decoder &d, int b)
-{
-    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-        if (in_low_band(d, k))
-            return true;
-    return false;
-}
-
 /* Decodes block b's coefficients, exactly as many as its subbands of
  * non-zero bin width hold, into them; its other subbands are zeros. */
 bool decode_block(stream_decoder &d, int b)
@@ -580,7 +603,7 @@ bool decode_block(stream_decoder &d, int b)
     for (size_t to : block.interval_ends) {
         if (to - from > UINT32_MAX / 8)
             return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
-        bitio stream = {block.coded.data() + from, block.coded.data() + from, 128, 0, 0};
+        bitio stream = {block.coded + from, block.coded + from, 128, 0, 0};
         ui32 limit = (ui32)(to - from) * 8;
         recsstop stop;
         wsqrecsunq(&bands, &stream, limit, &walk, block.table + WSQ_MAXBITS, true, &stop);
@@ -1124,7 +1147,7 @@ wsq_stage_view stage_view(const stream_decoder &d)
     v.table_of_block = d.info->block_table;
     for (int b = 0; b < d.info->blocks; ++b) {
         const coded_block &block = d.blocks[b];
-        v.coded[b] = block.coded.data();
+        v.coded[b] = block.coded;
         v.coded_bytes[b] = block.interval_ends.empty() ? 0 : block.interval_ends.back();
     }
     return v;
