@@ -815,15 +815,18 @@ int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool neede
     return block;
 }
 
-/* What cbwp2t, rbwp2t and rbwp2b assert of the walk they are given. */
+/* What cbwp2t, rbwp2t and rbwp2b assert of the walk they are given, and
+ * rbwp2bwork of all but the work it does not take. */
 void assert_walk(const hedge *graph, int ix, int iy, int level, int block, const real *work,
-                 const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+                 const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY,
+                 bool work_given = true)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
     WSQ_ASSERT(level>=0);
     WSQ_ASSERT(block>=0);
-    WSQ_ASSERT(work);
+    if (work_given)
+        WSQ_ASSERT(work);
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
@@ -907,14 +910,15 @@ bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const 
     WSQ_ASSERT(gx);
     WSQ_ASSERT(gy);
     const vector_kernels &v = vectors();
-    if (v.sum_terms && merge_strips(v, at, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team, pixels))
-        return true;
-    int ix = ixh + ixg, iy = iyh + iyg;
-    real *data = at, *work = twin;
-    const real *hh = data;
+    const real *hh = at;
     const real *hg = hh + (size_t)ixh * iyh;
     const real *gh = hg + (size_t)ixh * iyg;
     const real *gg = gh + (size_t)ixg * iyh;
+    const real *quarters[4] = {hh, hg, gh, gg};
+    if (v.sum_terms && merge_strips(v, quarters, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team, pixels))
+        return true;
+    int ix = ixh + ixg, iy = iyh + iyg;
+    real *data = at, *work = twin;
     /* Along y, each row pair into a column of the scratch buffer: it then
      * holds iy rows of ixh samples (the x-low-pass part), then iy rows of ixg. */
     real *low = work, *high = work + (size_t)iy * ixh;
@@ -937,6 +941,17 @@ bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const 
         }
     });
     return false;
+}
+
+/* The lengths of a node's halves, low and high, along x and along y. */
+struct halves {
+    int xh, xg, yh, yg;
+};
+
+halves halves_of(int ix, int iy, const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    return {cdplength(ix, cpqftype(GX->type)), cdplength(ix, cpqftype(HX->type)),
+            cdplength(iy, cpqftype(GY->type)), cdplength(iy, cpqftype(HY->type))};
 }
 
 /* Pixels asked of a synthesis, and whether its last merge made them. */
@@ -962,10 +977,7 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
     *moved = false;
     if (level == graph->levels[block])
         return block + 1;
-    int ixh = cdplength(ix, cpqftype(GX->type));
-    int ixg = cdplength(ix, cpqftype(HX->type));
-    int iyh = cdplength(iy, cpqftype(GY->type));
-    int iyg = cdplength(iy, cpqftype(HY->type));
+    auto [ixh, ixg, iyh, iyg] = halves_of(ix, iy, HX, GX, HY, GY);
     real *p = (real *)graph->contents[block];
     int rows[4] = {ixh, ixh, ixg, ixg}, cols[4] = {iyh, iyg, iyh, iyg};
     real *place[4];
@@ -991,6 +1003,73 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
         pixels->made = went;
     *moved = (went ? to : from) == twin;
     return b;
+}
+
+/* Whether synthesise, every merge a vector one, leaves the node in its
+ * twin: a leaf stays in place, and a node goes to the buffer its children
+ * did not all end in. *next is the block after the node's. */
+bool ends_in_twin(const hedge *graph, int level, int block, int *next)
+{
+    if (level == graph->levels[block]) {
+        *next = block + 1;
+        return false;
+    }
+    int apart = 0;
+    *next = block;
+    for (int k = 0; k < 4; ++k)
+        apart += ends_in_twin(graph, level + 1, *next, next);
+    return apart != 4;
+}
+
+/* Whether rbwp2b with pixels rebuilds the node from quarter-bands apart:
+ * with vector merges, when its HH child ends in the scratch and each other
+ * child, no larger, is split once. Those three then merge one after another
+ * into the node's own place, which the HH child has left, each ending before
+ * the data of the next begins; the scratch needs room for the HH child
+ * alone. */
+bool quarters_apart(const hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
+                    const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    int b;
+    if (level == graph->levels[block] || !vectors().sum_terms ||
+        !merge_strips_take(HX, GX, HY, GY) || !ends_in_twin(graph, level + 1, block, &b))
+        return false;
+    halves h = halves_of(ix, iy, HX, GX, HY, GY);
+    size_t first = (size_t)h.xh * h.yh;
+    size_t sizes[4] = {first, (size_t)h.xh * h.yg, (size_t)h.xg * h.yh, (size_t)h.xg * h.yg};
+    for (int k = 1; k < 4; ++k, b += 4)
+        if (sizes[k] > first || graph->levels[b] != level + 2 || graph->levels[b + 1] != level + 2 ||
+            graph->levels[b + 2] != level + 2 || graph->levels[b + 3] != level + 2)
+            return false;
+    return true;
+}
+
+/* rbwp2b's synthesis of a node whose quarter-bands are rebuilt apart
+ * (quarters_apart): the HH child in twin, the three others into the node's
+ * place, then the node's merge from where they lie to pixels. */
+void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int block,
+                      const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
+                      const pixel_rows &pixels)
+{
+    halves h = halves_of(ix, iy, HX, GX, HY, GY);
+    int rows[4] = {h.xh, h.xh, h.xg, h.xg}, cols[4] = {h.yh, h.yg, h.yh, h.yg};
+    bool moved;
+    int b = synthesise(graph, twin, rows[0], cols[0], level + 1, block, HX, GX, HY, GY, team,
+                       &moved);
+    WSQ_ASSERT(moved);
+    const real *quarters[4] = {twin};
+    real *free = (real *)graph->contents[block];
+    for (int k = 1; k < 4; ++k, b += 4) {
+        halves c = halves_of(rows[k], cols[k], HX, GX, HY, GY);
+        bool went = merge_node((real *)graph->contents[b], free, c.xh, c.xg, c.yh, c.yg, HX, GX,
+                               HY, GY, team_for_node(team, rows[k], cols[k]));
+        WSQ_ASSERT(went);
+        quarters[k] = free;
+        free += (size_t)rows[k] * cols[k];
+    }
+    bool made = merge_strips(vectors(), quarters, nullptr, h.xh, h.xg, h.yh, h.yg, HX, GX, HY, GY,
+                             team_for_node(team, ix, iy), &pixels);
+    WSQ_ASSERT(made);
 }
 
 }  // namespace
@@ -1019,11 +1098,26 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     return b;
 }
 
+size_t rbwp2bwork(const hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
+                  const pqf *GX, const pqf *HY, const pqf *GY)
+{
+    assert_walk(graph, ix, iy, level, block, nullptr, HX, GX, HY, GY, false);
+    if (!quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY))
+        return (size_t)ix * iy;
+    halves h = halves_of(ix, iy, HX, GX, HY, GY);
+    return (size_t)h.xh * h.yh;
+}
+
 ui8 *rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,
             const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, ui8 *pixels,
             real midpoint, real rescale)
 {
     assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
+    if (pixels && quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY)) {
+        synthesise_apart(graph, work, ix, iy, level, block, HX, GX, HY, GY, team,
+                         {pixels, midpoint, rescale});
+        return pixels;
+    }
     made_pixels asked = {{pixels, midpoint, rescale}, false};
     bool moved;
     synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved, &asked);

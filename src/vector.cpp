@@ -417,6 +417,7 @@ int merge_ring_rows(int ixh, int ixg, const pqf *hx, const pqf *gx)
 
 struct merge_plan {
     const vector_kernels &v;
+    const real *const *quarters;  /* HH, HG, GH and GG */
     int ixh, ixg, iyh, iyg;
     const pqf *hx, *gx, *hy, *gy;
     int rows;                  /* of each ring */
@@ -441,8 +442,7 @@ void sum_to_pixels(const vector_kernels &v, term_list terms, int width, ui8 *out
 /* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
  * of each row. Slot j % rows of the ring of a half holds its row j merged
  * along y: those of its outputs. */
-void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
-                 real *ring)
+void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1, real *ring)
 {
     int held[2][most_ring_rows];
     std::fill(held[0], held[0] + p.rows, -1);
@@ -450,11 +450,7 @@ void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1
     int ix = p.ixh + p.ixg, iy = p.iyh + p.iyg;
     int pairs = m1 - m0, width = std::min(2 * pairs, iy - 2 * m0);
     real *rings[2] = {ring, ring + (ptrdiff_t)p.rows * 2 * pairs};
-    const real *hh = src;
-    const real *hg = hh + (size_t)p.ixh * p.iyh;
-    const real *gh = hg + (size_t)p.ixh * p.iyg;
-    const real *gg = gh + (size_t)p.ixg * p.iyh;
-    const real *low[2] = {hh, gh}, *high[2] = {hg, gg};
+    const real *low[2] = {p.quarters[0], p.quarters[2]}, *high[2] = {p.quarters[1], p.quarters[3]};
     const pqf *filters[2] = {p.hx, p.gx};
     int lengths[2] = {p.ixh, p.ixg};
     adjoint_taps taps_by[2][2] = {{taps_of(p.hx, false), taps_of(p.hx, true)},
@@ -512,18 +508,25 @@ void merge_strip(const real *src, real *dst, const merge_plan &p, int m0, int m1
 
 }  // namespace
 
-bool merge_strips(const vector_kernels &v, const real *src, real *dst, int ixh, int ixg, int iyh,
-                  int iyg, const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
-                  wsqteam *team, const pixel_rows *pixels)
+bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
     bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
-    int rows = fits_strips(hx, gx, hy, gy) && !periodic ? merge_ring_rows(ixh, ixg, hx, gx) : 0;
-    if (rows == 0 || hy->type == 5 || gy->type == 5)
+    return fits_strips(hx, gx, hy, gy) && !periodic && hy->type != 5 && gy->type != 5;
+}
+
+bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *dst, int ixh,
+                  int ixg, int iyh, int iyg, const pqf *hx, const pqf *gx, const pqf *hy,
+                  const pqf *gy, wsqteam *team, const pixel_rows *pixels)
+{
+    if (!merge_strips_take(hx, gx, hy, gy))
         return false;
-    merge_plan plan{v, ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows, pixels};
+    /* With the extensions of these types, every output row reads rows within its filter's span. */
+    int rows = merge_ring_rows(ixh, ixg, hx, gx);
+    WSQ_ASSERT(rows>0);
+    merge_plan plan{v, quarters, ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows, pixels};
     int pairs = (iyh + iyg + 1) / 2;  /* output pairs of a row */
     share_strips(team, pairs, ixh + ixg, rows, 4, [&](int m0, int m1, int n0, int n1, real *ring) {
-        merge_strip(src, dst, plan, m0, m1, n0, n1, ring);
+        merge_strip(dst, plan, m0, m1, n0, n1, ring);
     });
     return true;
 }

@@ -100,12 +100,16 @@ struct pixel_rows {
     real midpoint, rescale;
 };
 
-/* The merge of a node with the row kernels of v, from src to dst, or with
- * pixels to pixels->out instead; false when its filters are beyond the
- * strips. */
-bool merge_strips(const vector_kernels &v, const real *src, real *dst, int ixh, int ixg, int iyh,
-                  int iyg, const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
-                  wsqteam *team, const pixel_rows *pixels);
+/* Whether merge_strips takes a merge with these filters: not the periodic
+ * extensions, whose rows can wrap a long signal, nor type 5. */
+bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
+
+/* The merge of a node with the row kernels of v, from its four quarter-bands
+ * (HH, HG, GH, GG, each where it lies) to dst, or with pixels to
+ * pixels->out instead; false when merge_strips_take refuses its filters. */
+bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *dst, int ixh,
+                  int ixg, int iyh, int iyg, const pqf *hx, const pqf *gx, const pqf *hy,
+                  const pqf *gy, wsqteam *team, const pixel_rows *pixels);
 
 /* ---- The instruction sets -------------------------------------------------
  * Each adds its kernels to k when the processor has the set. */

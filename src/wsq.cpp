@@ -207,6 +207,7 @@ struct stream_decoder {
     segment comment = {};  /* the wanted comment, when found */
 
     bool have_frame = false;
+    size_t frame_body = 0;  /* where the frame header's fields begin */
     pqf *filters[4] = {};  /* H0, H1, F0, F1 */
     segment transform = {};  /* the transform table in effect */
     bool have_dqt = false;
@@ -272,33 +273,48 @@ size_t output_count(const stream_decoder &d)
 
 }  // namespace
 
+/* Memory kept from one decoding to the next: for the image, and for the
+ * synthesis scratch. */
 struct wsq_workspace {
-    void *buffer = nullptr;
-    size_t bytes = 0;
+    struct part {
+        void *buffer = nullptr;
+        size_t bytes = 0;
+    } image, work;
 };
 
 namespace {
 
-/* The image and the synthesis scratch: buffers of their own, or the two
- * parts of the goal's workspace, which grows when it is smaller. */
+/* A buffer of `bytes`: one of its own, or the workspace part, which grows
+ * when it is smaller. */
+real *take_buffer(wsq_workspace::part *part, size_t bytes)
+{
+    if (!part)
+        return (real *)imagebuffer(bytes);
+    if (part->bytes < bytes) {
+        std::free(part->buffer);
+        part->buffer = hugebuffer(bytes);
+        part->bytes = part->buffer ? bytes : 0;
+    }
+    return (real *)part->buffer;
+}
+
+/* The image: the subbands, then the samples rebuilt. */
 bool take_work_memory(stream_decoder &d)
 {
-    size_t bytes = pixel_count(d) * sizeof(real);
     wsq_workspace *workspace = d.goal.workspace;
-    if (!workspace) {
-        d.image = (real *)imagebuffer(bytes);
-        d.work = (real *)imagebuffer(bytes);
-        return d.image && d.work;
-    }
-    size_t part = (bytes + 63) & ~(size_t)63;  /* the scratch on a cache line */
-    if (workspace->bytes < 2 * part) {
-        std::free(workspace->buffer);
-        workspace->buffer = hugebuffer(2 * part);
-        workspace->bytes = workspace->buffer ? 2 * part : 0;
-    }
-    d.image = (real *)workspace->buffer;
-    d.work = (real *)((ui8 *)workspace->buffer + part);
-    return workspace->buffer != nullptr;
+    d.image = take_buffer(workspace ? &workspace->image : nullptr, pixel_count(d) * sizeof(real));
+    return d.image != nullptr;
+}
+
+/* The synthesis scratch, of `samples`. */
+bool take_scratch(stream_decoder &d, size_t samples)
+{
+    wsq_workspace *workspace = d.goal.workspace;
+    d.work = take_buffer(workspace ? &workspace->work : nullptr, samples * sizeof(real));
+    return d.work ? true
+                  : fail(d, WSQ_ERR_MEMORY, d.frame_body + 2,
+                         "no memory for the synthesis of an image of %u lines by %u samples",
+                         d.info->height, d.info->width);
 }
 
 bool read_segment(stream_decoder &d, size_t marker, segment *s)
@@ -375,6 +391,7 @@ bool read_frame(stream_decoder &d, const segment &s)
                     "image of %u lines by %u samples exceeds the limit of %zu pixels", height,
                     width, d.max_pixels);
     d.have_frame = true;
+    d.frame_body = s.body;
     if (d.goal.kind == decoding_goal::caller_pixels && d.goal.capacity < output_count(d))
         return fail(d, WSQ_ERR_ARGUMENT, 0,
                     "a buffer of %zu bytes cannot hold the %zu pixels of the image",
@@ -766,23 +783,44 @@ real low_band_rescale(const stream_decoder &d)
 }
 
 /* The synthesis, whose last merge makes the pixels: to the caller's buffer,
- * or to whichever work buffer it leaves free (memory already touched, so no
- * fresh pages), which then shrinks to their size. */
-void rebuild_image(stream_decoder &d, ui8 **pixels)
+ * or to a new one. Fresh memory is most of the cost of a large image's
+ * first touches, so the scratch is as small as the synthesis allows: a
+ * quarter of the image where the last merge reads its quarter-bands apart.
+ * Otherwise the scratch is the image's size, and new pixels go to whichever
+ * buffer the synthesis leaves free (memory already touched), which then
+ * shrinks to their size. */
+bool rebuild_image(stream_decoder &d, ui8 **pixels)
 {
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
-    bool given = d.goal.kind == decoding_goal::caller_pixels;
-    ui8 *out = rbwp2b(&graph, low_rows(d), low_cols(d), d.depth, 0, d.work, d.filters[2],
-                      d.filters[3], d.filters[2], d.filters[3], d.team,
-                      given ? d.goal.pixels : nullptr, d.info->midpoint, low_band_rescale(d));
+    int rows = low_rows(d), cols = low_cols(d);
+    const pqf *h = d.filters[2], *g = d.filters[3];
+    size_t whole = (size_t)rows * cols, scratch = rbwp2bwork(&graph, rows, cols, d.depth, 0, h, g, h, g);
+    owned<ui8> made;  /* new pixels, when their buffer is not the synthesis's */
+    ui8 *out = d.goal.kind == decoding_goal::caller_pixels ? d.goal.pixels : nullptr;
+    if (!out && scratch < whole) {
+        made.reset((ui8 *)imagebuffer(output_count(d)));
+        if (!made)
+            return fail(d, WSQ_ERR_MEMORY, d.frame_body + 2,
+                        "no memory for the %zu pixels of the image", output_count(d));
+        out = made.get();
+    }
+    if (!take_scratch(d, out ? scratch : whole))
+        return false;
+    out = rbwp2b(&graph, rows, cols, d.depth, 0, d.work, h, g, h, g, d.team, out,
+                 d.info->midpoint, low_band_rescale(d));
     STAGE_DONE("synthesis", d);
-    if (given)
-        return;
+    if (d.goal.kind == decoding_goal::caller_pixels)
+        return true;
+    if (made) {
+        *pixels = made.release();
+        return true;
+    }
     (out == (ui8 *)d.work ? d.work : d.image) = nullptr;  /* handed over */
     ui8 *shrunk = (ui8 *)std::realloc(out, output_count(d));
     *pixels = shrunk ? shrunk : out;
+    return true;
 }
 
 bool decode_stream(stream_decoder &d, ui8 **pixels)
@@ -811,9 +849,7 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
     if (end < d.size && !another)
         return fail(d, WSQ_ERR_TRAILING, end, "%zu bytes after End-Of-Image", d.size - end);
     d.info->stream_bytes = end;
-    if (d.want_pixels)
-        rebuild_image(d, pixels);
-    return true;
+    return !d.want_pixels || rebuild_image(d, pixels);
 }
 
 
@@ -1267,8 +1303,10 @@ wsq_workspace *wsq_workspace_new(void)
 
 void wsq_workspace_free(wsq_workspace *workspace)
 {
-    if (workspace)
-        std::free(workspace->buffer);
+    if (workspace) {
+        std::free(workspace->image.buffer);
+        std::free(workspace->work.buffer);
+    }
     delete workspace;
 }
 
