@@ -31,19 +31,26 @@ WSQ_AVX2 inline __m256 sum_terms(__m256 sum, const term_list &terms, ptrdiff_t o
     return sum;
 }
 
-/* Sixty-four consecutive outputs from offset on, as eight independent sums
+/* N times eight consecutive outputs from offset on, as N independent sums
  * (each still added term by term) so that the additions overlap. */
-WSQ_AVX2 inline void sum_terms8(real *out, const term_list &terms, ptrdiff_t offset)
+template <int N>
+WSQ_AVX2 inline void sum_terms_n(__m256 *sums, const term_list &terms, ptrdiff_t offset)
 {
-    __m256 sums[8];
-    for (__m256 &sum : sums)
-        sum = _mm256_setzero_ps();
+    for (int k = 0; k < N; ++k)
+        sums[k] = _mm256_setzero_ps();
     for (int t = 0; t < terms.count; ++t) {
         __m256 c = _mm256_set1_ps(terms.coefficient[t]);
         const real *x = terms.source[t] + offset;
-        for (int k = 0; k < 8; ++k)
+        for (int k = 0; k < N; ++k)
             sums[k] = _mm256_fmadd_ps(c, _mm256_loadu_ps(x + k * lanes), sums[k]);
     }
+}
+
+/* Sixty-four consecutive outputs from offset on. */
+WSQ_AVX2 inline void sum_terms8(real *out, const term_list &terms, ptrdiff_t offset)
+{
+    __m256 sums[8];
+    sum_terms_n<8>(sums, terms, offset);
     for (int k = 0; k < 8; ++k)
         _mm256_storeu_ps(out + k * lanes, sums[k]);
 }
@@ -69,6 +76,35 @@ WSQ_AVX2 void sum_terms_over(real *out, const term_list &terms, int width)
         out[c] = sum_terms_scalar(terms, c);
 }
 
+/* Eight even and eight odd outputs, interleaved, to out[0 .. 15]. */
+WSQ_AVX2 inline void store_pairs(real *out, __m256 even, __m256 odd)
+{
+    __m256 a = _mm256_unpacklo_ps(even, odd), b = _mm256_unpackhi_ps(even, odd);
+    _mm256_storeu_ps(out, _mm256_permute2f128_ps(a, b, 0x20));
+    _mm256_storeu_ps(out + lanes, _mm256_permute2f128_ps(a, b, 0x31));
+}
+
+/* count pairs of outputs of two term lists, interleaved: four times eight
+ * pairs at a time (eight sums in flight), then eight, then one. */
+WSQ_AVX2 void sum_pairs(real *out, const term_list &even, const term_list &odd, int count)
+{
+    int k = 0;
+    for (; k + 4 * lanes <= count; k += 4 * lanes) {
+        __m256 e[4], o[4];
+        sum_terms_n<4>(e, even, k);
+        sum_terms_n<4>(o, odd, k);
+        for (int j = 0; j < 4; ++j)
+            store_pairs(out + 2 * (k + j * lanes), e[j], o[j]);
+    }
+    for (; k + lanes <= count; k += lanes)
+        store_pairs(out + 2 * k, sum_terms(_mm256_setzero_ps(), even, k),
+                    sum_terms(_mm256_setzero_ps(), odd, k));
+    for (; k < count; ++k) {
+        out[2 * k] = sum_terms_scalar(even, k);
+        out[2 * k + 1] = sum_terms_scalar(odd, k);
+    }
+}
+
 /* Splits the 2*count samples at in into even and odd ones. */
 WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
 {
@@ -85,22 +121,6 @@ WSQ_AVX2 void deinterleave(real *even, real *odd, const real *in, int count)
     for (; m < count; ++m) {
         even[m] = in[2 * m];
         odd[m] = in[2 * m + 1];
-    }
-}
-
-/* Writes even[0..count) and odd[0..count) interleaved to out. */
-WSQ_AVX2 void interleave(real *out, const real *even, const real *odd, int count)
-{
-    int m = 0;
-    for (; m + lanes <= count; m += lanes) {
-        __m256 e = _mm256_loadu_ps(even + m), o = _mm256_loadu_ps(odd + m);
-        __m256 a = _mm256_unpacklo_ps(e, o), b = _mm256_unpackhi_ps(e, o);
-        _mm256_storeu_ps(out + 2 * m, _mm256_permute2f128_ps(a, b, 0x20));
-        _mm256_storeu_ps(out + 2 * m + lanes, _mm256_permute2f128_ps(a, b, 0x31));
-    }
-    for (; m < count; ++m) {
-        out[2 * m] = even[m];
-        out[2 * m + 1] = odd[m];
     }
 }
 
@@ -294,7 +314,7 @@ void add_avx2(vector_kernels &k)
         return;
     k.sum_terms = sum_terms_over;
     k.deinterleave = deinterleave;
-    k.interleave = interleave;
+    k.sum_pairs = sum_pairs;
     k.bytes_to_reals = bytes_to_reals;
     k.reals_to_bytes = reals_to_bytes;
     k.pixel_stats = pixel_stats_lanes;
