@@ -815,18 +815,15 @@ int analyse(const analysis_walk &w, real *at, real *twin, bool moved, bool neede
     return block;
 }
 
-/* What cbwp2t, rbwp2t and rbwp2b assert of the walk they are given, and
- * rbwp2bwork of all but the work it does not take. */
+/* What cbwp2t, rbwp2t and rbwp2b assert of the walk they are given. */
 void assert_walk(const hedge *graph, int ix, int iy, int level, int block, const real *work,
-                 const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY,
-                 bool work_given = true)
+                 const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY)
 {
     WSQ_ASSERT(ix>0);
     WSQ_ASSERT(iy>0);
     WSQ_ASSERT(level>=0);
     WSQ_ASSERT(block>=0);
-    if (work_given)
-        WSQ_ASSERT(work);
+    WSQ_ASSERT(work);
     WSQ_ASSERT(graph);
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     WSQ_ASSERT(HX && GX && HY && GY);
@@ -1025,8 +1022,9 @@ bool ends_in_twin(const hedge *graph, int level, int block, int *next)
  * with vector merges, when its HH child ends in the scratch and each other
  * child, no larger, is split once. Those three then merge one after another
  * into the node's own place, which the HH child has left, each ending before
- * the data of the next begins; the scratch needs room for the HH child
- * alone. */
+ * the data of the next begins: of the scratch, only the HH child's quarter
+ * is touched, a quarter of the fresh memory a scratch the node's size would
+ * cost. */
 bool quarters_apart(const hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
                     const pqf *GX, const pqf *HY, const pqf *GY)
 {
@@ -1096,16 +1094,6 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     if (moved)
         std::memcpy(graph->contents[block], work, (size_t)ix * iy * sizeof(real));
     return b;
-}
-
-size_t rbwp2bwork(const hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
-                  const pqf *GX, const pqf *HY, const pqf *GY)
-{
-    assert_walk(graph, ix, iy, level, block, nullptr, HX, GX, HY, GY, false);
-    if (!quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY))
-        return (size_t)ix * iy;
-    halves h = halves_of(ix, iy, HX, GX, HY, GY);
-    return (size_t)h.xh * h.yh;
 }
 
 ui8 *rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,

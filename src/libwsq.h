@@ -291,17 +291,12 @@ WSQ_API int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *wor
 /* rbwp2t, then wsqr2b of the node's ix * iy samples with midpoint and rescale, the team sharing
  * the work; the last merge converts each row as it makes it, without writing the samples. The
  * pixels go to `pixels`, or when it is null to whichever of contents[block] and work the
- * synthesis leaves free. Returns where the pixels are; the samples are then unspecified. work
- * holds rbwp2bwork() samples, given pixels (ix * iy without). */
+ * synthesis leaves free. Returns where the pixels are; the samples are then unspecified. Given
+ * pixels, a vector merge whose node's three other quarter-bands are each split once reads
+ * them apart, and touches only the HH quarter of work. */
 WSQ_API ui8 *rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work,
                     const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
                     ui8 *pixels, real midpoint, real rescale);
-/* The samples of work that rbwp2b needs, given pixels, for the node: its own, or only its HH
- * quarter-band's where its last merge reads the other three from the node's own place (vector
- * merges; the node's HH child ending in work and each other child split once). Asserts as
- * rbwp2t but for work. */
-WSQ_API size_t rbwp2bwork(const hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
-                          const pqf *GX, const pqf *HY, const pqf *GY);
 
 /* ---- Scalar quantization -------------------------------------------------
  * h is half the zero bin zbin; indices beyond 2^31 - 1 saturate. */

@@ -207,7 +207,6 @@ struct stream_decoder {
     segment comment = {};  /* the wanted comment, when found */
 
     bool have_frame = false;
-    size_t frame_body = 0;  /* where the frame header's fields begin */
     pqf *filters[4] = {};  /* H0, H1, F0, F1 */
     segment transform = {};  /* the transform table in effect */
     bool have_dqt = false;
@@ -217,7 +216,9 @@ struct stream_decoder {
 
     int xs[WSQ_SUBBANDS] = {}, ys[WSQ_SUBBANDS] = {};  /* by hedge block */
     void *contents[WSQ_SUBBANDS] = {};
-    /* Each its own buffer, or both parts of a workspace's: */
+    /* The two parts of the decoder's own buffer, or of a workspace's: */
+    owned<ui8> owned_memory = nullptr;
+    owned<ui8> new_pixels = nullptr;  /* for the caller, who asked for new ones */
     real *image = nullptr;  /* the subbands, then the rebuilt samples */
     real *work = nullptr;   /* the synthesis scratch */
     coded_block blocks[WSQ_BLOCKS] = {};
@@ -231,10 +232,6 @@ struct stream_decoder {
     {
         for (pqf *&filter : filters)
             filter = (pqf *)freepqf(filter);
-        if (!goal.workspace) {
-            freevoid(image);
-            freevoid(work);
-        }
         freeteam(team);
     }
 };
@@ -273,48 +270,42 @@ size_t output_count(const stream_decoder &d)
 
 }  // namespace
 
-/* Memory kept from one decoding to the next: for the image, and for the
- * synthesis scratch. */
 struct wsq_workspace {
-    struct part {
-        void *buffer = nullptr;
-        size_t bytes = 0;
-    } image, work;
+    void *buffer = nullptr;
+    size_t bytes = 0;
 };
 
 namespace {
 
-/* A buffer of `bytes`: one of its own, or the workspace part, which grows
- * when it is smaller. */
-real *take_buffer(wsq_workspace::part *part, size_t bytes)
-{
-    if (!part)
-        return (real *)imagebuffer(bytes);
-    if (part->bytes < bytes) {
-        std::free(part->buffer);
-        part->buffer = hugebuffer(bytes);
-        part->bytes = part->buffer ? bytes : 0;
-    }
-    return (real *)part->buffer;
-}
-
-/* The image: the subbands, then the samples rebuilt. */
+/* The image and the synthesis scratch, each of the image's size: a buffer
+ * of their own, or the two parts of the goal's workspace, which grows when
+ * it is smaller. Memory costs only where it is touched, and the synthesis
+ * touches no more of the scratch than it needs (a quarter of it, mostly).
+ * And the pixels, when the caller asks for new ones. */
 bool take_work_memory(stream_decoder &d)
 {
+    if (d.goal.kind == decoding_goal::new_pixels) {
+        d.new_pixels.reset((ui8 *)imagebuffer(output_count(d)));
+        if (!d.new_pixels)
+            return false;
+    }
+    size_t part = (pixel_count(d) * sizeof(real) + 63) & ~(size_t)63;  /* on a cache line */
     wsq_workspace *workspace = d.goal.workspace;
-    d.image = take_buffer(workspace ? &workspace->image : nullptr, pixel_count(d) * sizeof(real));
-    return d.image != nullptr;
-}
-
-/* The synthesis scratch, of `samples`. */
-bool take_scratch(stream_decoder &d, size_t samples)
-{
-    wsq_workspace *workspace = d.goal.workspace;
-    d.work = take_buffer(workspace ? &workspace->work : nullptr, samples * sizeof(real));
-    return d.work ? true
-                  : fail(d, WSQ_ERR_MEMORY, d.frame_body + 2,
-                         "no memory for the synthesis of an image of %u lines by %u samples",
-                         d.info->height, d.info->width);
+    void *buffer;
+    if (workspace) {
+        if (workspace->bytes < 2 * part) {
+            std::free(workspace->buffer);
+            workspace->buffer = hugebuffer(2 * part);
+            workspace->bytes = workspace->buffer ? 2 * part : 0;
+        }
+        buffer = workspace->buffer;
+    } else {
+        d.owned_memory.reset((ui8 *)imagebuffer(2 * part));
+        buffer = d.owned_memory.get();
+    }
+    d.image = (real *)buffer;
+    d.work = (real *)((ui8 *)buffer + part);
+    return buffer != nullptr;
 }
 
 bool read_segment(stream_decoder &d, size_t marker, segment *s)
@@ -391,7 +382,6 @@ bool read_frame(stream_decoder &d, const segment &s)
                     "image of %u lines by %u samples exceeds the limit of %zu pixels", height,
                     width, d.max_pixels);
     d.have_frame = true;
-    d.frame_body = s.body;
     if (d.goal.kind == decoding_goal::caller_pixels && d.goal.capacity < output_count(d))
         return fail(d, WSQ_ERR_ARGUMENT, 0,
                     "a buffer of %zu bytes cannot hold the %zu pixels of the image",
@@ -783,44 +773,19 @@ real low_band_rescale(const stream_decoder &d)
 }
 
 /* The synthesis, whose last merge makes the pixels: to the caller's buffer,
- * or to a new one. Fresh memory is most of the cost of a large image's
- * first touches, so the scratch is as small as the synthesis allows: a
- * quarter of the image where the last merge reads its quarter-bands apart.
- * Otherwise the scratch is the image's size, and new pixels go to whichever
- * buffer the synthesis leaves free (memory already touched), which then
- * shrinks to their size. */
-bool rebuild_image(stream_decoder &d, ui8 **pixels)
+ * or to the new one. */
+void rebuild_image(stream_decoder &d, ui8 **pixels)
 {
     ui8 levels[WSQ_SUBBANDS];
     std::memcpy(levels, wsqlevels, sizeof levels);
     hedge graph = {WSQ_SUBBANDS, d.contents, levels, nullptr};
-    int rows = low_rows(d), cols = low_cols(d);
+    bool given = d.goal.kind == decoding_goal::caller_pixels;
     const pqf *h = d.filters[2], *g = d.filters[3];
-    size_t whole = (size_t)rows * cols, scratch = rbwp2bwork(&graph, rows, cols, d.depth, 0, h, g, h, g);
-    owned<ui8> made;  /* new pixels, when their buffer is not the synthesis's */
-    ui8 *out = d.goal.kind == decoding_goal::caller_pixels ? d.goal.pixels : nullptr;
-    if (!out && scratch < whole) {
-        made.reset((ui8 *)imagebuffer(output_count(d)));
-        if (!made)
-            return fail(d, WSQ_ERR_MEMORY, d.frame_body + 2,
-                        "no memory for the %zu pixels of the image", output_count(d));
-        out = made.get();
-    }
-    if (!take_scratch(d, out ? scratch : whole))
-        return false;
-    out = rbwp2b(&graph, rows, cols, d.depth, 0, d.work, h, g, h, g, d.team, out,
-                 d.info->midpoint, low_band_rescale(d));
+    rbwp2b(&graph, low_rows(d), low_cols(d), d.depth, 0, d.work, h, g, h, g, d.team,
+           given ? d.goal.pixels : d.new_pixels.get(), d.info->midpoint, low_band_rescale(d));
     STAGE_DONE("synthesis", d);
-    if (d.goal.kind == decoding_goal::caller_pixels)
-        return true;
-    if (made) {
-        *pixels = made.release();
-        return true;
-    }
-    (out == (ui8 *)d.work ? d.work : d.image) = nullptr;  /* handed over */
-    ui8 *shrunk = (ui8 *)std::realloc(out, output_count(d));
-    *pixels = shrunk ? shrunk : out;
-    return true;
+    if (!given)
+        *pixels = d.new_pixels.release();
 }
 
 bool decode_stream(stream_decoder &d, ui8 **pixels)
@@ -849,7 +814,9 @@ bool decode_stream(stream_decoder &d, ui8 **pixels)
     if (end < d.size && !another)
         return fail(d, WSQ_ERR_TRAILING, end, "%zu bytes after End-Of-Image", d.size - end);
     d.info->stream_bytes = end;
-    return !d.want_pixels || rebuild_image(d, pixels);
+    if (d.want_pixels)
+        rebuild_image(d, pixels);
+    return true;
 }
 
 
@@ -1303,10 +1270,8 @@ wsq_workspace *wsq_workspace_new(void)
 
 void wsq_workspace_free(wsq_workspace *workspace)
 {
-    if (workspace) {
-        std::free(workspace->image.buffer);
-        std::free(workspace->work.buffer);
-    }
+    if (workspace)
+        std::free(workspace->buffer);
     delete workspace;
 }
 
