@@ -347,6 +347,20 @@ void extend_half(real *out, const real *x, int len, int first, int span, int typ
     }
 }
 
+/* The half signal x (len samples) as pairs m0 .. m0 + count - 1 of filter f
+ * read it, index m0 + k at [k]: x itself where all they read lies inside
+ * it, else its extension written to room. */
+const real *half_around(real *room, const real *x, int len, int m0, int count, const pqf *f,
+                        bool odd_output)
+{
+    adjoint_reach r = reach_of(f);
+    int first = m0 + r.low, span = count + r.high - r.low;
+    if (first >= 0 && first + span <= len)
+        return x + m0;
+    extend_half(room, x, len, first, span, f->type, odd_output);
+    return room - r.low;
+}
+
 /* The terms of output 2m (odd: 2m + 1) of one filter, taps of that
  * parity, against an extended half whose index m lies at e. */
 void add_adjoint_terms(term_list &terms, const real *e, const pqf *f, bool odd)
@@ -366,13 +380,10 @@ void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real
                      real *out, int olen, int m0, int count, const pqf *h, const pqf *g)
 {
     bool odd_output = olen & 1;
-    adjoint_reach rh = reach_of(h), rg = reach_of(g);
     alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
     alignas(32) real hx[chunk_outputs + max_vector_span / 2 + 2];
-    /* Pair m0 + k reads indices m0 + k + low .. m0 + k + high of each half. */
-    extend_half(lx, lo, nl, m0 + rh.low, count + rh.high - rh.low, h->type, odd_output);
-    extend_half(hx, hi, nh, m0 + rg.low, count + rg.high - rg.low, g->type, odd_output);
-    const real *l = lx - rh.low, *x = hx - rg.low;  /* index m0 + k at [k] */
+    const real *l = half_around(lx, lo, nl, m0, count, h, odd_output);
+    const real *x = half_around(hx, hi, nh, m0, count, g, odd_output);
     term_list even_terms, odd_terms;
     add_adjoint_terms(even_terms, l, h, false);
     add_adjoint_terms(even_terms, x, g, false);
