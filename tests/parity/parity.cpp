@@ -153,6 +153,7 @@ int main()
         splits(pairs, n, 4);
     }
     splits(pairs, 130, 257);
+    splits(pairs, 5, 1301);  // rows of several chunks, the inner ones read in place
     splits(pairs, 36, 70, 0x1p-136f);  // sums among the subnormal numbers
     for (int n : {81, 97, 130, 257})
         variances(pairs[0], n, 81 + 49 - n % 49);
