@@ -410,7 +410,7 @@ void *hugebuffer(size_t bytes)
 void *imagebuffer(size_t bytes)
 {
     const size_t huge_page = (size_t)2 << 20;
-    return bytes >= huge_page / 16 ? hugebuffer(bytes) : std::malloc(bytes);
+    return bytes >= 2 * huge_page ? hugebuffer(bytes) : std::malloc(bytes);
 }
 
 int hedgeend(const hedge *graph, int level, int block)

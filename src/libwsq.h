@@ -184,11 +184,9 @@ WSQ_API hedge *freehedge(hedge *in, list2void *freecontents, void2void *freetag)
 /* free(discard); returns null. */
 WSQ_API void *freevoid(void *discard);
 /* An image-sized buffer, released with free; null when memory cannot be had.
- * From 128 KiB up, it is asked for in whole huge pages where the system
- * grants them on request: touching a fresh buffer then costs a fault per
- * 2 MiB instead of one per 4 KiB, which is most of the cost of first touches
- * (a 2 MiB page is cleared in the time of some 64 faults on bare metal, and
- * of 16 in a virtual machine). */
+ * Large ones are asked for in huge pages where the system grants them on
+ * request: touching a fresh buffer then costs a fault per 2 MiB instead of
+ * one per 4 KiB, which is most of the cost of first touches. */
 WSQ_API void *imagebuffer(size_t bytes);
 /* Whether hugebuffer() asks for huge pages: on Linux, which grants them on request. */
 #if defined(__linux__)

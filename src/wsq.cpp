@@ -224,7 +224,8 @@ struct stream_decoder {
     coded_block blocks[WSQ_BLOCKS] = {};
     /* The coded data of the blocks decoded, one after another: no more than
      * the stream's bytes and two a block, taken at the first. */
-    owned<ui8> coded_room = nullptr;
+    ui8 *coded_room = nullptr;  /* the decoder's own, or a workspace's */
+    owned<ui8> owned_coded = nullptr;
     size_t coded_used = 0;
     wsqteam *team = nullptr;
 
@@ -270,12 +271,32 @@ size_t output_count(const stream_decoder &d)
 
 }  // namespace
 
+/* Work memory kept from one decoding to the next, in huge pages: for the
+ * image and the synthesis, and for the coded data. */
 struct wsq_workspace {
-    void *buffer = nullptr;
-    size_t bytes = 0;
+    struct part {
+        void *buffer = nullptr;
+        size_t bytes = 0;
+    } samples, coded;
 };
 
 namespace {
+
+/* `bytes` of memory: the workspace part, which grows when it is smaller, or
+ * without one a buffer of the decoder's own. */
+void *take_memory(wsq_workspace::part *part, owned<ui8> *own, size_t bytes)
+{
+    if (!part) {
+        own->reset((ui8 *)imagebuffer(bytes));
+        return own->get();
+    }
+    if (part->bytes < bytes) {
+        std::free(part->buffer);
+        part->buffer = hugebuffer(bytes);
+        part->bytes = part->buffer ? bytes : 0;
+    }
+    return part->buffer;
+}
 
 /* The image and the synthesis scratch, each of the image's size: a buffer
  * of their own, or the two parts of the goal's workspace, which grows when
@@ -290,19 +311,8 @@ bool take_work_memory(stream_decoder &d)
             return false;
     }
     size_t part = (pixel_count(d) * sizeof(real) + 63) & ~(size_t)63;  /* on a cache line */
-    wsq_workspace *workspace = d.goal.workspace;
-    void *buffer;
-    if (workspace) {
-        if (workspace->bytes < 2 * part) {
-            std::free(workspace->buffer);
-            workspace->buffer = hugebuffer(2 * part);
-            workspace->bytes = workspace->buffer ? 2 * part : 0;
-        }
-        buffer = workspace->buffer;
-    } else {
-        d.owned_memory.reset((ui8 *)imagebuffer(2 * part));
-        buffer = d.owned_memory.get();
-    }
+    void *buffer = take_memory(d.goal.workspace ? &d.goal.workspace->samples : nullptr,
+                               &d.owned_memory, 2 * part);
     d.image = (real *)buffer;
     d.work = (real *)((ui8 *)buffer + part);
     return buffer != nullptr;
@@ -542,11 +552,12 @@ bool collect_coded_data(stream_decoder &d, int b, size_t *end)
     ui8 *out = nullptr;
     if (d.want_pixels && block_needed(d, b)) {
         if (!d.coded_room)
-            d.coded_room.reset((ui8 *)imagebuffer(d.size + 2 * WSQ_BLOCKS));
+            d.coded_room = (ui8 *)take_memory(d.goal.workspace ? &d.goal.workspace->coded : nullptr,
+                                              &d.owned_coded, d.size + 2 * WSQ_BLOCKS);
         if (!d.coded_room)
             return fail(d, WSQ_ERR_MEMORY, block.start, "no memory for the coded data of %zu bytes",
                         d.size);
-        out = d.coded_room.get() + d.coded_used;
+        out = d.coded_room + d.coded_used;
     }
     size_t i = block.start, length = 0;
     for (;;) {
@@ -1270,8 +1281,10 @@ wsq_workspace *wsq_workspace_new(void)
 
 void wsq_workspace_free(wsq_workspace *workspace)
 {
-    if (workspace)
-        std::free(workspace->buffer);
+    if (workspace) {
+        std::free(workspace->samples.buffer);
+        std::free(workspace->coded.buffer);
+    }
     delete workspace;
 }
 
