@@ -313,9 +313,11 @@ bool take_work_memory(stream_decoder &d)
     size_t part = (pixel_count(d) * sizeof(real) + 63) & ~(size_t)63;  /* on a cache line */
     void *buffer = take_memory(d.goal.workspace ? &d.goal.workspace->samples : nullptr,
                                &d.owned_memory, 2 * part);
+    if (!buffer)
+        return false;
     d.image = (real *)buffer;
     d.work = (real *)((ui8 *)buffer + part);
-    return buffer != nullptr;
+    return true;
 }
 
 bool read_segment(stream_decoder &d, size_t marker, segment *s)
