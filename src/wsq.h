@@ -252,11 +252,12 @@ WSQ_API int wsq_decode_into(uint8_t *pixels, size_t capacity, wsq_info *info, ws
                             const uint8_t *data, size_t size, const wsq_decode_options *options);
 
 /* Work memory kept from one decoding to the next, for callers that decode many images: each
- * call of wsq_decode_into() takes 8 bytes per pixel of work memory and gives it back. Large
- * images' is fresh memory every time, which the system clears before first use (a seventh of
- * the time of decoding a 2048 x 2048 image); a workspace keeps the largest it has needed, in
- * huge pages where the system grants them, until wsq_workspace_free(). It serves one call at
- * a time: give each thread its own. wsq_workspace_new() returns null when out of memory. */
+ * call of wsq_decode_into() takes 8 bytes per pixel of work memory (of which it touches about
+ * 5) and a copy of the coded data, and gives them back. Large images' is fresh memory every
+ * time, which the system clears before first use (a seventh of the time of decoding a 2048 x
+ * 2048 image); a workspace keeps the largest it has needed, in huge pages where the system
+ * grants them, until wsq_workspace_free(). It serves one call at a time: give each thread its
+ * own. wsq_workspace_new() returns null when out of memory. */
 typedef struct wsq_workspace wsq_workspace;
 WSQ_API wsq_workspace *wsq_workspace_new(void);
 WSQ_API void wsq_workspace_free(wsq_workspace *workspace);
