@@ -963,9 +963,8 @@ struct made_pixels {
  * this node ended, at twin or in place. The quarter-bands of a merge must
  * lie together: those of children that ended apart are first copied to
  * their places in the data buffer. With pixels, the node's merge makes
- * pixels: to pixels->out, or when that is null to the buffer the merge
- * leaves free, which pixels->out then names; pixels->made tells whether it
- * did (not so in the portable merge, or for a node without a merge). */
+ * them, to pixels->rows.out; pixels->made tells whether it did (not so in
+ * the portable merge, or for a node without a merge). */
 int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, const pqf *HX,
                const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, bool *moved,
                made_pixels *pixels = nullptr)
@@ -992,8 +991,6 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
                 std::memcpy(place[k], twin + (place[k] - p),
                             (size_t)rows[k] * cols[k] * sizeof(real));
     real *from = apart == 4 ? twin : p, *to = apart == 4 ? p : twin;
-    if (pixels && !pixels->rows.out)
-        pixels->rows.out = (ui8 *)to;
     bool went = merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY,
                            team_for_node(team, ix, iy), pixels ? &pixels->rows : nullptr);
     if (pixels)
@@ -1002,36 +999,19 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
     return b;
 }
 
-/* Whether synthesise, every merge a vector one, leaves the node in its
- * twin: a leaf stays in place, and a node goes to the buffer its children
- * did not all end in. *next is the block after the node's. */
-bool ends_in_twin(const hedge *graph, int level, int block, int *next)
-{
-    if (level == graph->levels[block]) {
-        *next = block + 1;
-        return false;
-    }
-    int apart = 0;
-    *next = block;
-    for (int k = 0; k < 4; ++k)
-        apart += ends_in_twin(graph, level + 1, *next, next);
-    return apart != 4;
-}
-
-/* Whether rbwp2b with pixels rebuilds the node from quarter-bands apart:
- * with vector merges, when its HH child ends in the scratch and each other
- * child, no larger, is split once. Those three then merge one after another
- * into the node's own place, which the HH child has left, each ending before
- * the data of the next begins: of the scratch, only the HH child's quarter
- * is touched, a quarter of the fresh memory a scratch the node's size would
- * cost. */
+/* Whether rbwp2b rebuilds the node from quarter-bands apart: with vector
+ * merges, when each child but the HH one is split once and is no larger
+ * than it. The HH child is rebuilt first, and the three others then merge
+ * one after another into whichever buffer it left, each ending before the
+ * data of the next begins: where the HH child ends in the scratch (so with
+ * the format's tree), only its quarter of the scratch is touched, a quarter
+ * of the fresh memory that merging every child into the scratch would cost. */
 bool quarters_apart(const hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
                     const pqf *GX, const pqf *HY, const pqf *GY)
 {
-    int b;
-    if (level == graph->levels[block] || !vectors().sum_terms ||
-        !merge_strips_take(HX, GX, HY, GY) || !ends_in_twin(graph, level + 1, block, &b))
+    if (level == graph->levels[block] || !vectors().sum_terms || !merge_strips_take(HX, GX, HY, GY))
         return false;
+    int b = hedgeend(graph, level + 1, block);
     halves h = halves_of(ix, iy, HX, GX, HY, GY);
     size_t first = (size_t)h.xh * h.yh;
     size_t sizes[4] = {first, (size_t)h.xh * h.yg, (size_t)h.xg * h.yh, (size_t)h.xg * h.yg};
@@ -1043,8 +1023,7 @@ bool quarters_apart(const hedge *graph, int ix, int iy, int level, int block, co
 }
 
 /* rbwp2b's synthesis of a node whose quarter-bands are rebuilt apart
- * (quarters_apart): the HH child in twin, the three others into the node's
- * place, then the node's merge from where they lie to pixels. */
+ * (quarters_apart), then the node's merge from where they lie to pixels. */
 void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int block,
                       const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
                       const pixel_rows &pixels)
@@ -1054,9 +1033,9 @@ void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int b
     bool moved;
     int b = synthesise(graph, twin, rows[0], cols[0], level + 1, block, HX, GX, HY, GY, team,
                        &moved);
-    WSQ_ASSERT(moved);
-    const real *quarters[4] = {twin};
-    real *free = (real *)graph->contents[block];
+    real *p = (real *)graph->contents[block];
+    const real *quarters[4] = {moved ? twin : p};
+    real *free = moved ? p : twin + (size_t)rows[0] * cols[0];
     for (int k = 1; k < 4; ++k, b += 4) {
         halves c = halves_of(rows[k], cols[k], HX, GX, HY, GY);
         bool went = merge_node((real *)graph->contents[b], free, c.xh, c.xg, c.yh, c.yg, HX, GX,
@@ -1096,27 +1075,26 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
     return b;
 }
 
-ui8 *rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,
+void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,
             const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, ui8 *pixels,
             real midpoint, real rescale)
 {
     assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
-    if (pixels && quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY)) {
+    WSQ_ASSERT(pixels);
+    if (quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY)) {
         synthesise_apart(graph, work, ix, iy, level, block, HX, GX, HY, GY, team,
                          {pixels, midpoint, rescale});
-        return pixels;
+        return;
     }
     made_pixels asked = {{pixels, midpoint, rescale}, false};
     bool moved;
     synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved, &asked);
     if (asked.made)
-        return asked.rows.out;
+        return;
     const real *samples = moved ? work : (const real *)graph->contents[block];
-    ui8 *out = asked.rows.out ? asked.rows.out : (ui8 *)work;  /* work: no merge at all */
     teamfor(team, (size_t)ix * iy, [&](size_t begin, size_t end) {
-        wsqr2b(out + begin, samples + begin, (ui32)(end - begin), midpoint, rescale);
+        wsqr2b(pixels + begin, samples + begin, (ui32)(end - begin), midpoint, rescale);
     });
-    return out;
 }
 
 /* ==== Pixel normalisation ==================================================

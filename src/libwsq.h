@@ -286,13 +286,12 @@ WSQ_API int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *wor
                    const ui8 *wanted, wsqteam *team);
 WSQ_API int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
                    const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
-/* rbwp2t, then wsqr2b of the node's ix * iy samples with midpoint and rescale, the team sharing
- * the work; the last merge converts each row as it makes it, without writing the samples. The
- * pixels go to `pixels`, or when it is null to whichever of contents[block] and work the
- * synthesis leaves free. Returns where the pixels are; the samples are then unspecified. Given
- * pixels, a vector merge whose node's three other quarter-bands are each split once reads
- * them apart, and touches only the HH quarter of work. */
-WSQ_API ui8 *rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work,
+/* rbwp2t, then wsqr2b of the node's ix * iy samples with midpoint and rescale into pixels, the
+ * team sharing the work; the last merge converts each row as it makes it, without writing the
+ * samples, which are then unspecified. A vector merge whose node's three other quarter-bands are
+ * each split once reads them apart: of work it then touches only the HH quarter. Asserts as
+ * rbwp2t, and pixels. */
+WSQ_API void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work,
                     const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
                     ui8 *pixels, real midpoint, real rescale);
 

@@ -106,6 +106,27 @@ double round_trip_error(const std::vector<real> &samples, int rows, int cols, co
     return error;
 }
 
+/* The pixels of rows x cols noise split by the tree `levels` and rebuilt:
+ * by rbwp2b, or by rbwp2 and then wsqr2b. */
+wsqtest::Bytes rebuilt_pixels(int rows, int cols, const ui8 *levels, int blocks, bool by_rbwp2b)
+{
+    const FilterBank wsq = wsq_filter_bank();
+    std::vector<real> data = noise(std::size_t(rows) * cols, 150.0f, rows), work(data.size());
+    wsqtest::Hedge graph(makehedge(blocks, nullptr, levels, nullptr));
+    graph->contents[0] = data.data();
+    cbwp2(graph.get(), rows, cols, 0, 0, work.data(), wsq.h0.get(), wsq.h1.get(), wsq.h0.get(), wsq.h1.get());
+    std::fill(work.begin(), work.end(), 1e30f);  /* nothing the analysis left there may count */
+    wsqtest::Bytes pixels(data.size());
+    if (by_rbwp2b) {
+        rbwp2b(graph.get(), rows, cols, 0, 0, work.data(), wsq.f0.get(), wsq.f1.get(), wsq.f0.get(),
+               wsq.f1.get(), nullptr, pixels.data(), 128.0f, 1.0f);
+    } else {
+        rbwp2(graph.get(), rows, cols, 0, 0, work.data(), wsq.f0.get(), wsq.f1.get(), wsq.f0.get(), wsq.f1.get());
+        wsqr2b(pixels.data(), data.data(), (ui32)data.size(), 128.0f, 1.0f);
+    }
+    return pixels;
+}
+
 }  // namespace
 
 TEST(Xywp2, BlockSizes)
@@ -207,4 +228,20 @@ TEST(Rbwp2, RestoresTheBundledImages)
         wsqb2r(samples.data(), pixels.data(), count, 128.0f, 1.0f);
         EXPECT_LT(round_trip_error(samples, image.rows, image.cols, wsq, wsq), 1e-3) << image.name;
     }
+}
+
+/* Whether the HH child's synthesis ends in the scratch (the format's tree)
+ * or in place (a leaf), and whatever the other children are. */
+TEST(Rbwp2b, GivesThePixelsOfRbwp2ThenWsqr2b)
+{
+    const ui8 leaf_first[13] = {1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
+    const struct {
+        const ui8 *levels;
+        int blocks;
+    } trees[] = {{wsqlevels, WSQ_SUBBANDS}, {leaf_first, 13}, {one_split, 4}};
+    for (const auto &tree : trees)
+        for (auto shape : Sizes{{64, 64}, {77, 70}})
+            EXPECT_TRUE(rebuilt_pixels(shape.first, shape.second, tree.levels, tree.blocks, true) ==
+                        rebuilt_pixels(shape.first, shape.second, tree.levels, tree.blocks, false))
+                << tree.blocks << " blocks, " << shape.first << " x " << shape.second;
 }
