@@ -18,50 +18,24 @@ namespace {
 
 constexpr int wide_lanes = 16;
 
-/* width consecutive outputs of a term list: eight sums of sixteen outputs
- * at a time, then sixteen at a time, the last ones under a mask (the lanes left
- * out read nothing and are not written). */
-WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width)
+/* N times sixteen consecutive outputs of a term list from offset on, as N
+ * independent sums (each still added term by term) so that the additions
+ * overlap. */
+template <int N>
+WSQ_AVX512 inline void sum_terms_n(__m512 *sums, const term_list &terms, int offset)
 {
-    int c = 0;
-    for (; c + 8 * wide_lanes <= width; c += 8 * wide_lanes) {
-        __m512 sums[8];
-        for (__m512 &sum : sums)
-            sum = _mm512_setzero_ps();
-        for (int t = 0; t < terms.count; ++t) {
-            __m512 k = _mm512_set1_ps(terms.coefficient[t]);
-            const real *x = terms.source[t] + c;
-            for (int j = 0; j < 8; ++j)
-                sums[j] = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + j * wide_lanes), sums[j]);
-        }
-        for (int j = 0; j < 8; ++j)
-            _mm512_storeu_ps(out + c + j * wide_lanes, sums[j]);
-    }
-    for (; c < width; c += wide_lanes) {
-        __mmask16 live = width - c >= wide_lanes ? 0xFFFF : (__mmask16)((1u << (width - c)) - 1);
-        __m512 sum = _mm512_setzero_ps();
-        for (int t = 0; t < terms.count; ++t)
-            sum = _mm512_fmadd_ps(_mm512_set1_ps(terms.coefficient[t]),
-                                  _mm512_maskz_loadu_ps(live, terms.source[t] + c), sum);
-        _mm512_mask_storeu_ps(out + c, live, sum);
-    }
-}
-
-/* Four times sixteen consecutive outputs of a term list from offset on. */
-WSQ_AVX512 inline void sum_terms4(__m512 *sums, const term_list &terms, int offset)
-{
-    for (int j = 0; j < 4; ++j)
+    for (int j = 0; j < N; ++j)
         sums[j] = _mm512_setzero_ps();
     for (int t = 0; t < terms.count; ++t) {
         __m512 k = _mm512_set1_ps(terms.coefficient[t]);
         const real *x = terms.source[t] + offset;
-        for (int j = 0; j < 4; ++j)
+        for (int j = 0; j < N; ++j)
             sums[j] = _mm512_fmadd_ps(k, _mm512_loadu_ps(x + j * wide_lanes), sums[j]);
     }
 }
 
 /* Sixteen consecutive outputs of a term list from offset on, the lanes not
- * live left out. */
+ * live left out (they read nothing). */
 WSQ_AVX512 inline __m512 sum_terms1(const term_list &terms, int offset, __mmask16 live)
 {
     __m512 sum = _mm512_setzero_ps();
@@ -76,6 +50,24 @@ WSQ_AVX512 inline __mmask16 first_lanes(int n)
     return n >= wide_lanes ? (__mmask16)0xFFFF : (__mmask16)((1u << n) - 1);
 }
 
+/* width consecutive outputs of a term list: eight sums of sixteen outputs
+ * at a time, then sixteen at a time, the last ones under a mask (the lanes
+ * left out are not written). */
+WSQ_AVX512 void sum_terms_over_wide(real *out, const term_list &terms, int width)
+{
+    int c = 0;
+    for (; c + 8 * wide_lanes <= width; c += 8 * wide_lanes) {
+        __m512 sums[8];
+        sum_terms_n<8>(sums, terms, c);
+        for (int j = 0; j < 8; ++j)
+            _mm512_storeu_ps(out + c + j * wide_lanes, sums[j]);
+    }
+    for (; c < width; c += wide_lanes) {
+        __mmask16 live = first_lanes(width - c);
+        _mm512_mask_storeu_ps(out + c, live, sum_terms1(terms, c, live));
+    }
+}
+
 /* count pairs of outputs of two term lists, interleaved: four times sixteen
  * pairs at a time (eight sums in flight), then sixteen, the last ones under
  * a mask. */
@@ -87,8 +79,8 @@ WSQ_AVX512 void sum_pairs_wide(real *out, const term_list &even, const term_list
     int k = 0;
     for (; k + 4 * wide_lanes <= count; k += 4 * wide_lanes) {
         __m512 e[4], o[4];
-        sum_terms4(e, even, k);
-        sum_terms4(o, odd, k);
+        sum_terms_n<4>(e, even, k);
+        sum_terms_n<4>(o, odd, k);
         for (int j = 0; j < 4; ++j) {
             real *at = out + 2 * (k + j * wide_lanes);
             _mm512_storeu_ps(at, _mm512_permutex2var_ps(e[j], front, o[j]));
