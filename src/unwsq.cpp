@@ -346,6 +346,10 @@ void *fresh_buffer(size_t bytes)
     return bytes >= (size_t)128 << 10 ? hugebuffer(bytes) : std::malloc(bytes);
 }
 
+/* Bytes from the allocator: an input, or pixels decoded by the library
+ * (released with wsq_free) or scaled here (std::free). */
+typedef std::unique_ptr<ui8, void (*)(void *)> byte_buffer;
+
 /* An input's bytes: a file's read at once into room of its size, so that
  * they cost no copy. */
 class input_bytes {
@@ -356,7 +360,7 @@ public:
 
 private:
     void make_room(size_t room);
-    std::unique_ptr<ui8, void (*)(void *)> bytes{nullptr, std::free};
+    byte_buffer bytes{nullptr, std::free};
     size_t length = 0;
 };
 
@@ -378,7 +382,7 @@ input_bytes::input_bytes(std::FILE *in)
 
 void input_bytes::make_room(size_t room)
 {
-    std::unique_ptr<ui8, void (*)(void *)> more((ui8 *)fresh_buffer(room), std::free);
+    byte_buffer more((ui8 *)fresh_buffer(room), std::free);
     if (!more)
         throw std::bad_alloc();
     if (length > 0)
@@ -404,13 +408,9 @@ struct stream {
     wsq_info info;
 };
 
-/* Pixels decoded by the library (released with wsq_free) or scaled here
- * (std::free). */
-typedef std::unique_ptr<ui8, void (*)(void *)> pixel_buffer;
-
 struct image {
     int width, height;
-    pixel_buffer pixels;
+    byte_buffer pixels;
 };
 
 failure decode_failure(const wsq_error &error, size_t stream_offset)
@@ -454,7 +454,7 @@ image decode_stream(const input_bytes &data, const stream &s, int threads, int r
     int width = WSQ_REDUCED_SIZE(s.info.width, reduce);
     int height = WSQ_REDUCED_SIZE(s.info.height, reduce);
     size_t count = (size_t)width * (size_t)height;
-    pixel_buffer pixels((ui8 *)fresh_buffer(count), wsq_free);
+    byte_buffer pixels((ui8 *)fresh_buffer(count), wsq_free);
     wsq_workspace *workspace = run_workspace();
     if (!pixels || !workspace)
         throw failure{"out of memory for an image of " + std::to_string(count) + " pixels"};
@@ -498,7 +498,7 @@ image shrink(const image &im, int width, int height)
                      across.data() + (size_t)y * width, 1, width);
     for (int x = 0; x < width; ++x)
         average_line(across.data() + x, width, im.height, down.data() + x, width, height);
-    pixel_buffer pixels((ui8 *)std::malloc(down.size()), std::free);
+    byte_buffer pixels((ui8 *)std::malloc(down.size()), std::free);
     if (!pixels)
         throw std::bad_alloc();
     for (size_t i = 0; i < down.size(); ++i)
