@@ -374,13 +374,21 @@ bool read_real(const char *value, double *number)
     return true;
 }
 
+/* A and B, each a byte of the frame header: a value outside 0 to 255 would
+ * be stored wrapped. */
+bool read_calibration(const char *value)
+{
+    return read_pair(value, &A, &B) && A >= 0 && A <= 255 && B >= 0 && B <= 255;
+}
+
 /* Sets the numbers of -r, -S or -Z from the option's value, or ends the run
- * with the option's message when the value does not convert whole. */
+ * with the option's message when the value does not convert whole (or, for
+ * -S, lies outside 0 to 255). */
 void read_numbers(char option, const char *value)
 {
     if (option == 'r' && !read_pair(value, &cols, &rows))
         fatal("-r: could not decipher X,Y");
-    if (option == 'S' && !read_pair(value, &A, &B))
+    if (option == 'S' && !read_calibration(value))
         fatal("-S: unable to decipher A,B");
     if (option == 'Z' && !read_real(value, &bitrate))
         fatal("-Z: unable to decipher r");
