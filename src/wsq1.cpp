@@ -508,6 +508,21 @@ ui32 be32(const ui8 *p)
     return (ui32)p[0] << 24 | (ui32)p[1] << 16 | (ui32)p[2] << 8 | p[3];
 }
 
+ui32 be16(const ui8 *p)
+{
+    return (ui32)p[0] << 8 | p[1];
+}
+
+ui32 le16(const ui8 *p)
+{
+    return p[0] | (ui32)p[1] << 8;
+}
+
+ui32 le24(const ui8 *p)
+{
+    return le16(p) | (ui32)p[2] << 16;
+}
+
 bool is_png(const ui8 *p, size_t n, image_file *f)
 {
     static const ui8 start[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
@@ -561,6 +576,104 @@ bool is_tiff(const ui8 *p, size_t n, image_file *f)
     if (size[0] == 0 || size[1] == 0)
         return false;
     *f = {"TIFF image", size[0], size[1], "", ""};
+    return true;
+}
+
+/* A JPEG file: segments chained from its start to a frame header (SOF0 to
+ * SOF15, the tables DHT, JPG and DAC aside), which gives the size. */
+bool is_jpeg(const ui8 *p, size_t n, image_file *f)
+{
+    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8 || p[2] != 0xFF)
+        return false;
+    for (size_t at = 2; at + 4 <= n;) {
+        ui8 marker = p[at + 1];
+        if (p[at] != 0xFF || marker < 0xC0 || (marker >= 0xD0 && marker <= 0xDA))
+            return false;
+        if (marker == 0xFF) {  /* a fill byte */
+            ++at;
+            continue;
+        }
+        size_t length = be16(p + at + 2);
+        bool frame = marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (length < 8 || at + 9 > n)
+                return false;
+            *f = {"JPEG image", be16(p + at + 7), be16(p + at + 5), "", ""};
+            return true;
+        }
+        if (length < 2)
+            return false;
+        at += 2 + length;
+    }
+    return false;
+}
+
+/* A JPEG 2000 codestream: its start marker and an image size segment whose
+ * length agrees with its count of components. */
+bool is_jpeg2000_codestream(const ui8 *p, size_t n, image_file *f)
+{
+    static const ui8 start[4] = {0xFF, 0x4F, 0xFF, 0x51};
+    if (n < 42 || std::memcmp(p, start, sizeof start) != 0 || be16(p + 4) != 38 + 3 * be16(p + 40))
+        return false;
+    *f = {"JPEG 2000 image", (long)be32(p + 8) - (long)be32(p + 16),
+          (long)be32(p + 12) - (long)be32(p + 20), "", ""};
+    return true;
+}
+
+/* A JP2 file: its signature box, then boxes up to the header box, whose
+ * image header box gives the size. */
+bool is_jp2(const ui8 *p, size_t n, image_file *f)
+{
+    static const ui8 signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', '\r', '\n', 0x87, '\n'};
+    if (n < 12 || std::memcmp(p, signature, sizeof signature) != 0)
+        return false;
+    for (size_t at = 12, end = n; at + 8 <= end;) {
+        size_t length = be32(p + at);
+        if (std::memcmp(p + at + 4, "jp2h", 4) == 0) {  /* the boxes inside it */
+            end = length >= 8 ? std::min(n, at + length) : n;
+            at += 8;
+        } else if (std::memcmp(p + at + 4, "ihdr", 4) == 0 && at + 16 <= end) {
+            *f = {"JPEG 2000 image", be32(p + at + 12), be32(p + at + 8), "", ""};
+            return true;
+        } else if (length < 8) {  /* a box to the end, or of a 64-bit length */
+            return false;
+        } else {
+            at += length;
+        }
+    }
+    return false;
+}
+
+bool is_gif(const ui8 *p, size_t n, image_file *f)
+{
+    if (n < 10 || (std::memcmp(p, "GIF87a", 6) != 0 && std::memcmp(p, "GIF89a", 6) != 0))
+        return false;
+    *f = {"GIF image", le16(p + 6), le16(p + 8), "", ""};
+    return true;
+}
+
+/* A WebP file: a RIFF container of that form whose first chunk, lossy,
+ * lossless or extended, gives the size. */
+bool is_webp(const ui8 *p, size_t n, image_file *f)
+{
+    if (n < 32 || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WEBP", 4) != 0)
+        return false;
+    const ui8 *chunk = p + 12, *data = p + 20;
+    long width, height;
+    if (std::memcmp(chunk, "VP8 ", 4) == 0 && data[3] == 0x9D && data[4] == 0x01 &&
+        data[5] == 0x2A) {
+        width = le16(data + 6) & 0x3FFF;
+        height = le16(data + 8) & 0x3FFF;
+    } else if (std::memcmp(chunk, "VP8L", 4) == 0 && data[0] == 0x2F) {
+        width = (le32(data + 1) & 0x3FFF) + 1;
+        height = (le32(data + 1) >> 14 & 0x3FFF) + 1;
+    } else if (std::memcmp(chunk, "VP8X", 4) == 0) {
+        width = le24(data + 4) + 1;
+        height = le24(data + 7) + 1;
+    } else {
+        return false;
+    }
+    *f = {"WebP image", width, height, "", ""};
     return true;
 }
 
@@ -658,7 +771,8 @@ void refuse_image_file(const ui8 *p, size_t n, const input_length &length)
 {
     image_file f;
     if (!(is_png(p, n, &f) || is_bmp(p, n, length, &f) || is_tiff(p, n, &f) ||
-          is_pnm(p, n, length, &f) || is_wsq(p, n, &f)))
+          is_pnm(p, n, length, &f) || is_jpeg(p, n, &f) || is_jpeg2000_codestream(p, n, &f) ||
+          is_jp2(p, n, &f) || is_gif(p, n, &f) || is_webp(p, n, &f) || is_wsq(p, n, &f)))
         return;
     if (f.advice.empty())
         f.advice = format("python3 -m wsq encode %s OUT encodes image files", inname);
