@@ -201,11 +201,17 @@ export function encode(pixels, width, height, options) {
   const { bitrate = 0.75, black = 0, white = 255, comment, threads = 1 } =
     settings(picture.options, encodeSettings);
   if (typeof bitrate !== 'number') throw argumentError('the bitrate must be a number');
+  const columns = int32(picture.width, 'the width'), rows = int32(picture.height, 'the height');
+  const samples = picture.channels * columns * rows;
+  if (picture.data.length !== samples) {
+    const kind = picture.channels === 1 ? 'gray' : 'RGBA';
+    throw argumentError(`a ${columns} x ${rows} image has ${samples} ${kind} samples, ` +
+                        `not ${picture.data.length}`);
+  }
   const text = commentText(comment);
   const m = module();
   return withBytes(picture.data, (at) => withBytes(text ?? [], (commentAt) => {
-    check(m._wsqjs_encode(at, picture.data.length, picture.channels,
-                          int32(picture.width, 'the width'), int32(picture.height, 'the height'),
+    check(m._wsqjs_encode(at, picture.data.length, picture.channels, columns, rows,
                           bitrate, int32(black, 'black'), int32(white, 'white'),
                           text ? commentAt : 0, text ? text.length - 1 : 0,
                           int32(threads, 'threads')));
@@ -218,7 +224,7 @@ export function encode(pixels, width, height, options) {
 export function gray(imageData) {
   const picture = image(imageData);
   const count = picture.width * picture.height;
-  if (picture.channels !== 4 || !(count >= 0) || picture.data.length < 4 * count) {
+  if (picture.channels !== 4 || !(count >= 0) || picture.data.length !== 4 * count) {
     throw argumentError('gray() takes an ImageData-like object {data, width, height} holding ' +
                         '4 RGBA samples a pixel');
   }
@@ -266,16 +272,21 @@ function comments(at, size, count) {
   return texts;
 }
 
-function oneOrAll(list) {
-  return list.length === 1 ? list[0] : list;
+/* Calls use(at, size, streams) with data copied into the module's memory and its streams
+ * located; given the name of the call for several streams, data of more than one is refused. */
+function withStreams(data, use, callForSeveral) {
+  const bytes = byteArray(data);
+  return withBytes(bytes, (at) => {
+    const streams = locate(at, bytes.length);
+    if (callForSeveral && streams.length > 1) {
+      throw new WsqError(Status.ARGUMENT, streams[1].offset, `the data holds ${streams.length} ` +
+                         `streams back to back: ${callForSeveral} takes them, one result each`);
+    }
+    return use(at, bytes.length, streams);
+  });
 }
 
-/** Rebuilds the pixels of WSQ data: {width, height, pixels, info}, or an array of them for
- * several streams back to back. Every stream is checked before any is decoded. With reduce 2,
- * 4 or 8 the pixels are a preview at that fraction of each dimension, rounded up; info keeps
- * the stream's own width and height. */
-export function decode(data, options) {
-  const bytes = byteArray(data);
+function decodeStreams(data, options, callForSeveral) {
   const { maxPixels, threads = 1, reduce = 1 } = settings(options, decodeSettings);
   if (maxPixels !== undefined && !(Number.isInteger(maxPixels) && maxPixels >= 0)) {
     throw argumentError('maxPixels must be an integer, 0 or more');
@@ -283,19 +294,38 @@ export function decode(data, options) {
   int32(threads, 'threads');
   int32(reduce, 'reduce');
   const m = module();
-  return oneOrAll(withBytes(bytes, (at) => locate(at, bytes.length).map(({ offset, facts }) => {
-    check(m._wsqjs_decode(at + offset, bytes.length - offset, maxPixels ?? -1, threads, reduce),
-          offset);
+  return withStreams(data, (at, size, streams) => streams.map(({ offset, facts }) => {
+    check(m._wsqjs_decode(at + offset, size - offset, maxPixels ?? -1, threads, reduce), offset);
     const width = m._wsqjs_width(), height = m._wsqjs_height();
     return { width, height, pixels: takeResult(), info: facts };
-  })));
+  }), callForSeveral);
 }
 
-/** The header facts and comments of WSQ data, read without decoding: one object, or an array
- * of them for several streams back to back. */
+/** Rebuilds the pixels of WSQ data holding one stream: {width, height, pixels, info}. Data of
+ * several streams back to back is refused with Status.ARGUMENT: decodeAll() decodes those.
+ * With reduce 2, 4 or 8 the pixels are a preview at that fraction of each dimension, rounded
+ * up; info keeps the stream's own width and height. */
+export function decode(data, options) {
+  return decodeStreams(data, options, 'decodeAll()')[0];
+}
+
+/** decode() for data of any number of streams back to back: an array, one image a stream.
+ * Every stream is checked before any is decoded. */
+export function decodeAll(data, options) {
+  return decodeStreams(data, options);
+}
+
+const allFacts = (at, size, streams) => streams.map((stream) => stream.facts);
+
+/** The header facts and comments of WSQ data holding one stream, read without decoding; data
+ * of several streams is refused as decode() refuses it. */
 export function info(data) {
-  const bytes = byteArray(data);
-  return oneOrAll(withBytes(bytes, (at) => locate(at, bytes.length).map(({ facts }) => facts)));
+  return withStreams(data, allFacts, 'infoAll()')[0];
+}
+
+/** info() for data of any number of streams back to back: an array, one object a stream. */
+export function infoAll(data) {
+  return withStreams(data, allFacts);
 }
 
 /** The version of the library, "MAJOR.MINOR.PATCH". */

@@ -3,7 +3,7 @@
 // then, for a WSQ file, the list's thumbnail of it. Jobs run one after
 // another in the order they arrive, so the page can show a queue; a failure
 // is posted as a message and the next job goes on.
-import { ready, decode, encode, gray as grayOf, WsqError } from './wsq/wsq.mjs';
+import { ready, decode, decodeAll, encode, gray as grayOf, WsqError } from './wsq/wsq.mjs';
 
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
 const THUMBNAIL = 96;            // pixels a thumbnail's longer side fits in, where it can
@@ -52,8 +52,7 @@ function isWsq(head, name) {
 
 function view(bytes, progress) {
   progress('decoding', 0.4);
-  const decoded = decode(bytes);
-  const streams = (Array.isArray(decoded) ? decoded : [decoded]).map((image) => ({
+  const streams = decodeAll(bytes).map((image) => ({
     width: image.width, height: image.height, pixels: image.pixels, facts: image.info,
   }));
   return { kind: 'view', fileBytes: bytes.length, streams };

@@ -35,10 +35,13 @@ const failingCalls = [
   [() => wsq.encode(small, 81.5, 81), Status.ARGUMENT],
   [() => wsq.encode(small, 81, 81, { bitRate: 1 }), Status.ARGUMENT],
   [() => wsq.encode(small, 81, 82), Status.ARGUMENT],
+  [() => wsq.encode(print.pixels, 512, 500), Status.ARGUMENT],
+  [() => wsq.encode({ data: new Uint8Array(4 * 81 * 81 + 4), width: 81, height: 81 }),
+   Status.ARGUMENT],
   [() => wsq.encode(small, 81, 81, { white: 256 }), Status.ARGUMENT],
   [() => wsq.encode(small, 81, 81, { comment: 'a\0b' }), Status.ARGUMENT],
   [() => wsq.encode(small, 81, 81, { threads: 257 }), Status.ARGUMENT],
-  [() => wsq.encode(small, 40, 40), Status.IMAGE],
+  [() => wsq.encode(small.subarray(0, 40 * 40), 40, 40), Status.IMAGE],
   [() => wsq.encode(new Uint8Array(100 * 100).fill(7), 100, 100), Status.IMAGE],
   [() => wsq.encode(small, 81, 81, { bitrate: NaN }), Status.BITRATE],
   [() => wsq.encode(small, 81, 81, { bitrate: -1 }), Status.BITRATE],
@@ -66,16 +69,18 @@ test('10,000 failing calls leave the memory in use where it was', () => {
   assert.equal(wsq.memoryInUse(), before);
 });
 
-test('streams back to back decode to an array; info reads comments', () => {
+test('streams back to back: decodeAll and infoAll give each, decode and info refuse them', () => {
   const second = wsq.encode(small, 81, 81, { bitrate: 2.25 });
   const both = new Uint8Array([...stream, ...second]);
-  const [one, two] = wsq.decode(both);
+  const [one, two] = wsq.decodeAll(both);
   assert.deepEqual(one.pixels, wsq.decode(stream).pixels);
   assert.deepEqual(two.pixels, wsq.decode(second).pixels);
-  const facts = wsq.info(both);
+  const facts = wsq.infoAll(both);
   assert.deepEqual(facts.map((f) => f.comments), [['first'], []]);
   assert.deepEqual(facts.map((f) => f.streamBytes), [stream.length, second.length]);
   assert.equal(facts[0].bitsPerPixel, stream.length * 8 / (81 * 81));
+  fails(() => wsq.decode(both), Status.ARGUMENT, stream.length);
+  fails(() => wsq.info(both), Status.ARGUMENT, stream.length);
   assert.deepEqual(wsq.encode(small, 81, 81, { threads: 4, comment: 'first' }), stream);
 });
 

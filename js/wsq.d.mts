@@ -18,10 +18,24 @@ export declare class WsqError extends Error {
   readonly offset: number;
 }
 
+/* The environment's own types where it has them (a page has all; a Node project, with Node's
+ * types, may lack WebAssembly's), so that the declarations compile in either. */
+type Global<Name extends string> =
+  typeof globalThis extends { [key in Name]: abstract new (...args: any) => infer T } ? T : never;
+type WasmModule =
+  typeof globalThis extends { WebAssembly: { Module: abstract new (...args: any) => infer T } }
+    ? T : never;
+
+/* A Uint8Array of an ArrayBuffer of its own, as every result is. */
+type OwnBytes = ReturnType<Uint8Array['slice']>;
+
+/** Bytes: an ArrayBuffer, or a view of one (a Uint8Array, a Node Buffer, a DataView). */
+export type Bytes = ArrayBuffer | ArrayBufferView;
+
 /** Where the WebAssembly comes from: its bytes, a compiled module, a URL (or its text), or a
  * fetch Response (or a promise of one). */
 export type WasmSource =
-  | BufferSource | WebAssembly.Module | URL | string | Response | PromiseLike<Response>;
+  | Bytes | WasmModule | URL | string | Global<'Response'> | PromiseLike<Global<'Response'>>;
 
 /** Resolves when the module is usable; rejects when its WebAssembly cannot be loaded. */
 export declare const ready: Promise<void>;
@@ -55,13 +69,13 @@ export interface ImageDataLike {
  * wsq1 writes for the same pixels and settings. Width and height 32 to 32767, at least 81 x 81
  * (or 49 wide and 145 high). */
 export declare function encode(pixels: Uint8Array | Uint8ClampedArray, width: number,
-                               height: number, options?: EncodeOptions): Uint8Array;
+                               height: number, options?: EncodeOptions): OwnBytes;
 /** Compresses an RGBA image, converted to gray by gray = (19595 R + 38470 G + 7471 B + 32768) >>
  * 16 (alpha ignored): the gray Pillow's convert("L") gives, so that a colour image becomes the
  * same WSQ stream here and in the Python package. */
-export declare function encode(image: ImageDataLike, options?: EncodeOptions): Uint8Array;
+export declare function encode(image: ImageDataLike, options?: EncodeOptions): OwnBytes;
 /** The gray pixels encode(image) codes for an RGBA image, by the same rule. */
-export declare function gray(image: ImageDataLike): Uint8Array;
+export declare function gray(image: ImageDataLike): OwnBytes;
 
 /** The header facts of one stream, as its segments state them. */
 export interface Info {
@@ -95,7 +109,7 @@ export interface Image {
   /** Of the pixels, as width. */
   height: number;
   /** height rows of width gray samples. */
-  pixels: Uint8Array;
+  pixels: OwnBytes;
   info: Info;
 }
 
@@ -111,14 +125,22 @@ export interface DecodeOptions {
   reduce?: 1 | 2 | 4 | 8;
 }
 
-export type WsqData = BufferSource;
+export type WsqData = Bytes;
 
-/** Rebuilds the pixels of WSQ data; several streams back to back give an array, one a stream.
+/** Rebuilds the pixels of WSQ data holding one stream. Data of several streams back to back
+ * is refused with Status.ARGUMENT, at the offset of the second: decodeAll() decodes those. */
+export declare function decode(data: WsqData, options?: DecodeOptions): Image;
+
+/** Rebuilds the pixels of every stream of WSQ data, stored back to back: one image a stream.
  * Every stream is checked before any is decoded. */
-export declare function decode(data: WsqData, options?: DecodeOptions): Image | Image[];
+export declare function decodeAll(data: WsqData, options?: DecodeOptions): Image[];
 
-/** The header facts and comments of WSQ data, without decoding; an array for several streams. */
-export declare function info(data: WsqData): Info | Info[];
+/** The header facts and comments of WSQ data holding one stream, read without decoding; data
+ * of several streams is refused as decode() refuses it. */
+export declare function info(data: WsqData): Info;
+
+/** The header facts and comments of every stream of WSQ data, without decoding. */
+export declare function infoAll(data: WsqData): Info[];
 
 /** The version of the library, "MAJOR.MINOR.PATCH". */
 export declare function version(): string;
