@@ -147,6 +147,7 @@ bool decode_options(JNIEnv *env, jobject settings, wsq_decode_options *options) 
     Fields fields(env, settings);
     jlong max_pixels = fields.get_long("maxPixels");
     options->threads = fields.get_int("threads");
+    options->reduce = fields.get_int("reduce");
     if (env->ExceptionCheck())
         return false;
     if (max_pixels < 0) {
@@ -207,6 +208,7 @@ JNIEXPORT void JNICALL Java_wsq_Native_decodeDefaults(JNIEnv *env, jclass, jobje
     Fields fields(env, target);
     fields.set("maxPixels", static_cast<jlong>(options.max_pixels));
     fields.set("threads", options.threads);
+    fields.set("reduce", options.reduce);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_wsq_Native_encode(JNIEnv *env, jclass, jbyteArray pixels,
@@ -268,7 +270,8 @@ JNIEXPORT jbyteArray JNICALL Java_wsq_Native_decode(JNIEnv *env, jclass, jbyteAr
         return nullptr;
     }
     return new_array(env, pixels,
-                     static_cast<size_t>(info.width) * static_cast<size_t>(info.height));
+                     static_cast<size_t>(WSQ_REDUCED_SIZE(info.width, options.reduce)) *
+                         static_cast<size_t>(WSQ_REDUCED_SIZE(info.height, options.reduce)));
 }
 
 // Reading the facts touches no image-sized memory and makes no call back into Java: the

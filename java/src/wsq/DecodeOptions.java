@@ -3,13 +3,14 @@ package wsq;
 /**
  * The settings of {@link Wsq#decode} and {@link Wsq#decodeAll}: immutable; each {@code with}
  * method returns a copy with one setting changed. {@link #defaults()} holds the library's own
- * defaults: images up to 2^28 pixels, one thread.
+ * defaults: images up to 2^28 pixels, one thread, the whole image.
  */
 public final class DecodeOptions {
     // Filled by the library's wsq_decode_defaults(), field by field by name, and read back the
     // same way by the native decoder.
     private long maxPixels;
     private int threads;
+    private int reduce;
 
     private DecodeOptions() {
     }
@@ -39,6 +40,20 @@ public final class DecodeOptions {
     public DecodeOptions withThreads(int threads) {
         DecodeOptions copy = copy();
         copy.threads = threads;
+        copy.reduce = reduce;
+        return copy;
+    }
+
+    /**
+     * 2, 4 or 8: a preview at that fraction of each dimension, rounded up, rebuilt from the
+     * stream's lowest subbands in a fraction of a whole decoding's time; each pixel stands for
+     * the square of the whole image around it. 1: the whole image. Any other value is refused
+     * ({@link WsqException#ARGUMENT}). The image's {@link WsqImage#info()} keeps the stream's
+     * own width and height.
+     */
+    public DecodeOptions withReduce(int reduce) {
+        DecodeOptions copy = copy();
+        copy.reduce = reduce;
         return copy;
     }
 
@@ -50,10 +65,15 @@ public final class DecodeOptions {
         return threads;
     }
 
+    public int reduce() {
+        return reduce;
+    }
+
     private DecodeOptions copy() {
         DecodeOptions copy = new DecodeOptions();
         copy.maxPixels = maxPixels;
         copy.threads = threads;
+        copy.reduce = reduce;
         return copy;
     }
 }

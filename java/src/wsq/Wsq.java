@@ -72,7 +72,16 @@ public final class Wsq {
         Objects.requireNonNull(options, "options");
         WsqInfo info = info(data, offset);
         byte[] pixels = Native.decode(data, offset, (int) info.streamBytes(), options);
-        return new WsqImage(info.width(), info.height(), pixels, info);
+        return new WsqImage(reduced(info.width(), options.reduce()),
+                            reduced(info.height(), options.reduce()), pixels, info);
+    }
+
+    /**
+     * A width or height of a whole image at 1/reduce ({@link DecodeOptions#withReduce}): divided
+     * and rounded up.
+     */
+    public static int reduced(int length, int reduce) {
+        return (length + reduce - 1) / reduce;
     }
 
     /** {@link #decodeAll(byte[], DecodeOptions)} with the default settings. */

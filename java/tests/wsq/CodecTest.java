@@ -60,6 +60,18 @@ class CodecTest {
     }
 
     @Test
+    void reducedDecodingGivesTheNativeDecodersPreviews() throws Exception {
+        Path file = Samples.DATA.resolve("wsq-original.wsq");
+        byte[] stream = Files.readAllBytes(file);
+        for (int reduce : new int[] {2, 4, 8}) {
+            WsqImage preview = Wsq.decode(stream, DecodeOptions.defaults().withReduce(reduce));
+            assertEquals(List.of(Wsq.reduced(832, reduce), Wsq.reduced(768, reduce), 832),
+                         List.of(preview.width(), preview.height(), preview.info().width()));
+            assertArrayEquals(Samples.unwsq(file, "--scale", "1/" + reduce), preview.pixels());
+        }
+    }
+
+    @Test
     void streamsBackToBackGiveOneResultEach() throws Exception {
         Samples sample = Samples.named("sd04_f0001_01");
         byte[] pixels = sample.pixels();
@@ -96,6 +108,7 @@ class CodecTest {
             failure("limit", s -> Wsq.decode(s, limits.withMaxPixels(100)), LIMIT, s -> -1),
             failure("no limit", s -> Wsq.decode(s, limits.withMaxPixels(-1)), ARGUMENT, start),
             failure("decode threads", s -> Wsq.decode(s, limits.withThreads(257)), ARGUMENT, start),
+            failure("reduce 3", s -> Wsq.decode(s, limits.withReduce(3)), ARGUMENT, start),
             failure("short array", s -> Wsq.encode(image, 257, 364), ARGUMENT, start),
             failure("narrow", s -> Wsq.encode(image, 20, 100), ARGUMENT, start),
             failure("small", s -> Wsq.encode(image, 60, 60), IMAGE, start),

@@ -40,6 +40,21 @@ class ImageIoTest {
     }
 
     @Test
+    void subsamplingBy2To8ReadsTheReducedDecoding() throws Exception {
+        Path file = Samples.DATA.resolve("wsq-original.wsq");
+        ImageReader reader = reader(Files.readAllBytes(file));
+        ImageReadParam param = reader.getDefaultReadParam();
+        param.setSourceSubsampling(4, 4, 0, 0);
+        assertArrayEquals(Samples.unwsq(file, "--scale", "1/4"), pixels(reader.read(0, param)));
+        param.setSourceRegion(new Rectangle(100, 50, 300, 400));
+        param.setSourceSubsampling(8, 16, 0, 0);
+        byte[] part = pixels(reader.read(0, param));
+        byte[] eighth = Samples.unwsq(file, "--scale", "1/8");
+        assertEquals(38 * 25, part.length);
+        assertEquals(eighth[(50 + 16 * 7) / 8 * 104 + (100 + 8 * 5) / 8], part[7 * 38 + 5]);
+    }
+
+    @Test
     void writeCodesAtTheDefaultsOrTheParamsBitRate(@TempDir Path directory) throws Exception {
         BufferedImage image = grayImage(PIXELS, 512, 512);
         File file = directory.resolve("f.wsq").toFile();

@@ -45,10 +45,13 @@ record Samples(String name, int width, int height) {
         return output(new ProcessBuilder(command).redirectInput(raw().toFile()));
     }
 
-    /** The pixels unwsq decodes from a WSQ file, every stream's after another. */
-    static byte[] unwsq(Path file) throws IOException, InterruptedException {
-        String unwsq = System.getProperty("wsq.unwsq");
-        return output(new ProcessBuilder(unwsq, "-f", "raw", "-o", "-", file.toString()));
+    /** The pixels unwsq decodes from a WSQ file with the given options, every stream's after
+     *  another. */
+    static byte[] unwsq(Path file, String... options) throws IOException, InterruptedException {
+        List<String> command = new ArrayList<>(List.of(System.getProperty("wsq.unwsq"), "-f", "raw"));
+        command.addAll(List.of(options));
+        command.addAll(List.of("-o", "-", file.toString()));
+        return output(new ProcessBuilder(command));
     }
 
     private static byte[] output(ProcessBuilder builder) throws IOException, InterruptedException {

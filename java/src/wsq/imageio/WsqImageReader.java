@@ -26,11 +26,16 @@ import wsq.WsqInfo;
  * stream, for streams stored back to back. The input is read whole at the first question
  * asked of it; the count, width and height of the images come from the streams' headers,
  * without decoding any pixels ({@link #getInfo} gives the rest of the facts). Source regions,
- * subsampling and destination offsets of an {@link ImageReadParam} are honoured. A flawed
+ * subsampling and destination offsets of an {@link ImageReadParam} are honoured. Subsampling
+ * by a multiple of 2, 4 or 8 in both directions takes the reduced decoding
+ * ({@link DecodeOptions#withReduce}) by the largest of them: a preview in a fraction of the
+ * time, each pixel standing for the square of the image around the sampled one. A flawed
  * stream throws {@link wsq.WsqException}, an IOException carrying the library's status and the
  * offset of the flaw in the input.
  */
 public final class WsqImageReader extends ImageReader {
+    /** The fractions the reduced decoding gives, largest first. */
+    private static final List<Integer> REDUCTIONS = List.of(8, 4, 2);
     private static final ImageTypeSpecifier GRAY =
         ImageTypeSpecifier.createFromBufferedImageType(BufferedImage.TYPE_BYTE_GRAY);
 
@@ -95,25 +100,40 @@ public final class WsqImageReader extends ImageReader {
         for (int index = 0; index < imageIndex; index++) {
             offset += (int) streams.get(index).streamBytes();
         }
+        int reduce = reduction(param);
         processImageStarted(imageIndex);
-        WsqImage image = Wsq.decode(data, offset, DecodeOptions.defaults());
+        WsqImage image =
+            Wsq.decode(data, offset, DecodeOptions.defaults().withReduce(reduce));
         BufferedImage destination =
             getDestination(param, getImageTypes(imageIndex), info.width(), info.height());
-        copy(image, param, destination);
+        copy(image, reduce, param, destination);
         processImageComplete();
         return destination;
     }
 
-    /** Copies the part of image that param selects into destination, where param places it. */
-    private static void copy(WsqImage image, ImageReadParam param, BufferedImage destination)
-            throws IIOException {
+    /** The fraction of the image to decode for param's subsampling: the largest of 8, 4 and 2
+     *  that divides both its steps, else 1. */
+    private static int reduction(ImageReadParam param) {
+        return param == null ? 1 : REDUCTIONS.stream()
+            .filter(r -> param.getSourceXSubsampling() % r == 0
+                         && param.getSourceYSubsampling() % r == 0)
+            .findFirst().orElse(1);
+    }
+
+    /**
+     * Copies the part of the whole image that param selects into destination, where param
+     * places it, from image, the whole image at 1/reduce.
+     */
+    private static void copy(WsqImage image, int reduce, ImageReadParam param,
+                             BufferedImage destination) throws IIOException {
         WritableRaster raster = destination.getRaster();
         if (raster.getNumBands() != 1) {
             throw new IIOException("a WSQ image is read into a gray image only, of one band");
         }
         Rectangle source = new Rectangle();
         Rectangle target = new Rectangle();
-        computeRegions(param, image.width(), image.height(), destination, source, target);
+        computeRegions(param, image.info().width(), image.info().height(), destination, source,
+                       target);
         int stepX = param == null ? 1 : param.getSourceXSubsampling();
         int stepY = param == null ? 1 : param.getSourceYSubsampling();
         byte[] pixels = image.pixels();
@@ -125,9 +145,9 @@ public final class WsqImageReader extends ImageReader {
         }
         int[] row = new int[target.width];
         for (int y = 0; y < target.height; y++) {
-            int start = (source.y + y * stepY) * image.width() + source.x;
+            int start = (source.y + y * stepY) / reduce * image.width();
             for (int x = 0; x < target.width; x++) {
-                row[x] = pixels[start + x * stepX] & 0xFF;
+                row[x] = pixels[start + (source.x + x * stepX) / reduce] & 0xFF;
             }
             raster.setSamples(target.x, target.y + y, target.width, 1, 0, row);
         }
