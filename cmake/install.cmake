@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix, in the GNU standard places:
-# wsq1, unwsq and the batch helper wsqjob, libwsq, its two headers (wsq.h, the
-# C interface, and libwsq.h, the format kernels for C++), the CMake package
+# wsq1, unwsq and the batch helper wsqjob, libwsq, its headers (wsq.h, the
+# C interface, transaction.h, transaction files in C, and libwsq.h, the
+# format kernels for C++), the CMake package
 # wsq (find_package(wsq) gives the target wsq::wsq), wsq.pc for pkg-config,
 # the manual pages, and the desktop's knowledge of WSQ files (desktop/): the
 # type image/x-wsq for the shared MIME database and for file(1), and a
@@ -20,7 +21,8 @@ endif()
 install(TARGETS wsq1 unwsq)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/src/wsqjob TYPE BIN)
 install(TARGETS wsq EXPORT wsq-targets INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h ${PROJECT_SOURCE_DIR}/src/libwsq.h TYPE INCLUDE)
+install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h ${PROJECT_SOURCE_DIR}/src/transaction.h
+        ${PROJECT_SOURCE_DIR}/src/libwsq.h TYPE INCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/wsq1.1 ${PROJECT_SOURCE_DIR}/docs/unwsq.1
         ${PROJECT_SOURCE_DIR}/docs/wsqjob.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/desktop/wsq.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)

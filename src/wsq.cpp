@@ -9,6 +9,7 @@
  * Nothing is kept between calls: each call owns what it makes.
  */
 #include "libwsq.h"
+#include "transaction.h"
 
 #include <algorithm>
 #include <cmath>
@@ -1225,6 +1226,24 @@ const char *wsq_strerror(int status)
     case WSQ_ERR_ARGUMENT: return "bad argument";
     case WSQ_ERR_IMAGE: return "image cannot be coded";
     case WSQ_ERR_BITRATE: return "bit rate cannot be honoured";
+    case WSQ_ERR_TX_BAD_TAG: return "bad-tag";
+    case WSQ_ERR_TX_LEN_NOT_FIRST: return "len-not-first";
+    case WSQ_ERR_TX_LEN_NOT_NUMERIC: return "len-not-numeric";
+    case WSQ_ERR_TX_LEN_PAST_END: return "len-past-end";
+    case WSQ_ERR_TX_FS_MISSING: return "fs-missing";
+    case WSQ_ERR_TX_LEN_MISMATCH: return "len-mismatch";
+    case WSQ_ERR_TX_BINARY_LEN_SHORT: return "binary-len-short";
+    case WSQ_ERR_TX_CNT_MALFORMED: return "cnt-malformed";
+    case WSQ_ERR_TX_CNT_COUNT: return "cnt-count";
+    case WSQ_ERR_TX_TRAILING_BYTES: return "trailing-bytes";
+    case WSQ_ERR_TX_CNT_MISMATCH: return "cnt-mismatch";
+    case WSQ_ERR_TX_IDC_DUPLICATE: return "idc-duplicate";
+    case WSQ_ERR_TX_MANDATORY_MISSING: return "mandatory-missing";
+    case WSQ_ERR_TX_CGA_UNKNOWN: return "cga-unknown";
+    case WSQ_ERR_TX_HLL_VLL_MISMATCH: return "hll-vll-mismatch";
+    case WSQ_ERR_TX_WSQ_BAD: return "wsq-bad";
+    case WSQ_ERR_TX_RAW_SIZE_MISMATCH: return "raw-size-mismatch";
+    case WSQ_ERR_TX_BAD_VALUE: return "bad-value";
     default: return "unknown status";
     }
 }

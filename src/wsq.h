@@ -64,7 +64,8 @@ extern "C" {
 /* ---- Status -------------------------------------------------------------------------------- */
 
 /* What a call did. The values are stable: new ones are only ever added. Values 1 to 11 tell what
- * is wrong with a stream given to the decoding functions; 13 to 15 what the encoder refused. */
+ * is wrong with a stream given to the decoding functions; 13 to 15 what the encoder refused;
+ * from 32 on, what is wrong with a transaction file (transaction.h). */
 enum wsq_status {
     WSQ_OK = 0,
     WSQ_ERR_NOT_WSQ = 1,       /* empty, or no Start-Of-Image marker at the start */
