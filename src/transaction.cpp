@@ -143,6 +143,15 @@ uint32_t big_endian(const uint8_t *p, int bytes)
     return value;
 }
 
+/* A number in decimal. (Not std::to_string: its digit tables are template
+ * instances that a shared library would export.) */
+std::string decimal(size_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%zu", value);
+    return text;
+}
+
 size_t decimal_digits(size_t value)
 {
     size_t count = 1;
@@ -943,7 +952,7 @@ int checker::check_image(const wsq_image_entry &image, const image_places &place
     if (labelled && image.compression < 0)
         return fail(WSQ_ERR_TX_CGA_UNKNOWN, places.compression, "the Type-%d record's compression %s%s is unknown",
                     image.type, r.tagged ? "label " : "code ",
-                    r.tagged ? image.compression_name : std::to_string(data_[places.compression]).c_str());
+                    r.tagged ? image.compression_name : decimal(data_[places.compression]).c_str());
     if (image.compression == WSQ_COMPRESSION_WSQ)
         return check_wsq(image, places);
     if (image.compression == WSQ_COMPRESSION_NONE && image.bits_per_pixel >= 8 && image.width >= 0 &&
@@ -1088,7 +1097,7 @@ std::string tagged_bytes(std::vector<piece> fields)
     size_t digits = 1;
     while (decimal_digits(base + digits) != digits)
         ++digits;
-    fields[0].value = std::to_string(base + digits);
+    fields[0].value = decimal(base + digits);
     std::string bytes;
     bytes.reserve(base + digits);
     for (size_t i = 0; i < fields.size(); ++i)
@@ -1127,7 +1136,7 @@ std::vector<std::string> cnt_entries(const wsq_transaction &tx)
 
 std::string cnt_entry(int32_t type, int32_t idc)
 {
-    return std::to_string(type) + (char)US + std::to_string(idc);
+    return decimal(type) + (char)US + decimal(idc);
 }
 
 /* The Type-1 record with CNT listing entries; its count keeps its spelling
@@ -1138,7 +1147,7 @@ std::string type1_listing(const wsq_transaction &tx, const std::vector<std::stri
     const field_entry *cnt = find_field(tx, r, 3);
     std::string listing = text_of(tx, cnt->value, tx.count_offset - cnt->value);
     bool same_count = number_in(tx.bytes.data(), tx.count_offset, tx.count_length) == (int32_t)entries.size();
-    listing += same_count ? text_of(tx, tx.count_offset, tx.count_length) : std::to_string(entries.size());
+    listing += same_count ? text_of(tx, tx.count_offset, tx.count_length) : decimal(entries.size());
     for (const std::string &entry : entries)
         listing += (char)RS + entry;
     std::vector<piece> fields = pieces_of(tx, r);
@@ -1237,8 +1246,8 @@ std::string record_with_image(const wsq_transaction &tx, const record_entry &r, 
     }
     std::vector<piece> fields = pieces_of(tx, r);
     int32_t version = field_number(tx, tx.records[0], 2);
-    set_piece(fields, r.tag_type, 6, std::to_string(info.width));
-    set_piece(fields, r.tag_type, 7, std::to_string(info.height));
+    set_piece(fields, r.tag_type, 6, decimal(info.width));
+    set_piece(fields, r.tag_type, 7, decimal(info.height));
     set_piece(fields, r.tag_type, 11, version >= 0 && version < 400 ? "WSQ" : "WSQ20");
     set_piece(fields, r.tag_type, 12, "8");
     if (const field_entry *hash = find_field(tx, r, 996)) {
@@ -1350,9 +1359,9 @@ int wsq_transaction_insert_tagged(wsq_transaction *transaction, size_t index, in
     int status = check_insertion(transaction, index, type, idc, error);
     if (status != WSQ_OK)
         return status;
-    std::string prefix = std::to_string(type);
+    std::string prefix = decimal(type);
     return insert(transaction, index, type, idc,
-                  tagged_bytes({{1, prefix + ".001:", ""}, {2, prefix + ".002:", std::to_string(idc)}}), error);
+                  tagged_bytes({{1, prefix + ".001:", ""}, {2, prefix + ".002:", decimal(idc)}}), error);
 }
 
 int wsq_transaction_remove(wsq_transaction *transaction, size_t index, wsq_error *error)
