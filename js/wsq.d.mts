@@ -56,6 +56,9 @@ export interface EncodeOptions {
   comment?: string | Uint8Array | null;
   /** Accepted for the other bindings' sake, 0-256: WebAssembly runs every call on one thread. */
   threads?: number;
+  /** What becomes of deep (16-bit) pixels, as in every binding: 'refuse' them (Status.ARGUMENT,
+   * naming this option), or 'scale' their values to 0-255, v x 255 / 65535 rounded ('refuse'). */
+  deep?: 'refuse' | 'scale';
 }
 
 /** An image of RGBA samples, as a canvas gives it. */
@@ -67,9 +70,9 @@ export interface ImageDataLike {
 
 /** Compresses gray pixels (height rows of width samples, 0 black) into one WSQ stream: the bytes
  * wsq1 writes for the same pixels and settings. Width and height 32 to 32767, at least 81 x 81
- * (or 49 wide and 145 high). */
-export declare function encode(pixels: Uint8Array | Uint8ClampedArray, width: number,
-                               height: number, options?: EncodeOptions): OwnBytes;
+ * (or 49 wide and 145 high). A Uint16Array holds deep pixels: see EncodeOptions.deep. */
+export declare function encode(pixels: Uint8Array | Uint8ClampedArray | Uint16Array,
+                               width: number, height: number, options?: EncodeOptions): OwnBytes;
 /** Compresses an RGBA image, converted to gray by gray = (19595 R + 38470 G + 7471 B + 32768) >>
  * 16 (alpha ignored): the gray Pillow's convert("L") gives, so that a colour image becomes the
  * same WSQ stream here and in the Python package. */

@@ -145,7 +145,7 @@ function takeResult() {
   return bytes;
 }
 
-const encodeSettings = ['bitrate', 'black', 'white', 'comment', 'threads'];
+const encodeSettings = ['bitrate', 'black', 'white', 'comment', 'threads', 'deep'];
 const decodeSettings = ['maxPixels', 'threads', 'reduce'];
 
 function settings(options, known) {
@@ -167,10 +167,10 @@ function isPixels(value) {
   return value instanceof Uint8Array || value instanceof Uint8ClampedArray;
 }
 
-/* The image argument of encode(): gray pixels with their dimensions, or an ImageData-like
- * object of RGBA pixels. */
+/* The image argument of encode(): gray pixels (8 or 16 bits) with their dimensions, or an
+ * ImageData-like object of RGBA pixels. */
 function image(pixels, width, height, options) {
-  if (isPixels(pixels)) {
+  if (isPixels(pixels) || pixels instanceof Uint16Array) {
     return { data: pixels, channels: 1, width, height, options };
   }
   if (pixels && isPixels(pixels.data) && typeof width !== 'number') {
@@ -178,7 +178,22 @@ function image(pixels, width, height, options) {
              options: width };
   }
   throw argumentError('the pixels must be a Uint8Array or Uint8ClampedArray of gray samples, ' +
-                      'or an ImageData-like object {data, width, height} of RGBA samples');
+                      'a Uint16Array of deep ones, or an ImageData-like object ' +
+                      '{data, width, height} of RGBA samples');
+}
+
+/* The 8-bit samples encode() codes: deep (16-bit) ones scaled to 0-255, v x 255 / 65535
+ * rounded, when deep is 'scale', and refused otherwise in the words of every binding. */
+function eightBits(samples, deep) {
+  if (deep !== 'refuse' && deep !== 'scale') {
+    throw argumentError(`deep must be "refuse" or "scale", not ${JSON.stringify(deep)}`);
+  }
+  if (!(samples instanceof Uint16Array)) return samples;
+  if (deep === 'refuse') {
+    throw argumentError('the image has 16 bits a sample, and WSQ codes 8: set the option deep ' +
+                        'to "scale" to scale its values to 0-255 (v x 255 / 65535, rounded)');
+  }
+  return Uint8Array.from(samples, (value) => Math.floor((value * 510 + 65535) / 131070));
 }
 
 /* The comment as the NUL-terminated text the library takes, and its length. */
@@ -198,20 +213,21 @@ function commentText(comment) {
  * settings. */
 export function encode(pixels, width, height, options) {
   const picture = image(pixels, width, height, options);
-  const { bitrate = 0.75, black = 0, white = 255, comment, threads = 1 } =
+  const { bitrate = 0.75, black = 0, white = 255, comment, threads = 1, deep = 'refuse' } =
     settings(picture.options, encodeSettings);
   if (typeof bitrate !== 'number') throw argumentError('the bitrate must be a number');
   const columns = int32(picture.width, 'the width'), rows = int32(picture.height, 'the height');
-  const samples = picture.channels * columns * rows;
-  if (picture.data.length !== samples) {
+  const count = picture.channels * columns * rows;
+  if (picture.data.length !== count) {
     const kind = picture.channels === 1 ? 'gray' : 'RGBA';
-    throw argumentError(`a ${columns} x ${rows} image has ${samples} ${kind} samples, ` +
+    throw argumentError(`a ${columns} x ${rows} image has ${count} ${kind} samples, ` +
                         `not ${picture.data.length}`);
   }
+  const samples = eightBits(picture.data, deep);
   const text = commentText(comment);
   const m = module();
-  return withBytes(picture.data, (at) => withBytes(text ?? [], (commentAt) => {
-    check(m._wsqjs_encode(at, picture.data.length, picture.channels, columns, rows,
+  return withBytes(samples, (at) => withBytes(text ?? [], (commentAt) => {
+    check(m._wsqjs_encode(at, samples.length, picture.channels, columns, rows,
                           bitrate, int32(black, 'black'), int32(white, 'white'),
                           text ? commentAt : 0, text ? text.length - 1 : 0,
                           int32(threads, 'threads')));

@@ -69,6 +69,19 @@ test('10,000 failing calls leave the memory in use where it was', () => {
   assert.equal(wsq.memoryInUse(), before);
 });
 
+test('deep (16-bit) pixels are refused in the words of every binding, or scaled on request', () => {
+  for (const offset of [-128, 128]) {  // the farthest values from v x 257 that scale to v
+    const deep = Uint16Array.from(small, (v) => Math.min(65535, Math.max(0, v * 257 + offset)));
+    assert.deepEqual(wsq.encode(deep, 81, 81, { deep: 'scale', comment: 'first' }), stream);
+    assert.throws(() => wsq.encode(deep, 81, 81), {
+      status: Status.ARGUMENT,
+      message: 'the image has 16 bits a sample, and WSQ codes 8: set the option deep to "scale" ' +
+               'to scale its values to 0-255 (v x 255 / 65535, rounded)',
+    });
+  }
+  fails(() => wsq.encode(small, 81, 81, { deep: 'shift' }), Status.ARGUMENT);
+});
+
 test('streams back to back: decodeAll and infoAll give each, decode and info refuse them', () => {
   const second = wsq.encode(small, 81, 81, { bitrate: 2.25 });
   const both = new Uint8Array([...stream, ...second]);

@@ -104,13 +104,34 @@ def test_integers_of_any_type_within_0_to_255_encode(fingerprint):
     """Integers whose values all lie in 0 to 255 give the stream of their uint8 copy (a list of
     lists is int64 to numpy); others are refused, naming the range found, never clipped."""
     expected = wsq.encode(fingerprint)
-    for pixels in (fingerprint.astype(numpy.int64), fingerprint.astype(numpy.uint16),
+    for pixels in (fingerprint.astype(numpy.int64), fingerprint.astype(numpy.int16),
                    fingerprint.tolist()):
         assert wsq.encode(pixels) == expected
     wide = fingerprint.astype(numpy.int32)
     wide[0, 0], wide[1, 1] = -3, 300
     with pytest.raises(wsq.WsqValueError, match="values lie in -3 to 300, not in 0 to 255"):
         wsq.encode(wide)
+
+
+#: What every binding says of a 16-bit image given without deep="scale".
+DEEP_REFUSAL = ('the image has 16 bits a sample, and WSQ codes 8: set the option deep to "scale" '
+                'to scale its values to 0-255 (v x 255 / 65535, rounded)')
+
+
+def test_deep_images_are_refused_unless_scaling_is_asked_for(fingerprint):
+    """A uint16 array, whatever its values, is refused with the words of every binding, or
+    with deep="scale" coded as its values x 255 / 65535, rounded half up."""
+    expected = wsq.encode(fingerprint)
+    for offset in (-128, 128):  # the farthest values from v x 257 that scale to v
+        deep = (fingerprint.astype(numpy.int32) * 257 + offset).clip(0, 65535)
+        deep = deep.astype(numpy.uint16)
+        assert wsq.encode(deep.astype(">u2"), deep="scale") == expected
+    for pixels in (deep, fingerprint.astype(numpy.uint16)):
+        with pytest.raises(wsq.WsqValueError) as refused:
+            wsq.encode(pixels)
+        assert refused.value.message == DEEP_REFUSAL
+    with pytest.raises(wsq.WsqValueError, match='deep must be "refuse" or "scale"'):
+        wsq.encode(fingerprint, deep="shift")
 
 
 @pytest.mark.parametrize("call, status, offset", [

@@ -88,19 +88,28 @@ def test_three_frames_load_in_turn_and_save_again(tmp_path):
     assert [(stream.width, stream.height) for stream in again] == sizes
 
 
-def test_images_of_more_than_8_bits_are_refused_not_clipped(tmp_path, capsys):
-    """16-bit, 32-bit and float images are refused, their mode named, by save() and by the
-    command, rather than clipped to white by the conversion to "L"."""
+def test_deep_images_are_refused_or_scaled_and_float_ones_refused(tmp_path, capsys):
+    """16-bit images (I;16, and I as a 16-bit PNG opens) are refused as wsq.encode() refuses a
+    uint16 array, by save() and by the command, or scaled with deep="scale"; float images are
+    refused: converting either to "L" would clip them to white."""
     pixels = numpy.asarray(Image.open(DATA / "wsq-converted.png"))
-    for image in (Image.fromarray(pixels.astype(numpy.uint16) * 257),
-                  Image.fromarray(pixels.astype(numpy.int32) * 257),
-                  Image.fromarray(pixels.astype(numpy.float32) / 255)):
-        with pytest.raises(wsq.WsqValueError, match=f"a {image.mode} image has more than 8 "):
-            image.save(io.BytesIO(), format="WSQ")
+    expected = wsq.encode(pixels)
     Image.fromarray(pixels.astype(numpy.uint16) * 257).save(tmp_path / "deep.png")
+    for image in (Image.fromarray(pixels.astype(numpy.uint16) * 257),
+                  Image.open(tmp_path / "deep.png")):
+        with pytest.raises(wsq.WsqValueError, match="has 16 bits a sample.*deep"):
+            image.save(io.BytesIO(), format="WSQ")
+        scaled = io.BytesIO()
+        image.save(scaled, format="WSQ", deep="scale")
+        assert scaled.getvalue() == expected
+    with pytest.raises(wsq.WsqValueError, match="an F image holds floating-point values"):
+        Image.fromarray(pixels.astype(numpy.float32) / 255).save(io.BytesIO(), format="WSQ")
     assert main(["encode", str(tmp_path / "deep.png"), str(tmp_path / "deep.wsq")]) == 1
-    assert "scale it to 0 to 255 explicitly first" in capsys.readouterr().err
+    assert 'set the option deep to "scale"' in capsys.readouterr().err
     assert not (tmp_path / "deep.wsq").exists()
+    assert main(["encode", str(tmp_path / "deep.png"), str(tmp_path / "deep.wsq"),
+                 "--deep", "scale"]) == 0
+    assert (tmp_path / "deep.wsq").read_bytes() == expected
 
 
 def test_a_flawed_file_raises_the_codec_error():

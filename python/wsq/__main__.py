@@ -1,6 +1,6 @@
 """python3 -m wsq: image files to WSQ files and back.
 
-    python3 -m wsq encode IN OUT [--bitrate R] [--comment TEXT]
+    python3 -m wsq encode IN OUT [--bitrate R] [--comment TEXT] [--deep scale]
     python3 -m wsq decode IN OUT [--format FORMAT]
     python3 -m wsq info FILE...
     python3 -m wsq --version
@@ -47,6 +47,8 @@ def _parser() -> argparse.ArgumentParser:
     encode.add_argument("--bitrate", type=float, default=0.75,
                         help="nominal bits per pixel (default 0.75)")
     encode.add_argument("--comment", help="text of a comment segment")
+    encode.add_argument("--deep", choices=("refuse", "scale"), default="refuse",
+                        help="a 16-bit image: refuse it (default), or scale its values to 0-255")
     encode.set_defaults(run=_encode)
     decode = commands.add_parser("decode", help="a WSQ file to an image file")
     decode.add_argument("inputs", nargs=1, metavar="IN")
@@ -61,7 +63,8 @@ def _parser() -> argparse.ArgumentParser:
 
 
 def _encode(name: str, arguments: argparse.Namespace) -> None:
-    files.encode_file(name, arguments.output, arguments.bitrate, arguments.comment)
+    files.encode_file(name, arguments.output, arguments.bitrate, arguments.comment,
+                      arguments.deep)
 
 
 def _decode(name: str, arguments: argparse.Namespace) -> None:

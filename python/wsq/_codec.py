@@ -11,7 +11,7 @@ from typing import Union
 import numpy
 
 from . import _native
-from ._errors import argument_error, check
+from ._errors import WsqValueError, argument_error, check
 from ._native import lib
 
 #: Anything that exposes bytes through the buffer protocol: bytes, bytearray, memoryview, mmap,
@@ -43,27 +43,29 @@ class Info:
 
 
 def encode(image: numpy.ndarray, bitrate: float = 0.75, comment: str | bytes | None = None,
-           black: int = 0, white: int = 255, threads: int = 1) -> bytes:
+           black: int = 0, white: int = 255, threads: int = 1, deep: str = "refuse") -> bytes:
     """Compresses an 8-bit gray image into one WSQ stream.
 
     image    a 2-D uint8 array of height rows by width pixels, 0 black (or anything numpy
              takes as one: a memoryview with a shape, a Pillow "L" image, a list of lists);
-             integers of another type are taken when all lie in 0 to 255, and refused,
-             naming the range found, otherwise; width and height 32 to 32767, at least
-             81 x 81 (or 49 wide and 145 high)
+             a uint16 array is a deep image (see deep); integers of another type are taken
+             when all lie in 0 to 255, and refused, naming the range found, otherwise; width
+             and height 32 to 32767, at least 81 x 81 (or 49 wide and 145 high)
     bitrate  the nominal bits per pixel the coder steers to
     comment  text of a comment segment (str is stored as UTF-8), at most 65533 bytes and no
              NUL; None writes none
     black, white  the scanner calibrations A and B stored in the frame header, 0 to 255
     threads  threads sharing the work of the one image (0: one per core); the bytes are the
              same for any number
+    deep     what becomes of a deep (16-bit) image, as in every binding: "refuse" it, naming
+             this option, or "scale" its values to 0-255, v x 255 / 65535 rounded
 
     The bytes are those the wsq1 program writes for the same pixels and settings. Raises
     WsqValueError for a bad argument, an image too small or flat, or a bit rate the coder
     cannot honour; WsqMemoryError when memory runs out. The interpreter lock is released
     while the library works.
     """
-    pixels = _gray_pixels(image)
+    pixels = _gray_pixels(image, deep)
     height, width = (_int32(n, "image dimension") for n in pixels.shape)
     options = _options(_native.EncodeOptions, lib.wsq_encode_defaults, bitrate=bitrate,
                        black=black, white=white, comment=_comment_bytes(comment),
@@ -116,20 +118,34 @@ def version() -> str:
     return lib.wsq_version().decode()
 
 
-def _gray_pixels(image: numpy.ndarray) -> numpy.ndarray:
+def deep_refusal(bits: int) -> WsqValueError:
+    """The refusal of a deep image, worded alike in every binding."""
+    return argument_error(
+        f"the image has {bits} bits a sample, and WSQ codes 8: set the option deep to "
+        f"\"scale\" to scale its values to 0-255 (v x 255 / {(1 << bits) - 1}, rounded)")
+
+
+def _gray_pixels(image: numpy.ndarray, deep: str) -> numpy.ndarray:
     """The image as a C-contiguous 2-D uint8 array (a copy only when it is not one already).
-    Integers of another type are taken when every value lies in 0 to 255, never clipped."""
+    A uint16 array is scaled as deep says; integers of another type are taken when every
+    value lies in 0 to 255, never clipped."""
+    if deep not in ("refuse", "scale"):
+        raise argument_error(f"deep must be \"refuse\" or \"scale\", not {deep!r}")
     pixels = numpy.asarray(image)
     integers = numpy.issubdtype(pixels.dtype, numpy.integer)
     if pixels.ndim != 2 or not integers:
         raise argument_error(f"the image must be a 2-D array of uint8, not a {pixels.ndim}-D "
                              f"array of {pixels.dtype}")
+    if pixels.dtype.kind == "u" and pixels.dtype.itemsize == 2:
+        if deep == "refuse":
+            raise deep_refusal(16)
+        return ((pixels.astype(numpy.uint32) * 510 + 65535) // 131070).astype(numpy.uint8)
     if pixels.dtype != numpy.uint8 and pixels.size > 0:
         low, high = int(pixels.min()), int(pixels.max())
         if low < 0 or high > 255:
             raise argument_error(
                 f"the image's values lie in {low} to {high}, not in 0 to 255: scale them to 8 "
-                f"bits first (e.g. pixels >> 8 for 16-bit ones)")
+                f"bits first")
     return numpy.ascontiguousarray(pixels, dtype=numpy.uint8)
 
 

@@ -4,9 +4,10 @@ Image.open() gives an 8-bit gray ("L") image; a file of several streams back to 
 writes them, gives one frame a stream (seek, n_frames), and the file stays open until close(),
 as with Pillow's TIFF and GIF. draft() decodes the frame at 1/2, 1/4 or 1/8 of its size, as for
 JPEG, so that Image.thumbnail() decodes only what it needs. Image.save() converts other modes of
-8 bits a channel to "L" as Image.convert("L") does, refuses modes of more bits (I;16, I, F:
-converting would clip them), and takes the options of wsq.encode(): bitrate, comment, black,
-white; save_all=True writes every frame, a stream each, back to back.
+8 bits a channel to "L" as Image.convert("L") does, takes 16-bit images (I;16, and I, Pillow's
+mode for 16-bit PNG and PGM files) as wsq.encode() takes uint16 arrays, refuses floating-point
+ones (F: converting would clip them), and takes the options of wsq.encode(): bitrate, comment,
+black, white, deep; save_all=True writes every frame, a stream each, back to back.
 """
 from __future__ import annotations
 
@@ -20,7 +21,7 @@ from ._codec import decode, encode, info, reduced
 from ._errors import argument_error
 
 FORMAT = "WSQ"
-ENCODE_OPTIONS = ("bitrate", "comment", "black", "white", "threads")
+ENCODE_OPTIONS = ("bitrate", "comment", "black", "white", "threads", "deep")
 
 
 def _accept(prefix: bytes) -> bool:
@@ -101,16 +102,19 @@ def _set_mode(image: Image.Image, mode: str) -> None:
 
 
 def _encoded(image: Image.Image, settings: dict) -> bytes:
-    """One stream of the image in gray, coded with the WSQ options among settings. A mode of
-    more than 8 bits a pixel is refused: converting it to "L" would clip its values."""
-    if image.mode in ("I", "F") or image.mode.startswith("I;"):
+    """One stream of the image in gray, coded with the WSQ options among settings. A 16-bit
+    image is coded as its uint16 array; a floating-point one is refused: converting it to "L"
+    would clip its values."""
+    if image.mode == "F":
         raise argument_error(
-            f"a {image.mode} image has more than 8 bits a pixel, which converting to \"L\" "
-            f"would clip: scale it to 0 to 255 explicitly first, e.g. Image.fromarray("
-            f"(numpy.asarray(image) >> 8).astype(numpy.uint8)) for 16-bit values")
-    gray = image if image.mode == "L" else image.convert("L")
+            "an F image holds floating-point values, which converting to \"L\" would clip: "
+            "scale them to 0 to 255 explicitly first")
+    kept = image.mode == "L" or image.mode.startswith("I")
+    pixels = numpy.asarray(image if kept else image.convert("L"))
+    if image.mode == "I" and pixels.size and 0 <= pixels.min() and pixels.max() <= 65535:
+        pixels = pixels.astype(numpy.uint16)
     options = {name: settings[name] for name in ENCODE_OPTIONS if name in settings}
-    return encode(numpy.asarray(gray), **options)
+    return encode(pixels, **options)
 
 
 def _save(image: Image.Image, fp: IO[bytes], filename: str | bytes) -> None:

@@ -23,16 +23,17 @@ STREAMABLE = (RAW, "PPM")
 
 
 def encode_file(source: PathLike, target: PathLike, bitrate: float = 0.75,
-                comment: str | bytes | None = None) -> None:
+                comment: str | bytes | None = None, deep: str = "refuse") -> None:
     """Encodes an image file that Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own
-    dimensions into the WSQ file target, converted to gray as Image.convert("L") does (an image
-    of more than 8 bits a pixel is refused). Each frame of a multi-frame file (a TIFF of
-    several pages) becomes a stream, back to back. A target whose extension names another
-    format (.png, .raw) is refused before anything is read."""
+    dimensions into the WSQ file target, converted to gray as Image.convert("L") does (a 16-bit
+    image is refused, or scaled with deep="scale", as by wsq.encode()). Each frame of a
+    multi-frame file (a TIFF of several pages) becomes a stream, back to back. A target whose
+    extension names another format (.png, .raw) is refused before anything is read."""
     _refuse_other_format(target)
     stream = io.BytesIO()
     with Image.open(_source(source)) as image:
-        image.save(stream, format="WSQ", save_all=True, bitrate=bitrate, comment=comment)
+        image.save(stream, format="WSQ", save_all=True, bitrate=bitrate, comment=comment,
+                   deep=deep)
     _write(target, stream.getvalue())
 
 

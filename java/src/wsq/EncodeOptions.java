@@ -1,13 +1,26 @@
 package wsq;
 
 import java.nio.charset.StandardCharsets;
+import java.util.Objects;
 
 /**
- * The settings of {@link Wsq#encode}: immutable; each {@code with} method returns a copy with
- * one setting changed. {@link #defaults()} holds the library's own defaults: bit rate 0.75,
- * black 0, white 255, no comment, one thread.
+ * The settings of {@link Wsq#encode} and of the ImageIO writer: immutable; each {@code with}
+ * method returns a copy with one setting changed. {@link #defaults()} holds the library's own
+ * defaults: bit rate 0.75, black 0, white 255, no comment, one thread; and deep images refused.
  */
 public final class EncodeOptions {
+    /**
+     * What becomes of a deep image, a gray one of more than 8 bits a sample (16 for
+     * {@link java.awt.image.BufferedImage#TYPE_USHORT_GRAY}), which WSQ cannot code as it is:
+     * the option {@code deep} of every binding of the library.
+     */
+    public enum Deep {
+        /** Refused ({@link WsqException#ARGUMENT}) with a message naming this option. */
+        REFUSE,
+        /** Its values scaled to 0-255: v x 255 / (2^bits - 1), rounded. */
+        SCALE
+    }
+
     // Filled by the library's wsq_encode_defaults(), field by field by name, and read back the
     // same way by the native encoder: the names are those of wsq_encode_options.
     private double bitrate;
@@ -15,6 +28,7 @@ public final class EncodeOptions {
     private int white;
     private byte[] comment;
     private int threads;
+    private Deep deep = Deep.REFUSE;  // the ImageIO writer's alone: the library codes 8 bits
 
     private EncodeOptions() {
     }
@@ -58,6 +72,14 @@ public final class EncodeOptions {
     public EncodeOptions withThreads(int threads) {
         EncodeOptions copy = copy();
         copy.threads = threads;
+        copy.deep = deep;
+        return copy;
+    }
+
+    /** What becomes of a deep image ({@link Deep#REFUSE} by default). */
+    public EncodeOptions withDeep(Deep deep) {
+        EncodeOptions copy = copy();
+        copy.deep = Objects.requireNonNull(deep, "deep");
         return copy;
     }
 
@@ -82,6 +104,10 @@ public final class EncodeOptions {
         return threads;
     }
 
+    public Deep deep() {
+        return deep;
+    }
+
     /** Refuses a comment that the library's NUL-terminated text cannot hold. */
     void checkComment() throws WsqException {
         if (comment != null && comment().indexOf('\0') >= 0) {
@@ -96,6 +122,7 @@ public final class EncodeOptions {
         copy.white = white;
         copy.comment = comment;
         copy.threads = threads;
+        copy.deep = deep;
         return copy;
     }
 }

@@ -151,6 +151,29 @@ public final class Wsq {
         return Native.grayFromColor(color, channels);
     }
 
+    /**
+     * Converts gray samples of bits bits each to 8-bit gray pixels, scaled to 0-255 and
+     * rounded: v x 255 / (2^bits - 1). Deep samples, of more than 8 bits, are refused unless
+     * deep is {@link EncodeOptions.Deep#SCALE}, in the words of every binding of the library.
+     *
+     * @throws WsqException {@link WsqException#ARGUMENT} for deep samples and
+     *                      {@link EncodeOptions.Deep#REFUSE}
+     */
+    public static byte[] grayFromSamples(int[] samples, int bits, EncodeOptions.Deep deep)
+            throws WsqException {
+        long max = (1L << bits) - 1;
+        if (bits > 8 && deep != EncodeOptions.Deep.SCALE) {
+            throw new WsqException(WsqException.ARGUMENT, 0, "the image has " + bits
+                + " bits a sample, and WSQ codes 8: set the option deep to \"scale\" to scale its"
+                + " values to 0-255 (v x 255 / " + max + ", rounded)");
+        }
+        byte[] gray = new byte[samples.length];
+        for (int i = 0; i < samples.length; i++) {
+            gray[i] = (byte) ((samples[i] * 510L + max) / (2 * max));
+        }
+        return gray;
+    }
+
     /** The version of the native library, "MAJOR.MINOR.PATCH". */
     public static String version() {
         return Native.version();

@@ -90,15 +90,31 @@ class ImageIoTest {
                 image.setRGB(i % 512, i / 512, 0x80 << 24 | red << 16 | green << 8 | blue);
             }
         }
-        BufferedImage wide = new BufferedImage(512, 512, BufferedImage.TYPE_USHORT_GRAY);
-        int[] samples = new int[gray.length];
-        Arrays.setAll(samples, i -> (gray[i] & 0xFF) * 257);
-        wide.getRaster().setSamples(0, 0, 512, 512, 0, samples);
         ImageWriter writer = ImageIO.getImageWritersByFormatName("wsq").next();
         for (BufferedImage image : images) {
             assertArrayEquals(Wsq.encode(expected, 512, 512), write(writer, null, image));
         }
-        assertArrayEquals(FINGERPRINT.wsq1(), write(writer, null, wide));
+    }
+
+    @Test
+    void deepImagesAreRefusedUnlessScalingIsAskedFor() throws Exception {
+        ImageWriter writer = ImageIO.getImageWritersByFormatName("wsq").next();
+        WsqImageWriteParam param = (WsqImageWriteParam) writer.getDefaultWriteParam();
+        param.setOptions(EncodeOptions.defaults().withDeep(EncodeOptions.Deep.SCALE));
+        for (int offset : new int[] {-128, 128}) {  // the farthest from v x 257 that scale to v
+            BufferedImage deep = new BufferedImage(512, 512, BufferedImage.TYPE_USHORT_GRAY);
+            int[] samples = new int[PIXELS.length];
+            Arrays.setAll(samples,
+                          i -> Math.max(0, Math.min(65535, (PIXELS[i] & 0xFF) * 257 + offset)));
+            deep.getRaster().setSamples(0, 0, 512, 512, 0, samples);
+            assertArrayEquals(FINGERPRINT.wsq1(), write(writer, param, deep));
+            WsqException refused =
+                assertThrows(WsqException.class, () -> write(writer, null, deep));
+            assertEquals("the image has 16 bits a sample, and WSQ codes 8: set the option deep to "
+                         + "\"scale\" to scale its values to 0-255 (v x 255 / 65535, rounded)",
+                         refused.reason());
+            assertEquals(WsqException.ARGUMENT, refused.status());
+        }
     }
 
     @Test

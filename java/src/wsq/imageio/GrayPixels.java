@@ -8,23 +8,28 @@ import java.awt.image.IndexColorModel;
 import java.awt.image.Raster;
 import java.awt.image.RenderedImage;
 import java.awt.image.WritableRaster;
+import wsq.EncodeOptions;
 import wsq.Wsq;
 import wsq.WsqException;
 
 /**
  * The 8-bit gray pixels the writer codes, from an image of any kind:
  * <ul>
- * <li>a gray image (one band, no palette) gives its samples, scaled to 0-255 and rounded when
- *     they have other than 8 bits;
+ * <li>a gray image (one band, no palette) gives its samples; those of fewer than 8 bits
+ *     scaled to 0-255 and rounded; those of more, a deep image, refused or scaled alike as
+ *     {@link EncodeOptions.Deep} says;
  * <li>any other (colour, palette, with alpha) gives the gray of its sRGB colours by the rule
  *     every binding of the library uses ({@link Wsq#grayFromColor}): the same bytes as the
  *     Python package writes for the same colours. Alpha is ignored.
  * </ul>
  */
 record GrayPixels(byte[] pixels, int width, int height) {
-    /** The gray pixels of region of image, every stepX-th column of every stepY-th row. */
-    static GrayPixels of(RenderedImage image, Rectangle region, int stepX, int stepY)
-            throws WsqException {
+    /**
+     * The gray pixels of region of image, every stepX-th column of every stepY-th row; a deep
+     * image's as deep says.
+     */
+    static GrayPixels of(RenderedImage image, Rectangle region, int stepX, int stepY,
+                         EncodeOptions.Deep deep) throws WsqException {
         Rectangle bounds = region.intersection(
             new Rectangle(image.getMinX(), image.getMinY(), image.getWidth(), image.getHeight()));
         if (bounds.isEmpty()) {
@@ -33,24 +38,20 @@ record GrayPixels(byte[] pixels, int width, int height) {
         Raster raster = image.getData(bounds);
         ColorModel model = image.getColorModel();
         byte[] all = raster.getNumBands() == 1 && !(model instanceof IndexColorModel)
-            ? graySamples(raster, bounds) : Wsq.grayFromColor(rgb(image, model, bounds), 3);
+            ? graySamples(raster, bounds, deep) : Wsq.grayFromColor(rgb(image, model, bounds), 3);
         return subsampled(all, bounds.width, bounds.height, stepX, stepY);
     }
 
-    private static byte[] graySamples(Raster raster, Rectangle bounds) {
+    private static byte[] graySamples(Raster raster, Rectangle bounds, EncodeOptions.Deep deep)
+            throws WsqException {
         int bits = raster.getSampleModel().getSampleSize(0);
         if (bits == 8 && raster.getTransferType() == DataBuffer.TYPE_BYTE) {
             return (byte[]) raster.getDataElements(bounds.x, bounds.y, bounds.width, bounds.height,
                                                    null);
         }
-        long max = (1L << bits) - 1;
         int[] samples =
             raster.getSamples(bounds.x, bounds.y, bounds.width, bounds.height, 0, (int[]) null);
-        byte[] gray = new byte[samples.length];
-        for (int i = 0; i < samples.length; i++) {
-            gray[i] = (byte) ((samples[i] * 510L + max) / (2 * max));
-        }
-        return gray;
+        return Wsq.grayFromSamples(samples, bits, deep);
     }
 
     /** The red, green and blue bytes of every pixel of bounds, in sRGB. */

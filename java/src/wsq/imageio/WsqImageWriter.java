@@ -73,9 +73,9 @@ public final class WsqImageWriter extends ImageWriter {
             : param.getSourceRegion();
         int stepX = param == null ? 1 : param.getSourceXSubsampling();
         int stepY = param == null ? 1 : param.getSourceYSubsampling();
-        GrayPixels gray = GrayPixels.of(rendered, region, stepX, stepY);
         EncodeOptions options = param instanceof WsqImageWriteParam wsq
             ? wsq.getOptions() : EncodeOptions.defaults();
+        GrayPixels gray = GrayPixels.of(rendered, region, stepX, stepY, options.deep());
         processImageStarted(0);
         output.write(Wsq.encode(gray.pixels(), gray.width(), gray.height(), options));
         output.flush();
