@@ -85,8 +85,11 @@ async function convert(file, settings, progress, early) {
   return { ...made, decoded: decoded.pixels, psnr: psnr(gray, decoded.pixels) };
 }
 
-// The file's pixels as the browser reads them, RGBA, with no colour
-// management applied, so that a gray PNG keeps its exact sample values.
+// The file's pixels as the browser decodes them, RGBA, neither colour-managed nor premultiplied
+// by alpha, so that a gray PNG keeps its exact samples and a translucent pixel its colour:
+// WebGL hands back the bitmap's own bytes, where a 2D canvas, which stores colours multiplied
+// by alpha, would change them. Without WebGL the canvas serves opaque images alone, which it
+// keeps exactly.
 async function readImage(file) {
   let bitmap;
   try {
@@ -94,11 +97,46 @@ async function readImage(file) {
   } catch {
     throw new Error('this browser cannot read it as an image (PNG, JPEG, BMP, GIF or WebP)');
   }
+  try {
+    return webglPixels(bitmap) ?? opaqueCanvasPixels(bitmap);
+  } finally {
+    bitmap.close();
+  }
+}
+
+// The bitmap's RGBA bytes as a WebGL 2 texture holds them, row after row from the top; null
+// when the browser has no WebGL 2, or none for an image of that size.
+function webglPixels(bitmap) {
+  const { width, height } = bitmap;
+  const gl = new OffscreenCanvas(1, 1).getContext('webgl2');
+  if (!gl) return null;
+  try {
+    if (Math.max(width, height) > gl.getParameter(gl.MAX_TEXTURE_SIZE)) return null;
+    const texture = gl.createTexture();
+    gl.bindTexture(gl.TEXTURE_2D, texture);
+    gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, gl.RGBA, gl.UNSIGNED_BYTE, bitmap);
+    gl.bindFramebuffer(gl.FRAMEBUFFER, gl.createFramebuffer());
+    gl.framebufferTexture2D(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.TEXTURE_2D, texture, 0);
+    const data = new Uint8Array(4 * width * height);
+    gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, data);
+    return gl.getError() === gl.NO_ERROR ? { data, width, height } : null;
+  } finally {
+    gl.getExtension('WEBGL_lose_context')?.loseContext();
+  }
+}
+
+function opaqueCanvasPixels(bitmap) {
   const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
   const context = canvas.getContext('2d', { willReadFrequently: true });
   context.drawImage(bitmap, 0, 0);
-  bitmap.close();
-  return context.getImageData(0, 0, canvas.width, canvas.height);
+  const image = context.getImageData(0, 0, canvas.width, canvas.height);
+  for (let i = 3; i < image.data.length; i += 4) {
+    if (image.data[i] !== 255) {
+      throw new Error('it has translucent pixels, whose colours this browser reads exactly only ' +
+                      'through WebGL 2, which it lacks here: save the image without transparency');
+    }
+  }
+  return image;
 }
 
 function psnr(original, decoded) {

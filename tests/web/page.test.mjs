@@ -13,6 +13,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 
 const env = (name) => path.resolve(process.env[name] || assert.fail(`${name} is not set`));
@@ -244,6 +245,42 @@ test('every control has a label and is reached by Tab; the layout fits from a ph
     assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `${name}: no sideways scroll`);
     await page.screenshot({ path: path.join(artifacts, `page-${name}.png`), fullPage: true });
   }
+});
+
+// A PNG of width x height RGBA pixels, 8 bits a sample, as any image program writes one.
+function rgbaPng(width, height, rgba) {
+  const crc = (bytes) => ~bytes.reduce((c, byte) => {
+    c ^= byte;
+    for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+    return c;
+  }, ~0) >>> 0;
+  const chunk = (type, data) => {
+    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+    const framing = Buffer.alloc(8);
+    framing.writeUInt32BE(data.length, 0);
+    framing.writeUInt32BE(crc(body), 4);
+    return Buffer.concat([framing.subarray(0, 4), body, framing.subarray(4)]);
+  };
+  const header = Buffer.from([0, 0, 0, 0, 0, 0, 0, 0, 8, 6, 0, 0, 0]);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  const rows = Buffer.concat(Array.from({ length: height }, (_, y) =>
+    Buffer.concat([Buffer.from([0]), rgba.subarray(4 * width * y, 4 * width * (y + 1))])));
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]), chunk('IHDR', header),
+    chunk('IDAT', zlib.deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]);
+}
+
+test('translucent pixels become gray by the rule for colour, their alpha ignored', async () => {
+  const gray = fs.readFileSync(file('finger.raw')), rgba = Buffer.alloc(4 * gray.length);
+  gray.forEach((value, i) => rgba.set([value, value, value, (7 * i) % 256], 4 * i));
+  for (let i = 0; i < 512; i++) rgba.set([255, 243, 186, 7], 4 * i);  // the top row, gray 240
+  fs.writeFileSync(file('translucent.png'), rgbaPng(512, 512, rgba));
+  fs.writeFileSync(file('translucent.raw'), Buffer.from(gray).fill(240, 0, 512));
+  run(env('WSQ1'), '-otranslucent', 'translucent.raw');
+  await page.click('[data-bitrate="0.75"]');
+  await page.$eval('#comment', (field) => { field.value = ''; });
+  await choose('translucent.png');
+  assert.deepEqual(await downloadFrom('#save-wsq'), fs.readFileSync(file('translucent.wsq')));
 });
 
 test('the page raised no script error', () => {
