@@ -1,5 +1,5 @@
 # What `cmake --install` puts under the prefix, in the GNU standard places:
-# wsq1, unwsq and the batch helper wsqjob, libwsq, its headers (wsq.h, the
+# wsq1, unwsq, wsqtx and the batch helper wsqjob, libwsq, its headers (wsq.h, the
 # C interface, transaction.h, transaction files in C, and libwsq.h, the
 # format kernels for C++), the CMake package
 # wsq (find_package(wsq) gives the target wsq::wsq), wsq.pc for pkg-config,
@@ -13,18 +13,18 @@ if(BUILD_SHARED_LIBS)
   set(wsq_kind shared)
   # The programs find libwsq from wherever the prefix is moved to.
   file(RELATIVE_PATH wsq_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-  set_target_properties(wsq1 unwsq PROPERTIES INSTALL_RPATH "$ORIGIN/${wsq_bin_to_lib}")
+  set_target_properties(wsq1 unwsq wsqtx PROPERTIES INSTALL_RPATH "$ORIGIN/${wsq_bin_to_lib}")
 else()
   set(wsq_kind static)
 endif()
 
-install(TARGETS wsq1 unwsq)
+install(TARGETS wsq1 unwsq wsqtx)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/src/wsqjob TYPE BIN)
 install(TARGETS wsq EXPORT wsq-targets INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/wsq.h ${PROJECT_SOURCE_DIR}/src/transaction.h
         ${PROJECT_SOURCE_DIR}/src/libwsq.h TYPE INCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/wsq1.1 ${PROJECT_SOURCE_DIR}/docs/unwsq.1
-        ${PROJECT_SOURCE_DIR}/docs/wsqjob.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        ${PROJECT_SOURCE_DIR}/docs/wsqjob.1 ${PROJECT_SOURCE_DIR}/docs/wsqtx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/desktop/wsq.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 install(FILES ${PROJECT_SOURCE_DIR}/desktop/wsq.thumbnailer
         DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)

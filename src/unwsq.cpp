@@ -8,19 +8,17 @@
  * renamed into place. Exit status: 0 when every input decoded, 1 after a
  * usage error or when any input failed (the others are still decoded).
  */
+#include "image_files.h"
 #include "libwsq.h"
 
 #include <fcntl.h>
-#include <png.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -605,58 +603,6 @@ void print_all_info(const input_bytes &data, const std::string &input,
     check_written(stdout, "standard output");
 }
 
-/* ---- PNG ----------------------------------------------------------------- */
-
-/* libpng reports a failure by calling report_png_error, which keeps its
- * message and jumps back to the setjmp of write_png. No frame that the jump
- * leaves holds a C++ object with a destructor. */
-const size_t png_message_size = 200;
-
-void report_png_error(png_structp png, png_const_charp message)
-{
-    std::snprintf((char *)png_get_error_ptr(png), png_message_size, "%s", message);
-    png_longjmp(png, 1);
-}
-
-/* A warning changes nothing that is written: none is shown. */
-void ignore_png_warning(png_structp, png_const_charp) {}
-
-/* libpng's own writer reports "Write Error"; this one says why. */
-void write_png_bytes(png_structp png, png_bytep bytes, size_t count)
-{
-    if (std::fwrite(bytes, 1, count, (std::FILE *)png_get_io_ptr(png)) != count)
-        png_error(png, std::strerror(errno));
-}
-
-/* Writes an 8-bit gray PNG image; false after a failure, with libpng's reason
- * in why (png_message_size bytes). */
-bool write_png(std::FILE *out, const image &im, char *why)
-{
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, why, report_png_error, ignore_png_warning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        std::snprintf(why, png_message_size, "out of memory");
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, out, write_png_bytes, nullptr);
-    /* The fastest deflate: on fingerprints, half the default level's time for 13% more bytes. */
-    png_set_compression_level(png, Z_BEST_SPEED);
-    png_set_IHDR(png, info, (png_uint_32)im.width, (png_uint_32)im.height, 8, PNG_COLOR_TYPE_GRAY,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < im.height; ++y)
-        png_write_row(png, im.pixels.get() + (size_t)y * im.width);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
 /* ---- Output -------------------------------------------------------------- */
 
 /* Writes im to out, named shown in messages. */
@@ -665,12 +611,11 @@ void write_image(std::FILE *out, const std::string &shown, const image &im, imag
     size_t bytes = (size_t)im.width * im.height;
     switch (format) {
     case image_format::pgm:
-        std::fprintf(out, "P5\n%d %d\n255\n", im.width, im.height);
-        std::fwrite(im.pixels.get(), 1, bytes, out);
+        write_pgm(out, im.pixels.get(), im.width, im.height);
         break;
     case image_format::png: {
         char why[png_message_size];
-        if (!write_png(out, im, why))
+        if (!write_png(out, im.pixels.get(), im.width, im.height, why))
             throw failure{"cannot write " + shown + ": " + why};
         break;
     }

@@ -24,7 +24,11 @@ which skips the case unless every TOOL is installed; `also COMMAND`, which
 keeps the exit status of the command before (`wsq1 ...; also cat out.wsq`);
 `image KIND WIDTH HEIGHT [VALUE]`, which writes a raw 8-bit image: noise,
 ramp (a diagonal ramp), wave (a faint fine wave and one white pixel) or flat
-(every pixel VALUE); and "$PYTHON", the interpreter running this file.
+(every pixel VALUE); `transaction VER RECORD...`, which writes a transaction
+file of version VER whose records after Type-1 are each TYPE:IDC (a Type-2),
+4:IDC:FILE or 14:IDC:FILE (a print of finger IDC holding the WSQ stream
+FILE), or 4:IDC:FILE:WxH (FILE's raw pixels); and "$PYTHON", the interpreter
+running this file.
 
 --update (or WSQ_UPDATE_CASES=1) rewrites the expectations from what the
 programs do now, for review with git diff.
@@ -50,7 +54,8 @@ VARYING = [
 ]
 PREAMBLE = ('needs() { for t; do command -v "$t" >/dev/null || exit 77; done; }\n'
             'also() { local status=$?; "$@"; return $status; }\n'
-            'image() { "$PYTHON" "%s" --image "$@"; }\n' % os.path.abspath(__file__))
+            'image() { "$PYTHON" "%s" --image "$@"; }\n'
+            'transaction() { "$PYTHON" "%s" --transaction "$@"; }\n' % ((os.path.abspath(__file__),) * 2))
 SKIPPED = 77
 
 
@@ -261,9 +266,51 @@ def image(kind, width, height, value=0):
     sys.exit(f"image: unknown kind {kind}: noise, ramp, wave or flat")
 
 
+def tagged(kind, fields):
+    """A tagged record of (number, value) fields after its length."""
+    rest = b"".join(b"\x1d%d.%03d:" % (kind, number) + value for number, value in fields) + b"\x1c"
+    length = 0
+    while len(b"%d.001:%d" % (kind, length) + rest) != length:
+        length = len(b"%d.001:%d" % (kind, length) + rest)
+    return b"%d.001:%d" % (kind, length) + rest
+
+
+def transaction(version, specs):
+    """A transaction of the records that specs (TYPE:IDC[:FILE[:WxH]]) name."""
+    records, listing = [], b""
+    for spec in specs:
+        kind, idc, *source = spec.split(":")
+        kind, idc = int(kind), int(idc)
+        listing += b"\x1e%d\x1f%d" % (kind, idc)
+        if kind == 2:
+            records.append(tagged(2, [(2, b"%d" % idc), (18, b"DOE,JOHN")]))
+            continue
+        with open(source[0], "rb") as f:
+            data = f.read()
+        if len(source) > 1:
+            width, height = map(int, source[1].split("x"))
+        else:
+            frame = data.index(b"\xff\xa2") + 6
+            height, width = struct.unpack(">HH", data[frame:frame + 4])
+        if kind == 4:
+            records.append(struct.pack(">IBBB5sBHHB", 18 + len(data), idc, 1, idc, b"\xff" * 5, 0, width, height,
+                                       0 if len(source) > 1 else 1) + data)
+        else:
+            label = b"WSQ" if version < "0400" else b"WSQ20"
+            records.append(tagged(kind, [(2, b"%d" % idc), (3, b"1"), (4, b"SRC1"), (5, b"20240131"),
+                                         (6, b"%d" % width), (7, b"%d" % height), (8, b"1"), (9, b"500"),
+                                         (10, b"500"), (11, label), (12, b"8"), (13, b"%d" % idc), (999, data)]))
+    type1 = tagged(1, [(2, version.encode()), (3, b"1\x1f%d" % len(specs) + listing), (4, b"CAR"),
+                       (5, b"20240131"), (7, b"DAI1"), (8, b"ORI1"), (9, b"TCN1"), (11, b"19.69"), (12, b"19.69")])
+    return type1 + b"".join(records)
+
+
 def main():
     if sys.argv[1:2] == ["--image"]:
         sys.stdout.buffer.write(image(sys.argv[2], *map(int, sys.argv[3:])))
+        return 0
+    if sys.argv[1:2] == ["--transaction"]:
+        sys.stdout.buffer.write(transaction(sys.argv[2], sys.argv[3:]))
         return 0
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("files", nargs="+", metavar="FILE", help="case files")
