@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets and the base stream of the
-segments target from crops of the bundled images, encoded by wsq1.
+segments target from crops of the bundled images, encoded by wsq1, and
+transactions holding them.
 
     fuzz/make_corpus.py build/wsq1
 
@@ -152,6 +153,21 @@ def main():
         r = int(rate * 4096)
         header = bytes([w - 32, h - 32, r >> 8, r & 255, 0, 255])
         write(trip, '%s-%dx%d-%g' % (name.split('_')[0], w, h, rate), header + crop(name, x, y, w, h))
+
+    # transaction: transactions of small prints and raw pixels, built as the
+    # command-line cases build them.
+    sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'cli'))
+    from run_cases import transaction
+    tx = os.path.join(corpus, 'transaction')
+    with tempfile.TemporaryDirectory() as tmp:
+        files = {'print': streams['sd04-81x81-0.75.wsq'], 'other': streams['mcc-49x145-1.5.wsq'],
+                 'pixels': crop('sd04_f0001_01', 100, 100, 12, 8)}
+        for name, data in files.items():
+            write(tmp, name, data)
+        at = {name: os.path.join(tmp, name) for name in files}
+        write(tx, 'prints-0500.an2', transaction('0500', ['2:0', '4:1:' + at['print'], '14:2:' + at['other']]))
+        write(tx, 'print-0300.an2', transaction('0300', ['14:3:' + at['print']]))
+        write(tx, 'pixels-0400.an2', transaction('0400', ['4:1:' + at['pixels'] + ':12x8', '2:0']))
 
     with open(os.path.join(HERE, 'segments_base.inc'), 'w') as f:
         f.write('// sd04_f0001_01 cropped at x 200, y 150 to 99 x 121, written by wsq1 at 0.75 bpp.\n')

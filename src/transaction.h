@@ -54,8 +54,8 @@ extern "C" {
 
 /* The statuses of a transaction's flaws, beside those of wsq.h; wsq_strerror() gives each one's
  * short name (the one after each value, e.g. "len-mismatch"). Reading refuses a file with one
- * of the flaws 32 to 41, by which its records cannot be told apart; the others are
- * wsq_transaction_check()'s verdicts. */
+ * of the flaws 32 to 41, by which its records cannot be told apart, or without CNT (44); the
+ * others are wsq_transaction_check()'s verdicts. */
 enum wsq_transaction_status {
     WSQ_ERR_TX_BAD_TAG = 32,            /* bad-tag: a field that does not begin "T.N:" with the
                                            record's type, or a Type-1 record not first */
@@ -91,8 +91,8 @@ typedef struct wsq_transaction wsq_transaction;
 
 /* Reads the transaction of size bytes at data into a new wsq_transaction (release with
  * wsq_transaction_free), which holds its own copy of the bytes: data may be released after.
- * Returns WSQ_OK, one of the flaws 32 to 41 (the file cannot be read as records; error tells
- * the first, with its offset), WSQ_ERR_MEMORY or WSQ_ERR_ARGUMENT (a null pointer; data may be
+ * Returns WSQ_OK, one of the flaws 32 to 41 or WSQ_ERR_TX_MANDATORY_MISSING (the file cannot be
+ * read as records; error tells the first, with its offset), WSQ_ERR_MEMORY or WSQ_ERR_ARGUMENT (a null pointer; data may be
  * null when size is 0). On failure *transaction is null. */
 WSQ_API int wsq_transaction_read(wsq_transaction **transaction, wsq_error *error,
                                  const uint8_t *data, size_t size);

@@ -1,5 +1,5 @@
 // Transactions built from the bundled prints, for the transaction tests and
-// benchmark: tagged records whose length is counted here, Type-4 records, a
+// benchmark (WSQ_TEST_DATA names tests/data): tagged records whose length is counted here, Type-4 records, a
 // Type-1 listing them, and WSQ streams of crops of a bundled print.
 #pragma once
 
@@ -78,13 +78,14 @@ inline std::string print_record(int idc, int impression, int position, int width
            data;
 }
 
-// A Type-13, 14 or 15 record holding a WSQ stream of a crop, at 500 ppi.
+// A Type-13, 14 or 15 record holding a WSQ stream (of a crop unless told), at 500 ppi.
 inline std::string tagged_print(int type, int idc, int position, const std::string &label,
-                                const std::string &stream, const std::string &width_tag = "006")
+                                const std::string &stream, const std::string &width_tag = "006",
+                                int width = crop_width, int height = crop_height)
 {
     return tagged_record(type, {{"002", std::to_string(idc)}, {"003", "1"}, {"004", "SRC1"},
-                                {"005", "20240131"}, {width_tag, std::to_string(crop_width)},
-                                {"007", std::to_string(crop_height)}, {"008", "1"}, {"009", "500"},
+                                {"005", "20240131"}, {width_tag, std::to_string(width)},
+                                {"007", std::to_string(height)}, {"008", "1"}, {"009", "500"},
                                 {"010", "500"}, {"011", label}, {"012", "8"},
                                 {"013", std::to_string(position)}, {"999", stream}});
 }
