@@ -565,6 +565,12 @@ int index_transaction(wsq_transaction &tx, wsq_error *error)
         tx.images.clear();
         tx.places.clear();
     }
+    /* The index takes no more than its entries: at most about 25 bytes for
+     * each byte of the file (a 5-byte Type-7 record and its CNT entry). */
+    tx.records.shrink_to_fit();
+    tx.fields.shrink_to_fit();
+    tx.images.shrink_to_fit();
+    tx.places.shrink_to_fit();
     return status;
 }
 
