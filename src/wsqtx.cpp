@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -89,39 +91,69 @@ std::vector<uint8_t> read_file(const std::string &name)
     return bytes;
 }
 
+/* The temporary file being written, removed if a signal ends the run. */
+volatile std::sig_atomic_t staging = 0;
+char staged_name[PATH_MAX + 8];
+
+extern "C" void remove_staged_file(int signal)
+{
+    if (staging)
+        unlink(staged_name);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 /* Writes the file name through write(FILE *), which throws a failure when it
- * cannot: to a temporary file beside it, with the permissions of the file it
- * replaces (a new file's otherwise), renamed over it once complete. Nothing
- * else in this program writes a file. */
+ * cannot, as wsq1 writes its output: to a temporary file beside it, with the
+ * permissions of the file it replaces (a new file's otherwise), renamed over
+ * it once complete; a link stays a link, its target replaced; a file this
+ * process may not write is refused. Nothing else in this program writes a
+ * file. */
 template <typename Write>
 void write_file(const std::string &name, Write write)
 {
-    std::string temporary = name + "." + std::to_string(getpid()) + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    struct stat existing;
+    bool exists = stat(name.c_str(), &existing) == 0;
+    char target[PATH_MAX];
+    if (exists && (!S_ISREG(existing.st_mode) || access(name.c_str(), W_OK) != 0 || !realpath(name.c_str(), target)))
+        throw failure{S_ISREG(existing.st_mode) ? system_error("cannot write " + name)
+                                                : "cannot write " + name + ": not a regular file"};
+    mode_t mask = umask(0);
+    umask(mask);
+    if (std::snprintf(staged_name, sizeof staged_name, "%s.XXXXXX", exists ? target : name.c_str()) >=
+        (int)sizeof staged_name)
+        throw failure{"cannot write " + name + ": name too long"};
+    for (int signal : {SIGHUP, SIGINT, SIGTERM})
+        std::signal(signal, remove_staged_file);
+    int fd = mkstemp(staged_name);
     if (fd < 0)
         throw failure{system_error("cannot create " + name)};
-    std::FILE *out = fdopen(fd, "wb");
-    struct stat existing;
-    if (!out || (stat(name.c_str(), &existing) == 0 && fchmod(fd, existing.st_mode & 07777) != 0)) {
-        failure problem{system_error("cannot write " + name)};
-        out ? std::fclose(out) : close(fd);
-        std::remove(temporary.c_str());
+    staging = 1;
+    auto abandon = [](const failure &problem) {
+        unlink(staged_name);
+        staging = 0;
         throw problem;
+    };
+    std::FILE *out = fchmod(fd, exists ? existing.st_mode & 07777 : 0666 & ~mask) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (!out) {
+        failure problem{system_error("cannot write " + name)};
+        close(fd);
+        abandon(problem);
     }
     try {
         write(out);
     } catch (...) {
         std::fclose(out);
-        std::remove(temporary.c_str());
+        unlink(staged_name);
+        staging = 0;
         throw;
     }
     int flushed = std::fflush(out), failed = std::ferror(out), closed = std::fclose(out);
-    if (flushed != 0 || failed || closed != 0 || std::rename(temporary.c_str(), name.c_str()) != 0) {
-        failure problem{system_error((closed == 0 && !failed && flushed == 0 ? "cannot rename " + temporary + " to "
-                                                                             : "cannot write ") + name)};
-        std::remove(temporary.c_str());
-        throw problem;
-    }
+    bool written = flushed == 0 && !failed && closed == 0;
+    if (!written || std::rename(staged_name, exists ? target : name.c_str()) != 0)
+        abandon(failure{system_error(written ? "cannot rename " + std::string(staged_name) + " to " + name
+                                             : "cannot write " + name)});
+    staging = 0;
 }
 
 void write_bytes(const std::string &name, const uint8_t *bytes, size_t size)
