@@ -11,6 +11,8 @@
 
 #include <wasm_simd128.h>
 
+#include <cstdint>
+
 namespace wsq_internal {
 
 namespace {
@@ -35,60 +37,86 @@ inline v128_t exact_pair(v128_t a, v128_t b, v128_t c)
     return wasm_v128_or(wasm_i64x2_add(sum, toward_zero), wasm_v128_and(inexact, last_bit));
 }
 
-/* a * b + c rounded once to double. That rounds to the fused result unless the double
- * lies exactly halfway between two floats (the low 29 of its 52 significand bits
- * 1000...), where its own rounding may have decided the way, or among the subnormal
- * floats, whose halfway points lie elsewhere: both are marked in doubtful. */
-inline v128_t fast_pair(v128_t a, v128_t b, v128_t c, v128_t &doubtful)
+/* Two floats' worth of a sum's lanes as doubles: the samples at x and x + 2. */
+inline v128_t low_pair(const real *x)
 {
-    const v128_t low_bits = wasm_i64x2_splat(0x1FFFFFFF), halfway = wasm_i64x2_splat(0x10000000);
-    const v128_t zero = wasm_f64x2_splat(0.0), normal = wasm_f64x2_splat(0x1p-126);
-    v128_t sum = wasm_f64x2_add(wasm_f64x2_mul(a, b), c);
-    v128_t tiny = wasm_v128_and(wasm_f64x2_lt(wasm_f64x2_abs(sum), normal),
-                                wasm_f64x2_ne(sum, zero));
-    v128_t midway = wasm_i64x2_eq(wasm_v128_and(sum, low_bits), halfway);
-    doubtful = wasm_v128_or(doubtful, wasm_v128_or(tiny, midway));
-    return sum;
+    return wasm_f64x2_promote_low_f32x4(wasm_v128_load64_zero(x));
 }
 
-/* A double rounded to the nearest float, as a double. */
+/* A double rounded to the nearest float, as a double. The compiler would fold the narrowing
+ * and the widening into a conversion of one lane at a time (four instructions a lane): an
+ * empty statement between them that it cannot see through keeps the two vector ones. */
 inline v128_t nearest_float(v128_t pair)
 {
-    return wasm_f64x2_promote_low_f32x4(wasm_f32x4_demote_f64x2_zero(pair));
+    v128_t narrowed = wasm_f32x4_demote_f64x2_zero(pair);
+    __asm__("" : "+r"(narrowed));
+    return wasm_f64x2_promote_low_f32x4(narrowed);
 }
 
-inline v128_t high_half(v128_t v)
-{
-    return wasm_i32x4_shuffle(v, v, 2, 3, 0, 1);
-}
+/* The doubts about four lanes' sums a * b + c rounded once to double (low and high, two
+ * lanes each). Such a sum rounds to the fused result unless the double lies exactly halfway
+ * between two floats (the low 29 of its 52 significand bits 1000...), where its own rounding
+ * may have decided the way, or among the subnormal floats, whose halfway points lie
+ * elsewhere. The first shows in the low words, shifted left by 3: the least 32-bit integer
+ * there is; the second in the high words without their sign, less one: below the exponent
+ * of the least normal float (a nonzero sum of products of floats is never a subnormal
+ * double, and zero becomes the largest unsigned value). Each is kept as a running least,
+ * two operations a lane group instead of a comparison and a merge. */
+struct doubts {
+    v128_t halfway = wasm_i32x4_splat(INT32_MAX);
+    v128_t magnitude = wasm_i32x4_splat(-1);
+
+    void note(v128_t low, v128_t high)
+    {
+        v128_t low_words = wasm_i32x4_shuffle(low, high, 0, 2, 4, 6);
+        v128_t high_words = wasm_i32x4_shuffle(low, high, 1, 3, 5, 7);
+        halfway = wasm_i32x4_min(halfway, wasm_i32x4_shl(low_words, 3));
+        magnitude = wasm_u32x4_min(
+            magnitude, wasm_i32x4_sub(wasm_i32x4_shl(high_words, 1), wasm_i32x4_splat(1)));
+    }
+
+    bool any() const
+    {
+        const std::int32_t least_normal = (1023 - 126) << 21;  /* high word << 1 of 2^-126 */
+        return wasm_v128_any_true(
+            wasm_v128_or(wasm_i32x4_eq(halfway, wasm_i32x4_splat(INT32_MIN)),
+                         wasm_u32x4_lt(magnitude, wasm_i32x4_splat(least_normal - 1))));
+    }
+};
 
 /* Outputs offset .. offset + 4 * groups - 1 of a term list into out, groups of four summed
  * side by side so that the long chains of dependent operations of their sums overlap, each
  * lane keeping its sum as a double holding a float. The fast way returns whether a sum is
- * doubtful, and then stores nothing. */
+ * doubtful, and then stores nothing. The first term needs no doubt: its product is exact,
+ * and adding zero only turns -0 into +0 as the fused operation does. */
 template <int groups, bool exact>
 inline bool sum_groups(real *out, const term_list &terms, ptrdiff_t offset)
 {
-    v128_t low[groups], high[groups], doubtful = wasm_i64x2_splat(0);
+    v128_t low[groups], high[groups];
+    doubts doubtful;
+    const v128_t zero = wasm_f64x2_splat(0.0);
     for (int g = 0; g < groups; ++g)
-        low[g] = high[g] = wasm_f64x2_splat(0.0);
+        low[g] = high[g] = zero;
     for (int t = 0; t < terms.count; ++t) {
         v128_t coefficient = wasm_f64x2_splat(terms.coefficient[t]);
         const real *x = terms.source[t] + offset;
         for (int g = 0; g < groups; ++g) {
-            v128_t samples = wasm_v128_load(x + g * lanes);
-            v128_t low_samples = wasm_f64x2_promote_low_f32x4(samples);
-            v128_t high_samples = wasm_f64x2_promote_low_f32x4(high_half(samples));
+            v128_t low_samples = low_pair(x + g * lanes);
+            v128_t high_samples = low_pair(x + g * lanes + 2);
             if (exact) {
-                low[g] = nearest_float(exact_pair(coefficient, low_samples, low[g]));
-                high[g] = nearest_float(exact_pair(coefficient, high_samples, high[g]));
+                low[g] = exact_pair(coefficient, low_samples, low[g]);
+                high[g] = exact_pair(coefficient, high_samples, high[g]);
             } else {
-                low[g] = nearest_float(fast_pair(coefficient, low_samples, low[g], doubtful));
-                high[g] = nearest_float(fast_pair(coefficient, high_samples, high[g], doubtful));
+                low[g] = wasm_f64x2_add(wasm_f64x2_mul(coefficient, low_samples), low[g]);
+                high[g] = wasm_f64x2_add(wasm_f64x2_mul(coefficient, high_samples), high[g]);
+                if (t > 0)
+                    doubtful.note(low[g], high[g]);
             }
+            low[g] = nearest_float(low[g]);
+            high[g] = nearest_float(high[g]);
         }
     }
-    if (wasm_v128_any_true(doubtful))
+    if (!exact && doubtful.any())
         return true;
     for (int g = 0; g < groups; ++g)
         wasm_v128_store(out + g * lanes,
