@@ -4,13 +4,16 @@
  * exact in a double, and the sum rounded to double and then to float is the fused result
  * unless the double lies exactly halfway between two floats or among the subnormal floats;
  * sums that met such a double are summed again the exact way (the addition's error taken
- * into account, rounded to odd). The whole build targets the set (-msimd128). */
+ * into account, rounded to odd). The point-wise kernels of the pixels, the quantizer and the
+ * central variances are here too. The whole build targets the set (-msimd128). */
 #include "vector.h"
 
 #if WSQ_HAS_SIMD128
 
 #include <wasm_simd128.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 
 namespace wsq_internal {
@@ -178,6 +181,156 @@ void interleave(real *out, const real *even, const real *odd, int count)
     }
 }
 
+/* ==== Pixels ============================================================= */
+
+/* Four lanes of a * x + c, each rounded once to float, from the double lanes of a and c:
+ * the doubtful ones the exact way. */
+inline v128_t fused_quad(v128_t a, const real *x, v128_t c)
+{
+    v128_t low = wasm_f64x2_add(wasm_f64x2_mul(a, low_pair(x)), c);
+    v128_t high = wasm_f64x2_add(wasm_f64x2_mul(a, low_pair(x + 2)), c);
+    doubts doubtful;
+    doubtful.note(low, high);
+    if (doubtful.any()) {
+        low = exact_pair(a, low_pair(x), c);
+        high = exact_pair(a, low_pair(x + 2), c);
+    }
+    return wasm_i32x4_shuffle(wasm_f32x4_demote_f64x2_zero(low),
+                              wasm_f32x4_demote_f64x2_zero(high), 0, 1, 4, 5);
+}
+
+/* wsqr2b on the first samples, sixteen at a time; returns how many. The half is added in
+ * single precision: the sum is exact in double, so rounding it once to single gives what
+ * wsqr2b's narrowing gives. pmax(0, x) takes a value that is not a number to 0. */
+ui32 reals_to_bytes(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
+{
+    const v128_t m = wasm_f64x2_splat(midpoint), r = wasm_f64x2_splat(rescale);
+    const v128_t half = wasm_f32x4_splat(0.5f), zero = wasm_f32x4_splat(0.0f);
+    const v128_t top = wasm_f32x4_splat(255.0f);
+    ui32 i = 0;
+    for (; i + 4 * lanes <= length; i += 4 * lanes) {
+        v128_t whole[4];
+        for (int q = 0; q < 4; ++q) {
+            v128_t rounded = wasm_f32x4_add(fused_quad(r, in + i + q * lanes, m), half);
+            whole[q] = wasm_i32x4_trunc_sat_f32x4(
+                wasm_f32x4_pmin(top, wasm_f32x4_pmax(zero, rounded)));
+        }
+        wasm_v128_store(out + i, wasm_u8x16_narrow_i16x8(wasm_u16x8_narrow_i32x4(whole[0], whole[1]),
+                                                         wasm_u16x8_narrow_i32x4(whole[2], whole[3])));
+    }
+    return i;
+}
+
+/* wsqb2r on the first pixels, sixteen at a time; returns how many. */
+ui32 bytes_to_reals(real *out, const ui8 *in, ui32 length, real midpoint, real reciprocal)
+{
+    const v128_t m = wasm_f32x4_splat(midpoint), r = wasm_f32x4_splat(reciprocal);
+    ui32 i = 0;
+    for (; i + 4 * lanes <= length; i += 4 * lanes) {
+        v128_t bytes = wasm_v128_load(in + i);
+        v128_t words[2] = {wasm_u16x8_extend_low_u8x16(bytes), wasm_u16x8_extend_high_u8x16(bytes)};
+        for (int q = 0; q < 4; ++q) {
+            v128_t whole = q & 1 ? wasm_u32x4_extend_high_u16x8(words[q >> 1])
+                                 : wasm_u32x4_extend_low_u16x8(words[q >> 1]);
+            wasm_v128_store(out + i + q * lanes,
+                            wasm_f32x4_mul(wasm_f32x4_sub(wasm_f32x4_convert_i32x4(whole), m), r));
+        }
+    }
+    return i;
+}
+
+/* pixelmr's least and greatest of the first pixels and their sum, sixteen at a time; returns
+ * how many it took. The four 32-bit sums take at most 1020 a step: they are emptied into
+ * the total every million steps, long before they could overflow. */
+size_t pixel_stats(const ui8 *pixels, size_t length, ui8 *least, ui8 *greatest,
+                   std::uint64_t *total)
+{
+    constexpr size_t steps_between_totals = 1 << 20;
+    v128_t low = wasm_u8x16_splat(255), high = wasm_u8x16_splat(0);
+    std::uint64_t sum = 0;
+    size_t i = 0;
+    while (i + 16 <= length) {
+        v128_t sums = wasm_i32x4_splat(0);
+        for (size_t step = 0; step < steps_between_totals && i + 16 <= length; ++step, i += 16) {
+            v128_t v = wasm_v128_load(pixels + i);
+            low = wasm_u8x16_min(low, v);
+            high = wasm_u8x16_max(high, v);
+            sums = wasm_i32x4_add(
+                sums, wasm_u32x4_extadd_pairwise_u16x8(wasm_u16x8_extadd_pairwise_u8x16(v)));
+        }
+        alignas(16) std::uint32_t parts[4];
+        wasm_v128_store(parts, sums);
+        sum += (std::uint64_t)parts[0] + parts[1] + parts[2] + parts[3];
+    }
+    alignas(16) ui8 lows[16], highs[16];
+    wasm_v128_store(lows, low);
+    wasm_v128_store(highs, high);
+    *least = *std::min_element(lows, lows + 16);
+    *greatest = *std::max_element(highs, highs + 16);
+    *total = sum;
+    return i;
+}
+
+/* ==== Quantization ======================================================= */
+
+/* wsqqnt on the first coefficients, four at a time; returns how many, and lowers *lowest
+ * and raises *highest to the indices' extremes. */
+ui32 quantize(int32 *out, const real *in, ui32 length, real r, real h, int32 *lowest,
+              int32 *highest)
+{
+    const v128_t vr = wasm_f32x4_splat(r), vh = wasm_f32x4_splat(h), vnh = wasm_f32x4_splat(-h);
+    const v128_t big = wasm_f32x4_splat(largest_index), small = wasm_f32x4_splat(-largest_index);
+    const v128_t one = wasm_i32x4_splat(1), most = wasm_i32x4_splat(INT32_MAX);
+    const v128_t least = wasm_i32x4_splat(INT32_MIN + 1);
+    v128_t low = wasm_i32x4_splat(*lowest), high = wasm_i32x4_splat(*highest);
+    ui32 i = 0;
+    for (; i + lanes <= length; i += lanes) {
+        v128_t c = wasm_v128_load(in + i);
+        v128_t up = wasm_f32x4_trunc(wasm_f32x4_mul(wasm_f32x4_sub(c, vh), vr));
+        v128_t down = wasm_f32x4_trunc(wasm_f32x4_mul(wasm_f32x4_add(c, vh), vr));
+        v128_t above = wasm_v128_bitselect(
+            most, wasm_i32x4_add(wasm_i32x4_trunc_sat_f32x4(up), one), wasm_f32x4_ge(up, big));
+        v128_t below = wasm_v128_bitselect(
+            least, wasm_i32x4_sub(wasm_i32x4_trunc_sat_f32x4(down), one), wasm_f32x4_le(down, small));
+        v128_t q = wasm_v128_and(above, wasm_f32x4_gt(c, vh));
+        q = wasm_v128_bitselect(below, q, wasm_f32x4_lt(c, vnh));
+        wasm_v128_store(out + i, q);
+        low = wasm_i32x4_min(low, q);
+        high = wasm_i32x4_max(high, q);
+    }
+    alignas(16) int32 lows[lanes], highs[lanes];
+    wasm_v128_store(lows, low);
+    wasm_v128_store(highs, high);
+    *lowest = *std::min_element(lows, lows + lanes);
+    *highest = *std::max_element(highs, highs + lanes);
+    return i;
+}
+
+/* ==== Central variances ================================================== */
+
+/* The four subbands' sums side by side, two lanes of doubles each for the first two and the
+ * last two: the lanes never meet, so that each sum is the one the portable code takes. The
+ * square of a float is exact in double, so adding it is the fused multiply-add. */
+void region_sums(double *sum, double *sumsq, const real *const *lane, int i0, int i1, int j0,
+                 int j1, int width)
+{
+    v128_t s[2] = {wasm_f64x2_splat(0.0), wasm_f64x2_splat(0.0)}, q[2] = {s[0], s[1]};
+    for (int i = i0; i < i1; ++i) {
+        for (int j = j0; j < j1; ++j) {
+            ptrdiff_t at = (ptrdiff_t)i * width + j;
+            for (int h = 0; h < 2; ++h) {
+                v128_t coef = wasm_f64x2_make(lane[2 * h][at], lane[2 * h + 1][at]);
+                q[h] = wasm_f64x2_add(wasm_f64x2_mul(coef, coef), q[h]);
+                s[h] = wasm_f64x2_add(s[h], coef);
+            }
+        }
+    }
+    for (int h = 0; h < 2; ++h) {
+        wasm_v128_store(sum + 2 * h, s[h]);
+        wasm_v128_store(sumsq + 2 * h, q[h]);
+    }
+}
+
 }  // namespace
 
 void add_simd128(vector_kernels &k)
@@ -185,6 +338,11 @@ void add_simd128(vector_kernels &k)
     k.sum_terms = sum_terms_over;
     k.deinterleave = deinterleave;
     k.interleave = interleave;
+    k.bytes_to_reals = bytes_to_reals;
+    k.reals_to_bytes = reals_to_bytes;
+    k.pixel_stats = pixel_stats;
+    k.quantize = quantize;
+    k.region_sums = region_sums;
 }
 
 }  // namespace wsq_internal
