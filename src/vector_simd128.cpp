@@ -46,14 +46,19 @@ inline v128_t low_pair(const real *x)
     return wasm_f64x2_promote_low_f32x4(wasm_v128_load64_zero(x));
 }
 
-/* A double rounded to the nearest float, as a double. The compiler would fold the narrowing
- * and the widening into a conversion of one lane at a time (four instructions a lane): an
- * empty statement between them that it cannot see through keeps the two vector ones. */
+/* v, through an empty statement the compiler cannot see through. It would fold some pairs
+ * of vector conversions (narrowing and widening, widening integers then converting them)
+ * into conversions of one lane at a time, four instructions a lane: this keeps them apart. */
+inline v128_t opaque(v128_t v)
+{
+    __asm__("" : "+r"(v));
+    return v;
+}
+
+/* A double rounded to the nearest float, as a double. */
 inline v128_t nearest_float(v128_t pair)
 {
-    v128_t narrowed = wasm_f32x4_demote_f64x2_zero(pair);
-    __asm__("" : "+r"(narrowed));
-    return wasm_f64x2_promote_low_f32x4(narrowed);
+    return wasm_f64x2_promote_low_f32x4(opaque(wasm_f32x4_demote_f64x2_zero(pair)));
 }
 
 /* The doubts about four lanes' sums a * b + c rounded once to double (low and high, two
@@ -233,7 +238,7 @@ ui32 bytes_to_reals(real *out, const ui8 *in, ui32 length, real midpoint, real r
             v128_t whole = q & 1 ? wasm_u32x4_extend_high_u16x8(words[q >> 1])
                                  : wasm_u32x4_extend_low_u16x8(words[q >> 1]);
             wasm_v128_store(out + i + q * lanes,
-                            wasm_f32x4_mul(wasm_f32x4_sub(wasm_f32x4_convert_i32x4(whole), m), r));
+                            wasm_f32x4_mul(wasm_f32x4_sub(wasm_f32x4_convert_i32x4(opaque(whole)), m), r));
         }
     }
     return i;
