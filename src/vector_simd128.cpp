@@ -92,38 +92,47 @@ struct doubts {
     }
 };
 
+/* Term t of a term list added onto the sums of groups of four lanes, each lane's sum a double
+ * holding a float, from offset on: the exact way or, noting doubts, the fast way. The first
+ * term is the same both ways and needs no doubt: its product is exact, and adding zero only
+ * turns -0 into +0 as the fused operation does. */
+template <int groups, bool exact, bool first>
+inline void add_term(v128_t *low, v128_t *high, doubts &doubtful, const term_list &terms, int t,
+                     ptrdiff_t offset)
+{
+    v128_t coefficient = wasm_f64x2_splat(terms.coefficient[t]);
+    const real *x = terms.source[t] + offset;
+    for (int g = 0; g < groups; ++g) {
+        v128_t low_samples = low_pair(x + g * lanes);
+        v128_t high_samples = low_pair(x + g * lanes + 2);
+        if (exact && !first) {
+            low[g] = exact_pair(coefficient, low_samples, low[g]);
+            high[g] = exact_pair(coefficient, high_samples, high[g]);
+        } else {
+            low[g] = wasm_f64x2_add(wasm_f64x2_mul(coefficient, low_samples), low[g]);
+            high[g] = wasm_f64x2_add(wasm_f64x2_mul(coefficient, high_samples), high[g]);
+            if (!first)
+                doubtful.note(low[g], high[g]);
+        }
+        low[g] = nearest_float(low[g]);
+        high[g] = nearest_float(high[g]);
+    }
+}
+
 /* Outputs offset .. offset + 4 * groups - 1 of a term list into out, groups of four summed
- * side by side so that the long chains of dependent operations of their sums overlap, each
- * lane keeping its sum as a double holding a float. The fast way returns whether a sum is
- * doubtful, and then stores nothing. The first term needs no doubt: its product is exact,
- * and adding zero only turns -0 into +0 as the fused operation does. */
+ * side by side so that the long chains of dependent operations of their sums overlap. The
+ * fast way returns whether a sum is doubtful, and then stores nothing. */
 template <int groups, bool exact>
 inline bool sum_groups(real *out, const term_list &terms, ptrdiff_t offset)
 {
     v128_t low[groups], high[groups];
     doubts doubtful;
-    const v128_t zero = wasm_f64x2_splat(0.0);
     for (int g = 0; g < groups; ++g)
-        low[g] = high[g] = zero;
-    for (int t = 0; t < terms.count; ++t) {
-        v128_t coefficient = wasm_f64x2_splat(terms.coefficient[t]);
-        const real *x = terms.source[t] + offset;
-        for (int g = 0; g < groups; ++g) {
-            v128_t low_samples = low_pair(x + g * lanes);
-            v128_t high_samples = low_pair(x + g * lanes + 2);
-            if (exact) {
-                low[g] = exact_pair(coefficient, low_samples, low[g]);
-                high[g] = exact_pair(coefficient, high_samples, high[g]);
-            } else {
-                low[g] = wasm_f64x2_add(wasm_f64x2_mul(coefficient, low_samples), low[g]);
-                high[g] = wasm_f64x2_add(wasm_f64x2_mul(coefficient, high_samples), high[g]);
-                if (t > 0)
-                    doubtful.note(low[g], high[g]);
-            }
-            low[g] = nearest_float(low[g]);
-            high[g] = nearest_float(high[g]);
-        }
-    }
+        low[g] = high[g] = wasm_f64x2_splat(0.0);
+    if (terms.count > 0)
+        add_term<groups, exact, true>(low, high, doubtful, terms, 0, offset);
+    for (int t = 1; t < terms.count; ++t)
+        add_term<groups, exact, false>(low, high, doubtful, terms, t, offset);
     if (!exact && doubtful.any())
         return true;
     for (int g = 0; g < groups; ++g)
