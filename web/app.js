@@ -28,8 +28,19 @@ function add(files) {
 }
 
 function settings() {
-  const bitrate = Number($('bitrate').value);
-  return { bitrate, comment: $('comment').value };
+  return { bitrate: bitrate(), comment: $('comment').value };
+}
+
+// The bit rate the field holds, a number above 0; else null, with the field
+// marked invalid and its message shown. The preset it equals shows pressed.
+function bitrate() {
+  const field = $('bitrate'), value = field.valueAsNumber;  // NaN for empty or other text
+  const valid = Number.isFinite(value) && value > 0;
+  field.setAttribute('aria-invalid', String(!valid));
+  $('bitrate-error').hidden = valid;
+  for (const button of document.querySelectorAll('[data-bitrate]'))
+    button.setAttribute('aria-pressed', String(Number(button.dataset.bitrate) === value));
+  return valid ? value : null;
 }
 
 function submit(item) {
@@ -179,7 +190,8 @@ function show() {
   const item = selected, r = item.result;
   if (r.kind === 'view') {
     const stream = r.streams[item.stream], count = r.streams.length;
-    viewer.showPrint(item.name, stream, count > 1 ? `Image ${item.stream + 1} of ${count}` : `${stream.width} x ${stream.height} pixels`);
+    viewer.showPrint(item.name, stream, count > 1 ? `Image ${item.stream + 1} of ${count}` : `${stream.width} x ${stream.height} pixels`,
+      stream.resolution);
     viewer.setFacts(printFacts(r, stream));
     $('stream-field').hidden = count < 2;
     $('stream').replaceChildren(...r.streams.map((s, i) => new Option(`${i + 1} of ${count}`, i, false, i === item.stream)));
@@ -198,6 +210,7 @@ function printFacts(result, stream) {
   const comments = f.comments.length ? commentList(f.comments) : 'none';
   return [
     ['Size', `${stream.width} x ${stream.height} pixels`],
+    ['Resolution', resolutionText(stream.resolution, stream.width, stream.height)],
     ['Stream', `${f.streamBytes} bytes${result.streams.length > 1 ? ` (file ${result.fileBytes} bytes)` : ''}`],
     ['Bits per pixel', bpp(f.streamBytes, pixels)],
     ['Compression ratio', ratio(pixels, f.streamBytes)],
@@ -212,12 +225,20 @@ function conversionFacts(r) {
   const pixels = r.width * r.height;
   return [
     ['Image', `${r.width} x ${r.height} pixels, file ${r.fileBytes} bytes`],
+    ['Resolution', resolutionText(r.resolution, r.width, r.height)],
     ['WSQ', `${r.wsq.length} bytes at a set bit rate of ${r.settings.bitrate}`],
     ['Bits per pixel', bpp(r.wsq.length, pixels)],
     ['Compression ratio', `${ratio(pixels, r.wsq.length)} (against ${pixels} bytes of gray pixels)`],
     ['PSNR', r.psnr === undefined ? 'being measured' : Number.isFinite(r.psnr) ? `${r.psnr.toFixed(2)} dB` : 'identical'],
     ['Comment', r.settings.comment || 'none'],
   ];
+}
+
+function resolutionText({ ppi, stated, unlikely }, width, height) {
+  const mm = (pixels) => (pixels * 25.4 / ppi).toFixed(1);
+  const source = stated ? 'as the file states'
+    : unlikely ? `assumed: the file's ${unlikely} ppi is a screen's, not a scan's` : 'assumed';
+  return `${ppi} ppi (${source}): ${mm(width)} x ${mm(height)} mm`;
 }
 
 function commentList(comments) {
@@ -281,7 +302,12 @@ document.addEventListener('drop', (e) => {
 });
 
 for (const button of document.querySelectorAll('[data-bitrate]'))
-  button.addEventListener('click', () => { $('bitrate').value = button.dataset.bitrate; });
+  button.addEventListener('click', () => {
+    $('bitrate').value = button.dataset.bitrate;
+    bitrate();
+  });
+$('bitrate').addEventListener('input', bitrate);
+for (const name of ['invert', 'stretch']) $(name).addEventListener('click', () => viewer.toggleLook(name));
 for (const button of document.querySelectorAll('[data-zoom]'))
   button.addEventListener('click', () => viewer.setZoom(button.dataset.zoom));
 for (const button of document.querySelectorAll('[data-compare]'))
@@ -302,6 +328,10 @@ $('save-wsq').addEventListener('click', async () => {
   download(entry.bytes, entry.name, 'application/octet-stream');
 });
 $('reencode').addEventListener('click', () => {
+  if (bitrate() === null) {
+    $('bitrate').focus();
+    return;
+  }
   selected.batch = { chosenAt: performance.now(), shown: false };
   followNew = true;
   submit(selected);

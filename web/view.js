@@ -1,9 +1,15 @@
 // The viewer: draws prints on canvases, zooms (fit, 1:1, 2:1), pans by
 // dragging or by the keyboard, compares a conversion with its original
-// (side by side, flicker, difference) and lists the header facts.
+// (side by side, flicker, difference), shows prints inverted or with their
+// contrast stretched, draws a scale bar in millimetres at the print's
+// resolution and lists the header facts.
 
 const FLICKER_MS = 600;
 const DIFFERENCE_GAIN = 4;  // the difference view shows 128 + 4 (WSQ - original)
+const STRETCH_CLIP = 0.005;  // the stretch maps the 0.5th and 99.5th percentiles to black and white
+const SCALE_LENGTHS_MM = [50, 20, 10, 5, 2, 1];  // the bar takes the longest that fits
+const SCALE_MAX_PX = 160;
+const IDENTITY = Uint8Array.from({ length: 256 }, (_, v) => v);
 
 const $ = (id) => document.getElementById(id);
 
@@ -13,8 +19,11 @@ export class Viewer {
     this.compare = 'side';
     this.canvases = [$('canvas-a'), $('canvas-b')];
     this.viewports = this.canvases.map((c) => c.parentElement);
-    this.images = [];  // ImageData by pane for the current display
+    this.images = [];  // the frame of each pane on display
     this.flicker = null;
+    this.look = { invert: false, stretch: false };
+    this.rendered = new Map();  // frame -> its ImageData with the current look
+    this.redraw = null;         // draws the current display again
     this.syncScroll();
     this.viewports.forEach((v) => dragToPan(v));
     let width = 0;  // fit follows the panes' width; their height follows the prints
@@ -37,33 +46,46 @@ export class Viewer {
     if (this.conversion) this.drawConversion();
   }
 
-  // One stream of a decoded WSQ file.
-  showPrint(title, stream, caption) {
+  // Invert or stretch ('invert', 'stretch') switched on or off for every print shown.
+  toggleLook(name) {
+    this.look[name] = !this.look[name];
+    $(name).setAttribute('aria-pressed', String(this.look[name]));
+    this.rendered.clear();
+    this.redraw?.();
+  }
+
+  // One stream of a decoded WSQ file, at its resolution ({ppi, stated}).
+  showPrint(title, stream, caption, resolution) {
     this.conversion = null;
-    this.begin(title, false);
-    this.draw([{ caption, image: grayImage(stream.pixels, stream.width, stream.height) }]);
+    this.begin(title, false, resolution, stream.pixels);
+    const frame = { pixels: stream.pixels, width: stream.width, height: stream.height };
+    this.redraw = () => this.draw([{ caption, frame }]);
+    this.redraw();
   }
 
   // An image made into WSQ: its gray original and, once decoded, the stream.
   showConversion(title, result) {
     const { width, height } = result;
-    let differenceImage = null;  // made when first asked for
+    let differenceFrame = null;  // made when first asked for
     this.conversion = {
-      original: grayImage(result.gray, width, height),
-      coded: result.decoded && grayImage(result.decoded, width, height),
-      difference: () => differenceImage ??= grayImage(difference(result.gray, result.decoded), width, height),
+      original: { pixels: result.gray, width, height },
+      coded: result.decoded && { pixels: result.decoded, width, height },
+      difference: () => differenceFrame ??=
+        { pixels: difference(result.gray, result.decoded), width, height, plain: true },
       bitrate: result.settings.bitrate,
     };
-    this.begin(title, true);
-    this.drawConversion();
+    this.begin(title, true, result.resolution, result.gray);
+    this.redraw = () => this.drawConversion();
+    this.redraw();
   }
 
   clear() {
     this.stopFlicker();
-    this.conversion = null;
+    this.conversion = this.redraw = null;
     this.images = [];
+    this.rendered.clear();
     $('viewer-title').textContent = 'No file open';
-    for (const id of ['tools', 'panes', 'pan-hint']) $(id).hidden = true;
+    for (const id of ['tools', 'panes', 'pan-hint', 'scale']) $(id).hidden = true;
     $('placeholder').hidden = false;
     $('facts').replaceChildren();
   }
@@ -77,10 +99,15 @@ export class Viewer {
     }));
   }
 
-  begin(title, isConversion) {
+  // A new display: its title, its kind, the print's resolution and the pixels a
+  // stretch of contrast measures.
+  begin(title, isConversion, resolution, reference) {
     this.stopFlicker();
+    this.rendered.clear();
+    this.resolution = resolution;
+    this.reference = reference;
     $('viewer-title').textContent = title;
-    for (const id of ['tools', 'panes', 'pan-hint']) $(id).hidden = false;
+    for (const id of ['tools', 'panes', 'pan-hint', 'scale']) $(id).hidden = false;
     $('placeholder').hidden = true;
     $('compare').hidden = $('save-wsq').hidden = $('reencode').hidden = !isConversion;
     $('save-png').disabled = false;
@@ -92,13 +119,13 @@ export class Viewer {
     this.stopFlicker();
     for (const button of document.querySelectorAll('[data-compare], #save-png')) button.disabled = !coded;
     if (!coded)
-      this.draw([{ caption: 'Original, gray (the WSQ stream is being decoded for the comparison)', image: original }]);
+      this.draw([{ caption: 'Original, gray (the WSQ stream is being decoded for the comparison)', frame: original }]);
     else if (this.compare === 'side')
-      this.draw([{ caption: 'Original, gray', image: original }, { caption: wsqCaption, image: coded }]);
+      this.draw([{ caption: 'Original, gray', frame: original }, { caption: wsqCaption, frame: coded }]);
     else if (this.compare === 'difference')
-      this.draw([{ caption: `Difference: mid gray where equal, WSQ minus original x${DIFFERENCE_GAIN}`, image: differenceImage() }]);
+      this.draw([{ caption: `Difference: mid gray where equal, WSQ minus original x${DIFFERENCE_GAIN}`, frame: differenceImage() }]);
     else {
-      const frames = [{ caption: 'Original, gray (flicker)', image: original }, { caption: `${wsqCaption} (flicker)`, image: coded }];
+      const frames = [{ caption: 'Original, gray (flicker)', frame: original }, { caption: `${wsqCaption} (flicker)`, frame: coded }];
       let shown = 0;
       this.draw([frames[0]]);
       this.flicker = setInterval(() => {
@@ -116,11 +143,21 @@ export class Viewer {
   draw(panes) {
     $('pane-b').hidden = panes.length < 2;
     panes.forEach((pane, i) => this.paint(i, pane));
-    this.images = panes.map((p) => p.image);
+    this.images = panes.map((p) => p.frame);
     this.applyZoom();
   }
 
-  paint(index, { caption, image }) {
+  // The frame's ImageData with the current look (a difference is shown plain).
+  render(frame) {
+    if (!this.rendered.has(frame)) {
+      const table = frame.plain ? IDENTITY : lookTable(this.reference, this.look);
+      this.rendered.set(frame, grayImage(frame.pixels, frame.width, frame.height, table));
+    }
+    return this.rendered.get(frame);
+  }
+
+  paint(index, { caption, frame }) {
+    const image = this.render(frame);
     const canvas = this.canvases[index];
     if (canvas.width !== image.width || canvas.height !== image.height) {
       canvas.width = image.width;
@@ -141,6 +178,20 @@ export class Viewer {
       canvas.classList.toggle('pixelated', scale > 1);
       viewport.classList.toggle('fit', this.zoom === 'fit');
     });
+    this.showScale();
+  }
+
+  // The bar: the longest round length in millimetres that fits, as drawn at
+  // the first pane's zoom and the print's resolution.
+  showScale() {
+    const image = this.images[0];
+    if (!image || !this.resolution) return;
+    const { ppi, stated } = this.resolution;
+    const cssPerPixel = parseFloat(this.canvases[0].style.width) / image.width;
+    const cssPerMm = cssPerPixel * ppi / 25.4;
+    const mm = SCALE_LENGTHS_MM.find((length) => length * cssPerMm <= SCALE_MAX_PX) ?? SCALE_LENGTHS_MM.at(-1);
+    $('scale-bar').style.width = `${mm * cssPerMm}px`;
+    $('scale-label').textContent = `${mm} mm at ${ppi} ppi (${stated ? 'as the file states' : 'assumed'})`;
   }
 
   // Side by side, both panes show the same place of the print.
@@ -162,12 +213,36 @@ function pressOne(selector, key, value) {
     button.setAttribute('aria-pressed', String(button.dataset[key] === value));
 }
 
-// Opaque RGBA of gray pixels, written a pixel at a time as one little-endian
-// word (the byte order of typed arrays in every browser): alpha in the top byte.
-export function grayImage(pixels, width, height) {
+// Opaque RGBA of gray pixels, each looked up in table, written a pixel at a
+// time as one little-endian word (the byte order of typed arrays in every
+// browser): alpha in the top byte.
+export function grayImage(pixels, width, height, table = IDENTITY) {
   const image = new ImageData(width, height), words = new Uint32Array(image.data.buffer);
-  for (let i = 0; i < pixels.length; i++) words[i] = 0xff000000 | (pixels[i] * 0x010101);
+  for (let i = 0; i < pixels.length; i++) words[i] = 0xff000000 | (table[pixels[i]] * 0x010101);
   return image;
+}
+
+// The gray each gray is shown as: stretched so that the reference pixels'
+// percentiles STRETCH_CLIP and 1 - STRETCH_CLIP become black and white, then
+// inverted, as look says.
+function lookTable(reference, { invert, stretch }) {
+  let [low, high] = [0, 255];
+  if (stretch) [low, high] = percentiles(reference, STRETCH_CLIP);
+  return IDENTITY.map((gray) => {
+    const stretched = high > low ? Math.round(255 * Math.min(Math.max(gray - low, 0) / (high - low), 1)) : gray;
+    return invert ? 255 - stretched : stretched;
+  });
+}
+
+// The gray levels below which fraction of the pixels lie, and above which as many.
+function percentiles(pixels, fraction) {
+  const histogram = new Uint32Array(256);
+  for (const gray of pixels) histogram[gray]++;
+  const cut = fraction * pixels.length;
+  let low = 0, high = 255;
+  for (let below = histogram[0]; below <= cut && low < 255; below += histogram[++low]);
+  for (let above = histogram[255]; above <= cut && high > 0; above += histogram[--high]);
+  return [low, high];
 }
 
 function difference(original, coded) {

@@ -8,6 +8,8 @@ import { ready, decode, decodeAll, encode, gray as grayOf, WsqError } from './ws
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
 const THUMBNAIL = 96;            // pixels a thumbnail's longer side fits in, where it can
 const REDUCTIONS = [1, 2, 4, 8];  // the fractions of each dimension the decoder gives
+const DEFAULT_PPI = 500;         // the resolution of a print whose file states none
+const MIN_SCAN_PPI = 250;        // below this, a stated resolution is not a print's
 
 // The engine compiles the codec fast at first and well only once its code has
 // run: a small image coded at start, before any file comes, takes that cost.
@@ -54,6 +56,7 @@ function view(bytes, progress) {
   progress('decoding', 0.4);
   const streams = decodeAll(bytes).map((image) => ({
     width: image.width, height: image.height, pixels: image.pixels, facts: image.info,
+    resolution: resolution(commentPpi(image.info.comments)),
   }));
   return { kind: 'view', fileBytes: bytes.length, streams };
 }
@@ -73,12 +76,15 @@ function thumbnail(bytes, { width, height, facts }) {
 async function convert(file, settings, progress, early) {
   progress('reading image', 0.2);
   const image = await readImage(file);
+  if (settings.bitrate === null) throw new Error('the bit rate field holds no number above 0: enter one, such as 0.75');
   progress('encoding', 0.4);
   const options = { bitrate: settings.bitrate };
   if (settings.comment) options.comment = settings.comment;
   const gray = grayOf(image);  // the package's rule, as encode(image) applies it
   const wsq = encode(gray, image.width, image.height, options);
-  const made = { kind: 'convert', fileBytes: file.size, width: image.width, height: image.height, gray, wsq, settings };
+  const stated = imagePpi(new Uint8Array(await file.slice(0, 1 << 16).arrayBuffer()));
+  const made = { kind: 'convert', fileBytes: file.size, width: image.width, height: image.height, gray, wsq, settings,
+    resolution: resolution(stated) };
   early(made);
   progress('comparing', 0.8);
   const decoded = decode(wsq);
@@ -137,6 +143,39 @@ function opaqueCanvasPixels(bitmap) {
     }
   }
   return image;
+}
+
+// The print's resolution in pixels per inch, and whether its file states it. A
+// file stating less than a scan's least is taken to state a screen's default
+// (72 or 96 ppi, written where nothing was measured), which is kept as unlikely.
+function resolution(stated) {
+  const likely = stated !== null && stated >= MIN_SCAN_PPI;
+  return { ppi: likely ? stated : DEFAULT_PPI, stated: likely, unlikely: likely ? null : stated };
+}
+
+// The resolution a WSQ stream's comments state, as a line "PPI 500" (-1: unknown), or null.
+function commentPpi(comments) {
+  const ppi = comments.map((text) => Number(/^PPI (\d+)$/m.exec(text)?.[1])).find((value) => value > 0);
+  return ppi ?? null;
+}
+
+// The resolution an image file's header states, or null: a PNG's pHYs chunk
+// (in pixels per metre), a JPEG's JFIF header (per inch or per centimetre).
+function imagePpi(head) {
+  if (head.length < 24) return null;
+  const view = new DataView(head.buffer);
+  const text = (at, length) => String.fromCharCode(...head.subarray(at, at + length));
+  if (text(1, 3) === 'PNG') {
+    for (let at = 8; at + 8 <= head.length && text(at + 4, 4) !== 'IDAT'; at += 12 + view.getUint32(at)) {
+      if (text(at + 4, 4) === 'pHYs' && at + 17 <= head.length && head[at + 16] === 1)
+        return Math.round(view.getUint32(at + 8) * 0.0254);
+    }
+  } else if (view.getUint16(0) === 0xffd8 && text(6, 5) === 'JFIF\0' && head.length >= 18) {
+    const units = head[13], density = view.getUint16(14);
+    if (density && units === 1) return density;
+    if (density && units === 2) return Math.round(density * 2.54);
+  }
+  return null;
 }
 
 function psnr(original, decoded) {

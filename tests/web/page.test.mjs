@@ -247,6 +247,67 @@ test('every control has a label and is reached by Tab; the layout fits from a ph
   }
 });
 
+test('a bit rate that is no number above 0 is refused before encoding', async () => {
+  const fieldState = () => page.$eval('#bitrate', (field) =>
+    [field.getAttribute('aria-invalid'), document.getElementById('bitrate-error').hidden]);
+  await page.$eval('#bitrate', (field) => {
+    field.value = '';
+    field.dispatchEvent(new Event('input', { bubbles: true }));
+  });
+  assert.deepEqual(await fieldState(), ['true', false]);
+  await choose('finger.png');
+  assert.match(await page.$eval('#messages li:last-child', (e) => e.textContent),
+    /^finger\.png: the bit rate field holds no number above 0/);
+  await page.click('[data-bitrate="0.75"]');
+  assert.deepEqual(await fieldState(), ['false', true]);
+  const looks = await page.$$eval('#bitrate, [data-bitrate]', (elements) =>
+    elements.map((e) => getComputedStyle(e).backgroundColor + getComputedStyle(e).borderRadius));
+  assert.ok(looks.slice(1).every((look) => look !== looks[0]), 'the presets look unlike the field');
+});
+
+test('at 1280 x 860 the print, its facts and the tools are seen without scrolling', async () => {
+  await page.setViewport({ width: 1280, height: 860 });
+  for (const name of ['finger.wsq', path.join(data, 'wsq-converted.png')]) {
+    await choose(name);
+    await page.evaluate(() => scrollTo(0, 0));
+    const outside = await page.evaluate(() =>
+      ['#facts', '#panes', '#tools', '#scale'].filter((selector) => {
+        const box = document.querySelector(selector).getBoundingClientRect();
+        return box.top < 0 || box.bottom > innerHeight || box.height === 0;
+      }));
+    assert.deepEqual(outside, [], name);
+    await page.screenshot({ path: path.join(artifacts, `page-1280x860-${path.basename(name).replace('.', '-')}.png`) });
+  }
+});
+
+test('a print is shown inverted, stretched, and with a scale bar at its resolution', async () => {
+  await choose('finger.wsq');
+  const raw = fs.readFileSync(file('finger.raw'));
+  await page.click('#invert');
+  assert.deepEqual(await canvasPixels(), raw.map((gray) => 255 - gray));
+  await page.click('#invert');
+  await page.click('#stretch');
+  const stretched = await canvasPixels();
+  const order = [...raw.keys()].sort((a, b) => raw[a] - raw[b]);
+  assert.ok(order.every((at, i) => i === 0 || stretched[order[i - 1]] <= stretched[at]), 'the order of grays is kept');
+  assert.deepEqual([stretched.reduce((a, b) => Math.min(a, b)), stretched.reduce((a, b) => Math.max(a, b))], [0, 255]);
+  await page.click('#stretch');
+  assert.deepEqual(await canvasPixels(), raw);
+
+  await page.click('[data-zoom="1"]');
+  const scale = () => page.evaluate(() =>
+    [document.getElementById('scale-bar').getBoundingClientRect().width, document.getElementById('scale-label').textContent]);
+  const [width, label] = await scale();
+  const [, mm] = /^(\d+) mm at 500 ppi \(assumed/.exec(label);
+  assert.ok(Math.abs(width - mm * 500 / 25.4) < 1, `${width} px for ${label}`);
+  run(env('WSQ1'), '-ccard 12\nPPI 1000', '-ofinger-1000', 'finger.raw');
+  await choose('finger-1000.wsq');
+  const [width1000, label1000] = await scale();
+  assert.match(label1000, /^\d+ mm at 1000 ppi \(as the file states/);
+  assert.ok(Math.abs(width1000 - parseInt(label1000) * 1000 / 25.4) < 1, `${width1000} px for ${label1000}`);
+  await page.click('[data-zoom="fit"]');
+});
+
 // A PNG of width x height RGBA pixels, 8 bits a sample, as any image program writes one.
 function rgbaPng(width, height, rgba) {
   const crc = (bytes) => ~bytes.reduce((c, byte) => {
