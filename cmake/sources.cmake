@@ -4,6 +4,7 @@
 cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH wsq_root)
 set(WSQ_LIBRARY_SOURCES
   ${wsq_root}/src/libwsq.cpp
+  ${wsq_root}/src/platform.cpp
   ${wsq_root}/src/transaction.cpp
   ${wsq_root}/src/vector.cpp
   ${wsq_root}/src/vector_avx2.cpp

@@ -13,6 +13,7 @@
  * same, several outputs at a time (docs/vector-paths.md).
  */
 #include "libwsq.h"
+#include "platform.h"
 #include "vector.h"
 
 #include <algorithm>
@@ -27,10 +28,6 @@
 #include <new>
 #include <thread>
 #include <vector>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 using namespace wsq_internal;
 
@@ -393,18 +390,7 @@ void *freevoid(void *discard)
 
 void *hugebuffer(size_t bytes)
 {
-#if WSQ_HUGE_PAGES
-    /* Whole huge pages: a part of one costs a fault per 4 KiB. */
-    const size_t huge_page = (size_t)2 << 20;
-    bytes = (bytes + huge_page - 1) / huge_page * huge_page;
-    void *buffer = nullptr;
-    if (posix_memalign(&buffer, huge_page, bytes) != 0)
-        return nullptr;
-    madvise(buffer, bytes, MADV_HUGEPAGE);  /* advice only: a refusal changes nothing */
-    return buffer;
-#else
-    return std::malloc(bytes);
-#endif
+    return wsq_platform::huge_buffer(bytes);
 }
 
 void *imagebuffer(size_t bytes)

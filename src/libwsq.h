@@ -188,10 +188,6 @@ WSQ_API void *freevoid(void *discard);
  * request: touching a fresh buffer then costs a fault per 2 MiB instead of
  * one per 4 KiB, which is most of the cost of first touches. */
 WSQ_API void *imagebuffer(size_t bytes);
-/* Whether hugebuffer() asks for huge pages: on Linux, which grants them on request. */
-#if defined(__linux__)
-#define WSQ_HUGE_PAGES 1
-#endif
 /* A buffer in whole huge pages where the system grants them, released with free: for memory
  * kept from one image to the next, and for a process's one image, where fresh pages are
  * certain. Smaller buffers from imagebuffer() are often memory the allocator reuses. */

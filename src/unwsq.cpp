@@ -10,13 +10,10 @@
  */
 #include "image_files.h"
 #include "libwsq.h"
-
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -89,7 +86,10 @@ const char format_extensions[] = ".pgm, .png, .tif, .tiff or .raw";
 
 bool equal_ignoring_case(const std::string &a, const char *b)
 {
-    return strcasecmp(a.c_str(), b) == 0;
+    const char *c = a.c_str();
+    for (; *c && std::tolower((unsigned char)*c) == std::tolower((unsigned char)*b); ++c, ++b) {
+    }
+    return *c == '\0' && *b == '\0';
 }
 
 /* A word of -f, or an extension without its dot. */
@@ -310,15 +310,8 @@ std::string output_name(const std::string &input, const options &opts, int k, in
 /* A device, a pipe or the like: written in place, never replaced. */
 bool is_special_file(const std::string &name)
 {
-    struct stat status;
-    return stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
-}
-
-bool same_file(const std::string &a, const std::string &b)
-{
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    wsq_platform::file_kind kind = wsq_platform::kind_of(name.c_str());
+    return kind == wsq_platform::file_kind::directory || kind == wsq_platform::file_kind::other;
 }
 
 /* Whether all images of input go, one after another, into one stream. */
@@ -364,10 +357,9 @@ private:
 
 input_bytes::input_bytes(std::FILE *in)
 {
-    struct stat file;
-    bool regular = fstat(fileno(in), &file) == 0 && S_ISREG(file.st_mode);
+    long long regular = wsq_platform::regular_size(in);
     /* A byte beyond a file's size, to see its end in one read; a pipe's room doubles. */
-    size_t room = regular ? (size_t)file.st_size + 1 : (size_t)1 << 16, got;
+    size_t room = regular >= 0 ? (size_t)regular + 1 : (size_t)1 << 16, got;
     make_room(room);
     while ((got = std::fread(bytes.get() + length, 1, room - length, in)) > 0) {
         length += got;
@@ -392,7 +384,7 @@ input_bytes read_input(const std::string &input)
 {
     if (is_standard_stream(input))
         return input_bytes(stdin);
-    owned_file in(std::fopen(input.c_str(), "rb"));
+    owned_file in(wsq_platform::open_file(input.c_str(), "rb"));
     if (!in)
         throw failure{system_error("cannot open")};
     return input_bytes(in.get());
@@ -634,18 +626,12 @@ void write_image(std::FILE *out, const std::string &shown, const image &im, imag
 class staged_file {
 public:
     explicit staged_file(const std::string &name)
-        : name_(name), temporary_(name + "." + std::to_string(getpid()) + ".tmp")
+        : name_(name),
+          temporary_(name + "." + std::to_string(wsq_platform::process_id()) + ".tmp"),
+          file_(wsq_platform::create_new(temporary_.c_str()))
     {
-        int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd < 0)
+        if (!file_)
             throw failure{system_error("cannot create " + name_)};
-        file_ = fdopen(fd, "wb");
-        if (!file_) {
-            std::string problem = system_error("cannot write " + name_);
-            close(fd);
-            std::remove(temporary_.c_str());
-            throw failure{problem};
-        }
     }
     staged_file(const staged_file &) = delete;
     staged_file &operator=(const staged_file &) = delete;
@@ -655,7 +641,7 @@ public:
         if (file_)
             std::fclose(file_);
         if (!committed_)
-            std::remove(temporary_.c_str());
+            wsq_platform::remove_file(temporary_.c_str());
     }
 
     std::FILE *stream() const { return file_; }
@@ -667,7 +653,7 @@ public:
         file_ = nullptr;
         if (closed != 0)
             throw failure{system_error("cannot write " + name_)};
-        if (std::rename(temporary_.c_str(), name_.c_str()) != 0)
+        if (!wsq_platform::replace_file(temporary_.c_str(), name_.c_str()))
             throw failure{system_error("cannot rename " + temporary_ + " to " + name_)};
         committed_ = true;
     }
@@ -692,7 +678,7 @@ void write_one_stream(const options &opts, const std::vector<image> &images)
     std::FILE *out = stdout;
     std::string shown = "standard output";
     if (!opts.output.empty() && !is_standard_stream(opts.output)) {
-        device.reset(std::fopen(opts.output.c_str(), "wb"));
+        device.reset(wsq_platform::open_file(opts.output.c_str(), "wb"));
         if (!device)
             throw failure{system_error("cannot open " + opts.output)};
         out = device.get();
@@ -718,7 +704,7 @@ void write_images(const std::string &input, const options &opts,
     int count = (int)images.size();
     for (int k = 0; k < count; ++k) {
         std::string name = output_name(input, opts, k + 1, count);
-        if (same_file(name, input))
+        if (wsq_platform::same_file(name.c_str(), input.c_str()))
             throw failure{"the output " + name + " would replace the input; name another with -o"};
         write_file(name, images[k], opts.format);
     }
@@ -758,6 +744,7 @@ int run_input(const std::string &input, const options &opts)
 
 int main(int argc, char **argv)
 {
+    wsq_platform::start_program(&argc, &argv);
     options opts;
     try {
         if (!parse_options(argc, argv, &opts))

@@ -15,6 +15,8 @@
  */
 #include "vector.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -111,14 +113,13 @@ using ring_memory = std::unique_ptr<real, void (*)(real *)>;
 
 ring_memory heap_room()
 {
-#if WSQ_HUGE_PAGES
-    thread_local std::unique_ptr<void, void (*)(void *)> kept(
-        hugebuffer(ring_floats * sizeof(real)), std::free);
-    return ring_memory((real *)kept.get(), [](real *) {});
-#else
-    return ring_memory((real *)std::aligned_alloc(64, ring_floats * sizeof(real)),
-                       [](real *room) { std::free(room); });
-#endif
+    if constexpr (wsq_platform::huge_pages_on_request) {
+        thread_local std::unique_ptr<void, void (*)(void *)> kept(
+            hugebuffer(ring_floats * sizeof(real)), std::free);
+        return ring_memory((real *)kept.get(), [](real *) {});
+    }
+    return ring_memory((real *)wsq_platform::aligned_buffer(64, ring_floats * sizeof(real)),
+                       [](real *room) { wsq_platform::aligned_release(room); });
 }
 
 /* Room for the rings of one strip at a time: the heap room or, without

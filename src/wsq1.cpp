@@ -8,16 +8,13 @@
  * usage text or a fatal message, WSQ_ASSERT_STATUS after an assertion report.
  */
 #include "libwsq.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -92,10 +89,10 @@ int numpics;     /* images compressed so far */
 
 /* ---- The named output ---------------------------------------------------- */
 
-char finalname[PATH_MAX];          /* the file the output replaces: outname, links resolved */
-char partname[PATH_MAX + 7];       /* the file written until the run ends */
-off_t complete_bytes;              /* bytes of the images written in full so far */
-volatile std::sig_atomic_t parted; /* whether partname names a file to remove on a signal */
+std::string finalname;     /* the file the output replaces: outname, links resolved */
+std::string partname;      /* the file written until the run ends */
+long long complete_bytes;  /* bytes of the images written in full so far */
+bool parted;               /* whether partname names a file written */
 
 /* ==== Messages, log and reports ========================================== */
 
@@ -242,14 +239,6 @@ void print_invoice(const char *name)
  * A device or a pipe of that name is written in place; standard output
  * cannot be taken back. */
 
-extern "C" void remove_partial_output(int signal)
-{
-    if (parted)
-        unlink(partname);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 /* At every end of the run: the images written in full go in place, a
  * partial one is cut off, and no other file stays behind. */
 void settle_output()
@@ -259,50 +248,38 @@ void settle_output()
     if (outfile)
         std::fclose(outfile);
     outfile = nullptr;
-    bool kept = complete_bytes > 0 && truncate(partname, complete_bytes) == 0 &&
-                std::rename(partname, finalname) == 0;
+    bool kept = complete_bytes > 0 &&
+                wsq_platform::truncate_file(partname.c_str(), complete_bytes) &&
+                wsq_platform::replace_file(partname.c_str(), finalname.c_str());
     if (!kept)
-        unlink(partname);
-    parted = 0;
-}
-
-/* The mode of a new file, or that of the file it replaces. */
-mode_t output_mode(const struct stat *existing)
-{
-    if (existing)
-        return existing->st_mode & 07777;
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+        wsq_platform::remove_file(partname.c_str());
+    wsq_platform::remove_on_signal(nullptr);
+    parted = false;
 }
 
 /* Opens the output that outname names; null if it cannot be written. */
 std::FILE *open_output()
 {
-    struct stat existing;
-    bool exists = stat(outname, &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode))
+    using namespace wsq_platform;
+    unsigned mode = new_file_mode();
+    file_kind kind = kind_of(outname, &mode);
+    if (kind == file_kind::directory)
         return nullptr;
-    if (exists && !S_ISREG(existing.st_mode))
-        return std::fopen(outname, "wb");
-    if (exists && access(outname, W_OK) != 0)
+    if (kind == file_kind::other)
+        return open_file(outname, "wb");
+    bool exists = kind == file_kind::regular;
+    if (exists && !writable(outname))
         return nullptr;
     /* A link stays a link: the file it leads to is replaced. */
-    if (!(exists ? realpath(outname, finalname) : std::strcpy(finalname, outname)))
+    finalname = outname;
+    if (exists && !full_name(outname, &finalname))
         return nullptr;
-    std::snprintf(partname, sizeof partname, "%s.XXXXXX", finalname);
-    int fd = mkstemp(partname);
-    if (fd < 0)
-        return nullptr;
-    parted = 1;
-    std::atexit(settle_output);
-    for (int signal : {SIGHUP, SIGINT, SIGTERM})
-        std::signal(signal, remove_partial_output);
-    std::FILE *file = fchmod(fd, output_mode(exists ? &existing : nullptr)) == 0
-                          ? fdopen(fd, "wb")
-                          : nullptr;
+    std::FILE *file = create_beside(finalname, mode, &partname);
     if (!file)
-        close(fd);
+        return nullptr;
+    parted = true;
+    remove_on_signal(partname.c_str());
+    std::atexit(settle_output);
     return file;
 }
 
@@ -402,7 +379,7 @@ void act_on_option(int argc, char **argv, int i)
         if (logname[0])
             fatal("-l: second occurence");
         set_file_name(logname, value, ".log", "-l: log file name longer than 1028 characters");
-        logfile = std::fopen(logname, "w");
+        logfile = wsq_platform::open_file(logname, "w");
         if (!logfile)
             fatal("-l: could not open log file");
         break;
@@ -838,13 +815,13 @@ void reallocate_memory()
 /* The input's length, measured without reading more than the buffer holds:
  * a file's from its size, a pipe's by reading on into the room words1 has
  * after the pixels (input that long is no image of this size). */
-input_length measure_input(size_t got, ui32 wanted, off_t start)
+input_length measure_input(size_t got, ui32 wanted, long long start)
 {
-    struct stat status;
     if (got < wanted)
         return {got, true};
-    if (start >= 0 && fstat(fileno(infile), &status) == 0 && S_ISREG(status.st_mode))
-        return {(size_t)(status.st_size - start), true};
+    long long size = wsq_platform::regular_size(infile);
+    if (start >= 0 && size >= 0)
+        return {(size_t)(size - start), true};
     size_t room = 2 * (size_t)wanted;
     size_t more = std::fread((ui8 *)words1 + wanted, 1, room, infile);
     if (std::ferror(infile))
@@ -855,7 +832,7 @@ input_length measure_input(size_t got, ui32 wanted, off_t start)
 void read_raw_pixels()
 {
     ui32 wanted = (ui32)rows * (ui32)cols;
-    off_t start = ftello(infile);
+    long long start = wsq_platform::file_position(infile);
     size_t got = std::fread(words1, 1, wanted, infile);
     if (std::ferror(infile))
         read_failed();
@@ -1079,9 +1056,10 @@ void release_memory()
     outfile = nullptr;
     if (closed != 0)
         write_failed();
-    if (parted && std::rename(partname, finalname) != 0)
+    if (parted && !wsq_platform::replace_file(partname.c_str(), finalname.c_str()))
         write_failed();
-    parted = 0;
+    wsq_platform::remove_on_signal(nullptr);
+    parted = false;
     graph = freehedge(graph, nullptr, nullptr);
     ecs = freebitio(ecs, nullptr);
     words0 = freevoid(words0);
@@ -1125,6 +1103,7 @@ void encode_image()
 
 int main(int argc, char **argv)
 {
+    wsq_platform::start_program(&argc, &argv);
     answer_help_or_version(argc, argv);
     std::fprintf(stderr,
                  ">>>WSQ Encoder One image compression<<<          Sf=%d\n"
@@ -1135,7 +1114,7 @@ int main(int argc, char **argv)
     build_structures();
     for (int i = 0; i < infiles; ++i) {
         if (innames) {
-            infile = std::fopen(innames[i], "rb");
+            infile = wsq_platform::open_file(innames[i], "rb");
             WSQ_ASSERT(infile);
             inname = innames[i];
         } else {
