@@ -551,13 +551,10 @@ void indexer::index_tagged_image(size_t index)
     tx_.places.push_back({width ? width->value : r.offset, label ? label->value : r.offset});
 }
 
-/* Indexes tx.bytes; on failure the index is left empty. */
+/* Indexes the bytes of a transaction not yet indexed; on failure the index
+ * is left empty. */
 int index_transaction(wsq_transaction &tx, wsq_error *error)
 {
-    tx.records.clear();
-    tx.fields.clear();
-    tx.images.clear();
-    tx.places.clear();
     int status = indexer(tx, error).run();
     if (status != WSQ_OK) {
         tx.records.clear();

@@ -97,6 +97,10 @@ TEST(Transaction, ReadsTheSmallestTransactionByteForByte)
     EXPECT_EQ(check(r.tx, &r.error), WSQ_OK) << r.error.message;
     EXPECT_EQ(written(r.tx), file);
     wsq_transaction_free(r.tx);
+    // Scanned at Type-1's native resolution (ISR 1) of 39.37 pixels per millimetre.
+    r = read(file.replace(129, 1, "\x01").replace(99, 5, "39.37"));
+    EXPECT_EQ(image(r.tx, 0).ppi, 1000);
+    wsq_transaction_free(r.tx);
     EXPECT_EQ(transaction_images_from_c((const uint8_t *)file.data(), file.size()), 1);
 }
 
@@ -238,6 +242,8 @@ TEST(Transaction, GivesEveryFlawItsVerdictAndOffset)
         {"a WSQ stream without its end", cut, WSQ_ERR_TX_WSQ_BAD, data_at + in_stream.offset},
         {"6 pixels for 4 x 2", with(base, 131, "\x04"), WSQ_ERR_TX_RAW_SIZE_MISMATCH, 135},
         {"31 February", with(base, 51, "20240231"), WSQ_ERR_TX_BAD_VALUE, 51},
+        {"IDC 100", transaction("0500", {{4, 100, wsq_print(100)}}), WSQ_ERR_TX_BAD_VALUE,
+         transaction("0500", {{4, 100, wsq_print(100)}}).find("\x1e" "4") + 1},
         {"VER of three digits and a letter", with(base, 16, "04a0"), WSQ_ERR_TX_BAD_VALUE, 16},
         {"NSR without its period", with(base, 99, "19069"), WSQ_ERR_TX_BAD_VALUE, 99},
     };
@@ -252,6 +258,7 @@ TEST(Transaction, GivesEveryFlawItsVerdictAndOffset)
     const std::string tolerated[] = {
         transaction("0500", {{14, 1, tagged_record(14, {{"002", "01"}, {"003", "1"}})}}),
         transaction("0500", {{7, 1, big_endian(9, 4) + "\x01" + "\xff\xa0\x1c\x1d"}}),
+        transaction("0500", {{4, 99, wsq_print(99)}}),
     };
     for (const std::string &file : tolerated)
         EXPECT_EQ(verdict(file).status, WSQ_OK) << verdict(file).message;
@@ -346,6 +353,7 @@ TEST(Transaction, InsertsRemovesAndSetsFields)
     ASSERT_EQ(wsq_transaction_set_field(tx, 1, 2, (const uint8_t *)"5", 1, &r.error), WSQ_OK);
     EXPECT_EQ(field_text(tx, 0, 3), "1\x1f" "3\x1e" "2\x1f" "5\x1e" "4\x1f" "1\x1e" "4\x1f" "7");
     EXPECT_EQ(wsq_transaction_set_field(tx, 0, 3, (const uint8_t *)"1", 1, &r.error), WSQ_ERR_ARGUMENT);
+    EXPECT_EQ(wsq_transaction_set_field(tx, 4, 4, (const uint8_t *)"1", 1, &r.error), WSQ_ERR_ARGUMENT);
     EXPECT_EQ(wsq_transaction_set_field(tx, 1, 20, (const uint8_t *)"A\x1d" "B", 3, &r.error), WSQ_ERR_ARGUMENT);
     EXPECT_EQ(wsq_transaction_set_field(tx, 1, 4, (const uint8_t *)"X", 1, &r.error), WSQ_OK);
     wsq_field inserted;
