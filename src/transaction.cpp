@@ -7,6 +7,8 @@
  */
 #include "transaction.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -58,6 +60,8 @@ struct wsq_transaction {
     std::vector<wsq_image_entry> images;
     std::vector<image_places> places;
     size_t count_offset = 0, count_length = 0;  /* CNT's count item */
+    bool tolerant = false;                      /* read by wsq_transaction_read_tolerant() */
+    wsq_error warning = wsq_error();            /* the first thing tolerated */
 };
 
 namespace {
@@ -179,13 +183,17 @@ const int32_t compression_codes = 7;
 
 /* The code of a tagged record's compression label; -1 when unknown. The
  * older label "WSQ" is WSQ's too. */
-int32_t compression_of_label(const uint8_t *label, size_t length)
+int32_t compression_of_label(const uint8_t *label, size_t length, bool any_case)
 {
     std::string text((const char *)label, length);
-    if (text == "WSQ")
+    auto is = [&](const char *name) {
+        return any_case ? text.size() == std::strlen(name) && strncasecmp(text.c_str(), name, text.size()) == 0
+                        : text == name;
+    };
+    if (is("WSQ"))
         return WSQ_COMPRESSION_WSQ;
     for (int32_t code = 0; code < compression_codes; ++code)
-        if (text == compression_names[code])
+        if (is(compression_names[code]))
             return code;
     return -1;
 }
@@ -236,6 +244,7 @@ public:
     int run();
 
 private:
+    bool tolerate(int status, size_t offset, const char *format, ...);
     bool read_tag(size_t at, size_t end, int32_t *type, int32_t *number, size_t *value) const;
     int tagged_record(size_t at, record_entry &r);
     int binary_record(size_t at, int32_t type, record_entry &r);
@@ -250,6 +259,21 @@ private:
     const uint8_t *data_;
     size_t size_;
 };
+
+/* Whether the transaction is read tolerating what would be the flaw status;
+ * the first thing tolerated becomes its warning. */
+bool indexer::tolerate(int status, size_t offset, const char *format, ...)
+{
+    if (!tx_.tolerant)
+        return false;
+    if (tx_.warning.status == WSQ_OK) {
+        va_list args;
+        va_start(args, format);
+        describe(&tx_.warning, status, offset, format, args);
+        va_end(args);
+    }
+    return true;
+}
 
 /* A tag "T.N:" at data[at..end): its type, number and where its value starts. */
 bool indexer::read_tag(size_t at, size_t end, int32_t *type, int32_t *number, size_t *value) const
@@ -281,6 +305,15 @@ int indexer::tagged_record(size_t at, record_entry &r)
     uint32_t length;
     if (read_digits(data_, &p, size_, &length) == 0 || (p < size_ && data_[p] != GS && data_[p] != FS))
         return fail(WSQ_ERR_TX_LEN_NOT_NUMERIC, p, "the length of the record at offset %zu is not a decimal number", at);
+    if (data_[digits_at] == '0' && p - digits_at > 1 &&
+        !tolerate(WSQ_ERR_TX_LEN_NOT_NUMERIC, digits_at, "the length of the record at offset %zu has a leading zero", at))
+        return fail(WSQ_ERR_TX_LEN_NOT_NUMERIC, digits_at, "the length of the record at offset %zu has a leading zero", at);
+    if (length == size_ - at + 1 && data_[size_ - 1] != FS &&
+        tolerate(WSQ_ERR_TX_FS_MISSING, size_, "the last record lacks its final FS, added here")) {
+        tx_.bytes.push_back(FS);
+        data_ = tx_.bytes.data();
+        size_ = tx_.bytes.size();
+    }
     if (length > size_ - at)
         return fail(WSQ_ERR_TX_LEN_PAST_END, at, "a record of %s%u bytes runs past the end of the file (%zu bytes on)",
                     length > number_cap ? "over " : "", std::min(length, number_cap), size_ - at);
@@ -407,6 +440,11 @@ int indexer::run()
         tx_.records.push_back(r);
         at += r.length;
     }
+    bool padding = std::all_of(data_ + at, data_ + size_, [](uint8_t c) { return c == '\r' || c == '\n' || c == 0; });
+    if (at < size_ && padding &&
+        tolerate(WSQ_ERR_TX_TRAILING_BYTES, at, "%zu bytes of CR, LF or NUL after the last record, outside every record",
+                 size_ - at))
+        size_ = at;
     if (at < size_) {
         if (looks_like_record(at))
             return fail(WSQ_ERR_TX_CNT_COUNT, at, "a record follows the %zu that CNT lists", entries.size());
@@ -534,7 +572,10 @@ void indexer::index_tagged_image(size_t index)
     }
     const field_entry *label = find_field(tx_, r, 11);
     if (label) {
-        set_compression(image, compression_of_label(data_ + label->value, label->length));
+        int32_t code = compression_of_label(data_ + label->value, label->length, false);
+        if (code < 0 && (code = compression_of_label(data_ + label->value, label->length, tx_.tolerant)) >= 0)
+            tolerate(WSQ_ERR_TX_CGA_UNKNOWN, label->value, "the compression label of the Type-%d record at offset %zu is not in capitals", r.type, r.offset);
+        set_compression(image, code);
         if (image.compression < 0)
             std::snprintf(image.compression_name, sizeof image.compression_name, "%.*s",
                           (int)std::min<size_t>(label->length, 15), (const char *)data_ + label->value);
@@ -575,8 +616,10 @@ int index_transaction(wsq_transaction &tx, wsq_error *error)
 
 /* ==== Reading ================================================================== */
 
-int wsq_transaction_read(wsq_transaction **transaction, wsq_error *error, const uint8_t *data,
-                         size_t size)
+namespace {
+
+int read_transaction(wsq_transaction **transaction, wsq_error *error, const uint8_t *data, size_t size,
+                     bool tolerant)
 {
     if (transaction)
         *transaction = nullptr;
@@ -584,6 +627,7 @@ int wsq_transaction_read(wsq_transaction **transaction, wsq_error *error, const 
         return report(error, WSQ_ERR_ARGUMENT, 0, "a null pointer");
     try {
         wsq_transaction *tx = new wsq_transaction;
+        tx->tolerant = tolerant;
         if (size > 0)
             tx->bytes.assign(data, data + size);
         int status = index_transaction(*tx, error);
@@ -596,6 +640,28 @@ int wsq_transaction_read(wsq_transaction **transaction, wsq_error *error, const 
     } catch (const std::bad_alloc &) {
         return report(error, WSQ_ERR_MEMORY, 0, "no memory for a transaction of %zu bytes", size);
     }
+}
+
+}  // namespace
+
+int wsq_transaction_read(wsq_transaction **transaction, wsq_error *error, const uint8_t *data,
+                         size_t size)
+{
+    return read_transaction(transaction, error, data, size, false);
+}
+
+int wsq_transaction_read_tolerant(wsq_transaction **transaction, wsq_error *error,
+                                  const uint8_t *data, size_t size)
+{
+    return read_transaction(transaction, error, data, size, true);
+}
+
+int wsq_transaction_warning(const wsq_transaction *transaction, wsq_error *warning)
+{
+    if (!transaction || !warning)
+        return WSQ_ERR_ARGUMENT;
+    *warning = transaction->warning;
+    return WSQ_OK;
 }
 
 void wsq_transaction_free(wsq_transaction *transaction)
@@ -1174,6 +1240,7 @@ void append(std::vector<uint8_t> &out, const std::string &bytes)
 int apply(wsq_transaction *tx, const rewrite &w, wsq_error *error)
 {
     wsq_transaction next;
+    next.tolerant = tx->tolerant;
     size_t count = tx->records.size();
     for (size_t i = 0; i <= count; ++i) {
         if (i == w.inserted_at)

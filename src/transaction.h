@@ -17,7 +17,8 @@
  * read and written without edits gives back the bytes it was read from.
  *
  * Every byte offset below is an offset into the transaction's bytes as wsq_transaction_bytes()
- * gives them: until the first edit, the bytes it was read from.
+ * gives them: until the first edit, the bytes it was read from (with the final FS that a
+ * tolerant reading may add).
  *
  * The contract of wsq.h holds for every function declared here: none ends the process or
  * prints; failures are a status with, when an error record is passed, the byte offset of the
@@ -60,7 +61,8 @@ enum wsq_transaction_status {
     WSQ_ERR_TX_BAD_TAG = 32,            /* bad-tag: a field that does not begin "T.N:" with the
                                            record's type, or a Type-1 record not first */
     WSQ_ERR_TX_LEN_NOT_FIRST = 33,      /* len-not-first: a tagged record not beginning T.001 */
-    WSQ_ERR_TX_LEN_NOT_NUMERIC = 34,    /* len-not-numeric: LEN not all decimal digits */
+    WSQ_ERR_TX_LEN_NOT_NUMERIC = 34,    /* len-not-numeric: LEN not all decimal digits, or with
+                                           a leading zero */
     WSQ_ERR_TX_LEN_PAST_END = 35,       /* len-past-end: a record running past the file's end */
     WSQ_ERR_TX_FS_MISSING = 36,         /* fs-missing: a tagged record's last byte not FS */
     WSQ_ERR_TX_LEN_MISMATCH = 37,       /* len-mismatch: an FS before LEN's end, or a field
@@ -96,6 +98,19 @@ typedef struct wsq_transaction wsq_transaction;
  * null when size is 0). On failure *transaction is null. */
 WSQ_API int wsq_transaction_read(wsq_transaction **transaction, wsq_error *error,
                                  const uint8_t *data, size_t size);
+
+/* As wsq_transaction_read(), tolerating what no edition allows but files are reported to hold:
+ * a length (LEN) with leading zeros; a last record without its final FS (LEN then counts one
+ * byte past the end: the FS is added); CR, LF or NUL bytes after the last record (kept in the
+ * bytes until an edit, which leaves them out); compression labels in lower case. What was
+ * tolerated first is the transaction's warning. */
+WSQ_API int wsq_transaction_read_tolerant(wsq_transaction **transaction, wsq_error *error,
+                                          const uint8_t *data, size_t size);
+
+/* Fills *warning with the first thing wsq_transaction_read_tolerant() tolerated in reading the
+ * transaction or since, at its last edit: the status of the flaw it would have been, its
+ * offset and a message; status WSQ_OK when nothing was. Returns WSQ_OK or WSQ_ERR_ARGUMENT. */
+WSQ_API int wsq_transaction_warning(const wsq_transaction *transaction, wsq_error *warning);
 
 /* Releases a transaction and everything it holds; null is ignored. */
 WSQ_API void wsq_transaction_free(wsq_transaction *transaction);

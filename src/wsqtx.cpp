@@ -34,6 +34,7 @@ const char usage_text[] =
     "       wsqtx check FILE...\n"
     "       wsqtx extract FILE [-d DIR] [-f png|pgm|raw]\n"
     "       wsqtx replace FILE --record N IMAGE [-r W,H] [-Z BITRATE]\n"
+    "       (each with --tolerant as well)\n"
     "The prints inside transaction files (.an2, .eft, .int).\n"
     "\n"
     "  info      the records (type, IDC, offset, length) and the images (record,\n"
@@ -49,6 +50,10 @@ const char usage_text[] =
     "            being 0) by IMAGE: a WSQ stream, put in as it is, or a PNG, PGM or\n"
     "            raw image (-r W,H) encoded at BITRATE bits per pixel (0.75); the\n"
     "            record's size and compression fields, lengths and CNT follow\n"
+    "  --tolerant  read a file holding what no edition allows but files are reported\n"
+    "            to: a length with leading zeros, no FS after the last record, CR,\n"
+    "            LF or NUL bytes after it, compression labels in lower case; what\n"
+    "            was tolerated is said on standard error\n"
     "  -h, --help  print this text     --version  print the version\n"
     "Exit status: 0 on success, 1 otherwise.\n";
 
@@ -168,14 +173,22 @@ std::string flaw_text(const wsq_error &error)
     return "offset " + std::to_string(error.offset) + ": " + wsq_strerror(error.status) + ": " + error.message;
 }
 
-/* A transaction read from memory, released with it. */
+/* Whether files are read tolerating what no edition allows (--tolerant). */
+bool tolerant = false;
+
+/* A transaction read from memory, released with it; what a tolerant reading
+ * tolerated is said on standard error. */
 class transaction {
 public:
-    explicit transaction(const std::vector<uint8_t> &bytes)
+    transaction(const std::string &name, const std::vector<uint8_t> &bytes)
     {
         wsq_error error;
-        if (wsq_transaction_read(&tx_, &error, bytes.data(), bytes.size()) != WSQ_OK)
+        if ((tolerant ? wsq_transaction_read_tolerant : wsq_transaction_read)(&tx_, &error, bytes.data(),
+                                                                            bytes.size()) != WSQ_OK)
             throw flawed{flaw_text(error)};
+        wsq_transaction_warning(tx_, &error);
+        if (error.status != WSQ_OK)
+            std::fprintf(stderr, "wsqtx: %s: tolerated: %s\n", name.c_str(), flaw_text(error).c_str());
     }
     ~transaction() { wsq_transaction_free(tx_); }
     transaction(const transaction &) = delete;
@@ -362,7 +375,7 @@ void write_decoded(const std::string &path, const std::vector<uint8_t> &pixels, 
  * still are. Returns the exit status. */
 int extract(const std::string &name, const std::string &directory, const std::string &format)
 {
-    transaction tx(read_file(name));
+    transaction tx(name, read_file(name));
     size_t size;
     const uint8_t *bytes = wsq_transaction_bytes(tx.get(), &size);
     int status = 0;
@@ -436,7 +449,7 @@ void replace_image(transaction &tx, const std::string &image_file, const replace
 
 void replace(const std::string &name, const std::string &image_file, const replace_options &opts)
 {
-    transaction tx(read_file(name));
+    transaction tx(name, read_file(name));
     replace_image(tx, image_file, opts);
     size_t size;
     const uint8_t *bytes = wsq_transaction_bytes(tx.get(), &size);
@@ -500,7 +513,9 @@ void parse_option(int argc, char **argv, int *i, command *cmd)
         if (cmd->name != in)
             throw usage_error{std::string(option) + " is not an option of " + cmd->name};
     };
-    if (arg == "--json") {
+    if (arg == "--tolerant") {
+        tolerant = true;
+    } else if (arg == "--json") {
         takes("--json", "info");
         cmd->json = true;
     } else if (arg.compare(0, 8, "--record") == 0 && (arg.size() == 8 || arg[8] == '=')) {
@@ -561,7 +576,7 @@ bool parse_command(int argc, char **argv, command *cmd)
 
 int check(const std::string &name)
 {
-    transaction tx(read_file(name));
+    transaction tx(name, read_file(name));
     wsq_error error;
     if (wsq_transaction_check(tx.get(), &error) != WSQ_OK) {
         std::printf("%s: %s\n", name.c_str(), flaw_text(error).c_str());
@@ -583,7 +598,7 @@ int run(const command &cmd, const std::string &file)
         if (cmd.name == "replace") {
             replace(file, cmd.files[1], cmd.replacing);
         } else {
-            transaction tx(read_file(file));
+            transaction tx(file, read_file(file));
             if (cmd.json)
                 print_json(tx);
             else

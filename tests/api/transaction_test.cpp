@@ -368,3 +368,34 @@ TEST(Transaction, InsertsRemovesAndSetsFields)
 }
 
 }  // namespace
+
+namespace {
+
+// Strict reading refuses what no edition allows; tolerant reading takes it,
+// says what it tolerated first, and writes back what it read.
+TEST(Transaction, ToleratesWhatRealFilesHoldOnlyWhenAsked)
+{
+    const std::string base = smallest(), text = transaction("0400", {{2, 0, tagged_record(2, {{"002", "0"}})}});
+    std::string tagged = transaction("0500", {{14, 1, tagged_print(14, 1, 1, "wsq20", stream_of(crop_of(0)))}});
+    const flaw tolerated[] = {
+        {"LEN with a leading zero", "1.001:0118" + base.substr(9), WSQ_ERR_TX_LEN_NOT_NUMERIC, 6},
+        {"no last FS", text.substr(0, text.size() - 1), WSQ_ERR_TX_FS_MISSING, text.size() - 1},
+        {"CR LF after the last record", base + "\r\n", WSQ_ERR_TX_TRAILING_BYTES, base.size()},
+        {"a label in lower case", tagged, WSQ_ERR_TX_CGA_UNKNOWN, tagged.find("wsq20")},
+    };
+    for (const flaw &f : tolerated) {
+        EXPECT_EQ(verdict(f.file).status, f.name == tolerated[1].name ? WSQ_ERR_TX_LEN_PAST_END : f.status) << f.name;
+        wsq_transaction *tx;
+        ASSERT_EQ(wsq_transaction_read_tolerant(&tx, nullptr, (const uint8_t *)f.file.data(), f.file.size()), WSQ_OK)
+            << f.name;
+        wsq_error warning;
+        ASSERT_EQ(wsq_transaction_warning(tx, &warning), WSQ_OK);
+        EXPECT_EQ(warning.status, f.status) << f.name;
+        EXPECT_EQ(warning.offset, f.offset) << f.name;
+        EXPECT_EQ(check(tx, &warning), WSQ_OK) << f.name << ": " << warning.message;
+        EXPECT_EQ(written(tx), f.file + (f.status == WSQ_ERR_TX_FS_MISSING ? "\x1c" : "")) << f.name;
+        wsq_transaction_free(tx);
+    }
+}
+
+}  // namespace
