@@ -8,15 +8,10 @@
  * success (check: every file valid), 1 otherwise.
  */
 #include "image_files.h"
+#include "platform.h"
 #include "transaction.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +78,7 @@ std::string system_error(const std::string &action)
 
 std::vector<uint8_t> read_file(const std::string &name)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(name.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(wsq_platform::open_file(name.c_str(), "rb"), std::fclose);
     if (!in)
         throw failure{system_error("cannot open")};
     std::vector<uint8_t> bytes;
@@ -96,69 +91,46 @@ std::vector<uint8_t> read_file(const std::string &name)
     return bytes;
 }
 
-/* The temporary file being written, removed if a signal ends the run. */
-volatile std::sig_atomic_t staging = 0;
-char staged_name[PATH_MAX + 8];
-
-extern "C" void remove_staged_file(int signal)
-{
-    if (staging)
-        unlink(staged_name);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 /* Writes the file name through write(FILE *), which throws a failure when it
  * cannot, as wsq1 writes its output: to a temporary file beside it, with the
- * permissions of the file it replaces (a new file's otherwise), renamed over
- * it once complete; a link stays a link, its target replaced; a file this
- * process may not write is refused. Nothing else in this program writes a
- * file. */
+ * permissions of the file it replaces (a new file's otherwise), removed if a
+ * signal ends the run, put in its place once complete; a link stays a link,
+ * its target replaced; a file this process may not write is refused.
+ * Nothing else in this program writes a file. */
 template <typename Write>
 void write_file(const std::string &name, Write write)
 {
-    struct stat existing;
-    bool exists = stat(name.c_str(), &existing) == 0;
-    char target[PATH_MAX];
-    if (exists && (!S_ISREG(existing.st_mode) || access(name.c_str(), W_OK) != 0 || !realpath(name.c_str(), target)))
-        throw failure{S_ISREG(existing.st_mode) ? system_error("cannot write " + name)
-                                                : "cannot write " + name + ": not a regular file"};
-    mode_t mask = umask(0);
-    umask(mask);
-    if (std::snprintf(staged_name, sizeof staged_name, "%s.XXXXXX", exists ? target : name.c_str()) >=
-        (int)sizeof staged_name)
-        throw failure{"cannot write " + name + ": name too long"};
-    for (int signal : {SIGHUP, SIGINT, SIGTERM})
-        std::signal(signal, remove_staged_file);
-    int fd = mkstemp(staged_name);
-    if (fd < 0)
+    using namespace wsq_platform;
+    unsigned mode = new_file_mode();
+    file_kind kind = kind_of(name.c_str(), &mode);
+    if (kind != file_kind::missing && kind != file_kind::regular)
+        throw failure{"cannot write " + name + ": not a regular file"};
+    std::string target = name, temporary;
+    if (kind == file_kind::regular && (!writable(name.c_str()) || !full_name(name.c_str(), &target)))
+        throw failure{system_error("cannot write " + name)};
+    std::FILE *out = create_beside(target, mode, &temporary);
+    if (!out)
         throw failure{system_error("cannot create " + name)};
-    staging = 1;
-    auto abandon = [](const failure &problem) {
-        unlink(staged_name);
-        staging = 0;
-        throw problem;
+    remove_on_signal(temporary.c_str());
+    auto abandon = [&]() {
+        remove_file(temporary.c_str());
+        remove_on_signal(nullptr);
     };
-    std::FILE *out = fchmod(fd, exists ? existing.st_mode & 07777 : 0666 & ~mask) == 0 ? fdopen(fd, "wb") : nullptr;
-    if (!out) {
-        failure problem{system_error("cannot write " + name)};
-        close(fd);
-        abandon(problem);
-    }
     try {
         write(out);
     } catch (...) {
         std::fclose(out);
-        unlink(staged_name);
-        staging = 0;
+        abandon();
         throw;
     }
     int flushed = std::fflush(out), failed = std::ferror(out), closed = std::fclose(out);
     bool written = flushed == 0 && !failed && closed == 0;
-    if (!written || std::rename(staged_name, exists ? target : name.c_str()) != 0)
-        abandon(failure{system_error(written ? "cannot rename " + std::string(staged_name) + " to " + name
-                                             : "cannot write " + name)});
-    staging = 0;
+    if (!written || !replace_file(temporary.c_str(), target.c_str())) {
+        failure problem{system_error(written ? "cannot rename " + temporary + " to " + name : "cannot write " + name)};
+        abandon();
+        throw problem;
+    }
+    remove_on_signal(nullptr);
 }
 
 void write_bytes(const std::string &name, const uint8_t *bytes, size_t size)
@@ -620,6 +592,7 @@ int run(const command &cmd, const std::string &file)
 
 int main(int argc, char **argv)
 {
+    wsq_platform::start_program(&argc, &argv);
     command cmd;
     try {
         if (!parse_command(argc, argv, &cmd))
