@@ -29,24 +29,6 @@ namespace {
 /* Outputs per chunk of the row kernels. */
 constexpr int chunk_outputs = 256;
 
-/* sum_pairs for a set without its own: each list apart, then interleaved. */
-void sum_pairs_apart(real *out, const term_list &even, const term_list &odd, int count)
-{
-    const vector_kernels &v = vectors();
-    alignas(32) real evens[chunk_outputs], odds[chunk_outputs];
-    term_list e = even, o = odd;
-    for (int k = 0; k < count; k += chunk_outputs) {
-        int n = std::min(chunk_outputs, count - k);
-        v.sum_terms(evens, e, n);
-        v.sum_terms(odds, o, n);
-        v.interleave(out + 2 * k, evens, odds, n);
-        for (int t = 0; t < e.count; ++t)
-            e.source[t] += n;
-        for (int t = 0; t < o.count; ++t)
-            o.source[t] += n;
-    }
-}
-
 }  // namespace
 
 const vector_kernels &vectors()
@@ -62,8 +44,6 @@ const vector_kernels &vectors()
 #if WSQ_HAS_AVX512
         add_avx512(k);
 #endif
-        if (k.sum_terms && !k.sum_pairs)
-            k.sum_pairs = sum_pairs_apart;
         return k;
     }();
     return chosen;

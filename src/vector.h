@@ -57,7 +57,7 @@ struct vector_kernels {
     void (*interleave)(real *out, const real *even, const real *odd, int count);
     /* count pairs of outputs of two term lists, interleaved: out[2k] the
      * sum of the even list's terms at offset k, out[2k + 1] the odd one's.
-     * A set without its own has sum_terms twice, then interleave. */
+     * Every set that has sum_terms has it. */
     void (*sum_pairs)(real *out, const term_list &even, const term_list &odd, int count);
     /* Point-wise: wsqb2r (with 1 / R), wsqr2b, and pixelmr's least,
      * greatest and sum of the pixels. */

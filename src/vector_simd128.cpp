@@ -345,11 +345,31 @@ void region_sums(double *sum, double *sumsq, const real *const *lane, int i0, in
     }
 }
 
+/* count pairs of outputs of two term lists, interleaved: each list summed apart, a chunk
+ * at a time, then the two interleaved. */
+void sum_pairs(real *out, const term_list &even, const term_list &odd, int count)
+{
+    constexpr int chunk = 256;
+    alignas(16) real evens[chunk], odds[chunk];
+    term_list e = even, o = odd;
+    for (int k = 0; k < count; k += chunk) {
+        int n = std::min(chunk, count - k);
+        sum_terms_over(evens, e, n);
+        sum_terms_over(odds, o, n);
+        interleave(out + 2 * k, evens, odds, n);
+        for (int t = 0; t < e.count; ++t)
+            e.source[t] += n;
+        for (int t = 0; t < o.count; ++t)
+            o.source[t] += n;
+    }
+}
+
 }  // namespace
 
 void add_simd128(vector_kernels &k)
 {
     k.sum_terms = sum_terms_over;
+    k.sum_pairs = sum_pairs;
     k.deinterleave = deinterleave;
     k.interleave = interleave;
     k.bytes_to_reals = bytes_to_reals;
