@@ -111,6 +111,10 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
          "image of 80 lines by 80 samples too small for the subband variances"},
         {"a flat image", flat, 100, 100, nullptr, std::string::npos, WSQ_ERR_IMAGE,
          "every pixel has the value 7, nothing to compress"},
+        {"a calibration of -1", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.black = -1; },
+         std::string::npos, WSQ_ERR_ARGUMENT, "scanner calibrations A=-1 and B=255: each must be 0 to 255"},
+        {"257 threads", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.threads = WSQ_MAX_THREADS + 1; },
+         std::string::npos, WSQ_ERR_ARGUMENT, "257 threads: give 0 (one per core) to 256"},
         {"bit rate NaN", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = NAN; },
          std::string::npos, WSQ_ERR_BITRATE, "bit rate nan out of range: no usable quality factor"},
         {"bit rate 0", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 0; },
@@ -178,6 +182,26 @@ TEST(Arguments, AFailedCallEmptiesEveryOutputItWasGiven)
     EXPECT_EQ(pixels, nullptr);
 }
 
+// The decoder names the argument it refuses.
+TEST(Arguments, TheDecoderRefusesNullPointersAndThreadCountsByName)
+{
+    const uint8_t byte = 0;
+    uint8_t pixel;
+    wsq_info info;
+    wsq_error error;
+    EXPECT_EQ(wsq_decode(nullptr, &info, &error, &byte, 1, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(error.message, "a null pixels pointer");
+    EXPECT_EQ(wsq_decode_into(nullptr, 1, &info, &error, &byte, 1, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(error.message, "a null pixels pointer");
+    EXPECT_EQ(wsq_decode_into(&pixel, 1, &info, &error, nullptr, 1, nullptr), WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(error.message, "a null info or data pointer");
+    wsq_decode_options options;
+    wsq_decode_defaults(&options);
+    options.threads = -1;
+    EXPECT_EQ(wsq_decode_into(&pixel, 1, &info, &error, &byte, 1, &options), WSQ_ERR_ARGUMENT);
+    EXPECT_STREQ(error.message, "-1 threads: give 0 (one per core) to 256");
+}
+
 // The option structures grow at their end: a program compiled against an
 // older header passes a smaller structure, whose size ends with its last
 // field (what lies beyond is the program's, neither written nor read), and
@@ -202,6 +226,11 @@ TEST(Options, OlderAndNewerStructuresAreReadWithinTheirSize)
     EXPECT_EQ(std::count(bytes + size, bytes + sizeof older, 0xA5), (long)(sizeof older - size));
     older.options.bitrate = 1.5;
     EXPECT_EQ(encode(sd04.pixels, 512, 512, &older.options).stream, expected);
+    // A size too small to hold itself, or no structure: nothing is written.
+    std::memset(&older, 0xA5, sizeof older);
+    (wsq_encode_defaults)(&older.options, sizeof older.options.size - 1);
+    EXPECT_EQ(std::count(bytes, bytes + sizeof older, 0xA5), (long)sizeof older);
+    (wsq_encode_defaults)(nullptr, sizeof older.options);
 
     struct {
         wsq_encode_options options;
