@@ -37,7 +37,7 @@ TEST(AssertionDeathTest, OneReportAndStatusTwo)
     Filter h = wsqtest::wsq_lowpass(), g = wsqtest::wsq_highpass();
     const real taps[3] = {1.0f, 2.0f, 1.0f};
     Filter periodic(makepqf("zero", taps, -1, 1, 0)), unknown(makepqf("six", taps, -1, 1, 6));
-    Stream stream(makebitio(bytes, 8));
+    Stream stream(makebitio(bytes, 8)), open(makebitio(bytes + 2, 0));
     const struct {
         std::function<void()> call;
         const char *expression;
@@ -55,6 +55,7 @@ TEST(AssertionDeathTest, OneReportAndStatusTwo)
         {[&] { writesym(bytes, 65536); }, "!(absval(coeff)>>16)"},
         {[&] { makedht(bytes, counts, 8); }, "maxbits>8"},
         {[&] { wsqwecs(stream.get(), symbol, 1, bytes); }, "bits>0"}, /* no codeword */
+        {[&] { wsqwecs(open.get(), symbol, 1, bytes); }, "bits>0"},   /* nor byte by byte */
         {[&] { wsqqnt(values, reals, 1, -1.0f, 1.0f); }, "qbin>=0"},
         {[&] { wsqb2r(reals, bytes, 1, 128.0f, 0.0f); }, "rescale != (real)0"},
         {[&] { puttiffg(stdout, bytes, 1, 0); }, "width>0"},

@@ -53,3 +53,17 @@ TEST(Putbits, FieldsAcrossBytesReadBack)
     }
     EXPECT_EQ(getbits(stream.get(), 6), 0x1Eu); /* 011 110 */
 }
+
+TEST(Putbits, ZeroPaddingAndAStreamsOwnBuffer)
+{
+    ui8 bytes[1] = {0xFF};
+    Stream stream(makebitio(bytes, 0));
+    putbits(stream.get(), 5, 3);
+    EXPECT_EQ(padbits(stream.get(), 0), 3u);
+    EXPECT_EQ(bytes[0], 0xA0) << "the rest of the byte cleared";
+    bitio *own = makebitio(nullptr, 12);
+    EXPECT_EQ(Bytes(own->buffer, own->buffer + 2), (Bytes{0, 0}));
+    putbits(own, 0xFFF, 12);
+    EXPECT_EQ(Bytes(own->buffer, own->buffer + 2), (Bytes{0xFF, 0xF0}));
+    EXPECT_EQ(freebitio(own, freevoid), nullptr); /* the leak checkers see the buffer go */
+}

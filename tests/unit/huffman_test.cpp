@@ -130,6 +130,26 @@ TEST(Wsqwecs, CodesAndPadsWithOnes)
                   symbols.data() + 2);
         EXPECT_EQ(Bytes(bytes, bytes + 2), (Bytes{0xBF, 0x55}));
     }
+    /* A bounded stream is coded bit by bit: the same bytes, literal fields and end included. */
+    const Bytes escapes = body({0, 3, 1}, {1, 179, 101, 2}), symbols = {101, 0x5A, 179, 0, 2};
+    for (ui32 bound : {0, 64}) {
+        Bytes bytes(8, 0);
+        Stream stream(makebitio(bytes.data(), bound));
+        EXPECT_EQ(wsqwecs(stream.get(), symbols.data(), symbols.size(), escapes.data()),
+                  symbols.data() + 4);
+        EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 3), (Bytes{0x96, 0x9F, 0})) << bound;
+    }
+}
+
+TEST(Wsqcsym, CountsSymbolsUpToTheEndSkippingLiterals)
+{
+    const Bytes symbols = {181, 101, 181, 103, 181, 181, 0, 181};
+    ui32 counts[256];
+    EXPECT_EQ(wsqcsym(counts, symbols.data(), symbols.size()), symbols.data() + 7);
+    EXPECT_EQ(counts[181], 1u);
+    EXPECT_EQ(counts[101], 1u);
+    EXPECT_EQ(counts[103], 1u);
+    EXPECT_EQ(std::accumulate(counts, counts + 256, 0u), 3u);
 }
 
 TEST(EntropyCoding, AStreamWithEscapes)

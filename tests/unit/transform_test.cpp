@@ -129,6 +129,24 @@ wsqtest::Bytes rebuilt_pixels(int rows, int cols, const ui8 *levels, int blocks,
 
 }  // namespace
 
+TEST(Hedge, HoldsCopiesAndReleasesThroughTheCallersFunctions)
+{
+    static int released_blocks, released_tags;
+    int a, b, tag;
+    void *const contents[2] = {&a, &b};
+    const ui8 levels[2] = {1, 2};
+    hedge *graph = makehedge(2, contents, levels, &tag);
+    EXPECT_EQ(std::vector<void *>(graph->contents, graph->contents + 2), std::vector<void *>({&a, &b}));
+    EXPECT_EQ(wsqtest::Bytes(graph->levels, graph->levels + 2), wsqtest::Bytes({1, 2}));
+    freehedge(graph, [](void **, int blocks) -> void * { return released_blocks += blocks, nullptr; },
+              [](void *) -> void * { return ++released_tags, nullptr; });
+    EXPECT_EQ(released_blocks, 2);
+    EXPECT_EQ(released_tags, 1);
+    wsqtest::Hedge empty(makehedge(0, nullptr, nullptr, &tag));
+    EXPECT_EQ(empty->blocks, 0);
+    EXPECT_EQ(empty->tag, &tag);
+}
+
 TEST(Xywp2, BlockSizes)
 {
     EXPECT_EQ(block_sizes(one_split, 4, 5, 7), (Sizes{{3, 4}, {3, 3}, {2, 4}, {2, 3}}));
