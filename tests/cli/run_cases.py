@@ -290,8 +290,10 @@ def transaction(version, specs):
         if len(source) > 1:
             width, height = map(int, source[1].split("x"))
         else:
-            frame = data.index(b"\xff\xa2") + 6
-            height, width = struct.unpack(">HH", data[frame:frame + 4])
+            at = 2  # the segments after Start-Of-Image, up to the frame header
+            while data[at + 1] != 0xA2:
+                at += 2 + int.from_bytes(data[at + 2:at + 4], "big")
+            height, width = struct.unpack(">HH", data[at + 6:at + 10])
         if kind == 4:
             records.append(struct.pack(">IBBB5sBHHB", 18 + len(data), idc, 1, idc, b"\xff" * 5, 0, width, height,
                                        0 if len(source) > 1 else 1) + data)
