@@ -259,21 +259,20 @@ function byteArray(data) {
   throw argumentError('WSQ data must be a Uint8Array, another ArrayBuffer view or an ArrayBuffer');
 }
 
-/* The facts of every stream of data (in the module's memory at at), each checked as decoding
- * checks it, with the offset where it starts. */
-function locate(at, size) {
+/* The facts of each stream of data (in the module's memory at at), in turn, its segments
+ * checked as decoding checks them, with the offset where it starts: a caller that decodes each
+ * before taking the next refuses data for its first flaw (wsq.h, Verdicts). */
+function* streams(at, size) {
   const m = module();
-  const found = [];
   let offset = 0;
   do {
     check(m._wsqjs_info(at + offset, size - offset), offset);
     const facts = JSON.parse(lib.text(m._wsqjs_facts()));
     facts.comments = comments(at + offset, size - offset, facts.comments);
     facts.bitsPerPixel = facts.streamBytes * 8 / (facts.width * facts.height);
-    found.push({ offset, facts });
+    yield { offset, facts };
     offset += facts.streamBytes;
   } while (offset < size);
-  return found;
 }
 
 function comments(at, size, count) {
@@ -288,17 +287,22 @@ function comments(at, size, count) {
   return texts;
 }
 
-/* Calls use(at, size, streams) with data copied into the module's memory and its streams
- * located; given the name of the call for several streams, data of more than one is refused. */
+/* Calls use(at, size, found) with data copied into the module's memory and found the
+ * iterable of its streams, each located as it is taken; given the name of the call for
+ * several streams, data of more than one is refused once the first is located. */
 function withStreams(data, use, callForSeveral) {
   const bytes = byteArray(data);
   return withBytes(bytes, (at) => {
-    const streams = locate(at, bytes.length);
-    if (callForSeveral && streams.length > 1) {
-      throw new WsqError(Status.ARGUMENT, streams[1].offset, `the data holds ${streams.length} ` +
-                         `streams back to back: ${callForSeveral} takes them, one result each`);
+    let found = streams(at, bytes.length);
+    if (callForSeveral) {
+      const first = found.next().value;
+      if (first.facts.streamBytes < bytes.length) {
+        throw new WsqError(Status.ARGUMENT, first.facts.streamBytes, 'the data holds streams ' +
+                           `back to back: ${callForSeveral} takes them, one result each`);
+      }
+      found = [first];
     }
-    return use(at, bytes.length, streams);
+    return use(at, bytes.length, found);
   });
 }
 
@@ -310,7 +314,7 @@ function decodeStreams(data, options, callForSeveral) {
   int32(threads, 'threads');
   int32(reduce, 'reduce');
   const m = module();
-  return withStreams(data, (at, size, streams) => streams.map(({ offset, facts }) => {
+  return withStreams(data, (at, size, found) => Array.from(found, ({ offset, facts }) => {
     check(m._wsqjs_decode(at + offset, size - offset, maxPixels ?? -1, threads, reduce), offset);
     const width = m._wsqjs_width(), height = m._wsqjs_height();
     return { width, height, pixels: takeResult(), info: facts };
@@ -325,13 +329,13 @@ export function decode(data, options) {
   return decodeStreams(data, options, 'decodeAll()')[0];
 }
 
-/** decode() for data of any number of streams back to back: an array, one image a stream.
- * Every stream is checked before any is decoded. */
+/** decode() for data of any number of streams back to back: an array, one image a stream,
+ * decoded in order: a failure is the first flaw of data. */
 export function decodeAll(data, options) {
   return decodeStreams(data, options);
 }
 
-const allFacts = (at, size, streams) => streams.map((stream) => stream.facts);
+const allFacts = (at, size, found) => Array.from(found, (stream) => stream.facts);
 
 /** The header facts and comments of WSQ data holding one stream, read without decoding; data
  * of several streams is refused as decode() refuses it. */

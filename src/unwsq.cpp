@@ -411,6 +411,16 @@ failure decode_failure(const wsq_error &error, size_t stream_offset)
     return failure{text};
 }
 
+/* The stream of data that starts at byte at, its segments checked. */
+stream locate_stream(const input_bytes &data, size_t at)
+{
+    stream s{at, wsq_info()};
+    wsq_error error;
+    if (wsq_read_info(&s.info, &error, data.data() + at, data.size() - at) != WSQ_OK)
+        throw decode_failure(error, at);
+    return s;
+}
+
 /* Checks every stream of data and tells where each starts, without
  * decoding pixels. */
 std::vector<stream> locate_streams(const input_bytes &data)
@@ -418,12 +428,8 @@ std::vector<stream> locate_streams(const input_bytes &data)
     std::vector<stream> streams;
     size_t at = 0;
     do {
-        stream s{at, wsq_info()};
-        wsq_error error;
-        if (wsq_read_info(&s.info, &error, data.data() + at, data.size() - at) != WSQ_OK)
-            throw decode_failure(error, at);
-        at += s.info.stream_bytes;
-        streams.push_back(s);
+        streams.push_back(locate_stream(data, at));
+        at += streams.back().info.stream_bytes;
     } while (at < data.size());
     return streams;
 }
@@ -710,17 +716,22 @@ void write_images(const std::string &input, const options &opts,
     }
 }
 
+/* Streams back to back are decoded in order, each before the next is read:
+ * an input is refused for its first flaw (wsq.h, Verdicts). */
 void decode_input(const std::string &input, const options &opts)
 {
     input_bytes data = read_input(input);
-    std::vector<stream> streams = locate_streams(data);
     if (opts.info) {
-        print_all_info(data, input, streams);
+        print_all_info(data, input, locate_streams(data));
         return;
     }
     std::vector<image> images;
-    for (const stream &s : streams)
+    size_t at = 0;
+    do {
+        stream s = locate_stream(data, at);
         images.push_back(decode_image(data, s, opts));
+        at += s.info.stream_bytes;
+    } while (at < data.size());
     write_images(input, opts, images);
 }
 

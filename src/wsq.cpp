@@ -844,6 +844,40 @@ int reduction_depth(int32_t reduce)
     return -1;
 }
 
+/* Whether the decoder left the coded data of a block it read undecoded:
+ * reading facts only, or a preview that does not need the block. */
+bool skipped_a_block(const stream_decoder &d)
+{
+    for (int b = 0; b < d.info->blocks; ++b)
+        if (!d.want_pixels || !block_needed(d, b))
+            return true;
+    return false;
+}
+
+bool is_stream_flaw(int status)
+{
+    return status >= WSQ_ERR_NOT_WSQ && status <= WSQ_ERR_LIMIT;
+}
+
+/* The flaw a whole decoding reports, for a stream that a call which skips
+ * coded data refused after such a block: one of the blocks before the flaw
+ * found may hold an earlier one, and every call reports the first (wsq.h,
+ * Verdicts). Memory that cannot be had leaves the flaw found. */
+void judge_as_whole(const stream_decoder &skipping, wsq_error *error)
+{
+    wsq_info info = {};
+    wsq_error whole = {};
+    ui8 *pixels = nullptr;
+    stream_decoder d{skipping.data, skipping.size, skipping.max_pixels, skipping.threads, 0,
+                     {decoding_goal::new_pixels, nullptr, 0, UINT32_MAX}, &info, &whole};
+    try {
+        if (!decode_stream(d, &pixels) && is_stream_flaw(whole.status))
+            *error = whole;
+    } catch (const std::bad_alloc &) {
+    }
+    std::free(pixels);
+}
+
 /* Decodes the stream at data[0] for goal; the one path of every decoding
  * call. *comment receives the place of the comment the goal names. */
 int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size_t size,
@@ -873,6 +907,8 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
                 *comment = d.comment;
             return WSQ_OK;
         }
+        if (is_stream_flaw(error->status) && skipped_a_block(d))
+            judge_as_whole(d, error);
     } catch (const std::bad_alloc &) {
         fail(d, WSQ_ERR_MEMORY, 0, "out of memory while reading the stream");
     }

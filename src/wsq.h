@@ -217,11 +217,23 @@ typedef struct wsq_decode_options {
  * whose subbands that size does not use (block 2 below the whole image, block 1 too at 1/4
  * and 1/8): a 1/8 preview of a 2048 x 2048 print takes about an eighth of a whole decoding's
  * time. Every segment, block included, is still read and checked as wsq_read_info() reads it,
- * and so gets the status a whole decoding gives; only flaws inside the coded data of a
- * skipped block, which only decoding that data finds, go unreported. info still receives the
+ * and a stream refused is refused as a whole decoding refuses it (see Verdicts); only a flaw
+ * inside the coded data of a skipped block, which only decoding that data finds, goes
+ * unreported when the stream has no other. info still receives the
  * stream's facts: its width and height are the whole image's, from which WSQ_REDUCED_SIZE
  * gives the preview's. Any other reduce is WSQ_ERR_ARGUMENT. */
 #define WSQ_REDUCED_SIZE(length, reduce) (((length) + (reduce) - 1) / (reduce))
+
+/* Verdicts. A stream with several flaws is refused for the first by offset, by every call,
+ * program and binding: the stream is judged as it is read from its start, each block's coded
+ * data before the segments after it. A flaw inside a block's coded data is reported at the
+ * offset where that data starts. wsq_read_info() and wsq_comment() decode no block's coded
+ * data, and a reduced decoding not that of the blocks it skips: they accept a stream whose only
+ * flaws lie there. A stream they refuse, they refuse for the flaw a whole decoding reports:
+ * having found a flaw after a block they skipped, they decode the blocks before it to look for
+ * an earlier one, with a decoding's memory. Streams stored back to back are judged in order:
+ * the programs and bindings decode each before reading the next, so that an input is refused
+ * for its first flaw too, its offset counted from the input's start. */
 
 /* Fills the size bytes at options with the defaults given above (see Options); the macro passes
  * sizeof *options. */
@@ -239,7 +251,7 @@ WSQ_API void wsq_decode_defaults(wsq_decode_options *options, size_t size);
  * Start-Of-Image marker of another stream: streams may be stored back to back, and
  * info->stream_bytes tells where the next one starts. Every length, count and dimension is
  * checked before it is used; any flaw is one of the statuses 1 to 12 and returns no pixels,
- * with *info holding the facts read before it. WSQ_ERR_ARGUMENT for a null pointer (data may be
+ * with *info holding the facts read before it; of several, the first (see Verdicts). WSQ_ERR_ARGUMENT for a null pointer (data may be
  * null when size is 0: an empty input is WSQ_ERR_NOT_WSQ), a thread count out of range, a
  * reduce other than 1, 2, 4 and 8, or options this library cannot read (see Options). */
 WSQ_API int wsq_decode(uint8_t **pixels, wsq_info *info, wsq_error *error, const uint8_t *data,
@@ -270,7 +282,8 @@ WSQ_API int wsq_decode_into_reusing(wsq_workspace *workspace, uint8_t *pixels, s
                                     size_t size, const wsq_decode_options *options);
 
 /* Reads and checks the segments of the stream at data[0] as wsq_decode() does, locating its
- * blocks without decoding them, and fills *info. Fast: no image-sized memory is used. The
+ * blocks without decoding them, and fills *info. Fast: no image-sized memory is used, unless
+ * a flaw after a block makes it look for an earlier one in the blocks (see Verdicts). The
  * pixel limit of the default options applies. */
 WSQ_API int wsq_read_info(wsq_info *info, wsq_error *error, const uint8_t *data, size_t size);
 

@@ -2,8 +2,10 @@
  * message; no call leaves memory behind; large images work, and past the decoder's limit
  * the answer is its status. */
 import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { test } from 'node:test';
-import { image, wsq, wsq1 } from './helpers.mjs';
+import { data, image, wsq, wsq1 } from './helpers.mjs';
 
 const { Status, WsqError } = wsq;
 const print = image('sd04_f0001_01');
@@ -58,6 +60,21 @@ const failingCalls = [
 
 test('every failure is a WsqError with its status and offset', () => {
   for (const [call, status, offset] of failingCalls) fails(call, status, offset);
+});
+
+test('a hostile stream is refused for its first flaw, as every path refuses it', () => {
+  const hostile = join(data, 'hostile');
+  for (const line of readFileSync(join(hostile, 'verdicts.tsv'), 'utf8').trim().split('\n')) {
+    const [name, status, offset, message] = line.split('\t');
+    const bytes = readFileSync(join(hostile, name));
+    for (const reduce of [1, 8]) {
+      assert.throws(() => wsq.decodeAll(bytes, { reduce }), (error) => {
+        assert.deepEqual([error.status, error.offset, error.message],
+                         [+status, +offset, message], name);
+        return true;
+      });
+    }
+  }
 });
 
 test('10,000 failing calls leave the memory in use where it was', () => {

@@ -1,6 +1,7 @@
 """wsq.encode, wsq.decode and wsq.info against wsq1, a third-party stream and hostile input."""
 from __future__ import annotations
 
+import csv
 import ctypes
 import os
 import pickle
@@ -170,6 +171,29 @@ def test_every_failure_raises_a_value_error_with_the_facts(fingerprint, call, st
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), copy.status, copy.offset, str(copy)) == (
         type(error), error.status, error.offset, str(error))
+
+
+def _verdicts() -> list[list[str]]:
+    with open(DATA / "hostile" / "verdicts.tsv", newline="") as file:
+        return list(csv.reader(file, delimiter="\t", quoting=csv.QUOTE_NONE))
+
+
+@pytest.mark.parametrize("name, status, offset, message", _verdicts())
+def test_a_hostile_stream_is_refused_for_its_first_flaw(name, status, offset, message):
+    """Decoding, whole or reduced, refuses each hostile stream as every path does (two flaws in
+    either order, two streams); the facts, when they refuse it, alike, except for the second
+    of two streams, whose flaw they find past the first one's in coded data they do not read."""
+    data = (DATA / "hostile" / name).read_bytes()
+    verdict = (int(status), int(offset), message)
+    for reduce in (1, 8):
+        with pytest.raises(wsq.WsqValueError) as raised:
+            wsq.decode(data, reduce=reduce)
+        assert (raised.value.status, raised.value.offset, raised.value.message) == verdict
+    try:
+        wsq.info(data)
+    except wsq.WsqValueError as error:
+        if name != "flaws-in-two-streams.wsq":
+            assert (error.status, error.offset, error.message) == verdict
 
 
 def test_memory_running_out_raises_memory_error():

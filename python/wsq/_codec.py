@@ -4,7 +4,7 @@ from __future__ import annotations
 import ctypes
 import operator
 from ctypes import byref, c_size_t, c_void_p
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass
 from typing import Union
 
@@ -84,8 +84,8 @@ def decode(data: Bytes, threads: int = 1,
     """Rebuilds the pixels of WSQ data: a uint8 array of height rows by width pixels.
 
     Data holding several streams back to back (as wsq1 writes them) gives a list of arrays,
-    one a stream. Every stream is checked before any is decoded. Raises WsqValueError for a
-    flawed stream, its offset counted from the start of data; WsqMemoryError when memory runs
+    one a stream, decoded in order. Raises WsqValueError for the first flaw of data, its
+    offset counted from the start of data (wsq.h, Verdicts); WsqMemoryError when memory runs
     out. Threads (0: one per core) share the work of each stream; the pixels are the same for
     any number. Reduce 2, 4 or 8 gives a preview at that fraction of each dimension, rounded
     up, in a fraction of the time (wsq.h, "Reduced decoding"); other values than 1 raise
@@ -95,7 +95,7 @@ def decode(data: Bytes, threads: int = 1,
     options = _options(_native.DecodeOptions, lib.wsq_decode_defaults, threads=threads,
                        reduce=reduce)
     images = [_decode_stream(stream, offset, facts, options)
-              for offset, facts in _locate(stream)]
+              for offset, facts in _streams(stream)]
     return images[0] if len(images) == 1 else images
 
 
@@ -103,7 +103,7 @@ def info(data: Bytes) -> Info | list[Info]:
     """The header facts of WSQ data, read without decoding: an Info, or a list of them when
     data holds several streams back to back. Raises WsqValueError for a flawed stream."""
     stream = _byte_array(data)
-    facts = [_info(stream, offset, found) for offset, found in _locate(stream)]
+    facts = [_info(stream, offset, found) for offset, found in _streams(stream)]
     return facts[0] if len(facts) == 1 else facts
 
 
@@ -182,17 +182,19 @@ def _byte_array(data: Bytes) -> numpy.ndarray:
     return numpy.frombuffer(data, dtype=numpy.uint8)
 
 
-def _locate(stream: numpy.ndarray) -> list[tuple[int, _native.Info]]:
-    """The offset and the facts of every stream in data, each checked as decoding checks it."""
-    found, offset = [], 0
+def _streams(stream: numpy.ndarray) -> Iterator[tuple[int, _native.Info]]:
+    """The offset and the facts of each stream in data, in turn, its segments checked as
+    decoding checks them: a caller that decodes each before taking the next refuses data for
+    its first flaw (wsq.h, Verdicts)."""
+    offset = 0
     while True:
         facts, error = _native.Info(), _native.Error()
         check(lib.wsq_read_info(byref(facts), byref(error), stream.ctypes.data + offset,
                                 stream.size - offset), error, offset)
-        found.append((offset, facts))
+        yield offset, facts
         offset += facts.stream_bytes
         if offset == stream.size:
-            return found
+            return
 
 
 def _decode_stream(stream: numpy.ndarray, offset: int, facts: _native.Info,

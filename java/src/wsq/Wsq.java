@@ -90,16 +90,16 @@ public final class Wsq {
     }
 
     /**
-     * Decodes every stream of data, stored back to back: one image a stream. Every stream's
-     * segments are checked before any is decoded.
+     * Decodes every stream of data, stored back to back: one image a stream, each decoded
+     * before the next is read, so that a failure is the first flaw of data.
      */
     public static List<WsqImage> decodeAll(byte[] data, DecodeOptions options) throws WsqException {
         List<WsqImage> images = new ArrayList<>();
         int offset = 0;
-        for (WsqInfo info : infoAll(data)) {
+        do {
             images.add(decode(data, offset, options));
-            offset += (int) info.streamBytes();
-        }
+            offset += (int) images.get(images.size() - 1).info().streamBytes();
+        } while (offset < data.length);
         return images;
     }
 
