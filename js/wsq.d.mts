@@ -134,8 +134,8 @@ export type WsqData = Bytes;
  * is refused with Status.ARGUMENT, at the offset of the second: decodeAll() decodes those. */
 export declare function decode(data: WsqData, options?: DecodeOptions): Image;
 
-/** Rebuilds the pixels of every stream of WSQ data, stored back to back: one image a stream.
- * Every stream is checked before any is decoded. */
+/** Rebuilds the pixels of every stream of WSQ data, stored back to back: one image a stream,
+ * decoded in order, so that a failure is the first flaw of data. */
 export declare function decodeAll(data: WsqData, options?: DecodeOptions): Image[];
 
 /** The header facts and comments of WSQ data holding one stream, read without decoding; data

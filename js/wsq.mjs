@@ -288,21 +288,21 @@ function comments(at, size, count) {
 }
 
 /* Calls use(at, size, found) with data copied into the module's memory and found the
- * iterable of its streams, each located as it is taken; given the name of the call for
- * several streams, data of more than one is refused once the first is located. */
+ * iterable of its streams, each located as it is taken. Given the name of the call for
+ * several streams, use takes the first alone, and data of more than one is then refused. */
 function withStreams(data, use, callForSeveral) {
   const bytes = byteArray(data);
   return withBytes(bytes, (at) => {
-    let found = streams(at, bytes.length);
-    if (callForSeveral) {
-      const first = found.next().value;
-      if (first.facts.streamBytes < bytes.length) {
-        throw new WsqError(Status.ARGUMENT, first.facts.streamBytes, 'the data holds streams ' +
-                           `back to back: ${callForSeveral} takes them, one result each`);
-      }
-      found = [first];
+    const found = streams(at, bytes.length);
+    if (!callForSeveral) return use(at, bytes.length, found);
+    const first = found.next().value;
+    const results = use(at, bytes.length, [first]);
+    const count = 1 + [...found].length;
+    if (count > 1) {
+      throw new WsqError(Status.ARGUMENT, first.facts.streamBytes, `the data holds ${count} ` +
+                         `streams back to back: ${callForSeveral} takes them, one result each`);
     }
-    return use(at, bytes.length, found);
+    return results;
   });
 }
 
