@@ -106,9 +106,14 @@ extern "C" int LLVMFuzzerTestOneInput(const ui8 *data, size_t size)
     }
     walk(tx, size, true);
     status = wsq_transaction_check(tx, &error);
+    wsq_error first;
+    size_t count;
+    FUZZ_CHECK(wsq_transaction_check_all(tx, &first, 1, &count) == WSQ_OK);
+    FUZZ_CHECK((count == 0) == (status == WSQ_OK) && count < wsq_transaction_record_count(tx) + 1);
     if (status != WSQ_OK) {
         FUZZ_CHECK(status > WSQ_ERR_TX_TRAILING_BYTES && status <= WSQ_ERR_TX_BAD_VALUE);
         check_error(status, error, size);
+        FUZZ_CHECK(first.status == status && first.offset == error.offset);
     }
     uint8_t *written;
     size_t length;

@@ -891,8 +891,8 @@ bool is_resolution(const uint8_t *text, size_t length)
 /* The check of one transaction: each method returns WSQ_OK or its flaw. */
 class checker : pass {
 public:
-    checker(const wsq_transaction &tx, wsq_error *error) : pass(error), tx_(tx), data_(tx.bytes.data()) {}
-    int run();
+    explicit checker(const wsq_transaction &tx) : pass(nullptr), tx_(tx), data_(tx.bytes.data()) {}
+    std::vector<wsq_error> run(bool all);
 
 private:
     int check_type1();
@@ -1036,19 +1036,31 @@ int checker::check_image(const wsq_image_entry &image, const image_places &place
     return WSQ_OK;
 }
 
-int checker::run()
+/* The first flaw of each record in file order; with all false, the first
+ * flaw alone. */
+std::vector<wsq_error> checker::run(bool all)
 {
-    int status = check_type1();
+    std::vector<wsq_error> flaws;
+    wsq_error found;
+    error_ = &found;
+    auto goes_on = [&](int status) {
+        if (status != WSQ_OK)
+            flaws.push_back(found);
+        return status == WSQ_OK || all;
+    };
     std::vector<bool> seen(100 * 100);
     size_t image = 0;
-    for (size_t i = 1; status == WSQ_OK && i < tx_.records.size(); ++i) {
-        status = check_identity(i, seen);
-        if (status == WSQ_OK && tx_.records[i].tagged)
+    for (size_t i = 0; i < tx_.records.size(); ++i) {
+        int status = i == 0 ? check_type1() : check_identity(i, seen);
+        if (status == WSQ_OK && tx_.records[i].tagged && i > 0)
             status = check_tagged_image_fields(tx_.records[i]);
-        for (; status == WSQ_OK && image < tx_.images.size() && tx_.images[image].record == i; ++image)
-            status = check_image(tx_.images[image], tx_.places[image]);
+        for (; image < tx_.images.size() && tx_.images[image].record == i; ++image)
+            if (status == WSQ_OK)
+                status = check_image(tx_.images[image], tx_.places[image]);
+        if (!goes_on(status))
+            break;
     }
-    return status;
+    return flaws;
 }
 
 }  // namespace
@@ -1057,8 +1069,33 @@ int wsq_transaction_check(const wsq_transaction *transaction, wsq_error *error)
 {
     if (!transaction)
         return report(error, WSQ_ERR_ARGUMENT, 0, "a null transaction");
-    int status = checker(*transaction, error).run();
-    return status == WSQ_OK ? succeed(error) : status;
+    try {
+        std::vector<wsq_error> flaws = checker(*transaction).run(false);
+        if (flaws.empty())
+            return succeed(error);
+        if (error)
+            *error = flaws[0];
+        return flaws[0].status;
+    } catch (const std::bad_alloc &) {
+        return report(error, WSQ_ERR_MEMORY, 0, "no memory for the check");
+    }
+}
+
+int wsq_transaction_check_all(const wsq_transaction *transaction, wsq_error *flaws, size_t capacity,
+                              size_t *count)
+{
+    if (count)
+        *count = 0;
+    if (!transaction || !count || (!flaws && capacity > 0))
+        return WSQ_ERR_ARGUMENT;
+    try {
+        std::vector<wsq_error> found = checker(*transaction).run(true);
+        std::copy_n(found.begin(), std::min(capacity, found.size()), flaws);
+        *count = found.size();
+        return WSQ_OK;
+    } catch (const std::bad_alloc &) {
+        return WSQ_ERR_MEMORY;
+    }
 }
 
 /* ==== Edits ==================================================================== */

@@ -256,6 +256,13 @@ WSQ_API int wsq_transaction_image(const wsq_transaction *transaction, size_t ind
  * any VER of four digits. Returns WSQ_ERR_ARGUMENT for a null transaction. */
 WSQ_API int wsq_transaction_check(const wsq_transaction *transaction, wsq_error *error);
 
+/* Every flaw wsq_transaction_check() finds, the first of each record, in file order: as many as
+ * capacity of them into flaws (which may be null when capacity is 0), and their number, which
+ * may exceed capacity, into *count (0 for a valid transaction). Returns WSQ_OK whatever the
+ * flaws, or WSQ_ERR_ARGUMENT (a null transaction or count), WSQ_ERR_MEMORY. */
+WSQ_API int wsq_transaction_check_all(const wsq_transaction *transaction, wsq_error *flaws,
+                                      size_t capacity, size_t *count);
+
 /* ---- Edits --------------------------------------------------------------------------------- */
 
 /* Each edit either succeeds whole or leaves the transaction as it was; it updates the lengths,

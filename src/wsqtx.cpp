@@ -35,8 +35,9 @@ const char usage_text[] =
     "  info      the records (type, IDC, offset, length) and the images (record,\n"
     "            positions, impression, compression, size, ppi, data) as a table,\n"
     "            or with --json as one JSON object\n"
-    "  check     each FILE's verdict: \"FILE: valid\", or its first flaw as\n"
-    "            \"FILE: offset N: message\"; exit status 0 when every FILE is valid\n"
+    "  check     each FILE's verdict: \"FILE: valid\", or its flaws (the first of\n"
+    "            each record) as \"FILE: offset N: message\"; exit status 0 when\n"
+    "            every FILE is valid\n"
     "  extract   each image into a file of its own, named by record type, IDC and\n"
     "            first position (type14-idc3-pos2.wsq), into the current directory\n"
     "            or DIR: the bytes as stored (.wsq, .raw, .jpg, .jp2, .png, .bin),\n"
@@ -546,16 +547,19 @@ bool parse_command(int argc, char **argv, command *cmd)
     return true;
 }
 
+/* Prints each flaw of the file, the first of each record, or that it is valid. */
 int check(const std::string &name)
 {
     transaction tx(name, read_file(name));
-    wsq_error error;
-    if (wsq_transaction_check(tx.get(), &error) != WSQ_OK) {
-        std::printf("%s: %s\n", name.c_str(), flaw_text(error).c_str());
-        return 1;
-    }
-    std::printf("%s: valid\n", name.c_str());
-    return 0;
+    size_t count;
+    wsq_transaction_check_all(tx.get(), nullptr, 0, &count);
+    std::vector<wsq_error> flaws(count);
+    wsq_transaction_check_all(tx.get(), flaws.data(), flaws.size(), &count);
+    for (const wsq_error &flaw : flaws)
+        std::printf("%s: %s\n", name.c_str(), flaw_text(flaw).c_str());
+    if (flaws.empty())
+        std::printf("%s: valid\n", name.c_str());
+    return flaws.empty() ? 0 : 1;
 }
 
 /* Runs the command on one file; the one place where a failure becomes a

@@ -247,6 +247,15 @@ TEST(Transaction, GivesEveryFlawItsVerdictAndOffset)
         {"VER of three digits and a letter", with(base, 16, "04a0"), WSQ_ERR_TX_BAD_VALUE, 16},
         {"NSR without its period", with(base, 99, "19069"), WSQ_ERR_TX_BAD_VALUE, 99},
     };
+    // Every flaw, the first of each record: here the Type-1's and the Type-4's.
+    read_result r = read(with(with(base, 51, "20240231"), 121, "\x02"));
+    wsq_error all[3];
+    size_t count;
+    ASSERT_EQ(wsq_transaction_check_all(r.tx, all, 3, &count), WSQ_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(all[0].offset, 51u);
+    EXPECT_EQ(all[1].status, WSQ_ERR_TX_CNT_MISMATCH);
+    wsq_transaction_free(r.tx);
     for (const flaw &f : flaws) {
         wsq_error error = verdict(f.file);
         EXPECT_EQ(error.status, f.status) << f.name << ": " << error.message;
