@@ -77,6 +77,13 @@ def test_standard_streams_raw_pixels_and_what_unwsq_prints(tmp_path, capsys):
     assert command("--version") == f"python3 -m wsq {wsq.version()}\n".encode()
 
 
+def test_raw_samples_encode_with_their_size(tmp_path, capsys):
+    """--size WxH reads raw samples, as wsq1 -rW,H does."""
+    raw = str(DATA / "fvc02db1_102_1.raw")
+    assert run(capsys, "encode", raw, str(tmp_path / "o.wsq"), "--size", "388x374") == (0, "", "")
+    assert (tmp_path / "o.wsq").read_bytes() == wsq1(raw_image("fvc02db1_102_1"))
+
+
 def test_failures_name_the_file_and_leave_no_output(tmp_path, capsys):
     """Each failure prints "wsq: FILE: reason", ends with status 1 and writes nothing."""
     cut = tmp_path / "cut.wsq"
@@ -87,7 +94,10 @@ def test_failures_name_the_file_and_leave_no_output(tmp_path, capsys):
     cases = [
         (("encode", str(tmp_path / "missing.png"), str(tmp_path / "o.wsq")),
          "missing.png: No such file or directory"),
-        (("encode", raw, str(tmp_path / "o.wsq")), "mcc_sample_1_1.raw: cannot identify image"),
+        (("encode", raw, str(tmp_path / "o.wsq")),
+         "mcc_sample_1_1.raw: raw samples have no size of their own: give it, --size"),
+        (("encode", raw, str(tmp_path / "o.wsq"), "--size", "256x365"),
+         "mcc_sample_1_1.raw: 93184 bytes, not the 93440 of a raw image of 256 x 365"),
         (("encode", str(DATA / "wsq-converted.png"), str(tmp_path / "no" / "o.wsq")),
          f"wsq-converted.png: {tmp_path}/no/o.wsq: No such file or directory"),
         (("encode", str(small), str(tmp_path / "o.wsq")), "small.png: image cannot be coded"),

@@ -1,12 +1,14 @@
 """python3 -m wsq: image files to WSQ files and back.
 
-    python3 -m wsq encode IN OUT [--bitrate R] [--comment TEXT] [--deep scale]
+    python3 -m wsq encode IN OUT [--bitrate R] [--comment TEXT] [--deep scale] [--size WxH]
     python3 -m wsq decode IN OUT [--format FORMAT]
     python3 -m wsq info FILE...
     python3 -m wsq --version
 
 encode reads any image Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own dimensions,
-and refuses an OUT whose extension names another format (.png, .raw); decode writes the format
+or with --size raw 8-bit samples of that width and height (as wsq1 -rW,H reads them; a file of
+another length is refused), and refuses an OUT whose extension names another format (.png,
+.raw); decode writes the format
 that OUT's extension names, one Pillow writes or .raw, headerless pixels (a file of n streams
 gives OUT-1 to OUT-n); info prints each stream's header facts, M, R and C as unwsq --info does.
 "-" is standard input, or standard output, which decode writes as PGM or as --format says
@@ -17,6 +19,7 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import re
 import sys
 
 from . import _codec, files
@@ -49,6 +52,8 @@ def _parser() -> argparse.ArgumentParser:
     encode.add_argument("--comment", help="text of a comment segment")
     encode.add_argument("--deep", choices=("refuse", "scale"), default="refuse",
                         help="a 16-bit image: refuse it (default), or scale its values to 0-255")
+    encode.add_argument("--size", type=_size, metavar="WxH",
+                        help="IN holds raw 8-bit samples, width x height bytes")
     encode.set_defaults(run=_encode)
     decode = commands.add_parser("decode", help="a WSQ file to an image file")
     decode.add_argument("inputs", nargs=1, metavar="IN")
@@ -62,9 +67,17 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _size(text: str) -> tuple[int, int]:
+    """WIDTHxHEIGHT as (width, height)."""
+    match = re.fullmatch(r"([1-9][0-9]*)x([1-9][0-9]*)", text)
+    if not match:
+        raise argparse.ArgumentTypeError(f"'{text}' is no WIDTHxHEIGHT, such as 500x500")
+    return int(match[1]), int(match[2])
+
+
 def _encode(name: str, arguments: argparse.Namespace) -> None:
     files.encode_file(name, arguments.output, arguments.bitrate, arguments.comment,
-                      arguments.deep)
+                      arguments.deep, arguments.size)
 
 
 def _decode(name: str, arguments: argparse.Namespace) -> None:

@@ -10,9 +10,10 @@ import sys
 from collections.abc import Iterator
 from pathlib import Path
 
+import numpy
 from PIL import Image
 
-from ._codec import decode
+from ._codec import decode, encode
 
 PathLike = str | os.PathLike
 
@@ -23,13 +24,21 @@ STREAMABLE = (RAW, "PPM")
 
 
 def encode_file(source: PathLike, target: PathLike, bitrate: float = 0.75,
-                comment: str | bytes | None = None, deep: str = "refuse") -> None:
+                comment: str | bytes | None = None, deep: str = "refuse",
+                size: tuple[int, int] | None = None) -> None:
     """Encodes an image file that Pillow reads (PNG, PGM, TIFF, BMP, JPEG, ...) with its own
     dimensions into the WSQ file target, converted to gray as Image.convert("L") does (a 16-bit
     image is refused, or scaled with deep="scale", as by wsq.encode()). Each frame of a
-    multi-frame file (a TIFF of several pages) becomes a stream, back to back. A target whose
-    extension names another format (.png, .raw) is refused before anything is read."""
+    multi-frame file (a TIFF of several pages) becomes a stream, back to back. With size,
+    (width, height), source holds raw 8-bit samples instead, as wsq1 -rW,H reads them, and must
+    hold exactly width x height bytes. A target whose extension names another format (.png,
+    .raw) is refused before anything is read."""
     _refuse_other_format(target)
+    if size is not None:
+        _write(target, encode(raw_pixels(read(source), size), bitrate=bitrate, comment=comment))
+        return
+    if Path(source).suffix.lower() == ".raw":
+        raise ValueError("raw samples have no size of their own: give it, --size WIDTHxHEIGHT")
     stream = io.BytesIO()
     with Image.open(_source(source)) as image:
         image.save(stream, format="WSQ", save_all=True, bitrate=bitrate, comment=comment,
@@ -59,6 +68,16 @@ def decode_file(source: PathLike, target: PathLike, image_format: str | None = N
     for pixels, name in zip(images, targets):
         _write(name, _image_bytes(pixels, image_format))
     return targets
+
+
+def raw_pixels(data: bytes, size: tuple[int, int]) -> numpy.ndarray:
+    """The pixels of raw samples of size (width, height), row after row. Data of another length
+    is refused, both sizes named: a short file is not completed, nor a long one cut."""
+    width, height = size
+    if len(data) != width * height:
+        raise ValueError(f"{len(data)} bytes, not the {width * height} of a raw image of "
+                         f"{width} x {height}")
+    return numpy.frombuffer(data, numpy.uint8).reshape(height, width)
 
 
 def writable_format(suffix: str) -> str:
