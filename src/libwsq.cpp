@@ -1537,9 +1537,7 @@ ui8 *makedht(ui8 *output, const ui32 *counts, int maxbits)
         }
         i = maxbits;
     }
-    while (numcodes[i] == 0)
-        --i;
-    --numcodes[i];  /* the reserved all-ones codeword */
+    --numcodes[i];  /* the reserved all-ones codeword, of the longest length in use */
     for (int length = 1; length <= maxbits; ++length)
         *output++ = (ui8)numcodes[length];
     for (int length = 1; length <= longest; ++length)

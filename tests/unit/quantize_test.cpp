@@ -32,6 +32,9 @@ TEST(Wsqqnt, DeadZoneAndBins)
                                   5.4f, -5.6f, 1001.5f, -1001.5f, 1.5f, 1.6f, -1.5f, -1.6f};
     expect_each_and_all(in, std::vector<int32>{0, 0, 1, 1, 2, 0, -1, -2, 2, -3, 501, -501, 0, 1, 0, -1},
                         [](int32 *out, const real *x, ui32 n) { wsqqnt(out, x, n, 2.0f, 3.0f); });
+    /* Indices beyond 2^31 - 1 saturate. */
+    expect_each_and_all(std::vector<real>{3e9f, -3e9f}, std::vector<int32>{INT32_MAX, INT32_MIN + 1},
+                        [](int32 *out, const real *x, ui32 n) { wsqqnt(out, x, n, 1.0f, 0.0f); });
     expect_each_and_all(std::vector<real>{1e6f, -3.0f, 0.5f}, std::vector<int32>{0, 0, 0},
                         [](int32 *out, const real *x, ui32 n) { wsqqnt(out, x, n, 0.0f, 3.0f); });
 }
