@@ -5,10 +5,11 @@ transactions holding them.
 
     fuzz/make_corpus.py build/wsq1
 
-Run from anywhere; rewrites fuzz/corpus/*/ and fuzz/segments_base.inc.
+Run from anywhere; rewrites fuzz/corpus/*/ and fuzz/segments_base.inc. The
+inputs named found-* are kept: minimised finds of long fuzzer runs that reach
+paths no seed reaches.
 """
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -78,7 +79,10 @@ def write(directory, name, data):
 def main():
     wsq1 = os.path.abspath(sys.argv[1])
     corpus = os.path.join(HERE, 'corpus')
-    shutil.rmtree(corpus, ignore_errors=True)
+    for directory, _, names in os.walk(corpus):
+        for name in names:
+            if not name.startswith('found-'):
+                os.remove(os.path.join(directory, name))
 
     # decode: streams of several sizes and bit rates, odd ones included.
     decode = os.path.join(corpus, 'decode')
@@ -101,6 +105,10 @@ def main():
     }
     with open(os.path.join(DATA, 'wsq-original.wsq'), 'rb') as f:
         streams['wsq-original.wsq'] = f.read()
+    # Blocks in restart intervals, a repeated transform table, an empty block.
+    for name in ['restart-intervals', 'repeated-dtt', 'empty-blocks']:
+        with open(os.path.join(DATA, 'hostile', 'valid', name + '.wsq'), 'rb') as f:
+            streams[name + '.wsq'] = f.read()
     parts = segments(base)
     sof = next(p for p in parts if p[0] == 0xA2)
     dht = next(p for p in parts if p[0] == 0xA6)
