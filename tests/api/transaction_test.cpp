@@ -261,6 +261,7 @@ TEST(Transaction, GivesEveryFlawItsVerdictAndOffset)
         EXPECT_EQ(error.status, f.status) << f.name << ": " << error.message;
         EXPECT_EQ(error.offset, f.offset) << f.name << ": " << error.message;
         EXPECT_STRNE(error.message, "") << f.name;
+        EXPECT_STRNE(wsq_strerror(error.status), wsq_strerror(-1)) << f.name << ": a verdict without its name";
     }
     // What real files hold passes: IDC "01" for CNT's 1, a Type-14 without
     // data, Type-7 whose bytes are no Type-4 header.
