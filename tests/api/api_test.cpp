@@ -117,6 +117,8 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
          std::string::npos, WSQ_ERR_ARGUMENT, "257 threads: give 0 (one per core) to 256"},
         {"bit rate NaN", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = NAN; },
          std::string::npos, WSQ_ERR_BITRATE, "bit rate nan out of range: no usable quality factor"},
+        {"bit rate 1e9", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 1e9; },
+         std::string::npos, WSQ_ERR_BITRATE, "bit rate 1e+09 out of range: no usable quality factor"},
         {"bit rate 0", sd04.pixels, 512, 512, [](wsq_encode_options &o) { o.bitrate = 0; },
          std::string::npos, WSQ_ERR_BITRATE,
          "bit rate 0 leaves no active subbands after wavelet packet transform"},
@@ -139,7 +141,7 @@ TEST(Encode, RefusalsGiveAStatusAMessageAndNoStream)
 // Which rates at or below 0 are honoured depends on the image: sd04's 0 is
 // refused above, while a ramp still gives a stream at 0, -0.0 and -1e-300,
 // the 531 bytes wsq1 writes for it.
-TEST(Encode, ARateOfZeroOrBelowIsHonouredForSomeImages)
+TEST(Encode, ARampIsCodedAtRatesOfZeroOrBelowAndRefusedAtTwo)
 {
     const int side = 100;
     std::string ramp((size_t)side * side, '\0');
@@ -155,6 +157,13 @@ TEST(Encode, ARateOfZeroOrBelowIsHonouredForSomeImages)
         EXPECT_EQ(e.status, WSQ_OK);
         EXPECT_EQ(e.stream.size(), 531u);
     }
+    // At 2 its first subband's bin width is too narrow to store.
+    wsq_encode_options options;
+    wsq_encode_defaults(&options);
+    options.bitrate = 2;
+    encoding e = encode(ramp, side, side, &options);
+    EXPECT_EQ(e.status, WSQ_ERR_BITRATE);
+    EXPECT_STREQ(e.error.message, "bit rate 2 out of range: bin width of subband 0 not storable");
 }
 
 // Whichever argument is wrong, a failed call leaves every output it was given
