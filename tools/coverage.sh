@@ -79,7 +79,7 @@ for f in sorted(files, key=lambda f: f['filename']):
           '%3d in assertions; %6.2f%% of the rest)'
           % (os.path.basename(f['filename']), lines['percent'], lines['count'] - lines['covered'],
              lines['count'], branches['percent'], branches['notcovered'], branches['count'],
-             branches['notcovered'] - outside, rest))
+             max(0, branches['notcovered'] - outside), rest))
 EOF
 echo "HTML report: $dir/html/index.html"
 if [ "$tests" -ne 0 ]; then
