@@ -26,7 +26,7 @@
 
 namespace {
 
-const char version_text[] = "unwsq 1.0.0\n";
+const char version_text[] = "unwsq " WSQ_VERSION_STRING "\n";
 
 const char usage_text[] =
     "Usage: unwsq [options] [FILE...]\n"

@@ -1399,12 +1399,9 @@ void wsq_free(void *buffer)
     std::free(buffer);
 }
 
-#define WSQ_TEXT(x) #x
-#define WSQ_VERSION_TEXT(major, minor, patch) WSQ_TEXT(major) "." WSQ_TEXT(minor) "." WSQ_TEXT(patch)
-
 const char *wsq_version(void)
 {
-    return WSQ_VERSION_TEXT(WSQ_VERSION_MAJOR, WSQ_VERSION_MINOR, WSQ_VERSION_PATCH);
+    return WSQ_VERSION_STRING;
 }
 
 }  // extern "C"

@@ -44,9 +44,19 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The one place that sets the version of the whole project: the library, the programs, the
+ * bindings and their packages take it from here (tests/version_test.sh holds the manual
+ * pages, wsqjob and the README to it). */
 #define WSQ_VERSION_MAJOR 3
 #define WSQ_VERSION_MINOR 0
 #define WSQ_VERSION_PATCH 0
+
+/* The same as text, "MAJOR.MINOR.PATCH". */
+#define WSQ_VERSION_STRING \
+    WSQ_NUMBER_TEXT_(WSQ_VERSION_MAJOR) "." WSQ_NUMBER_TEXT_(WSQ_VERSION_MINOR) "." \
+    WSQ_NUMBER_TEXT_(WSQ_VERSION_PATCH)
+#define WSQ_NUMBER_TEXT_(number) WSQ_TEXT_(number)
+#define WSQ_TEXT_(text) #text
 
 /* Marks the library's public functions: a shared libwsq exports these and nothing else. */
 #ifndef WSQ_API

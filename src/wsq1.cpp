@@ -43,7 +43,7 @@ const int Ev = WSQ_EV;
 const int Sf = WSQ_SF;
 const int restarti = 0;
 const double center = WSQ_CENTER;
-const char rcsid[74] = "wsq1 1.0.0";
+const char rcsid[74] = "wsq1 " WSQ_VERSION_STRING;
 
 /* ---- Library records, made once per run ---------------------------------- */
 

@@ -22,7 +22,7 @@
 
 namespace {
 
-const char version_text[] = "wsqtx 1.0.0\n";
+const char version_text[] = "wsqtx " WSQ_VERSION_STRING "\n";
 
 const char usage_text[] =
     "Usage: wsqtx info [--json] FILE\n"
