@@ -56,7 +56,8 @@ def test_info_and_files_of_several_streams(tmp_path, capsys):
 
 def test_standard_streams_raw_pixels_and_what_unwsq_prints(tmp_path, capsys):
     """"-" is standard input and output (decoded as PGM, or as --format says); .raw holds the
-    pixels alone; info prints M and R as unwsq --info does; --version names the version."""
+    pixels alone; info labels and prints A, B, M, R as unwsq --info does; --version names the
+    version."""
     def command(*arguments: str, given: bytes = b"") -> bytes:
         done = subprocess.run([sys.executable, "-m", "wsq", *arguments], input=given,
                               capture_output=True, check=True)
@@ -73,7 +74,7 @@ def test_standard_streams_raw_pixels_and_what_unwsq_prints(tmp_path, capsys):
     assert run(capsys, "decode", str(tmp_path / "in.wsq"), str(tmp_path / "out.raw"))[0] == 0
     assert (tmp_path / "out.raw").read_bytes() == decoded.tobytes()
     shown = run(capsys, "info", str(DATA / "wsq-original.wsq"))[1]
-    assert "midpoint: 215.54\nrescale: 1.2074\n" in shown and "center: 0.44\n" in shown
+    assert "A: 0\nB: 255\nM: 215.54\nR: 1.2074\nEv: 0\nSf: 0\n" in shown and "C: 0.44\n" in shown
     assert command("--version") == f"python3 -m wsq {wsq.version()}\n".encode()
 
 

@@ -10,7 +10,8 @@ or with --size raw 8-bit samples of that width and height (as wsq1 -rW,H reads t
 another length is refused), and refuses an OUT whose extension names another format (.png,
 .raw); decode writes the format
 that OUT's extension names, one Pillow writes or .raw, headerless pixels (a file of n streams
-gives OUT-1 to OUT-n); info prints each stream's header facts, M, R and C as unwsq --info does.
+gives OUT-1 to OUT-n); info prints each stream's header facts, A, B, M, R, Ev, Sf and C
+labelled and printed as unwsq --info does.
 "-" is standard input, or standard output, which decode writes as PGM or as --format says
 (pgm, png, tif, raw, ...). Outputs appear only when complete. A failure prints
 "wsq: FILE: what went wrong" and the status is 1.
@@ -92,20 +93,25 @@ def _info(name: str, arguments: argparse.Namespace) -> None:
         _print_facts(stream)
 
 
+#: The facts that unwsq --info labels with the format's letters, labelled alike.
+_LETTERS = {"black": "A", "white": "B", "midpoint": "M", "rescale": "R", "encoder": "Ev",
+            "software": "Sf", "center": "C"}
+
+
 def _print_facts(stream: _codec.Info) -> None:
     """One line a fact, one a comment, then an empty line; numbers stored in a few digits (M, R,
     C) in as many, as unwsq --info prints them."""
     for field in dataclasses.fields(stream):
-        value = getattr(stream, field.name)
+        value, label = getattr(stream, field.name), _LETTERS.get(field.name, field.name)
         if field.name == "comments":
             for text in value:
                 print(f"comment: {_escaped(text)}")
         elif isinstance(value, tuple):
-            print(f"{field.name}: {' '.join(map(str, value))}")
+            print(f"{label}: {' '.join(map(str, value))}")
         elif isinstance(value, float):
-            print(f"{field.name}: {value:g}")
+            print(f"{label}: {value:g}")
         else:
-            print(f"{field.name}: {value}")
+            print(f"{label}: {value}")
     print()
 
 
