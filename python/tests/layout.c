@@ -1,10 +1,10 @@
-/* Prints the size of each structure of wsq.h and the offset of each of its fields, as a C
- * compiler lays them out, one "name value" a line: the ctypes declarations of the Python
- * package must give the same. */
+/* Prints the size of each structure of wsq.h and transaction.h and the offset of each of its
+ * fields, as a C compiler lays them out, one "name value" a line: the ctypes declarations of
+ * the Python package must give the same. */
 #include <stddef.h>
 #include <stdio.h>
 
-#include "wsq.h"
+#include "transaction.h"
 
 #define SIZE(type) printf(#type " %zu\n", sizeof(type))
 #define FIELD(type, field) printf(#type "." #field " %zu\n", offsetof(type, field))
@@ -45,5 +45,33 @@ int main(void)
     FIELD(wsq_info, block_bytes);
     FIELD(wsq_info, comments);
     FIELD(wsq_info, stream_bytes);
+    SIZE(wsq_record);
+    FIELD(wsq_record, type);
+    FIELD(wsq_record, idc);
+    FIELD(wsq_record, tagged);
+    FIELD(wsq_record, fields);
+    FIELD(wsq_record, offset);
+    FIELD(wsq_record, length);
+    SIZE(wsq_field);
+    FIELD(wsq_field, number);
+    FIELD(wsq_field, subfields);
+    FIELD(wsq_field, tag_offset);
+    FIELD(wsq_field, offset);
+    FIELD(wsq_field, length);
+    SIZE(wsq_image_entry);
+    FIELD(wsq_image_entry, record);
+    FIELD(wsq_image_entry, type);
+    FIELD(wsq_image_entry, idc);
+    FIELD(wsq_image_entry, positions);
+    FIELD(wsq_image_entry, position_count);
+    FIELD(wsq_image_entry, impression);
+    FIELD(wsq_image_entry, compression);
+    FIELD(wsq_image_entry, compression_name);
+    FIELD(wsq_image_entry, width);
+    FIELD(wsq_image_entry, height);
+    FIELD(wsq_image_entry, bits_per_pixel);
+    FIELD(wsq_image_entry, ppi);
+    FIELD(wsq_image_entry, data_offset);
+    FIELD(wsq_image_entry, data_length);
     return 0;
 }

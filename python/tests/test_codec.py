@@ -26,7 +26,9 @@ def test_structures_match_the_c_layout():
                              check=True).stdout
     expected = dict(line.split() for line in printed.splitlines())
     structures = {"wsq_error": _native.Error, "wsq_encode_options": _native.EncodeOptions,
-                  "wsq_decode_options": _native.DecodeOptions, "wsq_info": _native.Info}
+                  "wsq_decode_options": _native.DecodeOptions, "wsq_info": _native.Info,
+                  "wsq_record": _native.Record, "wsq_field": _native.Field,
+                  "wsq_image_entry": _native.ImageEntry}
     actual = {}
     for name, structure in structures.items():
         actual[name] = str(ctypes.sizeof(structure))

@@ -11,7 +11,8 @@ interpreter lock released, so threads encode and decode in parallel.
 
 With Pillow installed, importing wsq registers the format WSQ: Image.open() reads WSQ files as
 8-bit gray images and Image.save() writes them (options bitrate, comment, black, white).
-`python3 -m wsq` converts image files; wsq.cluster converts directory trees with Dask.
+`python3 -m wsq` converts image files; wsq.cluster converts directory trees with Dask;
+wsq.transaction reads, checks, edits and writes transaction files (.an2, .eft, .int).
 """
 import importlib.util
 

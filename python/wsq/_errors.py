@@ -8,7 +8,8 @@ from . import _native
 
 class Status(enum.IntEnum):
     """What a call of the library did (wsq_status in wsq.h). 1 to 11 tell what is wrong with a
-    stream, 12 that memory ran out, 13 to 15 what the encoder refused."""
+    stream, 12 that memory ran out, 13 to 15 what the encoder refused, 32 to 49 the flaws of a
+    transaction file (wsq_transaction_status in transaction.h)."""
 
     OK = 0
     NOT_WSQ = 1
@@ -26,18 +27,36 @@ class Status(enum.IntEnum):
     ARGUMENT = 13
     IMAGE = 14
     BITRATE = 15
+    BAD_TAG = 32
+    LEN_NOT_FIRST = 33
+    LEN_NOT_NUMERIC = 34
+    LEN_PAST_END = 35
+    FS_MISSING = 36
+    LEN_MISMATCH = 37
+    BINARY_LEN_SHORT = 38
+    CNT_MALFORMED = 39
+    CNT_COUNT = 40
+    TRAILING_BYTES = 41
+    CNT_MISMATCH = 42
+    IDC_DUPLICATE = 43
+    MANDATORY_MISSING = 44
+    CGA_UNKNOWN = 45
+    HLL_VLL_MISMATCH = 46
+    WSQ_BAD = 47
+    RAW_SIZE_MISMATCH = 48
+    BAD_VALUE = 49
 
 
 class WsqError(Exception):
     """A failure of the codec: the library's status, the byte offset of the flaw in the input
-    (decoding; 0 otherwise) and a message in words. Raised as WsqValueError or WsqMemoryError."""
+    (decoding and reading a transaction; 0 otherwise) and a message in words. Raised as WsqValueError or WsqMemoryError."""
 
     def __init__(self, status: int, offset: int, message: str) -> None:
         self.status = _known(status)
         self.offset = offset
         self.message = message
         name = _native.lib.wsq_strerror(status).decode()
-        where = f" at byte {offset}" if Status.NOT_WSQ <= status <= Status.LIMIT else ""
+        where = f" at byte {offset}" if located(status) else ""
         super().__init__(f"{name}{where}: {message}")
 
     def __reduce__(self):
@@ -51,6 +70,11 @@ class WsqValueError(WsqError, ValueError):
 
 class WsqMemoryError(WsqError, MemoryError):
     """The codec's working memory could not be allocated."""
+
+
+def located(status: int) -> bool:
+    """Whether the status is a flaw at a place in the input (a stream's or a transaction's)."""
+    return Status.NOT_WSQ <= status <= Status.LIMIT or Status.BAD_TAG <= status <= Status.BAD_VALUE
 
 
 def _known(status: int) -> int:

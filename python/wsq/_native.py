@@ -1,7 +1,7 @@
-"""The C interface of libwsq (wsq.h) as ctypes declarations.
+"""The C interface of libwsq (wsq.h and transaction.h) as ctypes declarations.
 
 The shared library lies beside this module. ctypes releases the interpreter lock around
-every call into it, so threads encode and decode in parallel. The structures mirror wsq.h
+every call into it, so threads encode and decode in parallel. The structures mirror the headers
 field for field; the tests compare their layout with the one a C compiler gives. The option
 structures are filled by the library's defaults calls, given their size as declared here.
 """
@@ -46,6 +46,31 @@ class Info(ctypes.Structure):
                 ("comments", c_uint32), ("stream_bytes", c_size_t)]
 
 
+class Record(ctypes.Structure):
+    """wsq_record: one logical record of a transaction."""
+
+    _fields_ = [("type", c_int32), ("idc", c_int32), ("tagged", c_int32), ("fields", c_uint32),
+                ("offset", c_size_t), ("length", c_size_t)]
+
+
+class Field(ctypes.Structure):
+    """wsq_field: one field of a tagged record."""
+
+    _fields_ = [("number", c_int32), ("subfields", c_uint32), ("tag_offset", c_size_t),
+                ("offset", c_size_t), ("length", c_size_t)]
+
+
+class ImageEntry(ctypes.Structure):
+    """wsq_image_entry: one image record of a transaction."""
+
+    _fields_ = [("record", c_size_t), ("type", c_int32), ("idc", c_int32),
+                ("positions", c_int32 * 6), ("position_count", c_int32),
+                ("impression", c_int32), ("compression", c_int32),
+                ("compression_name", c_char * 16), ("width", c_int32), ("height", c_int32),
+                ("bits_per_pixel", c_int32), ("ppi", c_int32), ("data_offset", c_size_t),
+                ("data_length", c_size_t)]
+
+
 def _load() -> ctypes.CDLL:
     """Opens the library beside this module and declares the prototypes of its functions."""
     library = ctypes.CDLL(str(Path(__file__).with_name("libwsq.so")))
@@ -63,6 +88,26 @@ def _load() -> ctypes.CDLL:
         "wsq_gray_from_color": (c_int, [c_void_p, c_void_p, c_size_t, c_int32]),
         "wsq_free": (None, [c_void_p]),
         "wsq_version": (c_char_p, []),
+        "wsq_transaction_read": (c_int, [POINTER(c_void_p), POINTER(Error), c_void_p, c_size_t]),
+        "wsq_transaction_free": (None, [c_void_p]),
+        "wsq_transaction_write": (c_int, [POINTER(c_void_p), POINTER(c_size_t), POINTER(Error),
+                                          c_void_p]),
+        "wsq_transaction_record_count": (c_size_t, [c_void_p]),
+        "wsq_transaction_record": (c_int, [c_void_p, c_size_t, POINTER(Record)]),
+        "wsq_transaction_field": (c_int, [c_void_p, c_size_t, c_size_t, POINTER(Field)]),
+        "wsq_transaction_subfield": (c_int, [c_void_p, c_size_t, c_size_t, c_uint32,
+                                             POINTER(c_size_t), POINTER(c_size_t),
+                                             POINTER(c_uint32)]),
+        "wsq_transaction_item": (c_int, [c_void_p, c_size_t, c_size_t, c_uint32, c_uint32,
+                                         POINTER(c_size_t), POINTER(c_size_t)]),
+        "wsq_transaction_bytes": (c_void_p, [c_void_p, POINTER(c_size_t)]),
+        "wsq_transaction_image_count": (c_size_t, [c_void_p]),
+        "wsq_transaction_image": (c_int, [c_void_p, c_size_t, POINTER(ImageEntry)]),
+        "wsq_transaction_check": (c_int, [c_void_p, POINTER(Error)]),
+        "wsq_transaction_replace_image": (c_int, [c_void_p, c_size_t, c_void_p, c_size_t,
+                                                  POINTER(Error)]),
+        "wsq_transaction_set_field": (c_int, [c_void_p, c_size_t, c_int32, c_void_p, c_size_t,
+                                              POINTER(Error)]),
     }
     for name, (result, arguments) in prototypes.items():
         function = getattr(library, name)

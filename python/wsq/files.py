@@ -3,19 +3,16 @@ complete: it is written beside its final name and renamed into place. The name "
 standard input or standard output."""
 from __future__ import annotations
 
-import contextlib
 import io
 import os
 import sys
-from collections.abc import Iterator
 from pathlib import Path
 
 import numpy
 from PIL import Image
 
 from ._codec import decode, encode
-
-PathLike = str | os.PathLike
+from ._output import PathLike, write as _write
 
 #: The format of headerless 8-bit pixels, row after row (unwsq -f raw), extension .raw.
 RAW = "RAW"
@@ -125,30 +122,3 @@ def _source(source: PathLike) -> PathLike | io.BytesIO:
 def read(source: PathLike) -> bytes:
     """The bytes of the file, or of standard input for "-"."""
     return sys.stdin.buffer.read() if os.fspath(source) == "-" else Path(source).read_bytes()
-
-
-def _write(target: PathLike, data: bytes) -> None:
-    """Writes the file whole (or standard output for "-"), under its name only once
-    complete."""
-    if os.fspath(target) == "-":
-        sys.stdout.buffer.write(data)
-        sys.stdout.buffer.flush()
-        return
-    with _staged(Path(target)) as staged:
-        staged.write_bytes(data)
-
-
-@contextlib.contextmanager
-def _staged(target: Path) -> Iterator[Path]:
-    """A temporary name beside target to write to, renamed to target when the block ends
-    without an exception and removed otherwise. Failures name target, not the temporary."""
-    temporary = target.with_name(f"{target.name}.{os.getpid()}.tmp")
-    try:
-        yield temporary
-        os.replace(temporary, target)
-    except OSError as error:
-        if error.filename == str(temporary):
-            error.filename = str(target)
-        raise
-    finally:
-        temporary.unlink(missing_ok=True)
