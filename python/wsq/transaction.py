@@ -167,7 +167,7 @@ class Transaction:
             if entry.compression == WSQ:
                 return _one_image(decode(data, reduce=reduce))
             if entry.compression == NONE and entry.bits_per_pixel == 8:
-                return _uncompressed(data, entry)[::reduce, ::reduce].copy()
+                return _uncompressed(data, entry)[::_reduction(reduce), ::reduce].copy()
         except WsqError as error:
             raise failure(error.status, entry.data_offset + error.offset, error.message) from None
         raise argument_error(f"the image of record {entry.record} is {_compression_words(entry)}: "
@@ -290,6 +290,13 @@ def _uncompressed(data: bytes, entry: Image) -> numpy.ndarray:
         raise failure(Status.RAW_SIZE_MISMATCH, 0, f"{len(data)} bytes of uncompressed data, "
                        f"not {width} x {height}")
     return numpy.frombuffer(data, dtype=numpy.uint8).reshape(height, width)
+
+
+def _reduction(reduce: int) -> int:
+    """reduce as the decoder takes it: 1, 2, 4 or 8."""
+    if reduce not in (1, 2, 4, 8):
+        raise argument_error(f"reduce {reduce}: give 1, 2, 4 or 8")
+    return reduce
 
 
 def _compression_words(entry: Image) -> str:
