@@ -1,11 +1,14 @@
 /** WSQ gray-scale fingerprint image compression, through libwsq compiled to WebAssembly. */
 
 /** The library's statuses: 1 to 11 tell what is wrong with a stream, 12 that memory ran out, 13
- * to 15 what the encoder refused. */
+ * to 15 what the encoder refused, 32 to 49 the flaws of a transaction file. */
 export declare const Status: Readonly<{
   OK: 0; NOT_WSQ: 1; TRUNCATED: 2; MARKER: 3; SEGMENT: 4; FRAME: 5; TRANSFORM: 6;
   QUANTIZATION: 7; HUFFMAN: 8; BLOCK: 9; TRAILING: 10; LIMIT: 11; MEMORY: 12; ARGUMENT: 13;
-  IMAGE: 14; BITRATE: 15;
+  IMAGE: 14; BITRATE: 15; BAD_TAG: 32; LEN_NOT_FIRST: 33; LEN_NOT_NUMERIC: 34; LEN_PAST_END: 35;
+  FS_MISSING: 36; LEN_MISMATCH: 37; BINARY_LEN_SHORT: 38; CNT_MALFORMED: 39; CNT_COUNT: 40;
+  TRAILING_BYTES: 41; CNT_MISMATCH: 42; IDC_DUPLICATE: 43; MANDATORY_MISSING: 44; CGA_UNKNOWN: 45;
+  HLL_VLL_MISMATCH: 46; WSQ_BAD: 47; RAW_SIZE_MISMATCH: 48; BAD_VALUE: 49;
 }>;
 
 /** Every failure of encode(), decode() and info(); its message tells what is wrong, in words. */
@@ -151,3 +154,97 @@ export declare function version(): string;
 /** Bytes the module's allocator holds: the same before and after any call, which releases what
  * it took. */
 export declare function memoryInUse(): number;
+
+/** A logical record of a transaction. */
+export interface TransactionRecord {
+  /** 1 to 99. */
+  type: number;
+  /** The IDC that CNT lists for it; null for the Type-1 record. */
+  idc: number | null;
+  /** A tagged record, with fields; false: a binary record (Types 3-8). */
+  tagged: boolean;
+  /** Its first byte in the transaction. */
+  offset: number;
+  /** Its bytes. */
+  length: number;
+}
+
+/** A field of a tagged record. */
+export interface TransactionField {
+  /** The N of "T.N:" (1 is LEN, 999 the image data). */
+  number: number;
+  /** The value's bytes. */
+  value: OwnBytes;
+  /** The value split into subfields of items; field 999: one subfield of one item, its data. */
+  subfields: OwnBytes[][];
+}
+
+/** An image record's facts, as the record declares them (null where it declares nothing). */
+export interface TransactionImage {
+  /** Index of its record in Transaction.records. */
+  record: number;
+  type: number;
+  idc: number;
+  /** Finger or palm position codes, the most probable first (1 right thumb ... 10 left little). */
+  positions: number[];
+  /** Impression type code (0 live-scan plain, 1 live-scan rolled, ...). */
+  impression: number | null;
+  /** Compression code: 0 none, 1 WSQ, 2-6 JPEG, JPEG 2000, PNG; null for one not in the table. */
+  compression: number | null;
+  /** "NONE", "WSQ20", ..., or the label as stored; "" when the record declares none. */
+  compressionName: string;
+  width: number | null;
+  height: number | null;
+  bitsPerPixel: number | null;
+  /** Pixels per inch, rounded. */
+  ppi: number | null;
+  /** The image data's first byte in the transaction, and its length. */
+  dataOffset: number;
+  dataLength: number;
+}
+
+/** What Transaction.check() found: valid, or the first flaw's status, offset and message. */
+export interface Verdict {
+  valid: boolean;
+  /** Status.OK, or one of the transaction flaws (Status.CNT_MISMATCH, ...). */
+  status: number;
+  /** Its short name, e.g. "cnt-mismatch". */
+  statusName: string;
+  offset: number;
+  message: string;
+}
+
+/** A transaction file (.an2, .eft, .int): records, fields and images, checked, edited, written.
+ * Edits change it in place; record and image indices read before an edit may not hold after. */
+export declare class Transaction {
+  private constructor();
+  readonly records: TransactionRecord[];
+  readonly images: TransactionImage[];
+  /** The fields of tagged record record (an index into records); a binary one is refused. */
+  fields(record: number): TransactionField[];
+  /** An image's data as stored: image is an entry of images or its index there. */
+  data(image: TransactionImage | number): OwnBytes;
+  /** An image's pixels: its WSQ stream decoded, or its uncompressed 8-bit data; with reduce,
+   * a preview (every reduce-th pixel of uncompressed data). Flaws are reported at their
+   * offset in the transaction. */
+  pixels(image: TransactionImage | number,
+         options?: Pick<DecodeOptions, 'reduce'>): { width: number; height: number; pixels: OwnBytes };
+  /** The verdict on the whole transaction, without throwing. */
+  check(): Verdict;
+  /** Puts a ready WSQ stream into record record (a Type-4, or a tagged print record of Types 13
+   * to 16 or 19); width, height, compression fields and every length follow. */
+  replace(record: number, stream: Bytes): void;
+  /** Encodes gray pixels as encode() does and puts the stream into record record. */
+  replace(record: number, pixels: Uint8Array | Uint8ClampedArray | Uint16Array, width: number,
+          height: number, options?: EncodeOptions): void;
+  /** Encodes an RGBA image as encode() does and puts the stream into record record. */
+  replace(record: number, image: ImageDataLike, options?: EncodeOptions): void;
+  /** Sets a tagged field (a string is stored as UTF-8); an empty value removes it. */
+  setField(record: number, number: number, value: string | Bytes): void;
+  /** The bytes as they stand, every LEN and the CNT agreeing; unedited, the bytes read. */
+  bytes(): OwnBytes;
+}
+
+/** Reads a transaction from its bytes; a file that cannot be read as records is refused with a
+ * WsqError carrying the flaw's status, offset and message. */
+export declare function readTransaction(data: Bytes): Transaction;

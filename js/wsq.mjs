@@ -17,11 +17,15 @@ import createLibwsq from './libwsq.mjs';
 const defaultWasm = new URL('libwsq.wasm', import.meta.url);
 
 /** The library's statuses (wsq_status in wsq.h): 1 to 11 tell what is wrong with a stream, 12
- * that memory ran out, 13 to 15 what the encoder refused. */
+ * that memory ran out, 13 to 15 what the encoder refused, 32 to 49 the flaws of a transaction
+ * file (transaction.h). */
 export const Status = Object.freeze({
   OK: 0, NOT_WSQ: 1, TRUNCATED: 2, MARKER: 3, SEGMENT: 4, FRAME: 5, TRANSFORM: 6,
   QUANTIZATION: 7, HUFFMAN: 8, BLOCK: 9, TRAILING: 10, LIMIT: 11, MEMORY: 12, ARGUMENT: 13,
-  IMAGE: 14, BITRATE: 15,
+  IMAGE: 14, BITRATE: 15, BAD_TAG: 32, LEN_NOT_FIRST: 33, LEN_NOT_NUMERIC: 34, LEN_PAST_END: 35,
+  FS_MISSING: 36, LEN_MISMATCH: 37, BINARY_LEN_SHORT: 38, CNT_MALFORMED: 39, CNT_COUNT: 40,
+  TRAILING_BYTES: 41, CNT_MISMATCH: 42, IDC_DUPLICATE: 43, MANDATORY_MISSING: 44, CGA_UNKNOWN: 45,
+  HLL_VLL_MISMATCH: 46, WSQ_BAD: 47, RAW_SIZE_MISMATCH: 48, BAD_VALUE: 49,
 });
 
 let lib = null;
@@ -358,4 +362,172 @@ export function version() {
  * call releases what it took. */
 export function memoryInUse() {
   return module()._wsqjs_heap_in_use();
+}
+
+/* ---- Transactions ------------------------------------------------------------------------- */
+
+const WSQ = 1, NONE = 0;  // compression codes of image records
+
+/* The JSON text the last call left, parsed; the module's memory is then released. */
+function takeIndex() {
+  return JSON.parse(new TextDecoder().decode(takeResult()));
+}
+
+/* Runs a transaction call of the module on bytes (and more bytes, when given), then the
+ * arguments; returns its status. */
+function transactionCall(call, bytes, ...rest) {
+  return withBytes(bytes, (at) => call(at, bytes.length, ...rest));
+}
+
+/** A transaction file (.an2, .eft, .int) as records, fields and images, checked, edited and
+ * written: made by readTransaction(). Edits change it in place; the indices and offsets of
+ * records and images read before an edit may no longer hold after it. */
+export class Transaction {
+  #bytes;
+  #index;
+
+  constructor(bytes) {
+    const m = module();
+    check(transactionCall(m._wsqjs_transaction_read, bytes));
+    this.#index = takeIndex();
+    this.#bytes = bytes;
+  }
+
+  /** The records in file order, Type-1 first: {type, idc (null for Type-1), tagged, offset,
+   * length}. */
+  get records() {
+    return this.#index.records.map(({ fields, ...record }) => record);
+  }
+
+  /** One entry per image record, in file order, with the facts the record declares (null where
+   * it declares none). */
+  get images() {
+    return this.#index.images.map((image) => ({ ...image, positions: [...image.positions] }));
+  }
+
+  /** The fields of tagged record record, in its order: {number, value, subfields}, value the
+   * field's bytes and subfields those split into items (field 999: one item, its data). */
+  fields(record) {
+    const found = this.#index.records[record];
+    if (!found) throw argumentError(`no such record: ${record}`);
+    if (!found.tagged) throw argumentError(`record ${record} is a binary record, without fields`);
+    const bytes = (offset, length) => this.#bytes.slice(offset, offset + length);
+    return found.fields.map(({ number, offset, length, subfields }) => ({
+      number,
+      value: bytes(offset, length),
+      subfields: subfields.map((places) => places.filter((_, i) => i % 2 === 0)
+        .map((start, i) => bytes(start, places[2 * i + 1]))),
+    }));
+  }
+
+  /** The image's data as stored (a WSQ stream, uncompressed pixels, ...): image is an entry of
+   * images or its index there. */
+  data(image) {
+    const { dataOffset, dataLength } = this.#entry(image);
+    return this.#bytes.slice(dataOffset, dataOffset + dataLength);
+  }
+
+  /** The image's pixels, {width, height, pixels}: its WSQ stream decoded (reduce 2, 4 or 8 as
+   * decode() takes it), or its uncompressed 8-bit data (every reduce-th pixel). Other
+   * compressions are refused; a flaw in the data is reported at its offset in the
+   * transaction. */
+  pixels(image, options) {
+    const entry = this.#entry(image);
+    const data = this.data(entry);
+    try {
+      if (entry.compression === WSQ) {
+        const { width, height, pixels } = decode(data, options);
+        return { width, height, pixels };
+      }
+      if (entry.compression === NONE && entry.bitsPerPixel === 8) {
+        return uncompressed(data, entry, settings(options, ['reduce']).reduce ?? 1);
+      }
+    } catch (error) {
+      if (!(error instanceof WsqError)) throw error;
+      throw new WsqError(error.status, entry.dataOffset + error.offset, error.message);
+    }
+    throw argumentError(`the image of record ${entry.record} is compressed as ` +
+                        `${entry.compressionName || 'undeclared'} or not of 8 bits a pixel: ` +
+                        'only WSQ and uncompressed 8-bit images are decoded; data() gives its bytes');
+  }
+
+  /** The verdict on the transaction: {valid, status, statusName, offset, message}, valid or
+   * its first flaw in file order. */
+  check() {
+    const m = module();
+    const status = transactionCall(m._wsqjs_transaction_check, this.#bytes);
+    const verdict = { valid: status === Status.OK, status, statusName: lib.text(m._wsq_strerror(status)),
+                      offset: status ? m._wsqjs_offset() : 0, message: status ? lib.text(m._wsqjs_message()) : '' };
+    m._wsqjs_release();
+    return verdict;
+  }
+
+  /** Puts a new image in record record (a Type-4, or a tagged print record of Types 13 to 16
+   * or 19): a ready WSQ stream (bytes alone), or pixels encoded as encode() takes them
+   * (gray with width and height, or RGBA image data, and the options). */
+  replace(record, image, ...encoding) {
+    const ready = (image instanceof ArrayBuffer || ArrayBuffer.isView(image)) &&
+      typeof encoding[0] !== 'number';
+    const stream = ready ? byteArray(image) : encode(image, ...encoding);
+    this.#edit((m, at, size) => withBytes(stream, (streamAt) =>
+      m._wsqjs_transaction_replace(at, size, index(record), streamAt, stream.length)));
+  }
+
+  /** Sets field number of tagged record record to value (a string is stored as UTF-8; RS and
+   * US separate subfields and items), inserting it in number order when missing; an empty
+   * value removes it. */
+  setField(record, number, value) {
+    const bytes = typeof value === 'string' ? new TextEncoder().encode(value) : byteArray(value);
+    this.#edit((m, at, size) => withBytes(bytes, (valueAt) =>
+      m._wsqjs_transaction_set_field(at, size, index(record), int32(number, 'the field number'),
+                                     valueAt, bytes.length)));
+  }
+
+  /** The transaction's bytes as they stand (a copy): every LEN and the CNT agree with the
+   * records; unedited, the bytes read. */
+  bytes() {
+    return this.#bytes.slice();
+  }
+
+  #edit(call) {
+    const m = module();
+    check(withBytes(this.#bytes, (at) => call(m, at, this.#bytes.length)));
+    const edited = takeResult();
+    check(transactionCall(m._wsqjs_transaction_read, edited));
+    this.#index = takeIndex();
+    this.#bytes = edited;
+  }
+
+  #entry(image) {
+    const entry = typeof image === 'number' ? this.#index.images[image]
+      : this.#index.images.find((found) => found.record === image?.record);
+    if (!entry) throw argumentError(`no such image: ${typeof image === 'number' ? image : image?.record}`);
+    return entry;
+  }
+}
+
+/* A record index as the module takes it: a whole number, 0 or more. */
+function index(record) {
+  if (!Number.isInteger(record) || record < 0) throw argumentError(`no such record: ${record}`);
+  return record;
+}
+
+function uncompressed(data, { width, height }, reduce) {
+  if (data.length !== width * height) {
+    throw new WsqError(Status.RAW_SIZE_MISMATCH, 0,
+                       `${data.length} bytes of uncompressed data, not ${width} x ${height}`);
+  }
+  if (![1, 2, 4, 8].includes(reduce)) throw argumentError(`reduce ${reduce}: give 1, 2, 4 or 8`);
+  const columns = Math.ceil(width / reduce), rows = Math.ceil(height / reduce);
+  const pixels = new Uint8Array(columns * rows);
+  for (let y = 0; y < rows; ++y) {
+    for (let x = 0; x < columns; ++x) pixels[y * columns + x] = data[y * reduce * width + x * reduce];
+  }
+  return { width: columns, height: rows, pixels };
+}
+
+/** Reads a transaction from its bytes (copied): a file that cannot be read as records is
+ * refused with the flaw's status, offset and message. */
+export function readTransaction(data) {
+  return new Transaction(byteArray(data).slice());
 }

@@ -1,5 +1,5 @@
 /* The README's JavaScript examples type-check against the package's declarations with the
- * TypeScript of tests/web's lock file: the Node example in a project with Node's types and no
+ * TypeScript of tests/web's lock file: the Node examples in a project with Node's types and no
  * DOM, the page's script in a browser project without Node's types. */
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -19,6 +19,7 @@ function example(lead) {
 }
 
 const nodeExample = example('In Node:');
+const transactionExample = example('between calls:');
 const pageScript = example('file comes back out as one:')
   .match(/<script type="module">\n([^]*)<\/script>/)[1];
 
@@ -29,6 +30,9 @@ const common = { allowJs: true, checkJs: true, strict: true, strictNullChecks: f
 const projects = {
   node: { compilerOptions: { ...common, module: 'nodenext', lib: ['es2022'], types: ['node'] },
           files: ['example.mjs'], source: nodeExample },
+  'Node transaction': { compilerOptions: { ...common, module: 'nodenext', lib: ['es2022'],
+                                           types: ['node'] },
+                        files: ['example.mjs'], source: transactionExample },
   browser: { compilerOptions: { ...common, module: 'es2022', moduleResolution: 'bundler',
                                 lib: ['es2022', 'dom'], types: [] },
              files: ['example.mjs'], source: pageScript },

@@ -5,13 +5,15 @@
  * JavaScript side never depends on the layout of a structure. Each call leaves its outcome in
  * one result record, read back through the accessors below: the status, the error's offset and
  * message, a buffer (owned, or a view into the caller's data), the dimensions of decoded pixels
- * and the stream's facts as JSON.
+ * and the stream's facts as JSON. The transaction calls read the transaction anew from the
+ * bytes they are given each time, so that nothing is held between calls.
  * The module runs one call at a time, so one record serves them all; each call first releases
  * what the previous one left.
  */
-#include "wsq.h"
+#include "transaction.h"
 
 #include <malloc.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,7 +21,8 @@
 static struct {
     wsq_error error;
     uint8_t *owned;      /* a buffer of the library's, released by the next call */
-    const uint8_t *data; /* the result's bytes: owned, or inside the caller's input */
+    char *text;          /* text of this file's allocation, released by the next call */
+    const uint8_t *data; /* the result's bytes: owned, text, or inside the caller's input */
     size_t size;
     int32_t width, height; /* of the decoded pixels: the stream's, or reduced */
     char facts[768];     /* the stream's facts as one JSON object */
@@ -29,6 +32,7 @@ static struct {
 static void begin(void)
 {
     wsq_free(result.owned);
+    free(result.text);
     memset(&result, 0, sizeof result);
 }
 
@@ -162,6 +166,194 @@ int wsqjs_comment(const uint8_t *data, size_t size, uint32_t index)
 {
     begin();
     return wsq_comment(&result.data, &result.size, &result.error, data, size, index);
+}
+
+/* ---- Transactions ------------------------------------------------------------------------- */
+
+/* Text built up in a buffer of the library's allocator, kept as the result when complete. */
+typedef struct {
+    char *text;
+    size_t length, capacity;
+    int failed; /* memory ran out: the text is incomplete */
+} text_buffer;
+
+static void append(text_buffer *out, const char *format, ...)
+{
+    for (int attempt = 0; attempt < 2 && !out->failed; ++attempt) {
+        va_list arguments;
+        va_start(arguments, format);
+        int needed = vsnprintf(out->text + out->length, out->capacity - out->length, format,
+                               arguments);
+        va_end(arguments);
+        if (needed < 0) {
+            out->failed = 1;
+        } else if ((size_t)needed < out->capacity - out->length) {
+            out->length += (size_t)needed;
+            return;
+        } else {
+            size_t capacity = 2 * out->capacity + (size_t)needed + 1;
+            char *grown = realloc(out->text, capacity);
+            if (grown) {
+                out->text = grown;
+                out->capacity = capacity;
+            } else {
+                out->failed = 1;
+            }
+        }
+    }
+}
+
+/* A number the record declares, or null when it declares none (-1). */
+static void declared(text_buffer *out, const char *name, int32_t value)
+{
+    if (value < 0)
+        append(out, ",\"%s\":null", name);
+    else
+        append(out, ",\"%s\":%d", name, value);
+}
+
+/* A compression label as a JSON string: its bytes as Latin-1, escaped where JSON needs it. */
+static void label(text_buffer *out, const char *name)
+{
+    append(out, ",\"compressionName\":\"");
+    for (const unsigned char *at = (const unsigned char *)name; *at; ++at)
+        append(out, *at < 0x20 || *at > 0x7e || *at == '"' || *at == '\\' ? "\\u%04x" : "%c", *at);
+    append(out, "\"");
+}
+
+/* Where each item of each subfield of a field lies: [[offset, length, ...], ...]. */
+static void subfields(text_buffer *out, const wsq_transaction *tx, size_t record, size_t field,
+                      uint32_t count)
+{
+    append(out, "[");
+    for (uint32_t s = 0; s < count; ++s) {
+        size_t offset, length;
+        uint32_t items = 0;
+        wsq_transaction_subfield(tx, record, field, s, &offset, &length, &items);
+        append(out, "%s[", s ? "," : "");
+        for (uint32_t i = 0; i < items; ++i) {
+            wsq_transaction_item(tx, record, field, s, i, &offset, &length);
+            append(out, "%s%zu,%zu", i ? "," : "", offset, length);
+        }
+        append(out, "]");
+    }
+    append(out, "]");
+}
+
+static void record_index(text_buffer *out, const wsq_transaction *tx, size_t index)
+{
+    wsq_record record;
+    wsq_transaction_record(tx, index, &record);
+    append(out, "%s{\"type\":%d", index ? "," : "", record.type);
+    declared(out, "idc", record.idc);
+    append(out, ",\"tagged\":%s,\"offset\":%zu,\"length\":%zu,\"fields\":[",
+           record.tagged ? "true" : "false", record.offset, record.length);
+    for (uint32_t f = 0; f < record.fields; ++f) {
+        wsq_field field;
+        wsq_transaction_field(tx, index, f, &field);
+        append(out, "%s{\"number\":%d,\"offset\":%zu,\"length\":%zu,\"subfields\":", f ? "," : "",
+               field.number, field.offset, field.length);
+        subfields(out, tx, index, f, field.subfields);
+        append(out, "}");
+    }
+    append(out, "]}");
+}
+
+static void image_index(text_buffer *out, const wsq_transaction *tx, size_t index)
+{
+    wsq_image_entry image;
+    wsq_transaction_image(tx, index, &image);
+    append(out, "%s{\"record\":%zu,\"type\":%d,\"idc\":%d,\"positions\":[", index ? "," : "",
+           image.record, image.type, image.idc);
+    for (int32_t p = 0; p < image.position_count; ++p)
+        append(out, "%s%d", p ? "," : "", image.positions[p]);
+    append(out, "]");
+    declared(out, "impression", image.impression);
+    declared(out, "compression", image.compression);
+    label(out, image.compression_name);
+    declared(out, "width", image.width);
+    declared(out, "height", image.height);
+    declared(out, "bitsPerPixel", image.bits_per_pixel);
+    declared(out, "ppi", image.ppi ? image.ppi : -1);
+    append(out, ",\"dataOffset\":%zu,\"dataLength\":%zu}", image.data_offset, image.data_length);
+}
+
+/* Begins a call on the transaction at data[0]: the transaction read, or null with the reason in
+ * the result's error. */
+static wsq_transaction *opened(const uint8_t *data, size_t size)
+{
+    begin();
+    wsq_transaction *tx = NULL;
+    wsq_transaction_read(&tx, &result.error, data, size);
+    return tx;
+}
+
+/* Reads the transaction at data[0] and leaves its index as JSON: {"records": [...], "images":
+ * [...]}, each record with its fields and each field with where its items lie. */
+int wsqjs_transaction_read(const uint8_t *data, size_t size)
+{
+    wsq_transaction *tx = opened(data, size);
+    if (!tx)
+        return result.error.status;
+    text_buffer out = {0};
+    append(&out, "{\"records\":[");
+    for (size_t r = 0; r < wsq_transaction_record_count(tx); ++r)
+        record_index(&out, tx, r);
+    append(&out, "],\"images\":[");
+    for (size_t i = 0; i < wsq_transaction_image_count(tx); ++i)
+        image_index(&out, tx, i);
+    append(&out, "]}");
+    wsq_transaction_free(tx);
+    if (out.failed) {
+        free(out.text);
+        return refuse(WSQ_ERR_MEMORY, "out of memory");
+    }
+    result.text = out.text;
+    result.data = (const uint8_t *)out.text;
+    result.size = out.length;
+    return WSQ_OK;
+}
+
+/* Reads the transaction at data[0] and gives the verdict of wsq_transaction_check() on it. */
+int wsqjs_transaction_check(const uint8_t *data, size_t size)
+{
+    wsq_transaction *tx = opened(data, size);
+    if (!tx)
+        return result.error.status;
+    int status = wsq_transaction_check(tx, &result.error);
+    wsq_transaction_free(tx);
+    return status;
+}
+
+/* The transaction's bytes after an edit that gave status, kept as the result; tx is released. */
+static int rewritten(wsq_transaction *tx, int status)
+{
+    uint8_t *bytes = NULL;
+    size_t size = 0;
+    if (status == WSQ_OK)
+        status = wsq_transaction_write(&bytes, &size, &result.error, tx);
+    wsq_transaction_free(tx);
+    return keep(status, bytes, size);
+}
+
+/* The transaction at data[0] with the WSQ stream put in place of record's image. */
+int wsqjs_transaction_replace(const uint8_t *data, size_t size, double record,
+                              const uint8_t *stream, size_t stream_size)
+{
+    wsq_transaction *tx = opened(data, size);
+    return tx ? rewritten(tx, wsq_transaction_replace_image(tx, (size_t)record, stream,
+                                                            stream_size, &result.error))
+              : result.error.status;
+}
+
+/* The transaction at data[0] with field number of record set to the value's bytes. */
+int wsqjs_transaction_set_field(const uint8_t *data, size_t size, double record, int32_t number,
+                                const uint8_t *value, size_t value_size)
+{
+    wsq_transaction *tx = opened(data, size);
+    return tx ? rewritten(tx, wsq_transaction_set_field(tx, (size_t)record, number, value,
+                                                        value_size, &result.error))
+              : result.error.status;
 }
 
 int wsqjs_status(void) { return result.error.status; }

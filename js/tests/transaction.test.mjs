@@ -1,0 +1,77 @@
+/* Transactions built here from a bundled print: records, fields and images with their facts
+ * and pixels, the verdicts, replacing a print and setting a field, and no memory left behind. */
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { image, unwsq, wsq } from './helpers.mjs';
+import { tagged, transaction, type14, type4 } from './transactions.mjs';
+
+const { Status } = wsq;
+const text = (value) => new TextEncoder().encode(value);
+
+const crops = [image('sd04_f0001_01@16,32,160x192'), image('sd04_f0001_01@176,32,160x192')];
+const streams = crops.map((crop) => wsq.encode(crop.pixels, crop.width, crop.height));
+const small = image('sd04_f0001_01@0,0,50x40');
+const bytes = transaction([
+  [2, 0, tagged(2, [['002', '0'], ['018', 'DOE\x1fJOHN\x1eX']])],
+  [4, 1, type4(1, 2, 160, 192, 1, streams[0])],
+  [14, 2, type14(2, 7, 160, 192, streams[1])],
+  [4, 3, type4(3, 1, 50, 40, 0, small.pixels)],
+]);
+
+test('records, fields and images with their facts and pixels', () => {
+  const tx = wsq.readTransaction(bytes);
+  assert.deepEqual(tx.bytes(), bytes);
+  const records = tx.records;
+  assert.deepEqual(records.map((r) => [r.type, r.idc, r.tagged]),
+                   [[1, null, true], [2, 0, true], [4, 1, false], [14, 2, true], [4, 3, false]]);
+  assert.equal(records.reduce((sum, r) => sum + r.length, 0), bytes.length);
+  assert.deepEqual(tx.fields(1)[2], { number: 18, value: text('DOE\x1fJOHN\x1eX'),
+                                      subfields: [[text('DOE'), text('JOHN')], [text('X')]] });
+  assert.deepEqual(tx.fields(3).at(-1).subfields, [[streams[1]]]);
+  const [first, second, raw] = tx.images;
+  assert.deepEqual(first, { record: 2, type: 4, idc: 1, positions: [2], impression: 1,
+    compression: 1, compressionName: 'WSQ20', width: 160, height: 192, bitsPerPixel: 8,
+    ppi: 500, dataOffset: records[2].offset + 18, dataLength: streams[0].length });
+  assert.deepEqual([second.type, second.positions, second.ppi], [14, [7], 500]);
+  assert.deepEqual([raw.compressionName, raw.width, raw.height], ['NONE', 50, 40]);
+  assert.deepEqual(tx.data(second), streams[1]);
+  assert.deepEqual(tx.pixels(first).pixels, wsq.decode(streams[0]).pixels);
+  assert.deepEqual(tx.pixels(1, { reduce: 8 }).pixels, unwsq(streams[1], ['--scale', '1/8']));
+  assert.deepEqual(tx.pixels(raw), small);
+  assert.deepEqual(tx.pixels(raw, { reduce: 4 }).width, 13);
+});
+
+test('verdicts and refusals carry the status, the offset and the message', () => {
+  const valid = wsq.readTransaction(bytes).check();
+  assert.deepEqual([valid.valid, valid.status, valid.offset, valid.message], [true, Status.OK, 0, '']);
+  const stated = wsq.readTransaction(transaction([[4, 1, type4(1, 2, 161, 192, 1, streams[0])]]));
+  const verdict = stated.check();
+  assert.deepEqual([verdict.valid, verdict.status, verdict.statusName],
+                   [false, Status.HLL_VLL_MISMATCH, 'hll-vll-mismatch']);
+  assert.ok(verdict.offset > 0 && verdict.message.length > 0);
+  assert.throws(() => wsq.readTransaction(bytes.subarray(0, -1)),
+                (error) => error.status === Status.LEN_PAST_END && error.offset > 0);
+  const flawed = bytes.slice();
+  const { dataOffset } = wsq.readTransaction(bytes).images[0];
+  flawed.fill(0, dataOffset, dataOffset + 2);
+  assert.throws(() => wsq.readTransaction(flawed).pixels(0), { offset: dataOffset });
+  assert.throws(() => wsq.readTransaction(bytes).replace(1, streams[0]),
+                { status: Status.ARGUMENT, message: /record 1/ });
+});
+
+test('replacing prints and setting a field give a valid transaction; memory is given back', () => {
+  const before = wsq.memoryInUse();
+  const tx = wsq.readTransaction(bytes);
+  const part = image('sd04_f0001_01@200,200,120x100');
+  tx.replace(2, part.pixels, part.width, part.height, { bitrate: 2.25 });
+  tx.replace(3, streams[0]);
+  tx.setField(1, 18, 'ROE\x1fJANE');
+  assert.ok(tx.check().valid);
+  assert.deepEqual(tx.data(0), wsq.encode(part.pixels, 120, 100, { bitrate: 2.25 }));
+  assert.deepEqual([tx.images[0].width, tx.images[0].height], [120, 100]);
+  assert.deepEqual(tx.data(1), streams[0]);
+  assert.deepEqual(tx.fields(1)[2].subfields, [[text('ROE'), text('JANE')]]);
+  assert.deepEqual(wsq.readTransaction(tx.bytes()).pixels(2), small);
+  assert.throws(() => tx.setField(1, 18, 'A\x1cB'), { status: Status.ARGUMENT });
+  assert.equal(wsq.memoryInUse(), before);
+});
