@@ -1,17 +1,21 @@
 // The page: takes files from the picker or a drop, hands each to the codec
 // worker, lists their states (and a thumbnail of each WSQ file) and shows the
-// one selected.
-import { Viewer, grayImage } from './view.js';
+// one selected: a transaction as its summary, verdict and grid of prints, any
+// of which opens whole, is saved, or is replaced by an image dropped on it.
+import { Viewer, fillFacts, grayImage } from './view.js';
 import { download, grayPng, zip } from './files.js';
+import { printFacts as transactionPrintFacts, printName, printTile, summary, verdictText } from './transaction.js';
 
 const $ = (id) => document.getElementById(id);
 const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
 const viewer = new Viewer();
 const items = [];        // in the order chosen
 const jobs = new Map();  // job id -> item
+const requests = new Map();  // request id -> its promise's {resolve, reject}
 let nextId = 1;
 let selected = null;     // the item shown
 let followNew = true;    // show the next batch's first result until the user picks another
+let gridShown = null;    // the transaction whose prints the grid holds
 
 // ---- Files in ---------------------------------------------------------------------------------
 
@@ -51,15 +55,30 @@ function submit(item) {
   update(item);
 }
 
+// Asks the worker for one answer: a promise of its reply, rejected with its error.
+function request(name, payload) {
+  const id = nextId++;
+  worker.postMessage({ request: name, id, ...payload });
+  return new Promise((resolve, reject) => requests.set(id, { resolve, reject }));
+}
+
 worker.onmessage = ({ data }) => {
   if ('ready' in data) {
     codecState(data.ready ? 'ready' : 'failed', data.ready ? 'The codec is ready.' : `The codec could not be loaded: ${data.error.message}`);
+    return;
+  }
+  const asked = requests.get(data.id);
+  if (asked) {
+    requests.delete(data.id);
+    if (data.error) asked.reject(data.error);
+    else asked.resolve(data.reply);
     return;
   }
   const item = jobs.get(data.id);
   if (!item || item.job !== data.id) return;
   if (data.result) finish(item, data.result);
   else if (data.preview) showPreview(item, data.preview);
+  else if (data.thumbnails) showThumbnails(item, data.thumbnails);
   else if (data.early) early(item, data.early);
   else if (data.error) fail(item, data.error);
   else Object.assign(item, { state: data.stage, progress: data.progress });
@@ -89,8 +108,10 @@ function early(item, result) {
 
 function finish(item, result) {
   const comparing = item.state === 'comparing';
-  Object.assign(item, { state: 'done', progress: 1, result, stream: 0 });
+  Object.assign(item, { state: 'done', progress: 1, result, stream: 0, print: null, pending: null, thumbnails: null });
   present(item, comparing);
+  if (item.reopen !== undefined) openPrint(item, item.reopen);  // the print just replaced
+  item.reopen = undefined;
 }
 
 // The first result of the latest batch is shown, unless the user chose
@@ -102,7 +123,8 @@ function present(item, comparing = false) {
   else return;
   const shownFirst = !item.batch.shown;
   item.batch.shown = true;
-  const name = item.result.kind === 'view' ? 'wsq-view' : comparing ? 'wsq-compare' : 'wsq-convert';
+  const name = { view: 'wsq-view', transaction: 'wsq-transaction' }[item.result.kind] ??
+    (comparing ? 'wsq-compare' : 'wsq-convert');
   if (shownFirst || comparing) requestAnimationFrame(() => performance.measure(name,
     { start: item.batch.chosenAt, end: performance.now(), detail: { name: item.name } }));
 }
@@ -110,8 +132,13 @@ function present(item, comparing = false) {
 function fail(item, error) {
   Object.assign(item, { state: 'failed', progress: 1, error });
   update(item);
+  report(item.name, error);
+}
+
+// A failure in the messages' list; the file's item is unchanged.
+function report(name, error) {
   const entry = document.createElement('li');
-  entry.textContent = failureText(item.name, error);
+  entry.textContent = failureText(name, error);
   $('messages').append(entry);
 }
 
@@ -165,6 +192,8 @@ function update(item) {
 function describeState(item) {
   if (item.state !== 'done') return item.state;
   const r = item.result;
+  if (r.kind === 'transaction')
+    return `transaction, ${r.images.length} images, ${r.verdict.valid ? 'valid' : 'not valid'}${r.edited ? ', edited' : ''}`;
   return r.kind === 'view' ? `WSQ, ${r.streams.length > 1 ? `${r.streams.length} images` : `${r.streams[0].width} x ${r.streams[0].height}`}`
     : `made WSQ, ${r.wsq.length} bytes`;
 }
@@ -188,6 +217,12 @@ function select(item) {
 
 function show() {
   const item = selected, r = item.result;
+  $('transaction').hidden = r.kind !== 'transaction';
+  for (const id of ['replace', 'replace-actions']) $(id).hidden = true;
+  if (r.kind === 'transaction') {
+    showTransaction(item);
+    return;
+  }
   if (r.kind === 'view') {
     const stream = r.streams[item.stream], count = r.streams.length;
     viewer.showPrint(item.name, stream, count > 1 ? `Image ${item.stream + 1} of ${count}` : `${stream.width} x ${stream.height} pixels`,
@@ -200,6 +235,110 @@ function show() {
     viewer.setFacts(conversionFacts(r));
     $('stream-field').hidden = true;
   }
+}
+
+// ---- Transactions -----------------------------------------------------------------------------
+
+function showTransaction(item) {
+  const r = item.result;
+  if (!item.print) viewer.clear();
+  $('viewer-title').textContent = item.name;
+  $('placeholder').hidden = $('stream-field').hidden = true;
+  $('tx-verdict').textContent = verdictText(r.verdict);
+  $('tx-verdict').dataset.valid = r.verdict.valid;
+  fillFacts($('tx-summary'), summary(r));
+  if (gridShown !== r) {  // built again only for another transaction, so that focus stays where it was
+    gridShown = r;
+    const actions = { open: (index) => openPrint(item, index), replace: (index, file) => prepareReplacement(item, index, file) };
+    $('tx-grid').replaceChildren(...r.images.map((image, index) => printTile(image, index, actions)));
+    if (item.thumbnails) drawThumbnails(item);
+  }
+  if (!item.print) return;
+  const image = r.images[item.print.index], name = printName(image);
+  const caption = `${name}: ${item.print.width} x ${item.print.height} pixels`;
+  if (item.pending) {
+    const p = item.pending;
+    viewer.showPrints(`${item.name}: replace the ${name}?`, [
+      { caption: `Now: ${caption}`, ...item.print },
+      { caption: `Replacement: ${p.name}, as WSQ at ${p.settings.bitrate} bits per pixel, decoded (${p.width} x ${p.height})`,
+        pixels: p.decoded, width: p.width, height: p.height },
+    ], item.print.resolution);
+    viewer.setFacts(conversionFacts(p));
+    $('replace-actions').hidden = false;
+  } else {
+    viewer.showPrint(`${item.name}: ${name}`, item.print, caption, item.print.resolution);
+    viewer.setFacts(transactionPrintFacts(image));
+    $('save-wsq').hidden = $('replace').hidden = false;
+  }
+}
+
+// The thumbnails, drawn at their own size in the grid's tiles; the time from
+// choosing the file to the frame that shows them all goes to the timeline.
+function showThumbnails(item, thumbnails) {
+  item.thumbnails = thumbnails;
+  if (item !== selected) return;
+  drawThumbnails(item);
+  requestAnimationFrame(() => performance.measure('wsq-transaction-thumbnails',
+    { start: item.batch.chosenAt, end: performance.now(), detail: { name: item.name } }));
+}
+
+function drawThumbnails(item) {
+  const canvases = $('tx-grid').querySelectorAll('canvas.thumb');
+  item.thumbnails.forEach((thumbnail, index) => {
+    const canvas = canvases[index];
+    if (thumbnail.error) {
+      canvas.title = failureText(printName(item.result.images[index]), thumbnail.error);
+      canvas.dataset.failed = '';
+      return;
+    }
+    Object.assign(canvas, { width: thumbnail.width, height: thumbnail.height });
+    canvas.getContext('2d').putImageData(grayImage(thumbnail.pixels, thumbnail.width, thumbnail.height), 0, 0);
+    canvas.dataset.drawn = '';
+  });
+}
+
+// Opens print index of a transaction whole, in the viewer below the grid.
+async function openPrint(item, index) {
+  try {
+    const print = await request('print', { bytes: item.result.bytes, image: index });
+    Object.assign(item, { print: { index, ...print }, pending: null });
+    if (item === selected) show();
+    $('panes').scrollIntoView({ block: 'nearest' });
+  } catch (error) {
+    report(`${item.name}, ${printName(item.result.images[index])}`, error);
+  }
+}
+
+// An image file made WSQ with the settings and shown beside the print it would replace.
+async function prepareReplacement(item, index, file) {
+  followNew = false;
+  if (item !== selected) select(item);
+  try {
+    if (item.print?.index !== index) await openPrint(item, index);
+    const made = await request('convert', { file, settings: settings() });
+    item.pending = { name: file.name, ...made };
+    if (item === selected) show();
+  } catch (error) {
+    report(file.name, error);
+  }
+}
+
+// Puts the replacement shown into the transaction: the worker answers with the
+// transaction anew, as when it was opened.
+function applyReplacement(item) {
+  const { index } = item.print;
+  Object.assign(item, { reopen: index, batch: { chosenAt: performance.now(), shown: true } });
+  item.job = nextId++;
+  jobs.set(item.job, item);
+  Object.assign(item, { state: 'replacing', progress: 0.5 });
+  worker.postMessage({ id: item.job, replace: { bytes: item.result.bytes, record: item.result.images[index].record, wsq: item.pending.wsq } });
+  update(item);
+}
+
+// The file name of a transaction's print: the transaction's, its record and position.
+function printFileName(item, extension) {
+  const image = item.result.images[item.print.index];
+  return `${stem(item.name)}-record${image.record}-${printName(image).replace(/[^a-z0-9]+/gi, '-')}.${extension}`;
 }
 
 const ratio = (pixels, bytes) => `${(pixels / bytes).toFixed(1)} : 1`;
@@ -258,6 +397,7 @@ const stem = (name) => name.replace(/\.[^./]*$/, '');
 
 async function outputs(item) {
   const r = item.result;
+  if (r.kind === 'transaction') return [{ name: item.name, bytes: r.bytes }];
   if (r.kind === 'convert') return [{ name: `${stem(item.name)}.wsq`, bytes: r.wsq }];
   const many = r.streams.length > 1;
   return Promise.all(r.streams.map(async (s, i) => ({
@@ -319,11 +459,24 @@ $('stream').addEventListener('change', (e) => {
 });
 $('save-png').addEventListener('click', async () => {
   const r = selected.result;
+  if (r.kind === 'transaction') {
+    const { pixels, width, height } = selected.print;
+    download(await grayPng(pixels, width, height), printFileName(selected, 'png'), 'image/png');
+    return;
+  }
   const pixels = r.kind === 'view' ? r.streams[selected.stream] : { pixels: r.decoded, width: r.width, height: r.height };
   const name = r.kind === 'view' ? (await outputs(selected))[selected.stream].name : `${stem(selected.name)}.wsq.png`;
   download(await grayPng(pixels.pixels, pixels.width, pixels.height), name, 'image/png');
 });
 $('save-wsq').addEventListener('click', async () => {
+  if (selected.result.kind === 'transaction') {
+    const { pixels, width, height, wsq } = selected.print;
+    const bytes = wsq ?? await request('encode', { pixels, width, height, settings: settings() }).catch((error) => {
+      report(printFileName(selected, 'wsq'), error);
+    });
+    if (bytes) download(bytes, printFileName(selected, 'wsq'), 'application/octet-stream');
+    return;
+  }
   const [entry] = await outputs(selected);
   download(entry.bytes, entry.name, 'application/octet-stream');
 });
@@ -337,6 +490,17 @@ $('reencode').addEventListener('click', () => {
   submit(selected);
 });
 $('save-all').addEventListener('click', saveAll);
+$('save-tx').addEventListener('click', () => download(selected.result.bytes, selected.name, 'application/octet-stream'));
+$('replace').addEventListener('click', () => $('replace-file').click());
+$('replace-file').addEventListener('change', (e) => {
+  if (e.target.files.length) prepareReplacement(selected, selected.print.index, e.target.files[0]);
+  e.target.value = '';
+});
+$('apply-replace').addEventListener('click', () => applyReplacement(selected));
+$('cancel-replace').addEventListener('click', () => {
+  selected.pending = null;
+  show();
+});
 $('clear').addEventListener('click', () => {
   items.length = 0;
   jobs.clear();
@@ -344,5 +508,7 @@ $('clear').addEventListener('click', () => {
   $('list').replaceChildren();
   $('messages').replaceChildren();
   viewer.clear();
+  $('transaction').hidden = true;
+  gridShown = null;
   refresh();
 });

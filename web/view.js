@@ -56,10 +56,16 @@ export class Viewer {
 
   // One stream of a decoded WSQ file, at its resolution ({ppi, stated}).
   showPrint(title, stream, caption, resolution) {
+    this.showPrints(title, [{ caption, ...stream }], resolution);
+  }
+
+  // One or two prints, {caption, pixels, width, height}, side by side, at the
+  // first one's resolution, whose pixels a stretch of contrast measures.
+  showPrints(title, prints, resolution) {
     this.conversion = null;
-    this.begin(title, false, resolution, stream.pixels);
-    const frame = { pixels: stream.pixels, width: stream.width, height: stream.height };
-    this.redraw = () => this.draw([{ caption, frame }]);
+    this.begin(title, false, resolution, prints[0].pixels);
+    const panes = prints.map(({ caption, pixels, width, height }) => ({ caption, frame: { pixels, width, height } }));
+    this.redraw = () => this.draw(panes);
     this.redraw();
   }
 
@@ -91,12 +97,7 @@ export class Viewer {
   }
 
   setFacts(pairs) {
-    $('facts').replaceChildren(...pairs.flatMap(([term, value]) => {
-      const dt = document.createElement('dt'), dd = document.createElement('dd');
-      dt.textContent = term;
-      dd.append(value);
-      return [dt, dd];
-    }));
+    fillFacts($('facts'), pairs);
   }
 
   // A new display: its title, its kind, the print's resolution and the pixels a
@@ -206,6 +207,16 @@ export class Viewer {
       requestAnimationFrame(() => { leader = null; });
     }));
   }
+}
+
+// A description list of [term, value] pairs, value text or a node.
+export function fillFacts(list, pairs) {
+  list.replaceChildren(...pairs.flatMap(([term, value]) => {
+    const dt = document.createElement('dt'), dd = document.createElement('dd');
+    dt.textContent = term;
+    dd.append(value);
+    return [dt, dd];
+  }));
 }
 
 function pressOne(selector, key, value) {

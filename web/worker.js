@@ -1,15 +1,21 @@
-// The page's codec worker: reads each file it is sent, decodes WSQ streams
-// or makes a WSQ stream of an image, and posts back the pixels and facts,
-// then, for a WSQ file, the list's thumbnail of it. Jobs run one after
-// another in the order they arrive, so the page can show a queue; a failure
-// is posted as a message and the next job goes on.
-import { ready, decode, decodeAll, encode, gray as grayOf, WsqError } from './wsq/wsq.mjs';
+// The page's codec worker: reads each file it is sent, decodes WSQ streams,
+// opens transactions or makes a WSQ stream of an image, and posts back the
+// pixels and facts, then, for a WSQ file, the list's thumbnail of it, and for
+// a transaction, one thumbnail a print. It also answers the page's requests
+// (a print of a transaction whole, an image made WSQ, a transaction with a
+// print replaced): those carry the bytes they need, so the worker keeps nothing.
+// Jobs run one after another in the order they arrive, so the page can show a
+// queue; a failure is posted as a message and the next job goes on.
+import { ready, decode, decodeAll, encode, gray as grayOf, readTransaction, WsqError } from './wsq/wsq.mjs';
 
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
 const THUMBNAIL = 96;            // pixels a thumbnail's longer side fits in, where it can
 const REDUCTIONS = [1, 2, 4, 8];  // the fractions of each dimension the decoder gives
 const DEFAULT_PPI = 500;         // the resolution of a print whose file states none
 const MIN_SCAN_PPI = 250;        // below this, a stated resolution is not a print's
+const TRANSACTION_NAME = /\.(eft|an2|int)$/i;
+const TYPE1_START = /^1\.0*1:\d/;  // a transaction's first field, its Type-1 record's length
+const HEAD = 16;                   // bytes of a file read to tell what it holds
 
 // The engine compiles the codec fast at first and well only once its code has
 // run: a small image coded at start, before any file comes, takes that cost.
@@ -25,16 +31,25 @@ function warmUp() {
 }
 
 self.onmessage = ({ data: job }) => {
-  queue = queue.then(() => run(job));
+  queue = queue.then(() => (job.request ? answer(job) : run(job)));
 };
 
 async function run(job) {
   const progress = (stage, fraction) => self.postMessage({ id: job.id, stage, progress: fraction });
   try {
     await ready;
+    if (job.replace) {  // an edit: the transaction with a record's image replaced by a WSQ stream
+      openTransaction(job.id, replaced(job.replace), true);
+      return;
+    }
     progress('reading', 0.1);
     const early = (result) => self.postMessage({ id: job.id, early: result });
-    const wsq = isWsq(new Uint8Array(await job.file.slice(0, 2).arrayBuffer()), job.file.name);
+    const head = new Uint8Array(await job.file.slice(0, HEAD).arrayBuffer());
+    if (isTransaction(head, job.file.name)) {
+      openTransaction(job.id, new Uint8Array(await job.file.arrayBuffer()));
+      return;
+    }
+    const wsq = isWsq(head, job.file.name);
     const bytes = wsq && new Uint8Array(await job.file.arrayBuffer());
     const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
     self.postMessage({ id: job.id, result }, transfers(result));
@@ -44,6 +59,59 @@ async function run(job) {
   } catch (error) {
     self.postMessage({ id: job.id, error: describe(error) });
   }
+}
+
+// The page's requests, each answered by one reply or an error.
+const REQUESTS = {
+  // A print whole, its data as stored when that is a WSQ stream, and its resolution.
+  print: ({ bytes, image }) => {
+    const tx = readTransaction(bytes);
+    const { width, height, pixels } = tx.pixels(image);
+    const { compression, ppi } = tx.images[image];
+    return { width, height, pixels, wsq: compression === 1 ? tx.data(image) : null, resolution: resolution(ppi) };
+  },
+  // An image file made WSQ as a conversion is, to be shown beside the print it would replace.
+  convert: ({ file, settings }) => convert(file, settings, () => {}, () => {}),
+  encode: ({ pixels, width, height, settings }) => encode(pixels, width, height, { bitrate: settings.bitrate }),
+};
+
+async function answer(job) {
+  try {
+    await ready;
+    self.postMessage({ id: job.id, reply: await REQUESTS[job.request](job) });
+  } catch (error) {
+    self.postMessage({ id: job.id, error: describe(error) });
+  }
+}
+
+function replaced({ bytes, record, wsq }) {
+  const tx = readTransaction(bytes);
+  tx.replace(record, wsq);
+  return tx.bytes();
+}
+
+// A file is read as a transaction when it starts as one does or has the name of one.
+function isTransaction(head, name) {
+  return TRANSACTION_NAME.test(name) || TYPE1_START.test(String.fromCharCode(...head));
+}
+
+// Posts a transaction's records, images, Type-1 fields and verdict as the result of job
+// id, then one thumbnail a print: a failed one carries its error instead.
+function openTransaction(id, bytes, edited = false) {
+  const tx = readTransaction(bytes);
+  const latin1 = new TextDecoder('latin1');
+  const type1 = Object.fromEntries(tx.fields(0).map((field) => [field.number, latin1.decode(field.value)]));
+  const result = { kind: 'transaction', bytes: tx.bytes(), records: tx.records, images: tx.images, type1,
+    verdict: tx.check(), edited };
+  self.postMessage({ id, result });
+  const thumbnails = tx.images.map((image, index) => {
+    try {
+      return tx.pixels(index, { reduce: reduction(image.width, image.height) });
+    } catch (error) {
+      return { error: describe(error) };
+    }
+  });
+  self.postMessage({ id, thumbnails }, thumbnails.filter((t) => t.pixels).map((t) => t.pixels.buffer));
 }
 
 // A file is read as WSQ when it starts as a stream does or is named .wsq:
@@ -65,10 +133,13 @@ function view(bytes, progress) {
 // THUMBNAIL pixels (an eighth when none does): the reduced decode rebuilds
 // only that much of it.
 function thumbnail(bytes, { width, height, facts }) {
-  const longer = Math.max(width, height);
-  const reduce = REDUCTIONS.find((r) => Math.ceil(longer / r) <= THUMBNAIL) ?? REDUCTIONS.at(-1);
-  const preview = decode(bytes.subarray(0, facts.streamBytes), { reduce });
+  const preview = decode(bytes.subarray(0, facts.streamBytes), { reduce: reduction(width, height) });
   return { width: preview.width, height: preview.height, pixels: preview.pixels };
+}
+
+function reduction(width, height) {
+  const longer = Math.max(width, height);
+  return REDUCTIONS.find((r) => Math.ceil(longer / r) <= THUMBNAIL) ?? REDUCTIONS.at(-1);
 }
 
 // The stream and its facts go to the page as soon as they are made; the

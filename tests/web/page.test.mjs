@@ -1,8 +1,9 @@
 // The web page in the system's Chromium, headless: it shows bundled prints
 // with the native decoder's pixels and lists them with its previews, makes
 // from PNG files the bytes wsq1 writes, reports bad input and goes on, saves
-// every result, can be worked by keyboard, asks nothing of any host but
-// 127.0.0.1, and lays out from a phone to a desktop. Screenshots and the timings go to the artifacts folder.
+// every result, opens, checks, edits and saves transaction files, can be
+// worked by keyboard, asks nothing of any host but 127.0.0.1, and lays out
+// from a phone to a desktop. Screenshots and the timings go to the artifacts folder.
 //
 // Environment: WSQ_WEB (the built page), WSQ1 and UNWSQ (the programs),
 // WSQ_DATA (tests/data), WSQ_ARTIFACTS (where screenshots go), CHROMIUM.
@@ -14,7 +15,9 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
+import { pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
+import { tagged, transaction, type14, type4 } from '../../js/tests/transactions.mjs';
 
 const env = (name) => path.resolve(process.env[name] || assert.fail(`${name} is not set`));
 const web = env('WSQ_WEB'), data = env('WSQ_DATA'), artifacts = env('WSQ_ARTIFACTS');
@@ -61,6 +64,17 @@ before(async () => {
   run(env('UNWSQ'), '-fraw', 'two.wsq');  // two-1.raw and two-2.raw
   fs.copyFileSync(path.join(data, 'hostile', 'literal-cut.wsq'), file('cut.wsq'));
   fs.writeFileSync(file('letter.png'), '%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\n%%EOF\n');
+  // A ten-print card of 14 prints, about 1 MB: rolled fingers 1-10 in Type-4 records, plain
+  // impressions 13, 14, 11 and 12 in Type-14 records; and, recognised by its content alone, a
+  // transaction whose print's record states another width than its stream's.
+  run(env('WSQ1'), '-Z2.25', '-ocard-print', path.join(data, 'sd04_f0001_01.raw'));
+  run(env('UNWSQ'), '-fraw', '-o', 'card-print.raw', 'card-print.wsq');
+  run(env('UNWSQ'), '--scale', '1/8', '-fraw', '-o', 'card-print-eighth.raw', 'card-print.wsq');
+  const stream = fs.readFileSync(file('card-print.wsq'));
+  const rolled = Array.from({ length: 10 }, (_, i) => [4, i + 1, type4(i + 1, i + 1, 512, 512, 1, stream)]);
+  const plain = [13, 14, 11, 12].map((position, i) => [14, 11 + i, type14(11 + i, position, 512, 512, stream)]);
+  fs.writeFileSync(file('card.eft'), transaction([[2, 0, tagged(2, [['002', '0']])], ...rolled, ...plain]));
+  fs.writeFileSync(file('flawed.dat'), transaction([[4, 1, type4(1, 2, 511, 512, 1, stream)]]));
 
   server = await serve(web);
   const origin = `http://127.0.0.1:${server.address().port}`;
@@ -344,6 +358,64 @@ test('translucent pixels become gray by the rule for colour, their alpha ignored
   assert.deepEqual(await downloadFrom('#save-wsq'), fs.readFileSync(file('translucent.wsq')));
 });
 
+// Drops a file on the element that the selector names.
+function dropOn(selector, name) {
+  return page.$eval(selector, (target, bytes, fileName) => {
+    const dataTransfer = new DataTransfer();
+    dataTransfer.items.add(new File([new Uint8Array(bytes)], fileName));
+    target.dispatchEvent(new DragEvent('drop', { dataTransfer, bubbles: true, cancelable: true }));
+  }, [...fs.readFileSync(file(name))], name);
+}
+
+const textOf = (selector) => page.$eval(selector, (e) => e.textContent);
+const thumbnailsDrawn = (count) => page.waitForFunction((n) =>
+  document.querySelectorAll('#tx-grid canvas.thumb[data-drawn]').length === n, {}, count);
+
+test('a transaction is checked and shown, its prints opened, saved and replaced, and it is saved', async () => {
+  await drop('card.eft');
+  await thumbnailsDrawn(14);
+  assert.match(await textOf('#tx-verdict'), /^Valid: /);
+  assert.match(await textOf('#tx-summary'), /Type of transactionCAR.*Control numberTCN1.*Records16: Type-1, Type-2, 10 x Type-4, 4 x Type-14/s);
+  const names = await page.$$eval('#tx-grid .print-name', (items) => items.map((e) => e.textContent));
+  assert.deepEqual(names.slice(0, 2).concat(names.slice(-4)), ['right thumb', 'right index', 'plain right four fingers',
+    'plain left four fingers', 'plain right thumb', 'plain left thumb']);
+  assert.deepEqual(await canvasPixels('#tx-grid li:nth-child(14) canvas'), fs.readFileSync(file('card-print-eighth.raw')));
+
+  await page.click('#tx-grid li:first-child button');
+  await page.waitForSelector('#save-wsq:not([hidden])');
+  assert.deepEqual(await canvasPixels(), fs.readFileSync(file('card-print.raw')));
+  assert.match(await textOf('#facts'), /right thumb.*Type-4, IDC 1.*live-scan rolled.*WSQ20.*512 x 512/s);
+  await page.screenshot({ path: path.join(artifacts, 'page-transaction.png'), fullPage: true });
+  assert.deepEqual(await downloadFrom('#save-wsq'), fs.readFileSync(file('card-print.wsq')));
+  assert.equal((await downloadFrom('#save-png')).subarray(1, 4).toString(), 'PNG');
+
+  // A PNG dropped on the second print, at the settings' bit rate, is shown beside it, then put in.
+  await page.click('[data-bitrate="0.75"]');
+  await page.$eval('#comment', (input) => { input.value = ''; });
+  await dropOn('#tx-grid li:nth-child(2)', 'finger.png');
+  await page.waitForSelector('#replace-actions:not([hidden])');
+  assert.ok(await page.$eval('#pane-b', (pane) => !pane.hidden));
+  await page.click('#apply-replace');
+  await page.waitForFunction(() => /edited/.test(document.querySelector('#tx-summary').textContent));
+  await thumbnailsDrawn(14);
+  assert.match(await textOf('#tx-verdict'), /^Valid: /);
+  const saved = await downloadFrom('#save-tx');
+  const wsq = await import(pathToFileURL(path.join(web, 'wsq', 'wsq.mjs')));
+  await wsq.ready;
+  const edited = wsq.readTransaction(saved);
+  assert.ok(edited.check().valid);
+  assert.deepEqual(Buffer.from(edited.data(1)), fs.readFileSync(file('finger-again.wsq')));
+  assert.deepEqual(Buffer.from(edited.data(2)), fs.readFileSync(file('card-print.wsq')));
+
+  await drop('flawed.dat');
+  assert.match(await textOf('#tx-verdict'), /^Not valid: .+ \(hll-vll-mismatch, at byte \d+\)\.$/);
+  await page.setViewport({ width: 360, height: 780 });
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), 'no sideways scroll');
+  await page.click('#list li:nth-last-child(2) .item-name');
+  await page.screenshot({ path: path.join(artifacts, 'page-transaction-phone.png'), fullPage: true });
+  await page.setViewport({ width: 1280, height: 900 });
+});
+
 test('the page raised no script error', () => {
   assert.deepEqual(scriptErrors, []);
 });
@@ -360,10 +432,16 @@ test('timings: choosing a 512x512 file to its result on screen (reported, not as
   const median = (values) => values.sort((a, b) => a - b)[values.length >> 1];
   const [first] = await measures('wsq-view'), [firstConvert] = await measures('wsq-convert');
   const [firstCompare] = await measures('wsq-compare');
+  const earlier = (await measures('wsq-transaction-thumbnails')).length;
   for (let run = 0; run < 5; run++) {
     await choose('finger.wsq');
     await choose('finger.png');
+    await drop('card.eft');
+    await thumbnailsDrawn(14);
   }
+  await page.waitForFunction((count) => performance.getEntriesByName('wsq-transaction-thumbnails', 'measure').length === count,
+    {}, earlier + 5);
+  const thumbnails = median((await measures('wsq-transaction-thumbnails')).slice(-5));
   const view = median((await measures('wsq-view')).slice(-5));
   const convert = median((await measures('wsq-convert')).slice(-5));
   const compare = median((await measures('wsq-compare')).slice(-5));
@@ -386,7 +464,8 @@ test('timings: choosing a 512x512 file to its result on screen (reported, not as
   const report = `512x512 WSQ chosen to print on screen: ${ms(view)} (first time ${ms(first)}; decoding alone ${ms(codec.decode)})\n` +
     `512x512 PNG chosen to its WSQ result on screen: ${ms(convert)} (first time ${ms(firstConvert)}; ` +
     `encoding alone ${ms(codec.encode)}), to the comparison with the decoded stream: ${ms(compare)} ` +
-    `(first time ${ms(firstCompare)})\n`;
+    `(first time ${ms(firstCompare)})\n` +
+    `14-print transaction of ${fs.statSync(file('card.eft')).size} bytes dropped to all 14 thumbnails on screen: ${ms(thumbnails)}\n`;
   fs.writeFileSync(path.join(artifacts, 'timings.txt'), report);
   process.stdout.write(report);
 });
