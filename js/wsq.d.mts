@@ -218,6 +218,9 @@ export interface Verdict {
  * Edits change it in place; record and image indices read before an edit may not hold after. */
 export declare class Transaction {
   private constructor();
+  /** What a tolerant reading tolerated first: the flaw it would have been; null when nothing
+   * was. */
+  readonly warning: Omit<Verdict, 'valid'> | null;
   readonly records: TransactionRecord[];
   readonly images: TransactionImage[];
   /** The fields of tagged record record (an index into records); a binary one is refused. */
@@ -246,5 +249,8 @@ export declare class Transaction {
 }
 
 /** Reads a transaction from its bytes; a file that cannot be read as records is refused with a
- * WsqError carrying the flaw's status, offset and message. */
-export declare function readTransaction(data: Bytes): Transaction;
+ * WsqError carrying the flaw's status, offset and message. With tolerant, what no edition
+ * allows but files are reported to hold (a LEN with leading zeros, a last FS missing, CR, LF or
+ * NUL after the last record, labels in lower case) is read, the first such thing being the
+ * transaction's warning. */
+export declare function readTransaction(data: Bytes, options?: { tolerant?: boolean }): Transaction;

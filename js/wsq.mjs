@@ -373,24 +373,32 @@ function takeIndex() {
   return JSON.parse(new TextDecoder().decode(takeResult()));
 }
 
-/* Runs a transaction call of the module on bytes (and more bytes, when given), then the
- * arguments; returns its status. */
-function transactionCall(call, bytes, ...rest) {
-  return withBytes(bytes, (at) => call(at, bytes.length, ...rest));
-}
-
 /** A transaction file (.an2, .eft, .int) as records, fields and images, checked, edited and
  * written: made by readTransaction(). Edits change it in place; the indices and offsets of
  * records and images read before an edit may no longer hold after it. */
 export class Transaction {
   #bytes;
+  #tolerant;
   #index;
+  #warning = null;
 
-  constructor(bytes) {
-    const m = module();
-    check(transactionCall(m._wsqjs_transaction_read, bytes));
-    this.#index = takeIndex();
+  constructor(bytes, tolerant = false) {
     this.#bytes = bytes;
+    this.#tolerant = tolerant ? 1 : 0;
+    this.#read();
+    const warning = this.#index.warning;
+    if (warning) {  // the bytes as the library holds them, with the FS a tolerant reading adds
+      this.#warning = { ...warning, statusName: lib.text(module()._wsq_strerror(warning.status)) };
+      check(this.#call('_wsqjs_transaction_write'));
+      this.#bytes = takeResult();
+      this.#read();
+    }
+  }
+
+  /** What a tolerant reading tolerated first, {status, statusName, offset, message}: the flaw
+   * it would have been; null when nothing was. */
+  get warning() {
+    return this.#warning && { ...this.#warning };
   }
 
   /** The records in file order, Type-1 first: {type, idc (null for Type-1), tagged, offset,
@@ -455,7 +463,7 @@ export class Transaction {
    * its first flaw in file order. */
   check() {
     const m = module();
-    const status = transactionCall(m._wsqjs_transaction_check, this.#bytes);
+    const status = this.#call('_wsqjs_transaction_check');
     const verdict = { valid: status === Status.OK, status, statusName: lib.text(m._wsq_strerror(status)),
                       offset: status ? m._wsqjs_offset() : 0, message: status ? lib.text(m._wsqjs_message()) : '' };
     m._wsqjs_release();
@@ -469,8 +477,8 @@ export class Transaction {
     const ready = (image instanceof ArrayBuffer || ArrayBuffer.isView(image)) &&
       typeof encoding[0] !== 'number';
     const stream = ready ? byteArray(image) : encode(image, ...encoding);
-    this.#edit((m, at, size) => withBytes(stream, (streamAt) =>
-      m._wsqjs_transaction_replace(at, size, index(record), streamAt, stream.length)));
+    this.#edit(() => withBytes(stream, (streamAt) =>
+      this.#call('_wsqjs_transaction_replace', index(record), streamAt, stream.length)));
   }
 
   /** Sets field number of tagged record record to value (a string is stored as UTF-8; RS and
@@ -478,9 +486,9 @@ export class Transaction {
    * value removes it. */
   setField(record, number, value) {
     const bytes = typeof value === 'string' ? new TextEncoder().encode(value) : byteArray(value);
-    this.#edit((m, at, size) => withBytes(bytes, (valueAt) =>
-      m._wsqjs_transaction_set_field(at, size, index(record), int32(number, 'the field number'),
-                                     valueAt, bytes.length)));
+    this.#edit(() => withBytes(bytes, (valueAt) =>
+      this.#call('_wsqjs_transaction_set_field', index(record), int32(number, 'the field number'),
+                 valueAt, bytes.length)));
   }
 
   /** The transaction's bytes as they stand (a copy): every LEN and the CNT agree with the
@@ -489,13 +497,23 @@ export class Transaction {
     return this.#bytes.slice();
   }
 
-  #edit(call) {
+  /* Calls the module's function name on the bytes, read as this transaction was, then the
+   * arguments; returns its status. */
+  #call(name, ...rest) {
     const m = module();
-    check(withBytes(this.#bytes, (at) => call(m, at, this.#bytes.length)));
-    const edited = takeResult();
-    check(transactionCall(m._wsqjs_transaction_read, edited));
+    return withBytes(this.#bytes, (at) => m[name](at, this.#bytes.length, this.#tolerant, ...rest));
+  }
+
+  #read() {
+    check(this.#call('_wsqjs_transaction_read'));
     this.#index = takeIndex();
-    this.#bytes = edited;
+  }
+
+  /* An edit's call, which leaves the edited bytes: they become the transaction's. */
+  #edit(call) {
+    check(call());
+    this.#bytes = takeResult();
+    this.#read();
   }
 
   #entry(image) {
@@ -527,7 +545,10 @@ function uncompressed(data, { width, height }, reduce) {
 }
 
 /** Reads a transaction from its bytes (copied): a file that cannot be read as records is
- * refused with the flaw's status, offset and message. */
-export function readTransaction(data) {
-  return new Transaction(byteArray(data).slice());
+ * refused with the flaw's status, offset and message. With tolerant, what no edition allows but
+ * files are reported to hold (a LEN with leading zeros, a last FS missing, CR, LF or NUL after
+ * the last record, labels in lower case) is read, the first such thing being the warning. */
+export function readTransaction(data, options) {
+  const { tolerant = false } = settings(options, ['tolerant']);
+  return new Transaction(byteArray(data).slice(), tolerant);
 }

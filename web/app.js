@@ -193,7 +193,7 @@ function describeState(item) {
   if (item.state !== 'done') return item.state;
   const r = item.result;
   if (r.kind === 'transaction')
-    return `transaction, ${r.images.length} images, ${r.verdict.valid ? 'valid' : 'not valid'}${r.edited ? ', edited' : ''}`;
+    return `transaction, ${r.images.length} images, ${r.verdict.valid && !r.warning ? 'valid' : 'not valid'}${r.edited ? ', edited' : ''}`;
   return r.kind === 'view' ? `WSQ, ${r.streams.length > 1 ? `${r.streams.length} images` : `${r.streams[0].width} x ${r.streams[0].height}`}`
     : `made WSQ, ${r.wsq.length} bytes`;
 }
@@ -244,8 +244,8 @@ function showTransaction(item) {
   if (!item.print) viewer.clear();
   $('viewer-title').textContent = item.name;
   $('placeholder').hidden = $('stream-field').hidden = true;
-  $('tx-verdict').textContent = verdictText(r.verdict);
-  $('tx-verdict').dataset.valid = r.verdict.valid;
+  $('tx-verdict').textContent = verdictText(r.verdict, r.warning);
+  $('tx-verdict').dataset.valid = r.verdict.valid && !r.warning;
   fillFacts($('tx-summary'), summary(r));
   if (gridShown !== r) {  // built again only for another transaction, so that focus stays where it was
     gridShown = r;

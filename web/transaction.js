@@ -65,12 +65,15 @@ function readable(number, value) {
   return value;
 }
 
-// The verdict in words.
-export function verdictText(verdict) {
-  if (verdict.valid)
+// The verdict in words, and what the reading tolerated (a warning, or null).
+export function verdictText(verdict, warning) {
+  const flaw = ({ message, statusName, offset }) => `${message} (${statusName}, at byte ${offset})`;
+  const tolerated = warning ? `Not valid as it came: ${flaw(warning)}; it was read tolerating that. ` : '';
+  if (verdict.valid && !warning)
     return 'Valid: every record agrees with its length and with the list in the Type-1 record, the mandatory ' +
       'fields are there, and every WSQ print agrees with its record.';
-  return `Not valid: ${verdict.message} (${verdict.statusName}, at byte ${verdict.offset}).`;
+  if (verdict.valid) return `${tolerated}Otherwise valid.`;
+  return `${tolerated}Not valid: ${flaw(verdict)}.`;
 }
 
 // One tile a print: a button with its thumbnail (drawn when it comes), its

@@ -16,6 +16,9 @@ const MIN_SCAN_PPI = 250;        // below this, a stated resolution is not a pri
 const TRANSACTION_NAME = /\.(eft|an2|int)$/i;
 const TYPE1_START = /^1\.0*1:\d/;  // a transaction's first field, its Type-1 record's length
 const HEAD = 16;                   // bytes of a file read to tell what it holds
+// Transactions are read tolerating what real files are reported to hold; the
+// page says what was tolerated, so that such a file is never taken for a valid one.
+const TOLERANT = { tolerant: true };
 
 // The engine compiles the codec fast at first and well only once its code has
 // run: a small image coded at start, before any file comes, takes that cost.
@@ -65,7 +68,7 @@ async function run(job) {
 const REQUESTS = {
   // A print whole, its data as stored when that is a WSQ stream, and its resolution.
   print: ({ bytes, image }) => {
-    const tx = readTransaction(bytes);
+    const tx = readTransaction(bytes, TOLERANT);
     const { width, height, pixels } = tx.pixels(image);
     const { compression, ppi } = tx.images[image];
     return { width, height, pixels, wsq: compression === 1 ? tx.data(image) : null, resolution: resolution(ppi) };
@@ -85,7 +88,7 @@ async function answer(job) {
 }
 
 function replaced({ bytes, record, wsq }) {
-  const tx = readTransaction(bytes);
+  const tx = readTransaction(bytes, TOLERANT);
   tx.replace(record, wsq);
   return tx.bytes();
 }
@@ -98,11 +101,11 @@ function isTransaction(head, name) {
 // Posts a transaction's records, images, Type-1 fields and verdict as the result of job
 // id, then one thumbnail a print: a failed one carries its error instead.
 function openTransaction(id, bytes, edited = false) {
-  const tx = readTransaction(bytes);
+  const tx = readTransaction(bytes, TOLERANT);
   const latin1 = new TextDecoder('latin1');
   const type1 = Object.fromEntries(tx.fields(0).map((field) => [field.number, latin1.decode(field.value)]));
   const result = { kind: 'transaction', bytes: tx.bytes(), records: tx.records, images: tx.images, type1,
-    verdict: tx.check(), edited };
+    verdict: tx.check(), warning: tx.warning, edited };
   self.postMessage({ id, result });
   const thumbnails = tx.images.map((image, index) => {
     try {

@@ -51,6 +51,11 @@ test('verdicts and refusals carry the status, the offset and the message', () =>
   assert.ok(verdict.offset > 0 && verdict.message.length > 0);
   assert.throws(() => wsq.readTransaction(bytes.subarray(0, -1)),
                 (error) => error.status === Status.LEN_PAST_END && error.offset > 0);
+  // A last FS missing is read when tolerated, and is the transaction's warning.
+  const whole = transaction([[14, 2, type14(2, 7, 160, 192, streams[1])]]);
+  const tolerated = wsq.readTransaction(whole.subarray(0, -1), { tolerant: true });
+  assert.deepEqual([tolerated.bytes(), tolerated.warning.statusName], [whole, 'fs-missing']);
+  assert.equal(wsq.readTransaction(whole, { tolerant: true }).warning, null);
   const flawed = bytes.slice();
   const { dataOffset } = wsq.readTransaction(bytes).images[0];
   flawed.fill(0, dataOffset, dataOffset + 2);

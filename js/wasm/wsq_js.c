@@ -212,11 +212,11 @@ static void declared(text_buffer *out, const char *name, int32_t value)
         append(out, ",\"%s\":%d", name, value);
 }
 
-/* A compression label as a JSON string: its bytes as Latin-1, escaped where JSON needs it. */
-static void label(text_buffer *out, const char *name)
+/* Text as a JSON string: its bytes as Latin-1, escaped where JSON needs it. */
+static void quoted(text_buffer *out, const char *text)
 {
-    append(out, ",\"compressionName\":\"");
-    for (const unsigned char *at = (const unsigned char *)name; *at; ++at)
+    append(out, "\"");
+    for (const unsigned char *at = (const unsigned char *)text; *at; ++at)
         append(out, *at < 0x20 || *at > 0x7e || *at == '"' || *at == '\\' ? "\\u%04x" : "%c", *at);
     append(out, "\"");
 }
@@ -270,7 +270,8 @@ static void image_index(text_buffer *out, const wsq_transaction *tx, size_t inde
     append(out, "]");
     declared(out, "impression", image.impression);
     declared(out, "compression", image.compression);
-    label(out, image.compression_name);
+    append(out, ",\"compressionName\":");
+    quoted(out, image.compression_name);
     declared(out, "width", image.width);
     declared(out, "height", image.height);
     declared(out, "bitsPerPixel", image.bits_per_pixel);
@@ -278,25 +279,39 @@ static void image_index(text_buffer *out, const wsq_transaction *tx, size_t inde
     append(out, ",\"dataOffset\":%zu,\"dataLength\":%zu}", image.data_offset, image.data_length);
 }
 
-/* Begins a call on the transaction at data[0]: the transaction read, or null with the reason in
- * the result's error. */
-static wsq_transaction *opened(const uint8_t *data, size_t size)
+/* Begins a call on the transaction at data[0]: the transaction read (tolerantly, when tolerant
+ * is not 0), or null with the reason in the result's error. */
+static wsq_transaction *opened(const uint8_t *data, size_t size, int32_t tolerant)
 {
     begin();
     wsq_transaction *tx = NULL;
-    wsq_transaction_read(&tx, &result.error, data, size);
+    if (tolerant)
+        wsq_transaction_read_tolerant(&tx, &result.error, data, size);
+    else
+        wsq_transaction_read(&tx, &result.error, data, size);
     return tx;
 }
 
 /* Reads the transaction at data[0] and leaves its index as JSON: {"records": [...], "images":
- * [...]}, each record with its fields and each field with where its items lie. */
-int wsqjs_transaction_read(const uint8_t *data, size_t size)
+ * [...], "warning": ...}, each record with its fields and each field with where its items lie,
+ * the warning what a tolerant reading tolerated first, or null. */
+int wsqjs_transaction_read(const uint8_t *data, size_t size, int32_t tolerant)
 {
-    wsq_transaction *tx = opened(data, size);
+    wsq_transaction *tx = opened(data, size, tolerant);
     if (!tx)
         return result.error.status;
     text_buffer out = {0};
-    append(&out, "{\"records\":[");
+    wsq_error warning;
+    wsq_transaction_warning(tx, &warning);
+    if (warning.status == WSQ_OK) {
+        append(&out, "{\"warning\":null");
+    } else {
+        append(&out, "{\"warning\":{\"status\":%d,\"offset\":%zu,\"message\":", warning.status,
+               warning.offset);
+        quoted(&out, warning.message);
+        append(&out, "}");
+    }
+    append(&out, ",\"records\":[");
     for (size_t r = 0; r < wsq_transaction_record_count(tx); ++r)
         record_index(&out, tx, r);
     append(&out, "],\"images\":[");
@@ -315,9 +330,9 @@ int wsqjs_transaction_read(const uint8_t *data, size_t size)
 }
 
 /* Reads the transaction at data[0] and gives the verdict of wsq_transaction_check() on it. */
-int wsqjs_transaction_check(const uint8_t *data, size_t size)
+int wsqjs_transaction_check(const uint8_t *data, size_t size, int32_t tolerant)
 {
-    wsq_transaction *tx = opened(data, size);
+    wsq_transaction *tx = opened(data, size, tolerant);
     if (!tx)
         return result.error.status;
     int status = wsq_transaction_check(tx, &result.error);
@@ -336,21 +351,30 @@ static int rewritten(wsq_transaction *tx, int status)
     return keep(status, bytes, size);
 }
 
+/* The bytes of the transaction at data[0] as the library holds them: a tolerant reading's, with
+ * the final FS it added. */
+int wsqjs_transaction_write(const uint8_t *data, size_t size, int32_t tolerant)
+{
+    wsq_transaction *tx = opened(data, size, tolerant);
+    return tx ? rewritten(tx, WSQ_OK) : result.error.status;
+}
+
 /* The transaction at data[0] with the WSQ stream put in place of record's image. */
-int wsqjs_transaction_replace(const uint8_t *data, size_t size, double record,
+int wsqjs_transaction_replace(const uint8_t *data, size_t size, int32_t tolerant, double record,
                               const uint8_t *stream, size_t stream_size)
 {
-    wsq_transaction *tx = opened(data, size);
+    wsq_transaction *tx = opened(data, size, tolerant);
     return tx ? rewritten(tx, wsq_transaction_replace_image(tx, (size_t)record, stream,
                                                             stream_size, &result.error))
               : result.error.status;
 }
 
 /* The transaction at data[0] with field number of record set to the value's bytes. */
-int wsqjs_transaction_set_field(const uint8_t *data, size_t size, double record, int32_t number,
-                                const uint8_t *value, size_t value_size)
+int wsqjs_transaction_set_field(const uint8_t *data, size_t size, int32_t tolerant,
+                                double record, int32_t number, const uint8_t *value,
+                                size_t value_size)
 {
-    wsq_transaction *tx = opened(data, size);
+    wsq_transaction *tx = opened(data, size, tolerant);
     return tx ? rewritten(tx, wsq_transaction_set_field(tx, (size_t)record, number, value,
                                                         value_size, &result.error))
               : result.error.status;

@@ -98,6 +98,11 @@ def test_verdicts_and_refusals_carry_status_offset_and_message(prints):
     with pytest.raises(wsq.WsqValueError) as refused:
         transaction.read(data[:-1])
     assert refused.value.status == Status.LEN_PAST_END and refused.value.offset > 0
+    # A last FS missing is read when tolerated, and is the transaction's warning.
+    whole = build([(14, 2, type14(2, 7, streams[1], 160, 192))])
+    tolerated = transaction.read(whole[:-1], tolerant=True)
+    assert tolerated.bytes() == whole and tolerated.warning.status == Status.FS_MISSING
+    assert transaction.read(whole, tolerant=True).warning.valid
     # A flaw inside a print's stream is reported at its place in the file.
     flawed = bytearray(data)
     image = transaction.read(data).images[0]

@@ -95,25 +95,28 @@ class Verdict:
         return f"{name}{where}: {self.message}"
 
 
-def read(data: Bytes) -> Transaction:
-    """Reads a transaction from its bytes (bytes, bytearray, memoryview, numpy array)."""
-    return Transaction(data)
+def read(data: Bytes, tolerant: bool = False) -> Transaction:
+    """Reads a transaction from its bytes (bytes, bytearray, memoryview, numpy array). tolerant
+    accepts what no edition allows but files are reported to hold (a LEN with leading zeros, a
+    last FS missing, CR, LF or NUL after the last record, labels in lower case): the first such
+    thing is then the transaction's warning."""
+    return Transaction(data, tolerant)
 
 
-def read_file(path: PathLike) -> Transaction:
-    """Reads the transaction file at path."""
+def read_file(path: PathLike, tolerant: bool = False) -> Transaction:
+    """Reads the transaction file at path, as read() does."""
     with open(path, "rb") as file:
-        return Transaction(file.read())
+        return Transaction(file.read(), tolerant)
 
 
 class Transaction:
     """A transaction in the library's hands: records, fields and images, check, edits, bytes."""
 
-    def __init__(self, data: Bytes) -> None:
+    def __init__(self, data: Bytes, tolerant: bool = False) -> None:
         source = numpy.frombuffer(data, dtype=numpy.uint8)
         handle, error = c_void_p(), _native.Error()
-        check(lib.wsq_transaction_read(byref(handle), byref(error), source.ctypes.data,
-                                       source.size), error)
+        reader = lib.wsq_transaction_read_tolerant if tolerant else lib.wsq_transaction_read
+        check(reader(byref(handle), byref(error), source.ctypes.data, source.size), error)
         self._handle = handle
 
     def close(self) -> None:
@@ -177,9 +180,15 @@ class Transaction:
     def check(self) -> Verdict:
         """The verdict on the transaction: valid, or its first flaw in file order."""
         error = _native.Error()
-        status = lib.wsq_transaction_check(self._live(), byref(error))
-        message = error.message.decode(errors="replace") if status else ""
-        return Verdict(_known(status), error.offset if status else 0, message)
+        return _verdict(lib.wsq_transaction_check(self._live(), byref(error)), error)
+
+    @property
+    def warning(self) -> Verdict:
+        """What a tolerant reading tolerated first, as the flaw it would have been (its status,
+        offset and message); valid when nothing was."""
+        warning = _native.Error()
+        self._call(lib.wsq_transaction_warning, byref(warning))
+        return _verdict(warning.status, warning)
 
     def replace(self, record: int, image: numpy.ndarray | Bytes, bitrate: float = 0.75,
                 **settings) -> None:
@@ -276,6 +285,11 @@ class Transaction:
             if entry.record == image.record:
                 return index
         raise argument_error(f"record {image.record} holds no image")
+
+
+def _verdict(status: int, error: _native.Error) -> Verdict:
+    message = error.message.decode(errors="replace") if status else ""
+    return Verdict(_known(status), error.offset if status else 0, message)
 
 
 def _one_image(decoded: numpy.ndarray | list[numpy.ndarray]) -> numpy.ndarray:

@@ -66,7 +66,8 @@ before(async () => {
   fs.writeFileSync(file('letter.png'), '%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\n%%EOF\n');
   // A ten-print card of 14 prints, about 1 MB: rolled fingers 1-10 in Type-4 records, plain
   // impressions 13, 14, 11 and 12 in Type-14 records; and, recognised by its content alone, a
-  // transaction whose print's record states another width than its stream's.
+  // transaction whose print's record states another width than its stream's; and one without
+  // its last FS.
   run(env('WSQ1'), '-Z2.25', '-ocard-print', path.join(data, 'sd04_f0001_01.raw'));
   run(env('UNWSQ'), '-fraw', '-o', 'card-print.raw', 'card-print.wsq');
   run(env('UNWSQ'), '--scale', '1/8', '-fraw', '-o', 'card-print-eighth.raw', 'card-print.wsq');
@@ -75,6 +76,7 @@ before(async () => {
   const plain = [13, 14, 11, 12].map((position, i) => [14, 11 + i, type14(11 + i, position, 512, 512, stream)]);
   fs.writeFileSync(file('card.eft'), transaction([[2, 0, tagged(2, [['002', '0']])], ...rolled, ...plain]));
   fs.writeFileSync(file('flawed.dat'), transaction([[4, 1, type4(1, 2, 511, 512, 1, stream)]]));
+  fs.writeFileSync(file('unended.an2'), transaction([[14, 1, type14(1, 2, 512, 512, stream)]]).subarray(0, -1));
 
   server = await serve(web);
   const origin = `http://127.0.0.1:${server.address().port}`;
@@ -409,9 +411,11 @@ test('a transaction is checked and shown, its prints opened, saved and replaced,
 
   await drop('flawed.dat');
   assert.match(await textOf('#tx-verdict'), /^Not valid: .+ \(hll-vll-mismatch, at byte \d+\)\.$/);
+  await drop('unended.an2');
+  assert.match(await textOf('#tx-verdict'), /^Not valid as it came: .+ \(fs-missing, at byte \d+\); .*Otherwise valid\.$/);
   await page.setViewport({ width: 360, height: 780 });
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), 'no sideways scroll');
-  await page.click('#list li:nth-last-child(2) .item-name');
+  await page.click('#list li:nth-last-child(3) .item-name');
   await page.screenshot({ path: path.join(artifacts, 'page-transaction-phone.png'), fullPage: true });
   await page.setViewport({ width: 1280, height: 900 });
 });
