@@ -9,5 +9,6 @@ set(WSQ_LIBRARY_SOURCES
   ${wsq_root}/src/vector.cpp
   ${wsq_root}/src/vector_avx2.cpp
   ${wsq_root}/src/vector_avx512.cpp
+  ${wsq_root}/src/vector_neon.cpp
   ${wsq_root}/src/vector_simd128.cpp
   ${wsq_root}/src/wsq.cpp)

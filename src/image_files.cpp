@@ -3,13 +3,18 @@
 
 #include "wsq.h"
 
+
+#if !defined(WSQ_NO_PNG)
 #include <png.h>
 #include <zlib.h>
+#endif
 
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
 #include <new>
+
+#if !defined(WSQ_NO_PNG)
 
 namespace {
 
@@ -61,22 +66,6 @@ bool write_png(std::FILE *out, const std::uint8_t *pixels, int width, int height
     return true;
 }
 
-void write_pgm(std::FILE *out, const std::uint8_t *pixels, int width, int height)
-{
-    std::fprintf(out, "P5\n%d %d\n255\n", width, height);
-    std::fwrite(pixels, 1, (size_t)width * height, out);
-}
-
-bool is_png(const std::uint8_t *data, std::size_t size)
-{
-    return size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
-}
-
-bool is_pgm(const std::uint8_t *data, std::size_t size)
-{
-    return size >= 2 && data[0] == 'P' && data[1] == '5';
-}
-
 bool read_png(const std::uint8_t *data, std::size_t size, gray_image *image, std::string *why)
 {
     png_image png;
@@ -111,6 +100,42 @@ bool read_png(const std::uint8_t *data, std::size_t size, gray_image *image, std
     }
     return true;
 }
+
+#else
+
+/* A build without libpng knows PNG files but neither reads nor writes them. */
+const char png_not_built[] = "PNG is not built into this program (libpng was missing when it was built)";
+
+bool write_png(std::FILE *, const std::uint8_t *, int, int, char *why)
+{
+    std::snprintf(why, png_message_size, "%s", png_not_built);
+    return false;
+}
+
+bool read_png(const std::uint8_t *, std::size_t, gray_image *, std::string *why)
+{
+    *why = png_not_built;
+    return false;
+}
+
+#endif
+
+void write_pgm(std::FILE *out, const std::uint8_t *pixels, int width, int height)
+{
+    std::fprintf(out, "P5\n%d %d\n255\n", width, height);
+    std::fwrite(pixels, 1, (size_t)width * height, out);
+}
+
+bool is_png(const std::uint8_t *data, std::size_t size)
+{
+    return size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
+}
+
+bool is_pgm(const std::uint8_t *data, std::size_t size)
+{
+    return size >= 2 && data[0] == 'P' && data[1] == '5';
+}
+
 
 namespace {
 

@@ -91,18 +91,6 @@ float wsqfma(float a, float b, float c)
 
 namespace {
 
-/* a * b + c rounded once: the one fused multiply-add of the kernels.
- * WebAssembly has no such instruction, and its C library computes one call
- * by call; wsqfma() gives the same result from double arithmetic inline. */
-inline real fused_multiply_add(real a, real b, real c)
-{
-#if defined(__wasm__)
-    return wsqfma(a, b, c);
-#else
-    return std::fma(a, b, c);
-#endif
-}
-
 /* Decimal scale exponent for a mantissa limit, clamped to one byte; a value
  * that is not a number gets 0. */
 double decimal_scale(double log10_limit, double value)

@@ -1,6 +1,6 @@
 /* shared_kernels.h - pieces of libwsq's portable kernels that their vector
  * paths build on too, inline for both (internal: not installed): the
- * boundary extensions of the filters, the taps of the synthesis, the
+ * fused multiply-add, the boundary extensions of the filters, the taps of the synthesis, the
  * quantizer's bounds and the one-byte symbols. Compiled into a vector kernel they take its instruction
  * set; out of line they are plain code, whatever source emits them.
  */
@@ -9,7 +9,24 @@
 
 #include "libwsq.h"
 
+#include <cmath>
+
 namespace wsq_internal {
+
+/* a * b + c rounded once: the one fused multiply-add of the kernels, and of
+ * the scalar ends of their vector paths. WebAssembly has no such
+ * instruction, and its C library computes one call by call; mingw-w64's
+ * fmaf does not always round once (0 for a negative product below the
+ * subnormals, where -0 is due). wsqfma() gives the right result from double
+ * arithmetic inline. */
+inline real fused_multiply_add(real a, real b, real c)
+{
+#if defined(__wasm__) || defined(__MINGW32__)
+    return wsqfma(a, b, c);
+#else
+    return std::fma(a, b, c);
+#endif
+}
 
 /* Whether a filter's extension type is one of 0..5. */
 inline bool valid_type(int type)

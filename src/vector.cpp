@@ -38,6 +38,9 @@ const vector_kernels &vectors()
 #if WSQ_HAS_SIMD128
         add_simd128(k);
 #endif
+#if WSQ_HAS_NEON
+        add_neon(k);
+#endif
 #if WSQ_HAS_AVX2
         add_avx2(k);
 #endif

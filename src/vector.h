@@ -119,6 +119,11 @@ bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *
 void add_simd128(vector_kernels &k);
 #endif
 
+#if defined(__aarch64__) && !defined(WSQ_PORTABLE)
+#define WSQ_HAS_NEON 1
+void add_neon(vector_kernels &k);
+#endif
+
 #if defined(__x86_64__) && !defined(WSQ_PORTABLE)
 #define WSQ_HAS_AVX2 1
 void add_avx2(vector_kernels &k);

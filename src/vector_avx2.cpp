@@ -60,7 +60,7 @@ real sum_terms_scalar(const term_list &terms, ptrdiff_t offset)
 {
     real sum = 0.0f;
     for (int t = 0; t < terms.count; ++t)
-        sum = std::fma(terms.coefficient[t], terms.source[t][offset], sum);
+        sum = fused_multiply_add(terms.coefficient[t], terms.source[t][offset], sum);
     return sum;
 }
 

@@ -60,7 +60,9 @@
 
 /* Marks the library's public functions: a shared libwsq exports these and nothing else. */
 #ifndef WSQ_API
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(_WIN32)
+#define WSQ_API /* a DLL exports every function */
+#elif defined(__GNUC__) || defined(__clang__)
 #define WSQ_API __attribute__((visibility("default")))
 #else
 #define WSQ_API

@@ -2,10 +2,10 @@
 // bundled prints: what reading finds, every flaw's verdict and offset, the
 // edits, and the bytes written back.
 #include "transaction_fixture.h"
+#include "../cli/sha256.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -278,20 +278,6 @@ TEST(Transaction, GivesEveryFlawItsVerdictAndOffset)
 
 namespace {
 
-std::string sha256sum(const std::string &bytes)
-{
-    char name[] = "/tmp/wsq_transaction_XXXXXX";
-    int fd = mkstemp(name);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
-    close(fd);
-    FILE *sum = popen(("sha256sum " + std::string(name)).c_str(), "r");
-    char digits[65] = {};
-    EXPECT_EQ(fread(digits, 1, 64, sum), 64u);
-    pclose(sum);
-    std::remove(name);
-    return digits;
-}
-
 // Images replaced from pixels and from streams, in Type-4 and Type-14
 // records of both editions: the records' facts follow, and the result checks.
 TEST(Transaction, ReplacesImagesAndTheirFacts)
@@ -322,7 +308,7 @@ TEST(Transaction, ReplacesImagesAndTheirFacts)
         EXPECT_EQ(fourteen.width, 100);
         EXPECT_EQ(fourteen.height, 120);
         EXPECT_EQ(field_text(r.tx, 2, 11), std::string(version) == "0300" ? "WSQ" : "WSQ20");
-        EXPECT_EQ(field_text(r.tx, 2, 996), sha256sum(stream));
+        EXPECT_EQ(field_text(r.tx, 2, 996), sha256_hex(stream));
         EXPECT_EQ(field_text(r.tx, 2, 999), stream);
         std::string again = written(r.tx);
         EXPECT_EQ(verdict(again).status, WSQ_OK);

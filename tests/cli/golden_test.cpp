@@ -7,6 +7,7 @@
 // length and digests of every row (a new row may hold "-" in their place). WSQ_GOLDEN_IMAGES="NAME ..." checks
 // only the rows of those bundled images (the quick tier).
 #include "library_calls.h"
+#include "sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -37,15 +39,31 @@ std::vector<std::string> fields(const std::string &line, char separator)
     return out;
 }
 
-// What a shell command writes on standard output; it must end with status 0.
-std::string output_of(const std::string &command)
+// An argument as one word of the shell that popen runs, and that shell's way
+// to discard standard error.
+#if defined(_WIN32)
+std::string word(const std::string &arg) { return "\"" + arg + "\""; }
+const char quiet[] = " 2>NUL";
+#else
+std::string word(const std::string &arg) { return "'" + arg + "'"; }
+const char quiet[] = " 2>/dev/null";
+#endif
+
+// What wsq1 writes on standard output with these arguments; it must end with
+// status 0.
+std::string wsq1_output(const std::string &args)
 {
-    std::FILE *pipe = popen(command.c_str(), "r");
+#if defined(_WIN32)
+    // The command's own quotes survive the shell only inside a pair of its own.
+    std::FILE *pipe = _popen(("\"" + std::string(WSQ1_PATH) + args + quiet + "\"").c_str(), "rb");
+#else
+    std::FILE *pipe = popen((WSQ1_PATH + args + quiet).c_str(), "r");
+#endif
     std::string out;
     char buffer[65536];
     for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.append(buffer, n);
-    EXPECT_TRUE(pipe && pclose(pipe) == 0) << command;
+    EXPECT_TRUE(pipe && pclose(pipe) == 0) << args;
     return out;
 }
 
@@ -100,16 +118,11 @@ class Golden : public ::testing::Test {
 protected:
     Golden()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "wsq_golden.XXXXXX").string();
-        dir = mkdtemp(pattern.data()) ? pattern : "";
+        std::filesystem::path room = std::filesystem::temp_directory_path() /
+                                     ("wsq_golden." + std::to_string(std::random_device()()));
+        dir = std::filesystem::create_directory(room) ? room.string() : "";
     }
     ~Golden() override { std::filesystem::remove_all(dir); }
-
-    std::string sha256(const std::string &bytes) const
-    {
-        write_file(dir + "/digest", bytes);
-        return output_of("sha256sum '" + dir + "/digest'").substr(0, 64);
-    }
 
     std::string dir;
 };
@@ -149,14 +162,14 @@ TEST_F(Golden, OutputsAndTheirDecodedPixelsAreUnchanged)
         for (int row = y; row < y + h; ++row)
             pixels += image.substr((size_t)row * width + x, (size_t)w);
         write_file(dir + "/in.raw", pixels);
-        std::string command = WSQ1_PATH;
+        std::string words;
         const std::vector<std::string> args = fields(f[2], ' ');
         for (const std::string &arg : args)
-            command += " '" + arg + "'";
-        const std::string stream = output_of(command + " '" + dir + "/in.raw' 2>/dev/null");
+            words += " " + word(arg);
+        const std::string stream = wsq1_output(words + " " + word(dir + "/in.raw"));
         const std::string decoded = decoded_pixels(stream, 1);
         EXPECT_TRUE(library_stream(pixels, w, h, args, 1) == stream);
-        const std::string now = std::to_string(stream.size()) + "\t" + sha256(stream) + "\t" + sha256(decoded);
+        const std::string now = std::to_string(stream.size()) + "\t" + sha256_hex(stream) + "\t" + sha256_hex(decoded);
         EXPECT_TRUE(update || now == f[3] + "\t" + f[4] + "\t" + f[5]) << now;
         table += f[0] + "\t" + f[1] + "\t" + f[2] + "\t" + now + "\n";
         ++checked;
@@ -165,7 +178,7 @@ TEST_F(Golden, OutputsAndTheirDecodedPixelsAreUnchanged)
     if (update)
         write_file(table_path, table);
     // The stream of another encoder decodes to the same pixels every time.
-    EXPECT_EQ(sha256(decoded_pixels(read_file(data + "/wsq-original.wsq"), 1)),
+    EXPECT_EQ(sha256_hex(decoded_pixels(read_file(data + "/wsq-original.wsq"), 1)),
               "e931963e467408dcab345bc2cf2daec9ceaf2ed6d8db0859373993b45ab84912");
 }
 
@@ -181,7 +194,7 @@ TEST_F(Golden, AnyNumberOfThreadsGivesTheSameBytesAndPixels)
         for (int c = 0; c < width; ++c)
             pixels[r * width + c] = print[(r % tile * tile + c % tile + (r / tile * 4 + c / tile) * 37) % print.size()];
     write_file(dir + "/mosaic.raw", pixels);
-    const std::string stream = output_of(std::string(WSQ1_PATH) + " -r2048,1024 '" + dir + "/mosaic.raw' 2>/dev/null");
+    const std::string stream = wsq1_output(" -r2048,1024 " + word(dir + "/mosaic.raw"));
     const std::string decoded = decoded_pixels(stream, 1);
     for (int threads : {1, 2, 3, 8}) {
         EXPECT_TRUE(library_stream(pixels, width, height, {}, threads) == stream) << threads << " threads";

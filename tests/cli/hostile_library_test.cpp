@@ -86,10 +86,10 @@ TEST(HostileLibrary, EveryHostileStreamAndTruncationIsRefusedForItsFirstFlaw)
     const std::map<std::string, std::string> verdict = verdicts();
     size_t streams = 0;
     for (const auto &entry : std::filesystem::directory_iterator(hostile)) {
-        const std::string name = entry.path().filename();
+        const std::string name = entry.path().filename().string();
         if (entry.path().extension() == ".wsq") {
             ASSERT_EQ(verdict.count(name), 1u) << name;
-            expect_refused(read_file(entry.path()), name, verdict.at(name));
+            expect_refused(read_file(entry.path().string()), name, verdict.at(name));
             ++streams;
         }
     }
@@ -97,7 +97,7 @@ TEST(HostileLibrary, EveryHostileStreamAndTruncationIsRefusedForItsFirstFlaw)
     const std::string valid = read_file(hostile + "/valid/base.wsq");
     ASSERT_EQ(decode_refusal(valid), "");
     for (const auto &entry : std::filesystem::directory_iterator(hostile + "/valid"))
-        expect_previews_alike(read_file(entry.path()), "");
+        expect_previews_alike(read_file(entry.path().string()), "");
     for (size_t n = 0; n < valid.size(); ++n)
         expect_refused(valid.substr(0, n), std::to_string(n) + " bytes", "");
 }

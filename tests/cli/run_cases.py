@@ -20,7 +20,9 @@ of wsq1 by <banner>, the line number of an assertion report by LINE.
 Lines beginning with # are comments.
 
 A case may run, besides the programs and the usual tools: `needs TOOL...`,
-which skips the case unless every TOOL is installed; `also COMMAND`, which
+which skips the case unless every TOOL is installed; `not_on PLATFORM...`,
+which skips it on those platforms (--platform: windows, aarch64, ...), a
+comment above it telling why it cannot hold there; `also COMMAND`, which
 keeps the exit status of the command before (`wsq1 ...; also cat out.wsq`);
 `image KIND WIDTH HEIGHT [VALUE]`, which writes a raw 8-bit image: noise,
 ramp (a diagonal ramp), wave (a faint fine wave and one white pixel) or flat
@@ -53,6 +55,7 @@ VARYING = [
     (re.compile(r"\b(\w+\.cpp):\d+: failed assertion"), r"\1:LINE: failed assertion"),
 ]
 PREAMBLE = ('needs() { for t; do command -v "$t" >/dev/null || exit 77; done; }\n'
+            'not_on() { for p; do [ "$p" != "$WSQ_PLATFORM" ] || exit 77; done; }\n'
             'also() { local status=$?; "$@"; return $status; }\n'
             'image() { "$PYTHON" "%s" --image "$@"; }\n'
             'transaction() { "$PYTHON" "%s" --transaction "$@"; }\n' % ((os.path.abspath(__file__),) * 2))
@@ -247,7 +250,7 @@ def check(path, run, update, jobs, first=None):
         print(f"{path}: {differ} of {len(cases)} cases rewritten")
         return 0
     print(f"{path}: {len(cases) - differ - skipped} cases passed, {differ} failed, "
-          f"{skipped} skipped (a tool they need is not installed)")
+          f"{skipped} skipped (a tool they need is not installed, or they cannot hold on this platform)")
     return differ
 
 
@@ -307,6 +310,18 @@ def transaction(version, specs):
     return type1 + b"".join(records)
 
 
+def add_program(name, path, emulator):
+    """The program at path as name: a link to it, or a script that runs it through the emulator."""
+    with open(path, "rb") as file:
+        script = file.read(2) == b"#!"
+    if not emulator or script:
+        os.symlink(path, name)
+        return
+    with open(name, "w") as wrapper:
+        wrapper.write(f'#!/bin/sh\nexec {emulator} "{path}" "$@"\n')
+    os.chmod(name, 0o755)
+
+
 def main():
     if sys.argv[1:2] == ["--image"]:
         sys.stdout.buffer.write(image(sys.argv[2], *map(int, sys.argv[3:])))
@@ -322,6 +337,10 @@ def main():
     parser.add_argument("--update", action="store_true", default=os.environ.get("WSQ_UPDATE_CASES") == "1",
                         help="rewrite the expectations from what the programs do now")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="cases run at once")
+    parser.add_argument("--emulator", default="", metavar="COMMAND",
+                        help="run the programs built for another machine through COMMAND (qemu-aarch64 -L ...)")
+    parser.add_argument("--platform", default="", metavar="NAME",
+                        help="the platform the programs are built for, which `not_on NAME` cases skip")
     parser.add_argument("--first", type=int, metavar="N",
                         help="run only the first N cases of each file (its basics: the quick tier)")
     args = parser.parse_args()
@@ -331,10 +350,11 @@ def main():
         os.mkdir(bin_dir)
         for program in args.program:
             name, path = program.split("=", 1)
-            os.symlink(os.path.abspath(path), os.path.join(bin_dir, name))
+            add_program(os.path.join(bin_dir, name), os.path.abspath(path), args.emulator)
         # wsqjob runs the programs that WSQ1 and UNWSQ name instead of those under test.
         env = {name: value for name, value in os.environ.items() if name not in ("WSQ1", "UNWSQ")}
-        env.update(PATH=bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin"), LC_ALL="C", PYTHON=sys.executable)
+        env.update(PATH=bin_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin"), LC_ALL="C", PYTHON=sys.executable,
+                   WSQ_PLATFORM=args.platform)
         failed = 0
         for path in args.files:
             run = Run(os.path.join(root, os.path.basename(path)), os.path.abspath(args.data), env)
