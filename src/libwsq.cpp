@@ -29,6 +29,12 @@
 #include <thread>
 #include <vector>
 
+#include <cfloat>
+
+/* Every operation rounds to its type (x87 arithmetic, which keeps floats
+ * wider, would give other bytes: build for SSE2 there). */
+static_assert(FLT_EVAL_METHOD == 0, "floating-point operations must round to their type");
+
 using namespace wsq_internal;
 
 /* ==== Assertion report ====================================================

@@ -6,3 +6,8 @@ set(WSQ_TRIPLET i686-linux-gnu)
 set(WSQ_MULTIARCH i386-linux-gnu)
 set(WSQ_QEMU "")
 include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)
+# The arithmetic in SSE2 registers, each operation rounded to its type: the
+# x87 unit's wider registers would round floats differently, and the bytes
+# with them. Every 32-bit x86 processor since 2001 has SSE2.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
