@@ -119,11 +119,11 @@ inline void add_term(v128_t *low, v128_t *high, doubts &doubtful, const term_lis
     }
 }
 
-/* Outputs offset .. offset + 4 * groups - 1 of a term list into out, groups of four summed
+/* Outputs offset .. offset + 4 * groups - 1 of a term list as groups of four floats, summed
  * side by side so that the long chains of dependent operations of their sums overlap. The
- * fast way returns whether a sum is doubtful, and then stores nothing. */
+ * fast way returns whether a sum is doubtful, and then gives nothing. */
 template <int groups, bool exact>
-inline bool sum_groups(real *out, const term_list &terms, ptrdiff_t offset)
+inline bool sum_groups(v128_t *sums, const term_list &terms, ptrdiff_t offset)
 {
     v128_t low[groups], high[groups];
     doubts doubtful;
@@ -136,32 +136,72 @@ inline bool sum_groups(real *out, const term_list &terms, ptrdiff_t offset)
     if (!exact && doubtful.any())
         return true;
     for (int g = 0; g < groups; ++g)
-        wasm_v128_store(out + g * lanes,
-                        wasm_i32x4_shuffle(wasm_f32x4_demote_f64x2_zero(low[g]),
-                                           wasm_f32x4_demote_f64x2_zero(high[g]), 0, 1, 4, 5));
+        sums[g] = wasm_i32x4_shuffle(wasm_f32x4_demote_f64x2_zero(low[g]),
+                                     wasm_f32x4_demote_f64x2_zero(high[g]), 0, 1, 4, 5);
     return false;
 }
 
 template <int groups>
-inline void sum_groups(real *out, const term_list &terms, ptrdiff_t offset)
+inline void sum_groups(v128_t *sums, const term_list &terms, ptrdiff_t offset)
 {
-    if (sum_groups<groups, false>(out, terms, offset))
-        sum_groups<groups, true>(out, terms, offset);
+    if (sum_groups<groups, false>(sums, terms, offset))
+        sum_groups<groups, true>(sums, terms, offset);
+}
+
+/* One output of a term list at offset, the same sum as a lane of sum_groups. */
+real sum_one(const term_list &terms, ptrdiff_t offset)
+{
+    real sum = 0.0f;
+    for (int t = 0; t < terms.count; ++t)
+        sum = wsqfma(terms.coefficient[t], terms.source[t][offset], sum);
+    return sum;
 }
 
 /* width consecutive outputs of a term list: sixteen at a time, then four, then one. */
 void sum_terms_over(real *out, const term_list &terms, int width)
 {
     int c = 0;
-    for (; c + side_by_side * lanes <= width; c += side_by_side * lanes)
-        sum_groups<side_by_side>(out + c, terms, c);
-    for (; c + lanes <= width; c += lanes)
-        sum_groups<1>(out + c, terms, c);
-    for (; c < width; ++c) {
-        real sum = 0.0f;
-        for (int t = 0; t < terms.count; ++t)
-            sum = wsqfma(terms.coefficient[t], terms.source[t][c], sum);
-        out[c] = sum;
+    v128_t sums[side_by_side];
+    for (; c + side_by_side * lanes <= width; c += side_by_side * lanes) {
+        sum_groups<side_by_side>(sums, terms, c);
+        for (int g = 0; g < side_by_side; ++g)
+            wasm_v128_store(out + c + g * lanes, sums[g]);
+    }
+    for (; c + lanes <= width; c += lanes) {
+        sum_groups<1>(sums, terms, c);
+        wasm_v128_store(out + c, sums[0]);
+    }
+    for (; c < width; ++c)
+        out[c] = sum_one(terms, c);
+}
+
+/* Four even and four odd outputs, interleaved, to out[0 .. 7]. */
+inline void store_pairs(real *out, v128_t even, v128_t odd)
+{
+    wasm_v128_store(out, wasm_i32x4_shuffle(even, odd, 0, 4, 1, 5));
+    wasm_v128_store(out + lanes, wasm_i32x4_shuffle(even, odd, 2, 6, 3, 7));
+}
+
+/* count pairs of outputs of two term lists, interleaved: sixteen pairs at a time, then four,
+ * then one. */
+void sum_pairs(real *out, const term_list &even, const term_list &odd, int count)
+{
+    int k = 0;
+    v128_t evens[side_by_side], odds[side_by_side];
+    for (; k + side_by_side * lanes <= count; k += side_by_side * lanes) {
+        sum_groups<side_by_side>(evens, even, k);
+        sum_groups<side_by_side>(odds, odd, k);
+        for (int g = 0; g < side_by_side; ++g)
+            store_pairs(out + 2 * (k + g * lanes), evens[g], odds[g]);
+    }
+    for (; k + lanes <= count; k += lanes) {
+        sum_groups<1>(evens, even, k);
+        sum_groups<1>(odds, odd, k);
+        store_pairs(out + 2 * k, evens[0], odds[0]);
+    }
+    for (; k < count; ++k) {
+        out[2 * k] = sum_one(even, k);
+        out[2 * k + 1] = sum_one(odd, k);
     }
 }
 
@@ -177,21 +217,6 @@ void deinterleave(real *even, real *odd, const real *in, int count)
     for (; m < count; ++m) {
         even[m] = in[2 * m];
         odd[m] = in[2 * m + 1];
-    }
-}
-
-/* Writes even[0..count) and odd[0..count) interleaved to out. */
-void interleave(real *out, const real *even, const real *odd, int count)
-{
-    int m = 0;
-    for (; m + lanes <= count; m += lanes) {
-        v128_t e = wasm_v128_load(even + m), o = wasm_v128_load(odd + m);
-        wasm_v128_store(out + 2 * m, wasm_i32x4_shuffle(e, o, 0, 4, 1, 5));
-        wasm_v128_store(out + 2 * m + lanes, wasm_i32x4_shuffle(e, o, 2, 6, 3, 7));
-    }
-    for (; m < count; ++m) {
-        out[2 * m] = even[m];
-        out[2 * m + 1] = odd[m];
     }
 }
 
@@ -345,25 +370,6 @@ void region_sums(double *sum, double *sumsq, const real *const *lane, int i0, in
     }
 }
 
-/* count pairs of outputs of two term lists, interleaved: each list summed apart, a chunk
- * at a time, then the two interleaved. */
-void sum_pairs(real *out, const term_list &even, const term_list &odd, int count)
-{
-    constexpr int chunk = 256;
-    alignas(16) real evens[chunk], odds[chunk];
-    term_list e = even, o = odd;
-    for (int k = 0; k < count; k += chunk) {
-        int n = std::min(chunk, count - k);
-        sum_terms_over(evens, e, n);
-        sum_terms_over(odds, o, n);
-        interleave(out + 2 * k, evens, odds, n);
-        for (int t = 0; t < e.count; ++t)
-            e.source[t] += n;
-        for (int t = 0; t < o.count; ++t)
-            o.source[t] += n;
-    }
-}
-
 }  // namespace
 
 void add_simd128(vector_kernels &k)
@@ -371,7 +377,6 @@ void add_simd128(vector_kernels &k)
     k.sum_terms = sum_terms_over;
     k.sum_pairs = sum_pairs;
     k.deinterleave = deinterleave;
-    k.interleave = interleave;
     k.bytes_to_reals = bytes_to_reals;
     k.reals_to_bytes = reals_to_bytes;
     k.pixel_stats = pixel_stats;
