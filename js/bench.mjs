@@ -96,7 +96,7 @@ async function inChromium(dir, cases) {
   const server = await serve(root);
   let browser;
   try {
-    browser = await puppeteer.launch({ executablePath: chromium,
+    browser = await puppeteer.launch({ executablePath: chromium, protocolTimeout: 30 * 60_000,
       args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking'] });
     const page = await browser.newPage();
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
