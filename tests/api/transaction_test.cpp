@@ -68,14 +68,20 @@ int check(const wsq_transaction *tx, wsq_error *error)
     return wsq_transaction_check(tx, error);
 }
 
-// The worked example of a Type-1 and one uncompressed 3 x 2 Type-4, byte for
-// byte, its pixels holding FS.
+// The smallest whole transaction: Type-1 (bytes 0-116: CNT's count at 29,
+// DAT's value at 51, its FS at 116) and one uncompressed 3 x 2 Type-4
+// (117-140: IDC at 121, HLL at 130, GCA at 134, pixels from 135, one of them
+// the FS byte, which is data there).
+std::string smallest()
+{
+    return transaction("0400", {{4, 1, print_record(1, 1, 2, 3, 2, 0, std::string("\x10\x80\xff\x1c\x40\x00", 6))}},
+                       {{"004", "CAR"}, {"005", "20240131"}, {"007", "DAI1"}, {"008", "ORI1"},
+                        {"009", "TCN1"}, {"011", "19.69"}, {"012", "19.69"}});
+}
+
 TEST(Transaction, ReadsTheSmallestTransactionByteForByte)
 {
-    std::string pixels("\x10\x80\xff\x1c\x40\x00", 6);
-    std::string file = transaction("0400", {{4, 1, print_record(1, 1, 2, 3, 2, 0, pixels)}},
-                                   {{"004", "CAR"}, {"005", "20240131"}, {"007", "DAI1"}, {"008", "ORI1"},
-                                    {"009", "TCN1"}, {"011", "19.69"}, {"012", "19.69"}});
+    std::string file = smallest();
     ASSERT_EQ(file.size(), 141u);
     EXPECT_EQ(file.substr(0, 10), "1.001:117\x1d");
     read_result r = read(file);
@@ -155,15 +161,6 @@ TEST(Transaction, ReadsPrintsOfBothKindsAcrossEditions)
 
 namespace {
 
-// The worked example: Type-1 (bytes 0-116: CNT's count at 29, DAT's value at
-// 51, its FS at 116) and a Type-4 (117-140: IDC at 121, HLL at 130, GCA at
-// 134, pixels from 135).
-std::string smallest()
-{
-    return transaction("0400", {{4, 1, print_record(1, 1, 2, 3, 2, 0, std::string("\x10\x80\xff\x1c\x40\x00", 6))}},
-                       {{"004", "CAR"}, {"005", "20240131"}, {"007", "DAI1"}, {"008", "ORI1"},
-                        {"009", "TCN1"}, {"011", "19.69"}, {"012", "19.69"}});
-}
 
 std::string with(std::string bytes, size_t at, const std::string &put)
 {

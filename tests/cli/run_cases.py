@@ -278,11 +278,11 @@ def tagged(kind, fields):
     return b"%d.001:%d" % (kind, length) + rest
 
 
-def transaction(version, specs):
-    """A transaction of the records that specs (TYPE:IDC[:FILE[:WxH]]) name."""
+def transaction(version, entries):
+    """A transaction of the records that entries (TYPE:IDC[:FILE[:WxH]]) name."""
     records, listing = [], b""
-    for spec in specs:
-        kind, idc, *source = spec.split(":")
+    for entry in entries:
+        kind, idc, *source = entry.split(":")
         kind, idc = int(kind), int(idc)
         listing += b"\x1e%d\x1f%d" % (kind, idc)
         if kind == 2:
@@ -305,7 +305,7 @@ def transaction(version, specs):
             records.append(tagged(kind, [(2, b"%d" % idc), (3, b"1"), (4, b"SRC1"), (5, b"20240131"),
                                          (6, b"%d" % width), (7, b"%d" % height), (8, b"1"), (9, b"500"),
                                          (10, b"500"), (11, label), (12, b"8"), (13, b"%d" % idc), (999, data)]))
-    type1 = tagged(1, [(2, version.encode()), (3, b"1\x1f%d" % len(specs) + listing), (4, b"CAR"),
+    type1 = tagged(1, [(2, version.encode()), (3, b"1\x1f%d" % len(entries) + listing), (4, b"CAR"),
                        (5, b"20240131"), (7, b"DAI1"), (8, b"ORI1"), (9, b"TCN1"), (11, b"19.69"), (12, b"19.69")])
     return type1 + b"".join(records)
 
