@@ -122,8 +122,13 @@ bool read_png(const std::uint8_t *, std::size_t, gray_image *, std::string *why)
 
 void write_pgm(std::FILE *out, const std::uint8_t *pixels, int width, int height)
 {
-    std::fprintf(out, "P5\n%d %d\n255\n", width, height);
+    write_pgm_head(out, width, height);
     std::fwrite(pixels, 1, (size_t)width * height, out);
+}
+
+void write_pgm_head(std::FILE *out, int width, int height)
+{
+    std::fprintf(out, "P5\n%d %d\n255\n", width, height);
 }
 
 bool is_png(const std::uint8_t *data, std::size_t size)

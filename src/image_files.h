@@ -19,6 +19,8 @@ bool write_png(std::FILE *out, const std::uint8_t *pixels, int width, int height
 
 /* Writes them as a binary PGM image (P5, maximum 255). */
 void write_pgm(std::FILE *out, const std::uint8_t *pixels, int width, int height);
+/* What write_pgm writes before the pixels, which are then to follow, rows in order. */
+void write_pgm_head(std::FILE *out, int width, int height);
 
 /* 8-bit gray pixels read from an image file in memory. */
 struct gray_image {

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -1057,16 +1058,19 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
 
 void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,
             const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, ui8 *pixels,
-            real midpoint, real rescale)
+            real midpoint, real rescale, const wsq_row_sink *sink)
 {
     assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
     WSQ_ASSERT(pixels);
+    std::optional<row_delivery> delivery;
+    if (sink)
+        delivery.emplace(*sink, ix, iy);
+    pixel_rows rows = {pixels, midpoint, rescale, delivery ? &*delivery : nullptr};
     if (quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY)) {
-        synthesise_apart(graph, work, ix, iy, level, block, HX, GX, HY, GY, team,
-                         {pixels, midpoint, rescale});
+        synthesise_apart(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, rows);
         return;
     }
-    made_pixels asked = {{pixels, midpoint, rescale}, false};
+    made_pixels asked = {rows, false};
     bool moved;
     synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved, &asked);
     if (asked.made)
@@ -1075,6 +1079,8 @@ void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, cons
     teamfor(team, (size_t)ix * iy, [&](size_t begin, size_t end) {
         wsqr2b(pixels + begin, samples + begin, (ui32)(end - begin), midpoint, rescale);
     });
+    if (sink)
+        sink->rows_done(sink->context, 0, (size_t)ix);
 }
 
 /* ==== Pixel normalisation ==================================================
@@ -2629,8 +2635,14 @@ enum : ui32 { tiff_directory = 8, tiff_entries = 11, tiff_xres = 146, tiff_yres 
 
 void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width)
 {
-    WSQ_ASSERT(output);
     WSQ_ASSERT(input);
+    puttiffghead(output, height, width);
+    std::fwrite(input, 1, (size_t)width * height, output);
+}
+
+void puttiffghead(std::FILE *output, ui32 height, ui32 width)
+{
+    WSQ_ASSERT(output);
     WSQ_ASSERT(width>0);
     WSQ_ASSERT(height>0);
     /* Pixels per inch for a longer side of 4 inches. */
@@ -2651,7 +2663,6 @@ void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width)
     tiffnio(output, 0);
     tiffrat(output, resolution, 4);
     tiffrat(output, resolution, 4);
-    std::fwrite(input, 1, (size_t)width * height, output);
 }
 
 int tiffhdr(std::FILE *out, ui32 offset)

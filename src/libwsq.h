@@ -282,14 +282,26 @@ WSQ_API int cbwp2t(hedge *graph, int ix, int iy, int level, int block, real *wor
                    const ui8 *wanted, wsqteam *team);
 WSQ_API int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
                    const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team);
+/* Pixel rows handed on as a decoding finishes them, while it makes the others: rows
+ * first .. first + count - 1 of the pixels, complete. rows_done is called in row order, each row
+ * once, one call at a time, from any thread of the decoding. */
+struct wsq_row_sink {
+    void (*rows_done)(void *context, size_t first, size_t count);
+    void *context;
+};
+/* wsq_decode_into_reusing(), the rows of the pixels handed to sink as they are finished: only
+ * once the stream has passed every check, so that a refused one hands on none. */
+WSQ_API int decoderows(wsq_workspace *workspace, uint8_t *pixels, size_t capacity, wsq_info *info,
+                       wsq_error *error, const uint8_t *data, size_t size,
+                       const wsq_decode_options *options, const wsq_row_sink *sink);
 /* rbwp2t, then wsqr2b of the node's ix * iy samples with midpoint and rescale into pixels, the
  * team sharing the work; the last merge converts each row as it makes it, without writing the
- * samples, which are then unspecified. A vector merge whose node's three other quarter-bands are
- * each split once reads them apart: of work it then touches only the HH quarter. Asserts as
- * rbwp2t, and pixels. */
+ * samples, which are then unspecified, and hands the finished rows to sink (when not null). A
+ * vector merge whose node's three other quarter-bands are each split once reads them apart: of
+ * work it then touches only the HH quarter. Asserts as rbwp2t, and pixels. */
 WSQ_API void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work,
                     const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
-                    ui8 *pixels, real midpoint, real rescale);
+                    ui8 *pixels, real midpoint, real rescale, const wsq_row_sink *sink = nullptr);
 
 /* ---- Scalar quantization -------------------------------------------------
  * h is half the zero bin zbin; indices beyond 2^31 - 1 saturate. */
@@ -529,6 +541,9 @@ WSQ_API void ecsblock(bitio *ecs, const ui8 *symbols, int symlen, const ui8 *dht
  * resolutions (the longer side over 4 inches) and the pixels. Asserts output, input, and
  * width and height above 0. */
 WSQ_API void puttiffg(std::FILE *output, const ui8 *input, ui32 height, ui32 width);
+/* What puttiffg writes before the pixels, which are then to follow, rows in order. Asserts
+ * output, and width and height above 0. */
+WSQ_API void puttiffghead(std::FILE *output, ui32 height, ui32 width);
 /* The header: "MM", 42 and the offset of the first directory (8 bytes). */
 WSQ_API int tiffhdr(std::FILE *out, ui32 offset);
 /* A directory's count of entries (2 bytes). */

@@ -3,10 +3,13 @@
  * Each input is read whole into memory. A first pass locates and checks its
  * streams without decoding pixels (a file may hold several streams back to
  * back, as the encoder writes them); a second pass decodes every stream;
- * only then are the images written. An output file appears under its name
- * only once it is complete: it is written to a temporary file beside it and
- * renamed into place. Exit status: 0 when every input decoded, 1 after a
- * usage error or when any input failed (the others are still decoded).
+ * only then are the images written. The image of a file of one stream,
+ * going to a file of its own in a format other than PNG, is written as the
+ * decoder finishes its rows instead, while it makes the others. An output
+ * file appears under its name only once it is complete: it is written to a
+ * temporary file beside it and renamed into place. Exit status: 0 when every
+ * input decoded, 1 after a usage error or when any input failed (the others
+ * are still decoded).
  */
 #include "image_files.h"
 #include "libwsq.h"
@@ -444,8 +447,23 @@ wsq_workspace *run_workspace()
     return workspace.get();
 }
 
-/* The stream's image at 1/reduce of each dimension. */
-image decode_stream(const input_bytes &data, const stream &s, int threads, int reduce)
+/* Pixel rows written to a file as the decoder finishes them. */
+struct row_writer {
+    std::FILE *out;
+    const ui8 *pixels;
+    size_t width;
+};
+
+void write_rows(void *context, size_t first, size_t count)
+{
+    const row_writer &writer = *(const row_writer *)context;
+    std::fwrite(writer.pixels + first * writer.width, 1, count * writer.width, writer.out);
+}
+
+/* The stream's image at 1/reduce of each dimension; its rows also written
+ * to rows_to (when not null) as they are finished. */
+image decode_stream(const input_bytes &data, const stream &s, int threads, int reduce,
+                    std::FILE *rows_to = nullptr)
 {
     int width = WSQ_REDUCED_SIZE(s.info.width, reduce);
     int height = WSQ_REDUCED_SIZE(s.info.height, reduce);
@@ -460,9 +478,10 @@ image decode_stream(const input_bytes &data, const stream &s, int threads, int r
     wsq_decode_defaults(&settings);
     settings.threads = threads;
     settings.reduce = reduce;
-    if (wsq_decode_into_reusing(workspace, pixels.get(), count, &info, &error,
-                                data.data() + s.offset, data.size() - s.offset,
-                                &settings) != WSQ_OK)
+    row_writer writer = {rows_to, pixels.get(), (size_t)width};
+    wsq_row_sink sink = {write_rows, &writer};
+    if (decoderows(workspace, pixels.get(), count, &info, &error, data.data() + s.offset,
+                   data.size() - s.offset, &settings, rows_to ? &sink : nullptr) != WSQ_OK)
         throw decode_failure(error, s.offset);
     return image{width, height, std::move(pixels)};
 }
@@ -603,27 +622,27 @@ void print_all_info(const input_bytes &data, const std::string &input,
 
 /* ---- Output -------------------------------------------------------------- */
 
+/* Writes what comes before the pixels of a width x height image in format,
+ * one whose pixels follow as they are, rows in order (every format but png). */
+void write_head(std::FILE *out, image_format format, int width, int height)
+{
+    if (format == image_format::pgm)
+        write_pgm_head(out, width, height);
+    else if (format == image_format::tiff)
+        puttiffghead(out, (ui32)height, (ui32)width);
+}
+
 /* Writes im to out, named shown in messages. */
 void write_image(std::FILE *out, const std::string &shown, const image &im, image_format format)
 {
-    size_t bytes = (size_t)im.width * im.height;
-    switch (format) {
-    case image_format::pgm:
-        write_pgm(out, im.pixels.get(), im.width, im.height);
-        break;
-    case image_format::png: {
+    if (format == image_format::png) {
         char why[png_message_size];
         if (!write_png(out, im.pixels.get(), im.width, im.height, why))
             throw failure{"cannot write " + shown + ": " + why};
-        break;
+        return;
     }
-    case image_format::tiff:
-        puttiffg(out, im.pixels.get(), (ui32)im.height, (ui32)im.width);
-        break;
-    case image_format::raw:
-        std::fwrite(im.pixels.get(), 1, bytes, out);
-        break;
-    }
+    write_head(out, format, im.width, im.height);
+    std::fwrite(im.pixels.get(), 1, (size_t)im.width * im.height, out);
 }
 
 /* A file that appears under its name only when complete: written to a
@@ -697,6 +716,15 @@ void write_one_stream(const options &opts, const std::vector<image> &images)
         throw failure{system_error("cannot write " + shown)};
 }
 
+/* The name of image k (from 1) of count for input, which must not name the input. */
+std::string file_name(const std::string &input, const options &opts, int k, int count)
+{
+    std::string name = output_name(input, opts, k, count);
+    if (wsq_platform::same_file(name.c_str(), input.c_str()))
+        throw failure{"the output " + name + " would replace the input; name another with -o"};
+    return name;
+}
+
 void write_images(const std::string &input, const options &opts,
                   const std::vector<image> &images)
 {
@@ -708,12 +736,31 @@ void write_images(const std::string &input, const options &opts,
         return;
     }
     int count = (int)images.size();
-    for (int k = 0; k < count; ++k) {
-        std::string name = output_name(input, opts, k + 1, count);
-        if (wsq_platform::same_file(name.c_str(), input.c_str()))
-            throw failure{"the output " + name + " would replace the input; name another with -o"};
-        write_file(name, images[k], opts.format);
-    }
+    for (int k = 0; k < count; ++k)
+        write_file(file_name(input, opts, k + 1, count), images[k], opts.format);
+}
+
+/* Whether the image of the input's one stream s is written as it is
+ * decoded: to a file of its own (which appears only once complete), whole or
+ * at --scale, in a format whose pixels follow its head. */
+bool written_while_decoded(const input_bytes &data, const stream &s, const std::string &input,
+                           const options &opts)
+{
+    return s.info.stream_bytes == data.size() && !writes_one_stream(input, opts) &&
+           opts.format != image_format::png && !opts.size;
+}
+
+/* The output of a stream's image: its rows written as the decoder finishes
+ * them, while it makes the others. */
+void decode_to_file(const input_bytes &data, const stream &s, const std::string &input,
+                    const options &opts)
+{
+    std::string name = file_name(input, opts, 1, 1);
+    staged_file file(name);
+    write_head(file.stream(), opts.format, WSQ_REDUCED_SIZE(s.info.width, opts.reduce),
+               WSQ_REDUCED_SIZE(s.info.height, opts.reduce));
+    decode_stream(data, s, opts.threads, opts.reduce, file.stream());
+    file.commit();
 }
 
 /* Streams back to back are decoded in order, each before the next is read:
@@ -725,13 +772,19 @@ void decode_input(const std::string &input, const options &opts)
         print_all_info(data, input, locate_streams(data));
         return;
     }
+    stream first = locate_stream(data, 0);
+    if (written_while_decoded(data, first, input, opts)) {
+        decode_to_file(data, first, input, opts);
+        return;
+    }
     std::vector<image> images;
     size_t at = 0;
-    do {
-        stream s = locate_stream(data, at);
+    for (stream s = first;; s = locate_stream(data, at)) {
         images.push_back(decode_image(data, s, opts));
         at += s.info.stream_bytes;
-    } while (at < data.size());
+        if (at >= data.size())
+            break;
+    }
     write_images(input, opts, images);
 }
 

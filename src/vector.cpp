@@ -456,6 +456,8 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
     int reach_y = std::max(-std::min(reach_of(p.hy).low, reach_of(p.gy).low),
                            std::max(reach_of(p.hy).high, reach_of(p.gy).high));
     int from = std::max(0, m0 - reach_y), to = m1 + reach_y;
+    row_delivery *delivery = p.pixels ? p.pixels->delivery : nullptr;
+    int unreported = n0;  /* the first row made and not yet told to delivery */
     for (int n = n0; n < n1; ++n) {
         int ahead = (n + 2 * prefetch_rows) / 2 + reach;  /* a row of each half, read soon */
         if (ask_ahead && (n & 1) == 0) {
@@ -498,10 +500,54 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
             sum_to_pixels(p.v, terms, width, p.pixels->out + at, *p.pixels);
         else
             p.v.sum_terms(dst + at, terms, width);
+        if (delivery && (delivery->group_ends(n) || n + 1 == n1)) {
+            delivery->made(unreported, n + 1, width);
+            unreported = n + 1;
+        }
     }
 }
 
 }  // namespace
+
+row_delivery::row_delivery(const wsq_row_sink &sink_, int rows_, int columns_)
+    : sink(sink_), rows(rows_), columns(columns_)
+{
+    constexpr int group_bytes = 1 << 16;  /* a write's worth, still in a second-level cache */
+    group_rows = std::max((rows + most_groups - 1) / most_groups,
+                          (group_bytes + columns - 1) / columns);
+}
+
+void row_delivery::made(int n0, int n1, int made_columns)
+{
+    int group = n0 / group_rows;
+    size_t samples = (size_t)(n1 - n0) * made_columns;
+    size_t all = (size_t)(std::min(rows, (group + 1) * group_rows) - group * group_rows) * columns;
+    if (samples_made[group].fetch_add(samples, std::memory_order_acq_rel) + samples == all)
+        hand_on(group);
+}
+
+/* Marks the group finished; the thread that finds no other handing rows on
+ * hands on every finished group from the first not yet handed on. */
+void row_delivery::hand_on(int group)
+{
+    std::unique_lock<std::mutex> hold(lock);
+    finished[group] = true;
+    if (handing)
+        return;
+    handing = true;
+    int groups = (rows + group_rows - 1) / group_rows;
+    while (next < groups && finished[next]) {
+        int end = next;
+        while (end < groups && finished[end])
+            ++end;
+        hold.unlock();
+        int first = next * group_rows;
+        sink.rows_done(sink.context, (size_t)first, (size_t)(std::min(rows, end * group_rows) - first));
+        hold.lock();
+        next = end;
+    }
+    handing = false;
+}
 
 bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {

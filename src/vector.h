@@ -20,6 +20,9 @@
 
 #include "shared_kernels.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace wsq_internal {
 
 /* ---- Filter sums ---------------------------------------------------------- */
@@ -93,11 +96,36 @@ bool split_strips(const vector_kernels &v, const real *src, real *dst, int oxh, 
                   int oyg, const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy,
                   const bool *needed, wsqteam *team);
 
+/* Hands a merge's pixel rows to a sink in row order as they are finished,
+ * in groups of rows: a group is finished when every strip of columns has
+ * made it, whichever thread made each. */
+class row_delivery {
+public:
+    row_delivery(const wsq_row_sink &sink, int rows, int columns);
+    /* Rows n0 .. n1 - 1, within one group, made over `columns` columns. */
+    void made(int n0, int n1, int columns);
+    /* Whether rows n and n + 1 lie in different groups. */
+    bool group_ends(int n) const { return (n + 1) % group_rows == 0; }
+
+private:
+    static constexpr int most_groups = 256;
+    void hand_on(int group);
+    wsq_row_sink sink;
+    int rows, columns, group_rows;
+    std::atomic<size_t> samples_made[most_groups] = {};
+    bool finished[most_groups] = {};
+    int next = 0;  /* the first group not handed on */
+    bool handing = false;
+    std::mutex lock;
+};
+
 /* The samples of a merge as pixels: wsqr2b's conversion of each, with
- * midpoint and rescale, to out, a byte a sample in the node's order. */
+ * midpoint and rescale, to out, a byte a sample in the node's order; the
+ * rows handed on by delivery when there is one. */
 struct pixel_rows {
     ui8 *out;
     real midpoint, rescale;
+    row_delivery *delivery = nullptr;
 };
 
 /* Whether merge_strips takes a merge with these filters: not the periodic

@@ -168,6 +168,7 @@ struct decoding_goal {
     size_t capacity;
     uint32_t comment;  /* the comment whose place is wanted */
     wsq_workspace *workspace = nullptr;  /* the work memory to reuse, if any */
+    const wsq_row_sink *sink = nullptr;  /* told of the pixel rows as they are finished */
 };
 
 /* A block as read: its coded data without stuffing and restart markers
@@ -796,7 +797,8 @@ void rebuild_image(stream_decoder &d, ui8 **pixels)
     bool given = d.goal.kind == decoding_goal::caller_pixels;
     const pqf *h = d.filters[2], *g = d.filters[3];
     rbwp2b(&graph, low_rows(d), low_cols(d), d.depth, 0, d.work, h, g, h, g, d.team,
-           given ? d.goal.pixels : d.new_pixels.get(), d.info->midpoint, low_band_rescale(d));
+           given ? d.goal.pixels : d.new_pixels.get(), d.info->midpoint, low_band_rescale(d),
+           d.goal.sink);
     STAGE_DONE("synthesis", d);
     if (!given)
         *pixels = d.new_pixels.release();
@@ -915,17 +917,18 @@ int decode(ui8 **pixels, wsq_info *info, wsq_error *error, const ui8 *data, size
     return error->status;
 }
 
-/* wsq_decode_into(), its work memory from workspace if there is one. */
+/* wsq_decode_into(), its work memory from workspace if there is one, its
+ * rows handed to sink if there is one. */
 int decode_into(wsq_workspace *workspace, uint8_t *pixels, size_t capacity, wsq_info *info,
                 wsq_error *error, const uint8_t *data, size_t size,
-                const wsq_decode_options *options)
+                const wsq_decode_options *options, const wsq_row_sink *sink = nullptr)
 {
     if (!pixels) {
         clear(error);
         return refuse(error, WSQ_ERR_ARGUMENT, "a null pixels pointer");
     }
     return decode(nullptr, info, error, data, size, options,
-                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX, workspace});
+                  {decoding_goal::caller_pixels, pixels, capacity, UINT32_MAX, workspace, sink});
 }
 
 /* ==== Encoding ============================================================
@@ -1405,3 +1408,10 @@ const char *wsq_version(void)
 }
 
 }  // extern "C"
+
+int decoderows(wsq_workspace *workspace, uint8_t *pixels, size_t capacity, wsq_info *info,
+               wsq_error *error, const uint8_t *data, size_t size,
+               const wsq_decode_options *options, const wsq_row_sink *sink)
+{
+    return decode_into(workspace, pixels, capacity, info, error, data, size, options, sink);
+}

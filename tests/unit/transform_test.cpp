@@ -106,9 +106,11 @@ double round_trip_error(const std::vector<real> &samples, int rows, int cols, co
     return error;
 }
 
-/* The pixels of rows x cols noise split by the tree `levels` and rebuilt:
- * by rbwp2b, or by rbwp2 and then wsqr2b. */
-wsqtest::Bytes rebuilt_pixels(int rows, int cols, const ui8 *levels, int blocks, bool by_rbwp2b)
+/* The pixels of rows x cols noise split by the tree `levels` and rebuilt
+ * into pixels (as large): by rbwp2b (with team and sink), or by rbwp2 and
+ * then wsqr2b. */
+void rebuild(wsqtest::Bytes &pixels, int rows, int cols, const ui8 *levels, int blocks,
+             bool by_rbwp2b, wsqteam *team = nullptr, const wsq_row_sink *sink = nullptr)
 {
     const FilterBank wsq = wsq_filter_bank();
     std::vector<real> data = noise(std::size_t(rows) * cols, 150.0f, rows), work(data.size());
@@ -116,14 +118,19 @@ wsqtest::Bytes rebuilt_pixels(int rows, int cols, const ui8 *levels, int blocks,
     graph->contents[0] = data.data();
     cbwp2(graph.get(), rows, cols, 0, 0, work.data(), wsq.h0.get(), wsq.h1.get(), wsq.h0.get(), wsq.h1.get());
     std::fill(work.begin(), work.end(), 1e30f);  /* nothing the analysis left there may count */
-    wsqtest::Bytes pixels(data.size());
     if (by_rbwp2b) {
         rbwp2b(graph.get(), rows, cols, 0, 0, work.data(), wsq.f0.get(), wsq.f1.get(), wsq.f0.get(),
-               wsq.f1.get(), nullptr, pixels.data(), 128.0f, 1.0f);
+               wsq.f1.get(), team, pixels.data(), 128.0f, 1.0f, sink);
     } else {
         rbwp2(graph.get(), rows, cols, 0, 0, work.data(), wsq.f0.get(), wsq.f1.get(), wsq.f0.get(), wsq.f1.get());
         wsqr2b(pixels.data(), data.data(), (ui32)data.size(), 128.0f, 1.0f);
     }
+}
+
+wsqtest::Bytes rebuilt_pixels(int rows, int cols, const ui8 *levels, int blocks, bool by_rbwp2b)
+{
+    wsqtest::Bytes pixels(std::size_t(rows) * cols);
+    rebuild(pixels, rows, cols, levels, blocks, by_rbwp2b);
     return pixels;
 }
 
@@ -262,4 +269,30 @@ TEST(Rbwp2b, GivesThePixelsOfRbwp2ThenWsqr2b)
             EXPECT_TRUE(rebuilt_pixels(shape.first, shape.second, tree.levels, tree.blocks, true) ==
                         rebuilt_pixels(shape.first, shape.second, tree.levels, tree.blocks, false))
                 << tree.blocks << " blocks, " << shape.first << " x " << shape.second;
+}
+
+/* Rows handed on in order, each once, complete when handed on: with two
+ * threads, over two strips of columns (more than a ring holds), in groups
+ * of rows that straddle the threads' bands (a copy taken at each hand-on
+ * gives the pixels). */
+TEST(Rbwp2b, HandsOnEachRowInOrderOnceFinished)
+{
+    const int rows = 96, cols = 4400;
+    struct handed {
+        wsqtest::Bytes pixels = wsqtest::Bytes(std::size_t(rows) * cols), copies = pixels;
+        std::size_t next = 0;
+    } seen;
+    wsq_row_sink sink = {[](void *context, std::size_t first, std::size_t count) {
+                             handed &h = *(handed *)context;
+                             EXPECT_EQ(first, h.next);
+                             std::copy_n(h.pixels.begin() + first * cols, count * cols,
+                                         h.copies.begin() + first * cols);
+                             h.next = first + count;
+                         },
+                         &seen};
+    wsqteam *team = maketeam(2, seen.pixels.size());
+    rebuild(seen.pixels, rows, cols, wsqlevels, WSQ_SUBBANDS, true, team, &sink);
+    freeteam(team);
+    EXPECT_EQ(seen.next, std::size_t(rows));
+    EXPECT_TRUE(seen.copies == rebuilt_pixels(rows, cols, wsqlevels, WSQ_SUBBANDS, false));
 }
