@@ -611,13 +611,10 @@ size_t subband_coefficients(const stream_decoder &d, int k)
 }
 
 /* Decodes block b's coefficients, exactly as many as its subbands of
- * non-zero bin width hold, into them; its other subbands are zeros. */
+ * non-zero bin width hold, into them. */
 bool decode_block(stream_decoder &d, int b)
 {
     coded_block &block = d.blocks[b];
-    for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
-        if (block.qs[k] == 0 && in_low_band(d, k))
-            std::fill_n((real *)d.contents[wsqorder[k]], subband_coefficients(d, k), 0.0f);
     codewalk walk;  /* once for all the block's restart intervals */
     makewalk(&walk, block.table);
     bandcursor &bands = block.bands;
@@ -673,15 +670,40 @@ void place_blocks(stream_decoder &d)
     }
 }
 
-/* Decodes the blocks read, side by side; the first that fails, in stream
- * order, gives the error. */
+/* The subbands of the low band that the blocks read hold without
+ * coefficients (bin width 0): zeros, to be written. */
+std::vector<int> uncoded_subbands(const stream_decoder &d)
+{
+    std::vector<int> uncoded;
+    for (int b = 0; b < d.info->blocks; ++b)
+        for (int k = b ? ecsbreak[b - 1] : 0; k < ecsbreak[b]; ++k)
+            if (d.blocks[b].qs[k] == 0 && in_low_band(d, k))
+                uncoded.push_back(k);
+    return uncoded;
+}
+
+/* Decodes the blocks read, side by side, and fills their uncoded subbands:
+ * a piece of work each block, then the uncoded subbands in a few pieces, so
+ * that a thread done with a smaller block writes them (the last block's four
+ * of the whole image are a third of the memory it writes). The first block
+ * that fails, in stream order, gives the error. */
 bool decode_blocks(stream_decoder &d)
 {
     place_blocks(d);
-    teamfor(d.team, (size_t)d.info->blocks, [&](size_t b0, size_t b1) {
-        for (size_t b = b0; b < b1; ++b)
-            if (block_needed(d, (int)b))
-                decode_block(d, (int)b);
+    std::vector<int> uncoded = uncoded_subbands(d);
+    size_t blocks = (size_t)d.info->blocks, fills = std::min<size_t>(uncoded.size(), 4);
+    teamfor(d.team, blocks + fills, [&](size_t i0, size_t i1) {
+        for (size_t i = i0; i < i1; ++i) {
+            if (i < blocks) {
+                if (block_needed(d, (int)i))
+                    decode_block(d, (int)i);
+                continue;
+            }
+            size_t piece = i - blocks;
+            for (size_t u = uncoded.size() * piece / fills; u < uncoded.size() * (piece + 1) / fills; ++u)
+                std::fill_n((real *)d.contents[wsqorder[uncoded[u]]],
+                            subband_coefficients(d, uncoded[u]), 0.0f);
+        }
     });
     for (int b = 0; b < d.info->blocks; ++b) {
         if (d.blocks[b].failure.status != WSQ_OK) {
