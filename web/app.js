@@ -1,13 +1,14 @@
-// The page: takes files from the picker or a drop, hands each to the codec
-// worker, lists their states (and a thumbnail of each WSQ file) and shows the
-// one selected: a transaction as its summary, verdict and grid of prints, any
-// of which opens whole, is saved, or is replaced by an image dropped on it.
+// The page: takes files from the picker or a drop, hands each to one of the
+// codec workers (one a core, at most four, so that the prints of a card are
+// decoded side by side), lists their states (and a thumbnail of each WSQ file)
+// and shows the one selected: a transaction as its summary, verdict and grid of
+// prints, any of which opens whole, is saved, or is replaced by an image dropped on it.
 import { Viewer, fillFacts, grayImage } from './view.js';
 import { download, grayPng, zip } from './files.js';
 import { printFacts as transactionPrintFacts, printName, printTile, summary, verdictText } from './transaction.js';
 
 const $ = (id) => document.getElementById(id);
-const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+const workers = Array.from({ length: Math.min(Math.max(navigator.hardwareConcurrency || 1, 1), 4) }, startWorker);
 const viewer = new Viewer();
 const items = [];        // in the order chosen
 const jobs = new Map();  // job id -> item
@@ -20,7 +21,7 @@ let gridShown = null;    // the transaction whose prints the grid holds
 // ---- Files in ---------------------------------------------------------------------------------
 
 function add(files) {
-  const batch = { chosenAt: performance.now(), shown: false };  // its first result is shown
+  const batch = { chosenAt: performance.now(), shown: false, left: files.length };  // its first result is shown
   for (const file of files) {
     const item = { id: nextId++, file, name: file.name, state: 'queued', progress: 0, batch };
     items.push(item);
@@ -51,50 +52,67 @@ function submit(item) {
   item.job = nextId++;  // the latest job for this item; earlier answers are ignored
   jobs.set(item.job, item);
   Object.assign(item, { state: 'queued', progress: 0, error: null });  // a former result stays shown
-  worker.postMessage({ id: item.job, file: item.file, settings: settings() });
+  post({ id: item.job, file: item.file, settings: settings() });
   update(item);
 }
 
-// Asks the worker for one answer: a promise of its reply, rejected with its error.
+// Asks a worker for one answer: a promise of its reply, rejected with its error.
 function request(name, payload) {
   const id = nextId++;
-  worker.postMessage({ request: name, id, ...payload });
+  post({ request: name, id, ...payload });
   return new Promise((resolve, reject) => requests.set(id, { resolve, reject }));
 }
 
-worker.onmessage = ({ data }) => {
-  if ('ready' in data) {
-    codecState(data.ready ? 'ready' : 'failed', data.ready ? 'The codec is ready.' : `The codec could not be loaded: ${data.error.message}`);
-    return;
-  }
-  const asked = requests.get(data.id);
-  if (asked) {
-    requests.delete(data.id);
-    if (data.error) asked.reject(data.error);
-    else asked.resolve(data.reply);
-    return;
-  }
-  const item = jobs.get(data.id);
-  if (!item || item.job !== data.id) return;
-  if (data.result) finish(item, data.result);
-  else if (data.preview) showPreview(item, data.preview);
-  else if (data.thumbnails) showThumbnails(item, data.thumbnails);
-  else if (data.early) early(item, data.early);
-  else if (data.error) fail(item, data.error);
-  else Object.assign(item, { state: data.stage, progress: data.progress });
-  update(item);
-  refresh();
-};
+// A worker runs what it is sent one after another; each job or request goes to
+// the one with the fewest waiting. Every message carries what it needs, so any
+// worker can take it.
+function post(message) {
+  const worker = workers.reduce((least, w) => (w.jobs < least.jobs ? w : least));
+  worker.jobs++;
+  worker.postMessage(message);
+}
 
-// The module could not start (an old browser, or the package missing): every
-// waiting file fails with that reason.
-worker.onerror = (event) => {
-  event.preventDefault();
-  codecState('failed', 'The codec could not be loaded.');
-  for (const item of items)
-    if (item.state !== 'done' && item.state !== 'failed') fail(item, { status: null, message: `the codec could not be loaded (${event.message || 'worker error'})` });
-  refresh();
-};
+function startWorker() {
+  const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+  worker.jobs = 0;
+  worker.onmessage = ({ data }) => {
+    if ('ready' in data) {
+      codecState(data.ready ? 'ready' : 'failed', data.ready ? 'The codec is ready.' : `The codec could not be loaded: ${data.error.message}`);
+      return;
+    }
+    if (data.finished) {
+      worker.jobs--;
+      return;
+    }
+    const asked = requests.get(data.id);
+    if (asked) {
+      requests.delete(data.id);
+      if (data.error) asked.reject(data.error);
+      else asked.resolve(data.reply);
+      return;
+    }
+    const item = jobs.get(data.id);
+    if (!item || item.job !== data.id) return;
+    if (data.result) finish(item, data.result);
+    else if (data.preview) showPreview(item, data.preview);
+    else if (data.thumbnails) showThumbnails(item, data.thumbnails);
+    else if (data.early) early(item, data.early);
+    else if (data.error) fail(item, data.error);
+    else Object.assign(item, { state: data.stage, progress: data.progress });
+    update(item);
+    refresh();
+  };
+  // The module could not start (an old browser, or the package missing): every
+  // waiting file fails with that reason.
+  worker.onerror = (event) => {
+    event.preventDefault();
+    codecState('failed', 'The codec could not be loaded.');
+    for (const item of items)
+      if (item.state !== 'done' && item.state !== 'failed') fail(item, { status: null, message: `the codec could not be loaded (${event.message || 'worker error'})` });
+    refresh();
+  };
+  return worker;
+}
 
 function codecState(state, text) {
   $('codec-state').dataset.state = state;
@@ -112,6 +130,14 @@ function finish(item, result) {
   present(item, comparing);
   if (item.reopen !== undefined) openPrint(item, item.reopen);  // the print just replaced
   item.reopen = undefined;
+  settled(item);
+}
+
+// The time from choosing a batch of files to the last of their results goes
+// to the performance timeline too.
+function settled(item) {
+  const { batch } = item;
+  if (--batch.left === 0) performance.measure('wsq-batch', { start: batch.chosenAt, end: performance.now() });
 }
 
 // The first result of the latest batch is shown, unless the user chose
@@ -130,7 +156,9 @@ function present(item, comparing = false) {
 }
 
 function fail(item, error) {
+  const settling = item.state !== 'done';  // a thumbnail can still fail after the view
   Object.assign(item, { state: 'failed', progress: 1, error });
+  if (settling) settled(item);
   update(item);
   report(item.name, error);
 }
@@ -327,11 +355,11 @@ async function prepareReplacement(item, index, file) {
 // transaction anew, as when it was opened.
 function applyReplacement(item) {
   const { index } = item.print;
-  Object.assign(item, { reopen: index, batch: { chosenAt: performance.now(), shown: true } });
+  Object.assign(item, { reopen: index, batch: { chosenAt: performance.now(), shown: true, left: 1 } });
   item.job = nextId++;
   jobs.set(item.job, item);
   Object.assign(item, { state: 'replacing', progress: 0.5 });
-  worker.postMessage({ id: item.job, replace: { bytes: item.result.bytes, record: item.result.images[index].record, wsq: item.pending.wsq } });
+  post({ id: item.job, replace: { bytes: item.result.bytes, record: item.result.images[index].record, wsq: item.pending.wsq } });
   update(item);
 }
 
@@ -485,7 +513,7 @@ $('reencode').addEventListener('click', () => {
     $('bitrate').focus();
     return;
   }
-  selected.batch = { chosenAt: performance.now(), shown: false };
+  selected.batch = { chosenAt: performance.now(), shown: false, left: 1 };
   followNew = true;
   submit(selected);
 });

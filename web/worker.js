@@ -4,8 +4,9 @@
 // a transaction, one thumbnail a print. It also answers the page's requests
 // (a print of a transaction whole, an image made WSQ, a transaction with a
 // print replaced): those carry the bytes they need, so the worker keeps nothing.
-// Jobs run one after another in the order they arrive, so the page can show a
-// queue; a failure is posted as a message and the next job goes on.
+// Jobs and requests run one after another in the order they arrive (the page
+// shares them among several workers), each followed by word that it is
+// finished; a failure is posted as a message and the next job goes on.
 import { ready, decode, decodeAll, encode, gray as grayOf, readTransaction, WsqError } from './wsq/wsq.mjs';
 
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
@@ -34,7 +35,7 @@ function warmUp() {
 }
 
 self.onmessage = ({ data: job }) => {
-  queue = queue.then(() => (job.request ? answer(job) : run(job)));
+  queue = queue.then(() => (job.request ? answer(job) : run(job))).then(() => self.postMessage({ finished: true }));
 };
 
 async function run(job) {
