@@ -160,14 +160,18 @@ function fail(item, error) {
   Object.assign(item, { state: 'failed', progress: 1, error });
   if (settling) settled(item);
   update(item);
-  report(item.name, error);
+  report(item.name, error, item.id);
 }
 
-// A failure in the messages' list; the file's item is unchanged.
-function report(name, error) {
+// A failure in the messages' list; the file's item is unchanged. A file's
+// failure (order: its item's id) goes in the order the files were chosen,
+// whichever worker finished first; others go last.
+function report(name, error, order = Infinity) {
   const entry = document.createElement('li');
   entry.textContent = failureText(name, error);
-  $('messages').append(entry);
+  entry.dataset.order = order;
+  const later = [...$('messages').children].find((other) => Number(other.dataset.order) > order);
+  $('messages').insertBefore(entry, later ?? null);
 }
 
 // "name: status name (status N, byte B): message", from the library's error.
