@@ -16,7 +16,7 @@ const DEFAULT_PPI = 500;         // the resolution of a print whose file states 
 const MIN_SCAN_PPI = 250;        // below this, a stated resolution is not a print's
 const TRANSACTION_NAME = /\.(eft|an2|int)$/i;
 const TYPE1_START = /^1\.0*1:\d/;  // a transaction's first field, its Type-1 record's length
-const HEAD = 16;                   // bytes of a file read to tell what it holds
+const HEAD = 16;                   // bytes of a file looked at to tell what it holds
 // Transactions are read tolerating what real files are reported to hold; the
 // page says what was tolerated, so that such a file is never taken for a valid one.
 const TOLERANT = { tolerant: true };
@@ -34,11 +34,15 @@ function warmUp() {
   decode(encode(pixels, side, side));
 }
 
+// A file is read as soon as its job comes, while the jobs before it run (a
+// failed read is reported when the job runs).
 self.onmessage = ({ data: job }) => {
-  queue = queue.then(() => (job.request ? answer(job) : run(job))).then(() => self.postMessage({ finished: true }));
+  const read = job.file?.arrayBuffer();
+  read?.catch(() => {});
+  queue = queue.then(() => (job.request ? answer(job) : run(job, read))).then(() => self.postMessage({ finished: true }));
 };
 
-async function run(job) {
+async function run(job, read) {
   const progress = (stage, fraction) => self.postMessage({ id: job.id, stage, progress: fraction });
   try {
     await ready;
@@ -48,13 +52,12 @@ async function run(job) {
     }
     progress('reading', 0.1);
     const early = (result) => self.postMessage({ id: job.id, early: result });
-    const head = new Uint8Array(await job.file.slice(0, HEAD).arrayBuffer());
+    const bytes = new Uint8Array(await read), head = bytes.subarray(0, HEAD);
     if (isTransaction(head, job.file.name)) {
-      openTransaction(job.id, new Uint8Array(await job.file.arrayBuffer()));
+      openTransaction(job.id, bytes);
       return;
     }
     const wsq = isWsq(head, job.file.name);
-    const bytes = wsq && new Uint8Array(await job.file.arrayBuffer());
     const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
     self.postMessage({ id: job.id, result }, transfers(result));
     if (!wsq) return;
