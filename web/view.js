@@ -91,7 +91,7 @@ export class Viewer {
     this.images = [];
     this.rendered.clear();
     $('viewer-title').textContent = 'No file open';
-    for (const id of ['tools', 'panes', 'pan-hint', 'scale']) $(id).hidden = true;
+    for (const id of ['tools', 'panes', 'pan-hint', 'scale', 'save-wsq']) $(id).hidden = true;
     $('placeholder').hidden = false;
     $('facts').replaceChildren();
   }
