@@ -5,7 +5,7 @@
  * of a freshly loaded module (milliseconds of wall time, compiling included), then the median
  * of 50 calls after 5 more for warming (processor milliseconds in Node, wall time in the
  * browser, which has no processor clock), against wsq_benchtool's median processor
- * milliseconds of the native library.
+ * milliseconds of the native library, timed before and after each engine.
  *
  *     node js/bench.mjs [BUILD [PACKAGE...]]
  *
@@ -19,7 +19,7 @@ import { copyFileSync, createReadStream, existsSync, mkdirSync, mkdtempSync, rea
          writeFileSync } from 'node:fs';
 import http from 'node:http';
 import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
+import { loadavg, tmpdir } from 'node:os';
 import { basename, extname, join, resolve } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { gzipSync } from 'node:zlib';
@@ -140,18 +140,28 @@ try {
   execFileSync(benchtool, ['mosaic', '2048', '2048', mosaic]);
   const print = fileURLToPath(new URL('../tests/data/sd04_f0001_01.raw', import.meta.url));
   const cases = [{ name: '512x512', file: print, side: 512 }, { name: '2048x2048', file: mosaic, side: 2048 }];
-  const native = cases.map(({ file, side }) => {
+  /* The native library is timed again after each engine, and each engine's ratios take the
+   * mean of the native times just before and just after it: on a machine that other work
+   * loads, the load then weighs on both sides alike. */
+  const nativeTimes = () => cases.map(({ file, side }) => {
     const [encode, decode] = execFileSync(benchtool, ['time', file, String(side), String(side), String(RUNS)],
                                           { encoding: 'utf8' }).split(' ').filter((_, i) => i % 2).map(Number);
     return { encode, decode };
   });
+  const around = (before, after) => before.map((b, c) => ({ encode: (b.encode + after[c].encode) / 2,
+                                                            decode: (b.decode + after[c].decode) / 2 }));
+  const load = () => loadavg()[0].toFixed(1);
+  console.log(`Load average (one minute) at the start: ${load()}`);
   const images = cases.map(({ file, side }) => ({ side, pixels: new Uint8Array(readFileSync(file)) }));
+  const first = nativeTimes();
   const node = [];
   for (const from of packages) node.push(await measure(pathToFileURL(join(from, 'wsq.mjs')).href, images, processorTime));
-  table('Node', cases, node, native);
+  const second = nativeTimes();
+  table('Node', cases, node, around(first, second));
   const chromium = await inChromium(dir, cases);
-  if (chromium) table('Chromium', cases, chromium, native);
+  if (chromium) table('Chromium', cases, chromium, around(second, nativeTimes()));
   else console.log('\nChromium: not measured (it needs chromium and npm ci --prefix tests/web)');
+  console.log(`\nLoad average (one minute) at the end: ${load()}`);
 } finally {
   rmSync(dir, { recursive: true });
 }
