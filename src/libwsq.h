@@ -188,9 +188,10 @@ WSQ_API void *freevoid(void *discard);
  * request: touching a fresh buffer then costs a fault per 2 MiB instead of
  * one per 4 KiB, which is most of the cost of first touches. */
 WSQ_API void *imagebuffer(size_t bytes);
-/* A buffer in whole huge pages where the system grants them, released with free: for memory
- * kept from one image to the next, and for a process's one image, where fresh pages are
- * certain. Smaller buffers from imagebuffer() are often memory the allocator reuses. */
+/* A buffer in whole huge pages where the system grants them, from 1 MiB up (below, the 4 KiB
+ * pages touched cost less than clearing a huge page), released with free: for memory kept
+ * from one image to the next, and for a process's one image, where fresh pages are certain.
+ * Smaller buffers from imagebuffer() are often memory the allocator reuses. */
 WSQ_API void *hugebuffer(size_t bytes);
 /* The block after the last of the node at depth `level` whose first block is `block`, in the
  * hedge's block order. Asserts 0 <= level <= graph->levels[block]. */

@@ -332,16 +332,9 @@ struct file_closer {
 };
 typedef std::unique_ptr<std::FILE, file_closer> owned_file;
 
-/* A run's buffers are fresh memory: from 128 KiB up they are taken in huge
- * pages, a fault per 2 MiB where 4 KiB pages cost one each. Released with
- * free. */
-void *fresh_buffer(size_t bytes)
-{
-    return bytes >= (size_t)128 << 10 ? hugebuffer(bytes) : std::malloc(bytes);
-}
-
 /* Bytes from the allocator: an input, or pixels decoded by the library
- * (released with wsq_free) or scaled here (std::free). */
+ * (released with wsq_free) or scaled here (std::free). A run's buffers are
+ * fresh memory: the large ones are taken in huge pages (hugebuffer). */
 typedef std::unique_ptr<ui8, void (*)(void *)> byte_buffer;
 
 /* An input's bytes: a file's read at once into room of its size, so that
@@ -375,7 +368,7 @@ input_bytes::input_bytes(std::FILE *in)
 
 void input_bytes::make_room(size_t room)
 {
-    byte_buffer more((ui8 *)fresh_buffer(room), std::free);
+    byte_buffer more((ui8 *)hugebuffer(room), std::free);
     if (!more)
         throw std::bad_alloc();
     if (length > 0)
@@ -468,7 +461,7 @@ image decode_stream(const input_bytes &data, const stream &s, int threads, int r
     int width = WSQ_REDUCED_SIZE(s.info.width, reduce);
     int height = WSQ_REDUCED_SIZE(s.info.height, reduce);
     size_t count = (size_t)width * (size_t)height;
-    byte_buffer pixels((ui8 *)fresh_buffer(count), wsq_free);
+    byte_buffer pixels((ui8 *)hugebuffer(count), wsq_free);
     wsq_workspace *workspace = run_workspace();
     if (!pixels || !workspace)
         throw failure{"out of memory for an image of " + std::to_string(count) + " pixels"};

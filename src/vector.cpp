@@ -88,10 +88,10 @@ int ring_of(int widest)
 }
 
 /* Heap room for rings, ring_floats. Where there are huge pages, a thread
- * takes it once, in one, and keeps it for its life (2 MiB of address
- * space): every split and merge the thread runs then reuses pages already
- * touched, where fresh memory would cost a page fault per 4 KiB each time,
- * a tenth of the work of a 512x512 image. Elsewhere each use takes its own. */
+ * takes it once and keeps it for its life: every split and merge the thread
+ * runs then reuses pages already touched, where fresh memory would cost a
+ * page fault per 4 KiB each time, a tenth of the work of a 512x512 image.
+ * Elsewhere each use takes its own. */
 using ring_memory = std::unique_ptr<real, void (*)(real *)>;
 
 ring_memory heap_room()
