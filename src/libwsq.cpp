@@ -1006,11 +1006,39 @@ bool quarters_apart(const hedge *graph, int ix, int iy, int level, int block, co
     return true;
 }
 
+/* Whether the four blocks from b on are flagged in zeros (may be null). */
+bool zero_child(const bool *zeros, int b)
+{
+    return zeros && zeros[b] && zeros[b + 1] && zeros[b + 2] && zeros[b + 3];
+}
+
+/* Fills with zeros the blocks of the node flagged in zeros (null: none), but
+ * those of a child that synthesise_apart leaves unread (when apart). */
+void fill_zeros(hedge *graph, int ix, int iy, int level, int block, const pqf *HX,
+                const pqf *GX, const pqf *HY, const pqf *GY, const bool *zeros, bool apart,
+                wsqteam *team)
+{
+    if (!zeros)
+        return;
+    std::vector<int> xs(graph->blocks), ys(graph->blocks);
+    int end = xywp2(xs.data(), ys.data(), ix, iy, graph->levels, level, block, HX, GX, HY, GY);
+    int others = apart ? hedgeend(graph, level + 1, block) : end;  /* the first block of child 1 */
+    teamfor(team, (size_t)(end - block), [&](size_t i0, size_t i1) {
+        for (int b = block + (int)i0; b < block + (int)i1; ++b) {
+            bool unread = b >= others && zero_child(zeros, others + (b - others) / 4 * 4);
+            if (zeros[b] && !unread)
+                std::fill_n((real *)graph->contents[b], (size_t)xs[b] * ys[b], 0.0f);
+        }
+    });
+}
+
 /* rbwp2b's synthesis of a node whose quarter-bands are rebuilt apart
- * (quarters_apart), then the node's merge from where they lie to pixels. */
+ * (quarters_apart), then the node's merge from where they lie to pixels. A
+ * child other than the HH one whose four blocks are flagged in zeros is
+ * neither read nor merged: the last merge takes its quarter-band as zeros. */
 void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int block,
                       const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
-                      const pixel_rows &pixels)
+                      const pixel_rows &pixels, const bool *zeros)
 {
     halves h = halves_of(ix, iy, HX, GX, HY, GY);
     int rows[4] = {h.xh, h.xh, h.xg, h.xg}, cols[4] = {h.yh, h.yg, h.yh, h.yg};
@@ -1021,6 +1049,8 @@ void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int b
     const real *quarters[4] = {moved ? twin : p};
     real *free = moved ? p : twin + (size_t)rows[0] * cols[0];
     for (int k = 1; k < 4; ++k, b += 4) {
+        if (zero_child(zeros, b))
+            continue;
         halves c = halves_of(rows[k], cols[k], HX, GX, HY, GY);
         bool went = merge_node((real *)graph->contents[b], free, c.xh, c.xg, c.yh, c.yg, HX, GX,
                                HY, GY, team_for_node(team, rows[k], cols[k]));
@@ -1061,7 +1091,7 @@ int rbwp2t(hedge *graph, int ix, int iy, int level, int block, real *work,
 
 void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, const pqf *HX,
             const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, ui8 *pixels,
-            real midpoint, real rescale, const wsq_row_sink *sink)
+            real midpoint, real rescale, const wsq_row_sink *sink, const bool *zeros)
 {
     assert_walk(graph, ix, iy, level, block, work, HX, GX, HY, GY);
     WSQ_ASSERT(pixels);
@@ -1069,8 +1099,10 @@ void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, cons
     if (sink)
         delivery.emplace(*sink, ix, iy);
     pixel_rows rows = {pixels, midpoint, rescale, delivery ? &*delivery : nullptr};
-    if (quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY)) {
-        synthesise_apart(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, rows);
+    bool apart = quarters_apart(graph, ix, iy, level, block, HX, GX, HY, GY);
+    fill_zeros(graph, ix, iy, level, block, HX, GX, HY, GY, zeros, apart, team);
+    if (apart) {
+        synthesise_apart(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, rows, zeros);
         return;
     }
     made_pixels asked = {rows, false};

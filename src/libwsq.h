@@ -297,12 +297,15 @@ WSQ_API int decoderows(wsq_workspace *workspace, uint8_t *pixels, size_t capacit
                        const wsq_decode_options *options, const wsq_row_sink *sink);
 /* rbwp2t, then wsqr2b of the node's ix * iy samples with midpoint and rescale into pixels, the
  * team sharing the work; the last merge converts each row as it makes it, without writing the
- * samples, which are then unspecified, and hands the finished rows to sink (when not null). A
- * vector merge whose node's three other quarter-bands are each split once reads them apart: of
- * work it then touches only the HH quarter. Asserts as rbwp2t, and pixels. */
+ * samples, which are then unspecified, and hands the finished rows to sink (when not null). The
+ * blocks flagged in zeros (by block; null: none) are zeros, their contents unwritten: rbwp2b
+ * fills those it reads. A vector merge whose node's three other quarter-bands are each split once
+ * reads them apart: of work it then touches only the HH quarter, and of those three it leaves a
+ * quarter-band of four blocks of zeros unread. Asserts as rbwp2t, and pixels. */
 WSQ_API void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work,
                     const pqf *HX, const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team,
-                    ui8 *pixels, real midpoint, real rescale, const wsq_row_sink *sink = nullptr);
+                    ui8 *pixels, real midpoint, real rescale, const wsq_row_sink *sink = nullptr,
+                    const bool *zeros = nullptr);
 
 /* ---- Scalar quantization -------------------------------------------------
  * h is half the zero bin zbin; indices beyond 2^31 - 1 saturate. */

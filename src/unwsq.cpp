@@ -752,6 +752,7 @@ void decode_to_file(const input_bytes &data, const stream &s, const std::string 
     staged_file file(name);
     write_head(file.stream(), opts.format, WSQ_REDUCED_SIZE(s.info.width, opts.reduce),
                WSQ_REDUCED_SIZE(s.info.height, opts.reduce));
+    std::fflush(file.stream());  /* each group of rows then goes out in one write */
     decode_stream(data, s, opts.threads, opts.reduce, file.stream());
     file.commit();
 }

@@ -358,21 +358,29 @@ void add_adjoint_terms(term_list &terms, const real *e, const pqf *f, bool odd)
 /* Pairs m0 .. m0 + count - 1 of one row rebuilt from its low half (nl
  * samples, through h) and high half (nh samples, through g): outputs 2m0 ..
  * of olen, to out[0 ..], each even output summed with the odd one beside it.
- * The halves are extended in advance, which needs every term to be present:
- * not so for type 5 (merge_strips checks). */
+ * A null half is zeros, whose terms are left out: a term c * 0 adds nothing
+ * to a sum but, to one that is itself zero, perhaps its sign, which no later
+ * product or sum of these merges can tell apart from the other (one of them
+ * is a pixel). The halves are extended in advance, which needs every term to
+ * be present: not so for type 5 (merge_strips checks). */
 void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real *hi, int nh,
                      real *out, int olen, int m0, int count, const pqf *h, const pqf *g)
 {
     bool odd_output = olen & 1;
     alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
     alignas(32) real hx[chunk_outputs + max_vector_span / 2 + 2];
-    const real *l = half_around(lx, lo, nl, m0, count, h, odd_output);
-    const real *x = half_around(hx, hi, nh, m0, count, g, odd_output);
     term_list even_terms, odd_terms;
-    add_adjoint_terms(even_terms, l, h, false);
-    add_adjoint_terms(even_terms, x, g, false);
-    add_adjoint_terms(odd_terms, l, h, true);
-    add_adjoint_terms(odd_terms, x, g, true);
+    const real *halves[2] = {lo, hi};
+    real *rooms[2] = {lx, hx};
+    const pqf *filters[2] = {h, g};
+    int lengths[2] = {nl, nh};
+    for (int f = 0; f < 2; ++f) {
+        if (!halves[f])
+            continue;
+        const real *e = half_around(rooms[f], halves[f], lengths[f], m0, count, filters[f], odd_output);
+        add_adjoint_terms(even_terms, e, filters[f], false);
+        add_adjoint_terms(odd_terms, e, filters[f], true);
+    }
     int whole = std::min(count, (olen - 2 * m0) / 2);  /* pairs with both outputs */
     v.sum_pairs(out, even_terms, odd_terms, whole);
     if (whole < count) {  /* the row's last output, even */
@@ -434,9 +442,17 @@ void sum_to_pixels(const vector_kernels &v, term_list terms, int width, ui8 *out
     }
 }
 
+/* Row `index` of a quarter-band of `length` samples a row; null for a
+ * quarter-band of zeros, which is not there. */
+const real *quarter_row(const real *quarter, int index, int length)
+{
+    return quarter ? quarter + (ptrdiff_t)index * length : nullptr;
+}
+
 /* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
  * of each row. Slot j % rows of the ring of a half holds its row j merged
- * along y: those of its outputs. */
+ * along y: those of its outputs. A half (along x) of two quarter-bands of
+ * zeros adds no terms (merge_row_chunk tells why that is exact). */
 void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1, real *ring)
 {
     int held[2][most_ring_rows];
@@ -464,16 +480,18 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
             for (int f = 0; f < 2; ++f) {
                 if (ahead >= lengths[f])
                     continue;
-                const real *lo = low[f] + (ptrdiff_t)ahead * p.iyh;
-                const real *hi = high[f] + (ptrdiff_t)ahead * p.iyg;
-                for (int c = from; c < std::min(to, p.iyh); c += 16)
+                const real *lo = quarter_row(low[f], ahead, p.iyh);
+                const real *hi = quarter_row(high[f], ahead, p.iyg);
+                for (int c = from; lo && c < std::min(to, p.iyh); c += 16)
                     __builtin_prefetch(lo + c);
-                for (int c = from; c < std::min(to, p.iyg); c += 16)
+                for (int c = from; hi && c < std::min(to, p.iyg); c += 16)
                     __builtin_prefetch(hi + c);
             }
         }
         term_list terms;
         for (int f = 0; f < 2; ++f) {  /* the low half through hx, then the high half through gx */
+            if (!low[f] && !high[f])
+                continue;
             const pqf *filter = filters[f];
             adjoint_taps taps = taps_by[f][n & 1];
             int index = n / 2 + taps.base, len = lengths[f];
@@ -487,8 +505,8 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
                 real *row = rings[f] + (ptrdiff_t)slot * 2 * pairs;
                 if (held[f][slot] != x.index) {
                     for (int c = 0; c < pairs; c += chunk_outputs)
-                        merge_row_chunk(p.v, low[f] + (ptrdiff_t)x.index * p.iyh, p.iyh,
-                                        high[f] + (ptrdiff_t)x.index * p.iyg, p.iyg, row + 2 * c,
+                        merge_row_chunk(p.v, quarter_row(low[f], x.index, p.iyh), p.iyh,
+                                        quarter_row(high[f], x.index, p.iyg), p.iyg, row + 2 * c,
                                         iy, m0 + c, std::min(chunk_outputs, pairs - c), p.hy, p.gy);
                     held[f][slot] = x.index;
                 }
@@ -512,7 +530,7 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
 row_delivery::row_delivery(const wsq_row_sink &sink_, int rows_, int columns_)
     : sink(sink_), rows(rows_), columns(columns_)
 {
-    constexpr int group_bytes = 1 << 16;  /* a write's worth, still in a second-level cache */
+    constexpr int group_bytes = 1 << 18;  /* a write's worth, still in a second-level cache */
     group_rows = std::max((rows + most_groups - 1) / most_groups,
                           (group_bytes + columns - 1) / columns);
 }
@@ -561,6 +579,7 @@ bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *
 {
     if (!merge_strips_take(hx, gx, hy, gy))
         return false;
+    WSQ_ASSERT(quarters[0]);
     /* With the extensions of these types, every output row reads rows within its filter's span. */
     int rows = merge_ring_rows(ixh, ixg, hx, gx);
     WSQ_ASSERT(rows>0);

@@ -133,8 +133,9 @@ struct pixel_rows {
 bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy);
 
 /* The merge of a node with the row kernels of v, from its four quarter-bands
- * (HH, HG, GH, GG, each where it lies) to dst, or with pixels to
- * pixels->out instead; false when merge_strips_take refuses its filters. */
+ * (HH, HG, GH, GG, each where it lies; null for one of zeros, HH excepted)
+ * to dst, or with pixels to pixels->out instead; false when
+ * merge_strips_take refuses its filters. */
 bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *dst, int ixh,
                   int ixg, int iyh, int iyg, const pqf *hx, const pqf *gx, const pqf *hy,
                   const pqf *gy, wsqteam *team, const pixel_rows *pixels);

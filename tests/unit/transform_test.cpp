@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <numeric>
 
 using wsqtest::Filter;
 
@@ -106,11 +108,13 @@ double round_trip_error(const std::vector<real> &samples, int rows, int cols, co
     return error;
 }
 
-/* The pixels of rows x cols noise split by the tree `levels` and rebuilt
- * into pixels (as large): by rbwp2b (with team and sink), or by rbwp2 and
- * then wsqr2b. */
+/* The pixels of rows x cols noise split by the tree `levels`, the blocks
+ * `zeros` made zeros, and rebuilt into pixels (as large): by rbwp2b (with
+ * team and sink, the blocks of zeros flagged and left full of 1e30), or by
+ * rbwp2 and then wsqr2b. */
 void rebuild(wsqtest::Bytes &pixels, int rows, int cols, const ui8 *levels, int blocks,
-             bool by_rbwp2b, wsqteam *team = nullptr, const wsq_row_sink *sink = nullptr)
+             bool by_rbwp2b, wsqteam *team = nullptr, const wsq_row_sink *sink = nullptr,
+             const std::vector<int> &zeros = {})
 {
     const FilterBank wsq = wsq_filter_bank();
     std::vector<real> data = noise(std::size_t(rows) * cols, 150.0f, rows), work(data.size());
@@ -118,9 +122,16 @@ void rebuild(wsqtest::Bytes &pixels, int rows, int cols, const ui8 *levels, int 
     graph->contents[0] = data.data();
     cbwp2(graph.get(), rows, cols, 0, 0, work.data(), wsq.h0.get(), wsq.h1.get(), wsq.h0.get(), wsq.h1.get());
     std::fill(work.begin(), work.end(), 1e30f);  /* nothing the analysis left there may count */
+    std::vector<int> xs(blocks), ys(blocks);
+    xywp2(xs.data(), ys.data(), rows, cols, levels, 0, 0, wsq.h0.get(), wsq.h1.get(), wsq.h0.get(), wsq.h1.get());
+    std::unique_ptr<bool[]> flags(new bool[blocks]());
+    for (int b : zeros) {
+        std::fill_n((real *)graph->contents[b], xs[b] * ys[b], by_rbwp2b ? 1e30f : 0.0f);
+        flags[b] = true;
+    }
     if (by_rbwp2b) {
         rbwp2b(graph.get(), rows, cols, 0, 0, work.data(), wsq.f0.get(), wsq.f1.get(), wsq.f0.get(),
-               wsq.f1.get(), team, pixels.data(), 128.0f, 1.0f, sink);
+               wsq.f1.get(), team, pixels.data(), 128.0f, 1.0f, sink, flags.get());
     } else {
         rbwp2(graph.get(), rows, cols, 0, 0, work.data(), wsq.f0.get(), wsq.f1.get(), wsq.f0.get(), wsq.f1.get());
         wsqr2b(pixels.data(), data.data(), (ui32)data.size(), 128.0f, 1.0f);
@@ -295,4 +306,21 @@ TEST(Rbwp2b, HandsOnEachRowInOrderOnceFinished)
     freeteam(team);
     EXPECT_EQ(seen.next, std::size_t(rows));
     EXPECT_TRUE(seen.copies == rebuilt_pixels(rows, cols, wsqlevels, WSQ_SUBBANDS, false));
+}
+
+/* Blocks flagged as zeros and left unwritten give the pixels of zeros
+ * written: a child other than the HH one of zeros is left unread (GG; GH,
+ * whose half along x then holds only GG; all three), and other blocks of
+ * zeros are filled (half a child, and some of the HH child's). */
+TEST(Rbwp2b, TakesBlocksFlaggedAsZeros)
+{
+    std::vector<int> all_three(12);
+    std::iota(all_three.begin(), all_three.end(), 52);
+    for (const std::vector<int> &zeros : {std::vector<int>{60, 61, 62, 63}, std::vector<int>{56, 57, 58, 59},
+                                          all_three, std::vector<int>{60, 61}, std::vector<int>{0, 7, 30}}) {
+        wsqtest::Bytes flagged(77 * 70), written(77 * 70);
+        rebuild(flagged, 77, 70, wsqlevels, WSQ_SUBBANDS, true, nullptr, nullptr, zeros);
+        rebuild(written, 77, 70, wsqlevels, WSQ_SUBBANDS, false, nullptr, nullptr, zeros);
+        EXPECT_TRUE(flagged == written) << zeros.size() << " blocks from " << zeros[0];
+    }
 }
