@@ -18,7 +18,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <numeric>
 #include <vector>
 
 #ifdef WSQ_STAGE_CLOCK
@@ -687,10 +686,12 @@ bool decode_blocks(stream_decoder &d)
 {
     place_blocks(d);
     int order[WSQ_BLOCKS];
-    std::iota(order, order + d.info->blocks, 0);
-    std::stable_sort(order, order + d.info->blocks, [&](int a, int b) {
-        return decoding_work(d, a) > decoding_work(d, b);
-    });
+    for (int b = 0; b < d.info->blocks; ++b) {  /* sorted as they come: there are three */
+        int at = b;
+        for (; at > 0 && decoding_work(d, order[at - 1]) < decoding_work(d, b); --at)
+            order[at] = order[at - 1];
+        order[at] = b;
+    }
     teamfor(d.team, (size_t)d.info->blocks, [&](size_t i0, size_t i1) {
         for (size_t i = i0; i < i1; ++i)
             if (block_needed(d, order[i]))
