@@ -2609,36 +2609,86 @@ int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
     return first_too_large < WSQ_SUBBANDS ? first_too_large.load() : -1;
 }
 
-ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs, const ui32 *nqcoefs,
-               wsqteam *team)
+namespace {
+
+/* Pieces of a block's integers coded apart, that a team shares. */
+constexpr int pieces_a_block = 8;
+
+/* The first index from `at` on that follows a non-zero integer, or length:
+ * there the run of zeros starts afresh, so that a stream coded from there
+ * continues exactly the one coded up to there. */
+ui32 fresh_start(const int32 *integers, ui32 at, ui32 length)
 {
-    /* Each block's stream is written where its integers' worst case fits (3
-     * bytes each), then the streams are moved to lie back to back. */
-    ui8 *room[WSQ_BLOCKS];
-    for (int b = 0; b < WSQ_BLOCKS; ++b)
-        room[b] = out + 3 * (size_t)(qcoefs[b] - qcoefs[0]);
-    teamfor(team, WSQ_BLOCKS, [&](size_t b0, size_t b1) {
-        for (size_t b = b0; b < b1; ++b)
-            symlen[b] = nqcoefs[b] > 0 ? (int)(wsqwsym(room[b], qcoefs[b], nqcoefs[b]) - room[b]) : 0;
-    });
+    while (at > 0 && at < length && integers[at - 1] == 0)
+        ++at;
+    return at;
+}
+
+}  // namespace
+
+ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs, const ui32 *nqcoefs,
+               wsqteam *team, ui32 (*counts)[256])
+{
+    /* Each block is cut into pieces that start afresh (fresh_start), each
+     * coded where its integers' worst case fits (3 bytes each) and its
+     * symbols counted there; then the streams are moved to lie back to back. */
+    struct piece {
+        int block;
+        ui32 from, to;
+        size_t length;
+        ui32 counts[256];
+    } pieces[WSQ_BLOCKS * pieces_a_block];
+    int count = 0;
     for (int b = 0; b < WSQ_BLOCKS; ++b) {
-        symbols[b] = out;
-        std::memmove(out, room[b], (size_t)symlen[b]);
-        out += symlen[b];
+        ui32 n = nqcoefs[b], from = 0;
+        for (int p = 1; p <= pieces_a_block; ++p) {
+            ui32 to = fresh_start(qcoefs[b], (ui32)((uint64_t)n * p / pieces_a_block), n);
+            if (to > from)
+                pieces[count++] = {b, from, to, 0, {}};
+            from = to;
+        }
     }
-    return out;
+    auto room = [&](const piece &p) {
+        return out + 3 * (size_t)(qcoefs[p.block] + p.from - qcoefs[0]);
+    };
+    teamfor(team, (size_t)count, [&](size_t i0, size_t i1) {
+        for (size_t i = i0; i < i1; ++i) {
+            piece &p = pieces[i];
+            const int32 *integers = qcoefs[p.block] + p.from;
+            p.length = (size_t)(wsqwsym(room(p), integers, p.to - p.from) - room(p));
+            if (counts)
+                wsqcsym(p.counts, room(p), (ui32)p.length);
+        }
+    });
+    ui8 *end = out;
+    for (int b = 0, i = 0; b < WSQ_BLOCKS; ++b) {
+        symbols[b] = end;
+        if (counts)
+            std::memset(counts[b], 0, sizeof counts[b]);
+        for (; i < count && pieces[i].block == b; ++i) {
+            std::memmove(end, room(pieces[i]), pieces[i].length);
+            end += pieces[i].length;
+            for (int v = 0; counts && v < 256; ++v)
+                counts[b][v] += pieces[i].counts[v];
+        }
+        symlen[b] = (int)(end - symbols[b]);
+    }
+    return end;
 }
 
 int makedhts(ui8 (*dht)[WSQ_DHT_BYTES], int *dhtlen, int *Th, ui8 *const *symbols,
-             const int *symlen, wsqteam *team)
+             const int *symlen, wsqteam *team, const ui32 (*given)[256])
 {
     /* Table 0 counts block 0, table 1 blocks 1 and 2: each block's counts are
      * taken alone (a stream ends with a whole symbol) and added. */
     ui32 counts[WSQ_BLOCKS][256];
-    teamfor(team, WSQ_BLOCKS, [&](size_t b0, size_t b1) {
-        for (size_t b = b0; b < b1; ++b)
-            count_symbols(counts[b], symbols[b], symlen[b]);
-    });
+    if (given)
+        std::memcpy(counts, given, sizeof counts);
+    else
+        teamfor(team, WSQ_BLOCKS, [&](size_t b0, size_t b1) {
+            for (size_t b = b0; b < b1; ++b)
+                count_symbols(counts[b], symbols[b], symlen[b]);
+        });
     for (int v = 0; v < 256; ++v)
         counts[1][v] += counts[2][v];
     dhtlen[0] = (int)(makedht(dht[0], counts[0], WSQ_MAXBITS) - dht[0]);

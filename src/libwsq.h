@@ -526,13 +526,15 @@ WSQ_API int unstorable(const real *qs, const real *zs);
 WSQ_API int qntblocks(int32 *out, int32 **qcoefs, ui32 *nqcoefs, void *const *contents,
                       const ui32 *numcoefs, const real *qs, const real *zs, wsqteam *team);
 /* The three blocks' symbol streams, back to back from out (3 bytes per integer at most);
- * returns the end. A block without integers has an empty stream. */
+ * returns the end. A block without integers has an empty stream. With counts, each block's
+ * symbols counted as wsqcsym does, for makedhts. */
 WSQ_API ui8 *symblocks(ui8 *out, ui8 **symbols, int *symlen, int32 *const *qcoefs,
-                       const ui32 *nqcoefs, wsqteam *team);
-/* Table 0 from block 0's symbols, table 1 from blocks 1 and 2; the table of each block in Th.
- * Returns the number of tables (2). */
+                       const ui32 *nqcoefs, wsqteam *team, ui32 (*counts)[256] = nullptr);
+/* Table 0 from block 0's symbols, table 1 from blocks 1 and 2 (counted from the streams, or
+ * given as symblocks counted them); the table of each block in Th. Returns the number of
+ * tables (2). */
 WSQ_API int makedhts(ui8 (*dht)[WSQ_DHT_BYTES], int *dhtlen, int *Th, ui8 *const *symbols,
-                     const int *symlen, wsqteam *team);
+                     const int *symlen, wsqteam *team, const ui32 (*counts)[256] = nullptr);
 /* Codes one block's symbols into ecs from its buffer's start; ecs->length becomes the bits
  * written, padding included. */
 WSQ_API void ecsblock(bitio *ecs, const ui8 *symbols, int symlen, const ui8 *dht);

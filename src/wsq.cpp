@@ -1113,9 +1113,10 @@ int code_blocks(image_encoder &e)
                       "65535 bins",
                       e.options.bitrate, k);
     STAGE_DONE("quantize", e);
-    symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs, e.team);
+    ui32 counts[WSQ_BLOCKS][256];
+    symblocks(e.symbytes.get(), e.symbols, e.symlen, e.qcoefs, e.nqcoefs, e.team, counts);
     STAGE_DONE("symbols", e);
-    e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen, e.team);
+    e.numdhts = makedhts(e.dht, e.dhtlen, e.Th, e.symbols, e.symlen, e.team, counts);
     STAGE_DONE("tables", e);
     /* The subbands are quantized: the blocks' coded bytes go where they were,
      * each block at 4 bytes per integer before it (a block codes to at most 4
