@@ -35,11 +35,21 @@ function warmUp() {
 }
 
 // A file is read as soon as its job comes, while the jobs before it run (a
-// failed read is reported when the job runs).
+// failed read is reported when the job runs). The thumbnails of WSQ files are
+// made once no job waits, so that they delay no file's view.
+let waiting = 0;
+const owedThumbnails = [];  // [job id, the file's bytes, its first stream]
 self.onmessage = ({ data: job }) => {
   const read = job.file?.arrayBuffer();
   read?.catch(() => {});
-  queue = queue.then(() => (job.request ? answer(job) : run(job, read))).then(() => self.postMessage({ finished: true }));
+  waiting++;
+  queue = queue.then(() => {
+    waiting--;
+    return job.request ? answer(job) : run(job, read);
+  }).then(() => {
+    if (!waiting) owedThumbnails.splice(0).forEach(postThumbnail);
+    self.postMessage({ finished: true });
+  });
 };
 
 async function run(job, read) {
@@ -59,12 +69,19 @@ async function run(job, read) {
     }
     const wsq = isWsq(head, job.file.name);
     const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
+    if (wsq) owedThumbnails.push([job.id, bytes, result.streams[0]]);  // before the pixels go
     self.postMessage({ id: job.id, result }, transfers(result));
-    if (!wsq) return;
-    const preview = thumbnail(bytes, result.streams[0]);  // after the view, which it never delays
-    self.postMessage({ id: job.id, preview }, [preview.pixels.buffer]);
   } catch (error) {
     self.postMessage({ id: job.id, error: describe(error) });
+  }
+}
+
+function postThumbnail([id, bytes, stream]) {
+  try {
+    const preview = thumbnail(bytes, stream);
+    self.postMessage({ id, preview }, [preview.pixels.buffer]);
+  } catch (error) {
+    self.postMessage({ id, error: describe(error) });
   }
 }
 
