@@ -2,10 +2,14 @@
  * lanes. WebAssembly has no fused multiply-add, so each term of a filter sum is computed in
  * double precision and rounded once, as wsqfma() rounds it: the product of two floats is
  * exact in a double, and the sum rounded to double and then to float is the fused result
- * unless the double lies exactly halfway between two floats or among the subnormal floats;
- * sums that met such a double are summed again the exact way (the addition's error taken
- * into account, rounded to odd). The point-wise kernels of the pixels, the quantizer and the
- * central variances are here too. The whole build targets the set (-msimd128). */
+ * unless the double sum was inexact and lies exactly halfway between two floats; sums that
+ * met such a double are summed again the exact way (the addition's error taken into account,
+ * rounded to odd). Among the subnormal floats, whose halfway points lie elsewhere, an
+ * inexact double sum needs a product with a bit below 2^-179, which no coefficient of at
+ * least 2^-7 makes (see terms_keep_subnormals_exact): a list with a smaller coefficient is
+ * summed the exact way throughout, as is the pixel conversion with such a scale. The
+ * point-wise kernels of the pixels, the quantizer and the central variances are here too.
+ * The whole build targets the set (-msimd128). */
 #include "vector.h"
 
 #if WSQ_HAS_SIMD128
@@ -14,6 +18,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 namespace wsq_internal {
@@ -61,34 +66,43 @@ inline v128_t nearest_float(v128_t pair)
     return wasm_f64x2_promote_low_f32x4(opaque(wasm_f32x4_demote_f64x2_zero(pair)));
 }
 
+/* The least magnitude of a coefficient for which a sum a * b + c (a that coefficient, b and
+ * c floats, the product exact in double) lying among the subnormal floats is exact in
+ * double. Such a sum, or its double rounding, is below 2^-126, so the sum itself is; were it
+ * inexact, it would need more than 53 bits from its highest, at most 2^-127, and so a bit
+ * below 2^-179. c has none below 2^-149; a nonzero a of at least 2^-7 none below 2^-30, and
+ * b none below 2^-149, so that their product has none below 2^-179 either. An exact sum
+ * rounds once, to the fused result, whatever its range. */
+constexpr float least_plain_coefficient = 0x1p-7f;
+
+bool plain_coefficient(real a)
+{
+    return !(std::fabs(a) < least_plain_coefficient) || a == 0.0f;
+}
+
+/* Whether every sum of the term list keeps the exactness above among the subnormal floats. */
+bool terms_keep_subnormals_exact(const term_list &terms)
+{
+    return std::all_of(terms.coefficient, terms.coefficient + terms.count, plain_coefficient);
+}
+
 /* The doubts about four lanes' sums a * b + c rounded once to double (low and high, two
- * lanes each). Such a sum rounds to the fused result unless the double lies exactly halfway
+ * lanes each): such a sum rounds to the fused result unless the double lies exactly halfway
  * between two floats (the low 29 of its 52 significand bits 1000...), where its own rounding
- * may have decided the way, or among the subnormal floats, whose halfway points lie
- * elsewhere. The first shows in the low words, shifted left by 3: the least 32-bit integer
- * there is; the second in the high words without their sign, less one: below the exponent
- * of the least normal float (a nonzero sum of products of floats is never a subnormal
- * double, and zero becomes the largest unsigned value). Each is kept as a running least,
- * two operations a lane group instead of a comparison and a merge. */
+ * may have decided the way. That shows in the low words, shifted left by 3: the least 32-bit
+ * integer there is, kept as a running least, two operations a lane group. */
 struct doubts {
     v128_t halfway = wasm_i32x4_splat(INT32_MAX);
-    v128_t magnitude = wasm_i32x4_splat(-1);
 
     void note(v128_t low, v128_t high)
     {
         v128_t low_words = wasm_i32x4_shuffle(low, high, 0, 2, 4, 6);
-        v128_t high_words = wasm_i32x4_shuffle(low, high, 1, 3, 5, 7);
         halfway = wasm_i32x4_min(halfway, wasm_i32x4_shl(low_words, 3));
-        magnitude = wasm_u32x4_min(
-            magnitude, wasm_i32x4_sub(wasm_i32x4_shl(high_words, 1), wasm_i32x4_splat(1)));
     }
 
     bool any() const
     {
-        const std::int32_t least_normal = (1023 - 126) << 21;  /* high word << 1 of 2^-126 */
-        return wasm_v128_any_true(
-            wasm_v128_or(wasm_i32x4_eq(halfway, wasm_i32x4_splat(INT32_MIN)),
-                         wasm_u32x4_lt(magnitude, wasm_i32x4_splat(least_normal - 1))));
+        return wasm_v128_any_true(wasm_i32x4_eq(halfway, wasm_i32x4_splat(INT32_MIN)));
     }
 };
 
@@ -141,10 +155,11 @@ inline bool sum_groups(v128_t *sums, const term_list &terms, ptrdiff_t offset)
     return false;
 }
 
+/* The fast way where it can decide (plain: terms_keep_subnormals_exact), else the exact way. */
 template <int groups>
-inline void sum_groups(v128_t *sums, const term_list &terms, ptrdiff_t offset)
+inline void sum_groups(v128_t *sums, const term_list &terms, ptrdiff_t offset, bool plain)
 {
-    if (sum_groups<groups, false>(sums, terms, offset))
+    if (!plain || sum_groups<groups, false>(sums, terms, offset))
         sum_groups<groups, true>(sums, terms, offset);
 }
 
@@ -162,13 +177,14 @@ void sum_terms_over(real *out, const term_list &terms, int width)
 {
     int c = 0;
     v128_t sums[side_by_side];
+    bool plain = terms_keep_subnormals_exact(terms);
     for (; c + side_by_side * lanes <= width; c += side_by_side * lanes) {
-        sum_groups<side_by_side>(sums, terms, c);
+        sum_groups<side_by_side>(sums, terms, c, plain);
         for (int g = 0; g < side_by_side; ++g)
             wasm_v128_store(out + c + g * lanes, sums[g]);
     }
     for (; c + lanes <= width; c += lanes) {
-        sum_groups<1>(sums, terms, c);
+        sum_groups<1>(sums, terms, c, plain);
         wasm_v128_store(out + c, sums[0]);
     }
     for (; c < width; ++c)
@@ -188,15 +204,16 @@ void sum_pairs(real *out, const term_list &even, const term_list &odd, int count
 {
     int k = 0;
     v128_t evens[side_by_side], odds[side_by_side];
+    bool plain_even = terms_keep_subnormals_exact(even), plain_odd = terms_keep_subnormals_exact(odd);
     for (; k + side_by_side * lanes <= count; k += side_by_side * lanes) {
-        sum_groups<side_by_side>(evens, even, k);
-        sum_groups<side_by_side>(odds, odd, k);
+        sum_groups<side_by_side>(evens, even, k, plain_even);
+        sum_groups<side_by_side>(odds, odd, k, plain_odd);
         for (int g = 0; g < side_by_side; ++g)
             store_pairs(out + 2 * (k + g * lanes), evens[g], odds[g]);
     }
     for (; k + lanes <= count; k += lanes) {
-        sum_groups<1>(evens, even, k);
-        sum_groups<1>(odds, odd, k);
+        sum_groups<1>(evens, even, k, plain_even);
+        sum_groups<1>(odds, odd, k, plain_odd);
         store_pairs(out + 2 * k, evens[0], odds[0]);
     }
     for (; k < count; ++k) {
@@ -238,11 +255,14 @@ inline v128_t fused_quad(v128_t a, const real *x, v128_t c)
                               wasm_f32x4_demote_f64x2_zero(high), 0, 1, 4, 5);
 }
 
-/* wsqr2b on the first samples, sixteen at a time; returns how many. The half is added in
- * single precision: the sum is exact in double, so rounding it once to single gives what
- * wsqr2b's narrowing gives. pmax(0, x) takes a value that is not a number to 0. */
+/* wsqr2b on the first samples, sixteen at a time; returns how many (none with a scale below
+ * the least plain coefficient). The half is added in single precision: the sum is exact in
+ * double, so rounding it once to single gives what wsqr2b's narrowing gives. pmax(0, x)
+ * takes a value that is not a number to 0. */
 ui32 reals_to_bytes(ui8 *out, const real *in, ui32 length, real midpoint, real rescale)
 {
+    if (!plain_coefficient(rescale))
+        return 0;
     const v128_t m = wasm_f64x2_splat(midpoint), r = wasm_f64x2_splat(rescale);
     const v128_t half = wasm_f32x4_splat(0.5f), zero = wasm_f32x4_splat(0.0f);
     const v128_t top = wasm_f32x4_splat(255.0f);

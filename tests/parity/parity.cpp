@@ -4,8 +4,12 @@
 // on the library and once on its build without vector paths: the two outputs
 // must be the same to the bit, whatever the processor.
 #include "libwsq.h"
+#include "vector.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -129,6 +133,84 @@ pqf *random_filter(const char *name, int alpha, int omega, int type)
     return makepqf(name, taps.data(), alpha, omega, type);
 }
 
+real from_bits(std::uint32_t bits)
+{
+    real value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// NaNs as one NaN: engines differ in the sign and payload of the NaNs they make.
+std::vector<real> canonical(std::vector<real> values)
+{
+    for (real &v : values)
+        if (std::isnan(v))
+            v = std::numeric_limits<real>::quiet_NaN();
+    return values;
+}
+
+// Term lists on values where a sum's fast ways can go wrong, through the vector kernel where
+// there is one, else term by term with wsqfma: 37 outputs, so that the four-lane groups and
+// the single outputs after them are reached. Each case gives the terms' coefficients and a
+// maker of their samples.
+template <class Sample>
+void hard_sums(const char *name, const std::vector<real> &coefficients, Sample sample)
+{
+    constexpr int width = 37;
+    std::vector<std::vector<real>> sources(coefficients.size(), std::vector<real>(width));
+    wsq_internal::term_list terms;
+    for (size_t t = 0; t < coefficients.size(); ++t) {
+        for (real &v : sources[t])
+            v = sample(t);
+        terms.add(sources[t].data(), coefficients[t]);
+    }
+    std::vector<real> out(width);
+    if (wsq_internal::vectors().sum_terms)
+        wsq_internal::vectors().sum_terms(out.data(), terms, width);
+    else
+        for (int c = 0; c < width; ++c)
+            for (int t = 0; t < terms.count; ++t)
+                out[c] = wsqfma(terms.coefficient[t], terms.source[t][c], t ? out[c] : 0.0f);
+    print(name, coefficients.size(), canonical(out));
+}
+
+void hard_cases()
+{
+    auto sign = [] { return next() & 1 ? 1.0f : -1.0f; };
+    // Products halfway between two floats (8191 times odd integers of 12 bits: odd, of 25
+    // bits) onto partial sums too small for a double to keep beside them.
+    hard_sums("halfway", {1.0f, 8191.0f}, [&](size_t t) {
+        return t ? 2049.0f + 2 * (real)(next() % 1024) : sign() * 0x1p-31f;
+    });
+    // An inexact double sum exactly halfway between two subnormal floats: 2^-127 (a partial
+    // sum) plus (2^23 + 2^11)(2^24 - 4095) 2^-197 = 2^-150 + 2^-186, whose last bit the
+    // double drops. Its coefficient is far below 2^-7, so only the exact way is right.
+    hard_sums("subnormal halfway", {1.0f, 8390656.0f * 0x1p-98f}, [&](size_t t) {
+        return t ? 16773121.0f * 0x1p-99f : (real)(next() % 4 + 0x1p22) * 0x1p-149f;
+    });
+    // Plain coefficients on subnormal samples and partial sums, ±0 among them.
+    hard_sums("subnormal", {0.75f, -0.0238494650f, 0.377402842f}, [&](size_t) {
+        std::uint32_t bits = (std::uint32_t)next();
+        return from_bits(bits & (next() % 8 ? 0x807FFFFFu : 0x80000000u));
+    });
+    // Signed zeros everywhere, then infinities and NaNs among ordinary values.
+    hard_sums("zeros", {-0.0f, 1.0f, -0.5f, 0.0f}, [&](size_t) { return sign() * 0.0f; });
+    hard_sums("not finite", {2.0f, -std::numeric_limits<real>::infinity(), 0.25f}, [&](size_t) {
+        switch (next() % 4) {
+        case 0: return std::numeric_limits<real>::infinity() * sign();
+        case 1: return std::numeric_limits<real>::quiet_NaN();
+        default: return uniform(-100, 100);
+        }
+    });
+    // The pixel conversion with a scale below 2^-7.
+    std::vector<real> in(37);
+    for (real &v : in)
+        v = uniform(-40000, 40000);
+    std::vector<ui8> bytes(in.size());
+    wsqr2b(bytes.data(), in.data(), (ui32)in.size(), 127.5f, 0x1p-8f);
+    print("wsqr2b small scale", in.size(), bytes);
+}
+
 }  // namespace
 
 int main()
@@ -155,6 +237,7 @@ int main()
     splits(pairs, 130, 257);
     splits(pairs, 5, 1301);  // rows of several chunks, the inner ones read in place
     splits(pairs, 36, 70, 0x1p-136f);  // sums among the subnormal numbers
+    hard_cases();
     for (int n : {81, 97, 130, 257})
         variances(pairs[0], n, 81 + 49 - n % 49);
     for (const filter_pair &p : pairs) {
