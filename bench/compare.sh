@@ -11,14 +11,18 @@
 # original, best encode and decode times, megapixels per second, and our
 # speed with as many threads relative to each peer (above 1: we are
 # faster). Times are the best of several runs, taken by hyperfine when it is
-# installed. Installs nothing; says what is missing.
+# installed, or with -c processor time. Installs nothing; says what is
+# missing.
 #
-#     bench/compare.sh [-b BUILD] [-Z RATE] [-n RUNS] [-m "SIDE ..."] [-o TABLE.md]
+#     bench/compare.sh [-b BUILD] [-Z RATE] [-n RUNS] [-m "SIDE ..."] [-c] [-o TABLE.md]
 #
 #   -b BUILD   build directory holding wsq1, unwsq and bench/wsq_benchtool (build)
 #   -Z RATE    our bit rate (0.75)
 #   -n RUNS    timed runs per command, best taken (10; 5 for mosaics of 2048 and more)
 #   -m SIDES   sides of the square mosaics to add ("2048"; "" for none)
+#   -c         processor time instead (perf stat's task-clock, the median of
+#              RUNS runs): steadier on a busy machine; the two-thread rows
+#              then show what the second thread costs, not what it saves
 #   -o FILE    also write the table to FILE
 set -euo pipefail
 
@@ -29,14 +33,16 @@ rate=0.75
 runs=10
 mosaics="2048"
 table_file=
-while getopts "b:Z:n:m:o:h" opt; do
+timer=best_time
+while getopts "b:Z:n:m:co:h" opt; do
   case $opt in
     b) build=$OPTARG ;;
     Z) rate=$OPTARG ;;
     n) runs=$OPTARG ;;
     m) mosaics=$OPTARG ;;
+    c) timer=cpu_time ;;
     o) table_file=$OPTARG ;;
-    *) sed -n '2,20s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,25s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -50,7 +56,11 @@ have() { command -v "$1" >/dev/null; }
 jpeg=yes; j2k=yes
 have cjpeg && have djpeg || { jpeg=; missing+=("cjpeg/djpeg (Debian package libjpeg-turbo-progs)"); }
 have opj_compress && have opj_decompress || { j2k=; missing+=("opj_compress/opj_decompress (Debian package libopenjp2-tools)"); }
-have hyperfine || missing+=("hyperfine (Debian package hyperfine; timing by repeated runs instead)")
+if [ $timer = cpu_time ]; then
+  have perf || { echo "compare.sh: -c needs perf (Debian package linux-perf)" >&2; exit 1; }
+else
+  have hyperfine || missing+=("hyperfine (Debian package hyperfine; timing by repeated runs instead)")
+fi
 for m in "${missing[@]}"; do echo "compare.sh: missing $m" >&2; done
 [ -n "$jpeg$j2k" ] || { echo "compare.sh: no peer codec installed, nothing to compare" >&2; exit 1; }
 unset OPJ_NUM_THREADS
@@ -116,10 +126,10 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
   local bytes; bytes=$(size_of "$base.wsq")
   local psnr; psnr=$("$tool" psnr "$raw" "$w" "$h" "$base.wsq.pgm")
   local te td te2 td2
-  te=$(best_time $n "$wsq1" -r"$w,$h" -Z"$rate" -o"$base" "$raw")
-  td=$(best_time $n "$unwsq" -o "$base.wsq.pgm" "$base.wsq")
-  te2=$(best_time $n "$tool" encode "$raw" "$w" "$h" "$base.2.wsq" 2 "$rate")
-  td2=$(best_time $n "$unwsq" -j 2 -o "$base.wsq.pgm" "$base.wsq")
+  te=$($timer $n "$wsq1" -r"$w,$h" -Z"$rate" -o"$base" "$raw")
+  td=$($timer $n "$unwsq" -o "$base.wsq.pgm" "$base.wsq")
+  te2=$($timer $n "$tool" encode "$raw" "$w" "$h" "$base.2.wsq" 2 "$rate")
+  td2=$($timer $n "$unwsq" -j 2 -o "$base.wsq.pgm" "$base.wsq")
   cmp -s "$base.wsq" "$base.2.wsq" || { echo "compare.sh: wsq_encode() with two threads differs from wsq1" >&2; exit 1; }
   row " $name " " ${w}x$h " " wsq1/unwsq $rate bpp " " 1 " " $bytes " " $(bpp $bytes $pixels) " \
       " $psnr " " $(ms $te) " " $(mp $pixels $te) " " $(ms $td) " " $(mp $pixels $td) " " 1 " " 1 "
@@ -132,8 +142,8 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
     djpeg -pnm -outfile "$base.jpg.pgm" "$base.jpg"
     local jb; jb=$(size_of "$base.jpg")
     local je jd
-    je=$(best_time $n cjpeg -quality "$q" -outfile "$base.jpg" "$pgm")
-    jd=$(best_time $n djpeg -pnm -outfile "$base.jpg.pgm" "$base.jpg")
+    je=$($timer $n cjpeg -quality "$q" -outfile "$base.jpg" "$pgm")
+    jd=$($timer $n djpeg -pnm -outfile "$base.jpg.pgm" "$base.jpg")
     row " $name " " ${w}x$h " " cjpeg/djpeg -quality $q " " 1 " " $jb " " $(bpp $jb $pixels) " \
         " $("$tool" psnr "$raw" "$w" "$h" "$base.jpg.pgm") " " $(ms $je) " " $(mp $pixels $je) " \
         " $(ms $jd) " " $(mp $pixels $jd) " " $(ratio $te $je) " " $(ratio $td $jd) "
@@ -148,8 +158,8 @@ compare_image() {  # NAME WIDTH HEIGHT RAW
     local kpsnr; kpsnr=$("$tool" psnr "$raw" "$w" "$h" "$base.j2k.pgm")
     local threads ke kd ours_e ours_d
     for threads in 1 2; do
-      ke=$(best_time $n opj_compress -threads $threads -i "$pgm" -o "$base.j2k" -r "$r")
-      kd=$(best_time $n opj_decompress -threads $threads -i "$base.j2k" -o "$base.j2k.pgm")
+      ke=$($timer $n opj_compress -threads $threads -i "$pgm" -o "$base.j2k" -r "$r")
+      kd=$($timer $n opj_decompress -threads $threads -i "$base.j2k" -o "$base.j2k.pgm")
       if [ $threads = 1 ]; then ours_e=$te ours_d=$td; else ours_e=$te2 ours_d=$td2; fi
       row " $name " " ${w}x$h " " opj_compress/opj_decompress -r $r " " $threads " " $kb " \
           " $(bpp $kb $pixels) " " $kpsnr " \
@@ -177,7 +187,11 @@ done
   printf '%s\n' "${rows[@]}"
   echo
   if [ "$runs" -gt 5 ]; then note="; 5 for 2048x2048 and larger"; else note=; fi
-  echo "Whole process, best of $runs runs ($(timer_name)$note); the last two columns compare"
+  if [ $timer = cpu_time ]; then
+    echo "Whole process, processor time, median of $runs runs (perf stat task-clock$note); the last two columns compare"
+  else
+    echo "Whole process, best of $runs runs ($(timer_name)$note); the last two columns compare"
+  fi
   echo "us with as many threads. $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'),"
   echo "$(nproc) cores, $(date -u +%Y-%m-%d), load average $(cut -d' ' -f1-3 /proc/loadavg) at the end."
   have cjpeg && echo "$(cjpeg -version 2>&1 | head -1)."

@@ -22,6 +22,22 @@ best_time() {
   fi
 }
 
+# cpu_time RUNS COMMAND...: the command's processor time in seconds, its
+# threads' and children's included: the median of RUNS runs after one
+# warm-up, each measured by perf stat's task-clock (Debian package
+# linux-perf). Unlike wall time it hardly changes with what else the machine
+# runs, but for a run the others interrupt.
+cpu_time() {
+  local n=$1; shift
+  "$@" >/dev/null 2>&1
+  : >"$work/cpu.all"
+  for ((i = 0; i < n; i++)); do
+    perf stat -x, -e task-clock -o "$work/cpu" -- "$@" >/dev/null 2>&1 || return 1
+    awk -F, '/task-clock/ { print $1 / 1000 }' "$work/cpu" >>"$work/cpu.all"
+  done
+  sort -g "$work/cpu.all" | awk '{ t[NR] = $1 } END { printf "%.6f\n", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+
 # timer_name: what best_time measures with.
 timer_name() {
   if command -v hyperfine >/dev/null; then echo "hyperfine $(hyperfine --version | awk '{print $2}')"; else echo "repeated runs"; fi
