@@ -132,6 +132,10 @@ void trace_decoder(int side, fixture &f)
          [&](const wsq_stage_view &v) {
              take_tables(t.tables, t.table_of_block, v);
              t.subbands.take(v);
+             for (int k = 0; k < WSQ_SUBBANDS; ++k)  // left unwritten, zeros to the synthesis
+                 if (v.qs[k] == 0)
+                     std::fill_n(t.subbands.values.begin() + t.subbands.offsets[wsqorder[k]],
+                                 t.subbands.xs[wsqorder[k]] * t.subbands.ys[wsqorder[k]], 0.0f);
              t.center = v.center;
              std::copy_n(v.qs, WSQ_SUBBANDS, t.qs);
              std::copy_n(v.zs, WSQ_SUBBANDS, t.zs);
