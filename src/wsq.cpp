@@ -1066,7 +1066,7 @@ int prepare(image_encoder &e)
     size_t n = e.pixel_count();
     e.words0.reset((real *)imagebuffer(n * sizeof(real)));
     e.words1.reset((int32 *)imagebuffer(n * sizeof(int32)));
-    e.symbytes.reset((ui8 *)imagebuffer(n * 3));
+    e.symbytes.reset((ui8 *)std::malloc(n * 3));  /* 4 KiB pages: the symbols touch few */
     if (!e.words0 || !e.words1 || !e.symbytes)
         return refuse(e.error, WSQ_ERR_MEMORY,
                       "no memory for an image of %d lines by %d samples", e.rows, e.cols);
