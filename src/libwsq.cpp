@@ -1605,6 +1605,20 @@ void dht2cwbl(ui32 *huffcode, int *huffsize, const ui8 *dht, int width)
 
 namespace {
 
+/* Eight bytes as one word, the first most significant, on a machine of
+ * either byte order (compilers make each one load or store and a swap). */
+std::uint64_t big_endian_word(const ui8 *p)
+{
+    return (std::uint64_t)p[0] << 56 | (std::uint64_t)p[1] << 48 | (std::uint64_t)p[2] << 40 |
+           (std::uint64_t)p[3] << 32 | (std::uint64_t)p[4] << 24 | (std::uint64_t)p[5] << 16 |
+           (std::uint64_t)p[6] << 8 | p[7];
+}
+void put_big_endian_word(ui8 *p, std::uint64_t word)
+{
+    for (int i = 0; i < 8; ++i)
+        p[i] = (ui8)(word >> (56 - 8 * i));
+}
+
 /* Packs bit fields into whole bytes, most significant bit first; the bytes
  * equal those putbits would leave. The fields gather left-aligned in a word
  * whose eight bytes are stored at once, into a staging area with room to
@@ -1626,12 +1640,11 @@ struct byte_packer {
     {
         bits |= (std::uint64_t)field << (64 - count - width);
         count += width;
-        std::uint64_t bytes = __builtin_bswap64(bits);
-        std::memcpy(stage + staged, &bytes, sizeof bytes);
+        put_big_endian_word(stage + staged, bits);
         staged += (size_t)(count >> 3);
         bits <<= count & ~7;
         count &= 7;
-        if (staged > stage_bytes - 2 * sizeof bytes)
+        if (staged > stage_bytes - 2 * sizeof bits)
             drain();
     }
 
@@ -2032,9 +2045,7 @@ bool decode_windows(Sink &sink, bitio *input, ui32 limit, const codewalk *walk,
     ui32 bit = input->nextbit;
     bool going = true;
     while (bit < limit && limit - bit >= margin && sink.room() >= most_written) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + bit / 8, sizeof word);
-        word = __builtin_bswap64(word) << (bit & 7);
+        std::uint64_t word = big_endian_word(bytes + bit / 8) << (bit & 7);
         ui32 entry = walk->symbols[word >> (64 - WSQ_SYMBOL_BITS)];
         ui32 count = entry >> 4 & 3;
         if (count == 0) {
