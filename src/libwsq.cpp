@@ -1027,7 +1027,7 @@ void fill_zeros(hedge *graph, int ix, int iy, int level, int block, const pqf *H
         for (int b = block + (int)i0; b < block + (int)i1; ++b) {
             bool unread = b >= others && zero_child(zeros, others + (b - others) / 4 * 4);
             if (zeros[b] && !unread)
-                std::fill_n((real *)graph->contents[b], (size_t)xs[b] * ys[b], 0.0f);
+                std::memset(graph->contents[b], 0, (size_t)xs[b] * ys[b] * sizeof(real));
         }
     });
 }
@@ -1945,9 +1945,11 @@ struct band_sink {
         if (__builtin_expect(count + lanes > (size_t)(end - out), 0))
             return zeros_to_the_end(count);
         /* Whole groups of zeros: those past the run lie in the subband,
-         * whose every place a later symbol writes. */
+         * whose every place a later symbol writes. A float's +0 is all zero
+         * bytes: memset is a fill of memory in every build, at any level of
+         * optimization. */
         for (ui32 i = 0; i < count; i += lanes)
-            std::fill_n(out + i, lanes, 0.0f);
+            std::memset(out + i, 0, lanes * sizeof(real));
         out += count;
         return true;
     }
@@ -1955,10 +1957,11 @@ struct band_sink {
     {
         while (count > (size_t)(end - out)) {
             count -= (ui32)(end - out);
-            std::fill(out, end, 0.0f);
+            std::memset(out, 0, (size_t)(end - out) * sizeof(real));
             next_band();
         }
-        out = std::fill_n(out, count, 0.0f);
+        std::memset(out, 0, count * sizeof(real));
+        out += count;
         return true;
     }
     enum { lanes = 8 };
