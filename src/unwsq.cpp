@@ -640,7 +640,8 @@ void write_image(std::FILE *out, const std::string &shown, const image &im, imag
 
 /* A file that appears under its name only when complete: written to a
  * temporary file beside it, renamed into place by commit(), removed if the
- * object dies uncommitted. */
+ * object dies uncommitted or a signal ends the run (an image written as it
+ * is decoded keeps it open the whole decoding). */
 class staged_file {
 public:
     explicit staged_file(const std::string &name)
@@ -650,6 +651,7 @@ public:
     {
         if (!file_)
             throw failure{system_error("cannot create " + name_)};
+        wsq_platform::remove_on_signal(temporary_.c_str());
     }
     staged_file(const staged_file &) = delete;
     staged_file &operator=(const staged_file &) = delete;
@@ -660,6 +662,7 @@ public:
             std::fclose(file_);
         if (!committed_)
             wsq_platform::remove_file(temporary_.c_str());
+        wsq_platform::remove_on_signal(nullptr);
     }
 
     std::FILE *stream() const { return file_; }
