@@ -474,9 +474,7 @@ constexpr size_t samples_per_thread = (size_t)1 << 19;
 
 void pause_briefly()
 {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
+    WSQ_SPIN_PAUSE();
 }
 
 /* Whether ready() holds within a short spin. */
@@ -1932,7 +1930,7 @@ struct band_sink {
     }
     void small_value(int32 v)
     {
-        if (__builtin_expect(out == end, 0))
+        if (WSQ_UNLIKELY(out == end))
             next_band();
         *out++ = c.values[v + 73];
         --left;
@@ -1942,7 +1940,7 @@ struct band_sink {
         if (count > left)
             return false;
         left -= count;
-        if (__builtin_expect(count + lanes > (size_t)(end - out), 0))
+        if (WSQ_UNLIKELY(count + lanes > (size_t)(end - out)))
             return zeros_to_the_end(count);
         /* Whole groups of zeros: those past the run lie in the subband,
          * whose every place a later symbol writes. A float's +0 is all zero
@@ -1969,7 +1967,7 @@ struct band_sink {
 
 /* A zero run or a value; never beyond the room. */
 template <class Sink>
-inline __attribute__((always_inline)) void put_symbol(Sink &sink, ui8 symbol)
+WSQ_ALWAYS_INLINE void put_symbol(Sink &sink, ui8 symbol)
 {
     if (symbol <= 100)
         sink.zeros(symbol);

@@ -1,4 +1,5 @@
-/* platform.h - what differs between operating systems (internal: not installed).
+/* platform.h - what differs between operating systems and compilers (internal: not
+ * installed).
  *
  * Everything the library and the programs ask of the system beyond standard
  * C++ goes through here: memory in whole huge pages and aligned memory for
@@ -19,6 +20,32 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+
+/* ---- Compiler --------------------------------------------------------------
+ * Hints that GCC and clang take and other compilers (MSVC) build without;
+ * the results are the same either way. WSQ_SPIN_PAUSE() eases a spinning
+ * thread on x86; WSQ_SIGN_COMPARE_BEGIN and _END enclose comparisons of a
+ * signed value with an unsigned limit, meant as unsigned. */
+#if defined(__GNUC__)
+#define WSQ_UNLIKELY(condition) __builtin_expect(!!(condition), 0)
+#define WSQ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define WSQ_PREFETCH(address) __builtin_prefetch(address)
+#define WSQ_SIGN_COMPARE_BEGIN \
+    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wsign-compare\"")
+#define WSQ_SIGN_COMPARE_END _Pragma("GCC diagnostic pop")
+#if defined(__x86_64__) || defined(__i386__)
+#define WSQ_SPIN_PAUSE() __builtin_ia32_pause()
+#endif
+#else
+#define WSQ_UNLIKELY(condition) (condition)
+#define WSQ_ALWAYS_INLINE inline
+#define WSQ_PREFETCH(address) ((void)0)
+#define WSQ_SIGN_COMPARE_BEGIN
+#define WSQ_SIGN_COMPARE_END
+#endif
+#ifndef WSQ_SPIN_PAUSE
+#define WSQ_SPIN_PAUSE() ((void)0)
+#endif
 
 namespace wsq_platform {
 

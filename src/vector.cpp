@@ -246,7 +246,7 @@ void split_strip(const real *src, real *dst, const split_plan &p, int s0, int s1
         for (int r = soon - 1; r <= soon; ++r)
             if (ask_ahead && r < p.ix)
                 for (int c = from; c < to; c += 16)
-                    __builtin_prefetch(src + (ptrdiff_t)r * p.iy + c);
+                    WSQ_PREFETCH(src + (ptrdiff_t)r * p.iy + c);
         for (int f = 0; f < 2; ++f) {
             const pqf *filter = f ? p.gx : p.hx;
             bool low_wanted = p.needed[2 * f], high_wanted = p.needed[2 * f + 1];
@@ -483,9 +483,9 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
                 const real *lo = quarter_row(low[f], ahead, p.iyh);
                 const real *hi = quarter_row(high[f], ahead, p.iyg);
                 for (int c = from; lo && c < std::min(to, p.iyh); c += 16)
-                    __builtin_prefetch(lo + c);
+                    WSQ_PREFETCH(lo + c);
                 for (int c = from; hi && c < std::min(to, p.iyg); c += 16)
-                    __builtin_prefetch(hi + c);
+                    WSQ_PREFETCH(hi + c);
             }
         }
         term_list terms;

@@ -473,7 +473,7 @@ struct input_length {
 /* An image file recognised, and what to do with it. */
 struct image_file {
     std::string format;
-    long width = 0, height = 0;
+    long long width = 0, height = 0;  /* 32-bit sizes of headers, wherever long has 32 bits */
     std::string advice;  /* empty: give it to a program that reads image files */
     std::string command; /* the command that the advice speaks of, if any */
 };
@@ -523,8 +523,8 @@ bool is_bmp(const ui8 *p, size_t n, const input_length &length, image_file *f)
     if (!core && header != 40 && header != 52 && header != 56 && header != 64 && header != 108 &&
         header != 124)
         return false;
-    long width = core ? p[18] | p[19] << 8 : (std::int32_t)le32(p + 18);
-    long height = core ? p[20] | p[21] << 8 : (std::int32_t)le32(p + 22);
+    long long width = core ? p[18] | p[19] << 8 : (std::int32_t)le32(p + 18);
+    long long height = core ? p[20] | p[21] << 8 : (std::int32_t)le32(p + 22);
     *f = {"BMP image", width, height < 0 ? -height : height, "", ""};
     return true;
 }
@@ -544,13 +544,13 @@ bool is_tiff(const ui8 *p, size_t n, image_file *f)
     size_t entries = (size_t)u16(ifd);
     if (entries == 0 || ifd + 2 + 12 * entries > n)
         return false;
-    long size[2] = {0, 0};
+    long long size[2] = {0, 0};
     for (size_t e = 0, previous = 0; e < entries; ++e) {
         size_t at = ifd + 2 + 12 * e, tag = (size_t)u16(at), type = (size_t)u16(at + 2);
         if ((e > 0 && tag <= previous) || type < 1 || type > 12)
             return false;
         if (tag == 256 || tag == 257)
-            size[tag - 256] = type == 3 ? u16(at + 8) : (long)u32(at + 8);
+            size[tag - 256] = type == 3 ? u16(at + 8) : (long long)u32(at + 8);
         previous = tag;
     }
     if (size[0] == 0 || size[1] == 0)
@@ -703,7 +703,7 @@ void advise_tail(image_file *f, size_t pixels)
     } else {
         f->advice += " from the same standard input";
     }
-    f->command = format("tail -c %zu%s | wsq1 -r%ld,%ld -o%s -", pixels, source.c_str(), f->width,
+    f->command = format("tail -c %zu%s | wsq1 -r%lld,%lld -o%s -", pixels, source.c_str(), f->width,
                         f->height, output.c_str());
 }
 
@@ -756,7 +756,7 @@ void refuse_image_file(const ui8 *p, size_t n, const input_length &length)
         return;
     if (f.advice.empty())
         f.advice = format("python3 -m wsq encode %s OUT encodes image files", inname);
-    fatal(format("%s is a %s of %ld x %ld pixels, not raw samples; %s", inname, f.format.c_str(),
+    fatal(format("%s is a %s of %lld x %lld pixels, not raw samples; %s", inname, f.format.c_str(),
                  f.width, f.height, f.advice.c_str())
               .c_str(),
           f.command);
@@ -772,8 +772,7 @@ void build_structures()
 
 void test_parameters()
 {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wsign-compare"  /* the limits compare as unsigned */
+    WSQ_SIGN_COMPARE_BEGIN  /* the limits compare as unsigned */
     WSQ_ASSERT(rows > 31);
     WSQ_ASSERT(rows < 32768u);
     if (rows <= 399)
@@ -782,7 +781,7 @@ void test_parameters()
     WSQ_ASSERT(cols < 32768u);
     if (cols <= 399)
         warning("fewer than 400 samples per line");
-#pragma GCC diagnostic pop
+    WSQ_SIGN_COMPARE_END
     if (!(bitrate <= 32.0))
         warning("Too high bit rate for compression");
     if (!measurable(rows, cols, h0qf, h1qf))
