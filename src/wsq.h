@@ -60,8 +60,10 @@
 
 /* Marks the library's public functions: a shared libwsq exports these and nothing else. */
 #ifndef WSQ_API
-#if defined(_WIN32)
-#define WSQ_API /* a DLL exports every function */
+#if defined(_WIN32) && defined(wsq_EXPORTS) /* defined while libwsq.dll itself is built */
+#define WSQ_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define WSQ_API
 #elif defined(__GNUC__) || defined(__clang__)
 #define WSQ_API __attribute__((visibility("default")))
 #else

@@ -1,6 +1,7 @@
 # Windows on x86-64 with mingw-w64 (its POSIX-threads compilers), run under
-# wine. The programs and tests are linked whole (-static): they need no DLL
-# beside them.
+# wine. The programs and tests are linked whole (-static), and a shared
+# libwsq.dll carries the C++ runtime and threads inside it: neither needs a
+# compiler's DLL beside it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -15,4 +16,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT -static)
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
