@@ -619,12 +619,12 @@ bool decode_block(stream_decoder &d, int b)
     makewalk(&walk, block.table);
     bandcursor &bands = block.bands;
     size_t from = 0, expected = bands.room;
+    recsstop stop = RECS_LIMIT;
     for (size_t to : block.interval_ends) {
         if (to - from > UINT32_MAX / 8)
             return block_fails(block, WSQ_ERR_LIMIT, "block %d has a restart interval beyond 512 MB", b);
         bitio stream = {block.coded + from, block.coded + from, 128, 0, 0};
         ui32 limit = (ui32)(to - from) * 8;
-        recsstop stop;
         wsqrecsunq(&bands, &stream, limit, &walk, block.table + WSQ_MAXBITS, true, &stop);
         if (stop == RECS_OVERFLOW)
             return block_fails(block, WSQ_ERR_BLOCK,
@@ -643,9 +643,15 @@ bool decode_block(stream_decoder &d, int b)
                                "block %d holds coded data beyond its %zu coefficients", b, expected);
         from = to;
     }
-    if (bands.room > 0)
-        return block_fails(block, WSQ_ERR_BLOCK, "block %d decodes to %zu of its %zu coefficients",
+    if (bands.room > 0 && stop == RECS_END_SYMBOL)
+        return block_fails(block, WSQ_ERR_BLOCK,
+                           "block %d ends at an end-of-data symbol after %zu of its %zu "
+                           "coefficients",
                            b, expected - bands.room, expected);
+    if (bands.room > 0)
+        return block_fails(block, WSQ_ERR_BLOCK,
+                           "block %d's coded data ends after %zu of its %zu coefficients", b,
+                           expected - bands.room, expected);
     return true;
 }
 

@@ -109,7 +109,7 @@ TEST(HostileLibrary, AFlawOnlyInCodedDataThatACallSkipsGoesUnreported)
     std::string stream = read_file(hostile + "/flaws-block-1-data-then-table.wsq");
     stream[541] = 1;  // block 2 names a defined table again
     const std::string refused = decode_refusal(stream);
-    EXPECT_EQ(refused, "9\t534\tblock 1 decodes to 2274 of its 2275 coefficients");
+    EXPECT_EQ(refused, "9\t534\tblock 1's coded data ends after 2274 of its 2275 coefficients");
     EXPECT_EQ(decode_refusal(stream, WSQ_DEFAULT_MAX_PIXELS, 2), refused);
     for (int reduce : {4, 8})
         EXPECT_EQ(decode_refusal(stream, WSQ_DEFAULT_MAX_PIXELS, reduce), "");
