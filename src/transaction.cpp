@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <initializer_list>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -51,14 +53,87 @@ struct image_places {
     size_t width, compression;
 };
 
+/* An array of plain values that reports memory running out by its result
+ * rather than by an exception: a transaction's bytes and index take memory
+ * in proportion to an untrusted file, and a build without exceptions
+ * (WebAssembly) must refuse such a file with WSQ_ERR_MEMORY as every build
+ * does, and live on. */
+template <class T>
+class plain_array {
+    static_assert(std::is_trivially_copyable<T>::value, "values are moved as bytes");
+
+public:
+    plain_array() = default;
+    plain_array(plain_array &&other) noexcept { *this = std::move(other); }
+    plain_array &operator=(plain_array &&other) noexcept
+    {
+        std::swap(items_, other.items_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+        return *this;
+    }
+    ~plain_array() { std::free(items_); }
+
+    /* Appends count values; false, the array unchanged, when memory runs out. */
+    bool append(const T *values, size_t count)
+    {
+        if (count > capacity_ - size_ && !grow(count))
+            return false;
+        if (count > 0)
+            std::memcpy(items_ + size_, values, count * sizeof(T));
+        size_ += count;
+        return true;
+    }
+    bool push_back(const T &value) { return append(&value, 1); }
+    void clear() { size_ = 0; }
+    /* Gives back the room beyond the values. */
+    void shrink_to_fit()
+    {
+        if (size_ == 0) {
+            std::free(items_);
+            items_ = nullptr;
+            capacity_ = 0;
+        } else if (T *fitted = (T *)std::realloc(items_, size_ * sizeof(T))) {
+            items_ = fitted;
+            capacity_ = size_;
+        }
+    }
+    size_t size() const { return size_; }
+    T *data() { return items_; }
+    const T *data() const { return items_; }
+    T &operator[](size_t index) { return items_[index]; }
+    const T &operator[](size_t index) const { return items_[index]; }
+    const T *begin() const { return items_; }
+    const T *end() const { return items_ + size_; }
+
+private:
+    /* Room for count more values, the capacity at least doubled. */
+    bool grow(size_t count)
+    {
+        const size_t most = SIZE_MAX / sizeof(T);
+        if (count > most - size_)
+            return false;
+        size_t capacity = std::max(size_ + count, capacity_ <= most / 2 ? 2 * capacity_ : most);
+        T *grown = (T *)std::realloc(items_, capacity * sizeof(T));
+        if (!grown)
+            return false;
+        items_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+
+    T *items_ = nullptr;
+    size_t size_ = 0, capacity_ = 0;
+};
+
 }  // namespace
 
 struct wsq_transaction {
-    std::vector<uint8_t> bytes;
-    std::vector<record_entry> records;
-    std::vector<field_entry> fields;
-    std::vector<wsq_image_entry> images;
-    std::vector<image_places> places;
+    plain_array<uint8_t> bytes;
+    plain_array<record_entry> records;
+    plain_array<field_entry> fields;
+    plain_array<wsq_image_entry> images;
+    plain_array<image_places> places;
     size_t count_offset = 0, count_length = 0;  /* CNT's count item */
     bool tolerant = false;                      /* read by wsq_transaction_read_tolerant() */
     wsq_error warning = wsq_error();            /* the first thing tolerated */
@@ -185,10 +260,10 @@ const int32_t compression_codes = 7;
  * older label "WSQ" is WSQ's too. */
 int32_t compression_of_label(const uint8_t *label, size_t length, bool any_case)
 {
-    std::string text((const char *)label, length);
     auto is = [&](const char *name) {
-        return any_case ? text.size() == std::strlen(name) && strncasecmp(text.c_str(), name, text.size()) == 0
-                        : text == name;
+        const char *text = (const char *)label;
+        return length == std::strlen(name) &&
+               (any_case ? strncasecmp(text, name, length) : std::strncmp(text, name, length)) == 0;
     };
     if (is("WSQ"))
         return WSQ_COMPRESSION_WSQ;
@@ -248,17 +323,24 @@ private:
     bool read_tag(size_t at, size_t end, int32_t *type, int32_t *number, size_t *value) const;
     int tagged_record(size_t at, record_entry &r);
     int binary_record(size_t at, int32_t type, record_entry &r);
-    int read_cnt(const field_entry &cnt, std::vector<cnt_entry> &entries);
+    int read_cnt(const field_entry &cnt, plain_array<cnt_entry> &entries);
     bool looks_like_record(size_t at) const;
-    void index_images();
-    void index_binary_image(size_t index, int32_t ppi_native);
-    void index_tagged_image(size_t index);
+    int index_images();
+    int index_binary_image(size_t index, int32_t ppi_native);
+    int index_tagged_image(size_t index);
+    int add_image(const wsq_image_entry &image, const image_places &places);
     int32_t native_ppi() const;
+    int no_memory();
 
     wsq_transaction &tx_;
     const uint8_t *data_;
     size_t size_;
 };
+
+int indexer::no_memory()
+{
+    return fail(WSQ_ERR_MEMORY, 0, "no memory to index a transaction of %zu bytes", size_);
+}
 
 /* Whether the transaction is read tolerating what would be the flaw status;
  * the first thing tolerated becomes its warning. */
@@ -310,7 +392,8 @@ int indexer::tagged_record(size_t at, record_entry &r)
         return fail(WSQ_ERR_TX_LEN_NOT_NUMERIC, digits_at, "the length of the record at offset %zu has a leading zero", at);
     if (length == size_ - at + 1 && data_[size_ - 1] != FS &&
         tolerate(WSQ_ERR_TX_FS_MISSING, size_, "the last record lacks its final FS, added here")) {
-        tx_.bytes.push_back(FS);
+        if (!tx_.bytes.push_back(FS))
+            return no_memory();
         data_ = tx_.bytes.data();
         size_ = tx_.bytes.size();
     }
@@ -322,7 +405,8 @@ int indexer::tagged_record(size_t at, record_entry &r)
         return fail(WSQ_ERR_TX_FS_MISSING, length ? end - 1 : at,
                     "the record at offset %zu of %u bytes does not end with FS", at, length);
     r = record_entry{-1, -1, type, true, at, length, tx_.fields.size(), 0, 0, 0};
-    tx_.fields.push_back({1, 1, at, digits_at, p - digits_at});
+    if (!tx_.fields.push_back({1, 1, at, digits_at, p - digits_at}))
+        return no_memory();
     /* The final FS stops every scan below: data_[end - 1] is FS. */
     size_t q = p;
     while (data_[q] == GS) {
@@ -338,7 +422,8 @@ int indexer::tagged_record(size_t at, record_entry &r)
             for (q = value; data_[q] != GS && data_[q] != FS; ++q)
                 subfields += data_[q] == RS;
         }
-        tx_.fields.push_back({number, subfields, tag, value, q - value});
+        if (!tx_.fields.push_back({number, subfields, tag, value, q - value}))
+            return no_memory();
     }
     r.fields = (uint32_t)(tx_.fields.size() - r.first_field);
     if (q != end - 1)
@@ -364,7 +449,7 @@ int indexer::binary_record(size_t at, int32_t type, record_entry &r)
 }
 
 /* CNT: "1 US count", then "type US IDC" for each record after Type-1. */
-int indexer::read_cnt(const field_entry &cnt, std::vector<cnt_entry> &entries)
+int indexer::read_cnt(const field_entry &cnt, plain_array<cnt_entry> &entries)
 {
     size_t p = cnt.value, end = cnt.value + cnt.length;
     uint32_t first, count;
@@ -384,7 +469,8 @@ int indexer::read_cnt(const field_entry &cnt, std::vector<cnt_entry> &entries)
         if (type < 2 || type > 99)
             return fail(WSQ_ERR_TX_CNT_MALFORMED, start, "CNT entry %zu lists a record of type %u",
                         entries.size() + 1, std::min(type, number_cap));
-        entries.push_back({(int32_t)type, (int32_t)idc, start, p - start});
+        if (!entries.push_back({(int32_t)type, (int32_t)idc, start, p - start}))
+            return no_memory();
     }
     if (count != entries.size())
         return fail(WSQ_ERR_TX_CNT_COUNT, tx_.count_offset, "CNT counts %s%u records and lists %zu",
@@ -417,11 +503,12 @@ int indexer::run()
     if (status != WSQ_OK)
         return status;
     first.type = 1;
-    tx_.records.push_back(first);
+    if (!tx_.records.push_back(first))
+        return no_memory();
     const field_entry *cnt = find_field(tx_, first, 3);
     if (!cnt)
         return fail(WSQ_ERR_TX_MANDATORY_MISSING, 0, "the Type-1 record has no CNT field (1.003)");
-    std::vector<cnt_entry> entries;
+    plain_array<cnt_entry> entries;
     if ((status = read_cnt(*cnt, entries)) != WSQ_OK)
         return status;
     size_t at = first.length;
@@ -437,7 +524,8 @@ int indexer::run()
         r.idc = e.idc;
         r.cnt_offset = e.offset;
         r.cnt_length = e.length;
-        tx_.records.push_back(r);
+        if (!tx_.records.push_back(r))
+            return no_memory();
         at += r.length;
     }
     bool padding = std::all_of(data_ + at, data_ + size_, [](uint8_t c) { return c == '\r' || c == '\n' || c == 0; });
@@ -450,8 +538,7 @@ int indexer::run()
             return fail(WSQ_ERR_TX_CNT_COUNT, at, "a record follows the %zu that CNT lists", entries.size());
         return fail(WSQ_ERR_TX_TRAILING_BYTES, at, "%zu bytes after the last record", size_ - at);
     }
-    index_images();
-    return WSQ_OK;
+    return index_images();
 }
 
 /* Type-1's native scanning resolution (1.011 NSR, "NN.NN" pixels per
@@ -467,15 +554,20 @@ int32_t indexer::native_ppi() const
     return ((whole * 100 + hundredths) * 254 + 500) / 1000;
 }
 
-void indexer::index_images()
+int indexer::index_images()
 {
     int32_t ppi_native = native_ppi();
     for (size_t i = 1; i < tx_.records.size(); ++i) {
-        if (tx_.records[i].tagged)
-            index_tagged_image(i);
-        else
-            index_binary_image(i, ppi_native);
+        int status = tx_.records[i].tagged ? index_tagged_image(i) : index_binary_image(i, ppi_native);
+        if (status != WSQ_OK)
+            return status;
     }
+    return WSQ_OK;
+}
+
+int indexer::add_image(const wsq_image_entry &image, const image_places &places)
+{
+    return tx_.images.push_back(image) && tx_.places.push_back(places) ? WSQ_OK : no_memory();
 }
 
 wsq_image_entry blank_image(size_t index, const record_entry &r)
@@ -501,7 +593,7 @@ bool has_print_header(const uint8_t *record, size_t length)
     return record[17] == 1 && length >= 20 && record[18] == 0xFF && record[19] == 0xA0;
 }
 
-void indexer::index_binary_image(size_t index, int32_t ppi_native)
+int indexer::index_binary_image(size_t index, int32_t ppi_native)
 {
     const record_entry &r = tx_.records[index];
     const uint8_t *record = data_ + r.offset;
@@ -531,8 +623,7 @@ void indexer::index_binary_image(size_t index, int32_t ppi_native)
     }
     image.data_offset = r.offset + header;
     image.data_length = r.length - header;
-    tx_.images.push_back(image);
-    tx_.places.push_back(places);
+    return add_image(image, places);
 }
 
 bool is_image_type(int32_t type)
@@ -546,13 +637,13 @@ bool is_print_type(int32_t type)
     return (type >= 13 && type <= 15) || type == 19;
 }
 
-void indexer::index_tagged_image(size_t index)
+int indexer::index_tagged_image(size_t index)
 {
     const record_entry &r = tx_.records[index];
     const field_entry *data = find_field(tx_, r, 999);
     bool declares_size = find_field(tx_, r, 6) && find_field(tx_, r, 7);
     if (!data || !(is_image_type(r.type) || declares_size))
-        return;
+        return WSQ_OK;
     wsq_image_entry image = blank_image(index, r);
     image.width = field_number(tx_, r, 6);
     image.height = field_number(tx_, r, 7);
@@ -588,8 +679,7 @@ void indexer::index_tagged_image(size_t index)
     const field_entry *width = find_field(tx_, r, 6);
     image.data_offset = data->value;
     image.data_length = data->length;
-    tx_.images.push_back(image);
-    tx_.places.push_back({width ? width->value : r.offset, label ? label->value : r.offset});
+    return add_image(image, {width ? width->value : r.offset, label ? label->value : r.offset});
 }
 
 /* Indexes the bytes of a transaction not yet indexed; on failure the index
@@ -625,21 +715,19 @@ int read_transaction(wsq_transaction **transaction, wsq_error *error, const uint
         *transaction = nullptr;
     if (!transaction || (!data && size > 0))
         return report(error, WSQ_ERR_ARGUMENT, 0, "a null pointer");
-    try {
-        wsq_transaction *tx = new wsq_transaction;
-        tx->tolerant = tolerant;
-        if (size > 0)
-            tx->bytes.assign(data, data + size);
-        int status = index_transaction(*tx, error);
-        if (status != WSQ_OK) {
-            delete tx;
-            return status;
-        }
-        *transaction = tx;
-        return succeed(error);
-    } catch (const std::bad_alloc &) {
+    wsq_transaction *tx = new (std::nothrow) wsq_transaction;
+    if (!tx || !tx->bytes.append(data, size)) {
+        delete tx;
         return report(error, WSQ_ERR_MEMORY, 0, "no memory for a transaction of %zu bytes", size);
     }
+    tx->tolerant = tolerant;
+    int status = index_transaction(*tx, error);
+    if (status != WSQ_OK) {
+        delete tx;
+        return status;
+    }
+    *transaction = tx;
+    return succeed(error);
 }
 
 }  // namespace
@@ -891,12 +979,15 @@ bool is_resolution(const uint8_t *text, size_t length)
 /* The check of one transaction: each method returns WSQ_OK or its flaw. */
 class checker : pass {
 public:
-    explicit checker(const wsq_transaction &tx) : pass(nullptr), tx_(tx), data_(tx.bytes.data()) {}
-    std::vector<wsq_error> run(bool all);
+    explicit checker(const wsq_transaction &tx) : pass(&found_), tx_(tx), data_(tx.bytes.data()) {}
+    size_t run(wsq_error *flaws, size_t capacity, bool all);
 
 private:
+    /* Bit type x 100 + IDC for each record of a type and IDC met. */
+    using identities = std::bitset<100 * 100>;
+
     int check_type1();
-    int check_identity(size_t index, std::vector<bool> &seen);
+    int check_identity(size_t index, identities &seen);
     int check_mandatory(const record_entry &r, uint32_t fields, const char *what);
     int check_tagged_image_fields(const record_entry &r);
     int check_image(const wsq_image_entry &image, const image_places &places);
@@ -904,6 +995,7 @@ private:
 
     const wsq_transaction &tx_;
     const uint8_t *data_;
+    wsq_error found_;  /* the flaw a check method found */
 };
 
 uint32_t field_bits(std::initializer_list<int> numbers)
@@ -945,7 +1037,7 @@ int checker::check_type1()
 }
 
 /* The record has CNT's type and IDC, and no other record its type and IDC. */
-int checker::check_identity(size_t index, std::vector<bool> &seen)
+int checker::check_identity(size_t index, identities &seen)
 {
     const record_entry &r = tx_.records[index];
     if (r.idc > 99)
@@ -1036,19 +1128,12 @@ int checker::check_image(const wsq_image_entry &image, const image_places &place
     return WSQ_OK;
 }
 
-/* The first flaw of each record in file order; with all false, the first
- * flaw alone. */
-std::vector<wsq_error> checker::run(bool all)
+/* The first flaw of each record in file order, as many as capacity of them
+ * into flaws; returns their number. With all false, the first flaw alone. */
+size_t checker::run(wsq_error *flaws, size_t capacity, bool all)
 {
-    std::vector<wsq_error> flaws;
-    wsq_error found;
-    error_ = &found;
-    auto goes_on = [&](int status) {
-        if (status != WSQ_OK)
-            flaws.push_back(found);
-        return status == WSQ_OK || all;
-    };
-    std::vector<bool> seen(100 * 100);
+    size_t count = 0;
+    identities seen;
     size_t image = 0;
     for (size_t i = 0; i < tx_.records.size(); ++i) {
         int status = i == 0 ? check_type1() : check_identity(i, seen);
@@ -1057,10 +1142,15 @@ std::vector<wsq_error> checker::run(bool all)
         for (; image < tx_.images.size() && tx_.images[image].record == i; ++image)
             if (status == WSQ_OK)
                 status = check_image(tx_.images[image], tx_.places[image]);
-        if (!goes_on(status))
-            break;
+        if (status != WSQ_OK) {
+            if (count < capacity)
+                flaws[count] = found_;
+            ++count;
+            if (!all)
+                break;
+        }
     }
-    return flaws;
+    return count;
 }
 
 }  // namespace
@@ -1069,16 +1159,12 @@ int wsq_transaction_check(const wsq_transaction *transaction, wsq_error *error)
 {
     if (!transaction)
         return report(error, WSQ_ERR_ARGUMENT, 0, "a null transaction");
-    try {
-        std::vector<wsq_error> flaws = checker(*transaction).run(false);
-        if (flaws.empty())
-            return succeed(error);
-        if (error)
-            *error = flaws[0];
-        return flaws[0].status;
-    } catch (const std::bad_alloc &) {
-        return report(error, WSQ_ERR_MEMORY, 0, "no memory for the check");
-    }
+    wsq_error flaw;
+    if (checker(*transaction).run(&flaw, 1, false) == 0)
+        return succeed(error);
+    if (error)
+        *error = flaw;
+    return flaw.status;
 }
 
 int wsq_transaction_check_all(const wsq_transaction *transaction, wsq_error *flaws, size_t capacity,
@@ -1088,14 +1174,8 @@ int wsq_transaction_check_all(const wsq_transaction *transaction, wsq_error *fla
         *count = 0;
     if (!transaction || !count || (!flaws && capacity > 0))
         return WSQ_ERR_ARGUMENT;
-    try {
-        std::vector<wsq_error> found = checker(*transaction).run(true);
-        std::copy_n(found.begin(), std::min(capacity, found.size()), flaws);
-        *count = found.size();
-        return WSQ_OK;
-    } catch (const std::bad_alloc &) {
-        return WSQ_ERR_MEMORY;
-    }
+    *count = checker(*transaction).run(flaws, capacity, true);
+    return WSQ_OK;
 }
 
 /* ==== Edits ==================================================================== */
@@ -1268,9 +1348,21 @@ struct rewrite {
     std::string inserted;
 };
 
-void append(std::vector<uint8_t> &out, const std::string &bytes)
+bool append(plain_array<uint8_t> &out, const std::string &bytes)
 {
-    out.insert(out.end(), bytes.begin(), bytes.end());
+    return out.append((const uint8_t *)bytes.data(), bytes.size());
+}
+
+/* Appends the bytes of record i after the edit: none when it is removed. */
+bool append_record(plain_array<uint8_t> &out, const wsq_transaction &tx, const rewrite &w, size_t i)
+{
+    if (i == w.removed)
+        return true;
+    auto replaced = std::find_if(w.replaced.begin(), w.replaced.end(),
+                                 [&](const std::pair<size_t, std::string> &r) { return r.first == i; });
+    if (replaced != w.replaced.end())
+        return append(out, replaced->second);
+    return out.append(tx.bytes.data() + tx.records[i].offset, tx.records[i].length);
 }
 
 /* Builds the edited bytes and indexes them; tx changes only on success. */
@@ -1280,20 +1372,9 @@ int apply(wsq_transaction *tx, const rewrite &w, wsq_error *error)
     next.tolerant = tx->tolerant;
     size_t count = tx->records.size();
     for (size_t i = 0; i <= count; ++i) {
-        if (i == w.inserted_at)
-            append(next.bytes, w.inserted);
-        if (i == count)
-            break;
-        if (i == w.removed)
-            continue;
-        auto replaced = std::find_if(w.replaced.begin(), w.replaced.end(),
-                                     [&](const std::pair<size_t, std::string> &r) { return r.first == i; });
-        if (replaced != w.replaced.end()) {
-            append(next.bytes, replaced->second);
-        } else {
-            const uint8_t *record = tx->bytes.data() + tx->records[i].offset;
-            next.bytes.insert(next.bytes.end(), record, record + tx->records[i].length);
-        }
+        bool room = i != w.inserted_at || append(next.bytes, w.inserted);
+        if (!room || (i < count && !append_record(next.bytes, *tx, w, i)))
+            return report(error, WSQ_ERR_MEMORY, 0, "no memory for the edited transaction");
     }
     int status = index_transaction(next, error);
     if (status != WSQ_OK)

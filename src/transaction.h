@@ -259,7 +259,7 @@ WSQ_API int wsq_transaction_check(const wsq_transaction *transaction, wsq_error 
 /* Every flaw wsq_transaction_check() finds, the first of each record, in file order: as many as
  * capacity of them into flaws (which may be null when capacity is 0), and their number, which
  * may exceed capacity, into *count (0 for a valid transaction). Returns WSQ_OK whatever the
- * flaws, or WSQ_ERR_ARGUMENT (a null transaction or count), WSQ_ERR_MEMORY. */
+ * flaws, or WSQ_ERR_ARGUMENT (a null transaction or count). */
 WSQ_API int wsq_transaction_check_all(const wsq_transaction *transaction, wsq_error *flaws,
                                       size_t capacity, size_t *count);
 

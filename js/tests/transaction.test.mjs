@@ -1,8 +1,13 @@
 /* Transactions built here from a bundled print: records, fields and images with their facts
- * and pixels, the verdicts, replacing a print and setting a field, and no memory left behind. */
+ * and pixels, the verdicts, replacing a print and setting a field, and no memory left behind,
+ * even by a transaction whose index outgrows the module's memory. */
 import assert from 'node:assert/strict';
+import { copyFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import { test } from 'node:test';
-import { image, unwsq, wsq } from './helpers.mjs';
+import { pathToFileURL } from 'node:url';
+import { image, packageDir, unwsq, wsq } from './helpers.mjs';
 import { tagged, transaction, type14, type4 } from './transactions.mjs';
 
 const { Status } = wsq;
@@ -79,4 +84,45 @@ test('replacing prints and setting a field give a valid transaction; memory is g
   assert.deepEqual(wsq.readTransaction(tx.bytes()).pixels(2), small);
   assert.throws(() => tx.setField(1, 18, 'A\x1cB'), { status: Status.ARGUMENT });
   assert.equal(wsq.memoryInUse(), before);
+});
+
+/* The unsigned LEB128 number at bytes[at]: [its value, the offset after it]. */
+function leb128(bytes, at) {
+  for (let value = 0, shift = 0; ; shift += 7) {
+    value += (bytes[at] & 0x7f) * 2 ** shift;
+    if (!(bytes[at++] & 0x80)) return [value, at];
+  }
+}
+
+/* A copy of the package whose module's memory stops growing at pages of 64 KiB, not 2 GiB: the
+ * maximum in libwsq.wasm's memory section rewritten in the three bytes it takes. */
+async function cappedPackage(pages) {
+  const dir = mkdtempSync(join(tmpdir(), 'wsq-capped-'));
+  for (const file of ['wsq.mjs', 'libwsq.mjs']) copyFileSync(join(packageDir, file), join(dir, file));
+  const wasm = readFileSync(join(packageDir, 'libwsq.wasm'));
+  let at = 8;  // past the magic number and the version: sections of an id, a size and contents
+  while (wasm[at] !== 5) {
+    const [size, contents] = leb128(wasm, at + 1);
+    at = contents + size;
+  }
+  const [, limits] = leb128(wasm, leb128(wasm, at + 1)[1]);  // past the size and the count
+  const [, max] = leb128(wasm, limits + 1);  // past the flags (1: a maximum) and the minimum
+  assert.deepEqual([wasm[limits], leb128(wasm, max)], [1, [32768, max + 3]]);
+  wasm.set([0x80 | (pages & 0x7f), 0x80 | (pages >> 7 & 0x7f), pages >> 14], max);
+  writeFileSync(join(dir, 'libwsq.wasm'), wasm);
+  const capped = await import(pathToFileURL(join(dir, 'wsq.mjs')));
+  await capped.ready;
+  rmSync(dir, { recursive: true });
+  return capped;
+}
+
+test('a transaction whose index outgrows memory is refused with MEMORY, and nothing is lost', async () => {
+  const capped = await cappedPackage(512);  // 32 MiB
+  const before = capped.memoryInUse();
+  // Type-1's last value runs on into 8 MiB of empty fields "1.9:", 20 bytes of index each.
+  const huge = tagged(1, [['002', '0500'], ['003', '1\x1f0'], ['009', `TCN1${'\x1d1.9:'.repeat(1677722)}`]]);
+  assert.throws(() => capped.readTransaction(huge), { status: Status.MEMORY, offset: 0,
+    message: `no memory to index a transaction of ${huge.length} bytes` });
+  assert.equal(capped.memoryInUse(), before);
+  assert.ok(capped.readTransaction(bytes).check().valid);
 });

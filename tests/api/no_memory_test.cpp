@@ -5,6 +5,7 @@
 // one that refuses the n-th request after it is armed; it is not built with
 // the sanitizers, which bring allocators of their own.
 #include "libwsq.h"
+#include "transaction_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,24 @@ TEST(NoMemory, EveryCallReportsItAndLeaksNothing)
         return wsq_comment(&text, &length, nullptr, stream, size, 0);
     });
     wsq_free(stream);
+}
+
+// Reading a transaction, checking every record and an edit: each allocation refused in turn.
+TEST(NoMemory, TransactionsReportItAndLeakNothing)
+{
+    using namespace transaction_fixture;
+    const std::string print = print_record(1, 1, 2, 3, 2, 0, "abcdef");
+    const std::string bytes =
+        transaction("0500", {{2, 0, tagged_record(2, {{"002", "0"}})}, {4, 1, print}, {4, 1, print}});
+    refuse_each_allocation([&] {
+        wsq_transaction *tx = nullptr;
+        size_t flaws = 0;
+        int status = wsq_transaction_read(&tx, nullptr, (const uint8_t *)bytes.data(), bytes.size());
+        if (status == WSQ_OK && wsq_transaction_check_all(tx, nullptr, 0, &flaws) == WSQ_OK && flaws == 1)
+            status = wsq_transaction_remove(tx, 3, nullptr);
+        wsq_transaction_free(tx);
+        return status;
+    });
 }
 
 TEST(NoMemoryDeathTest, TheKernelsEndWithTheirAssertionReport)
