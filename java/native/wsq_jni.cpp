@@ -1,5 +1,5 @@
-/* wsq_jni.cpp - the native methods of wsq.Native: each calls the function of wsq.h it is named
- * after.
+/* wsq_jni.cpp - the native methods of wsq.Native: each calls the function of wsq.h or
+ * transaction.h it is named after.
  *
  * Settings and facts cross between the languages field by field, by name, so that neither side
  * depends on the other's layout, and settings start from the library's own defaults: a field
@@ -13,8 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <new>
 
+#include "transaction.h"
 #include "wsq.h"
 #include "wsq_Native.h"
 
@@ -29,20 +32,25 @@ struct Release {
 using LibraryBuffer = std::unique_ptr<uint8_t, LibraryRelease>;
 using Buffer = std::unique_ptr<uint8_t, Release>;
 
-/* Leaves a wsq.WsqException pending for error, its offset counted from base. */
-void throw_failure(JNIEnv *env, const wsq_error &error, jint base) {
-    jclass type = env->FindClass("wsq/WsqException");
+/* A new object of class type_name, made by its constructor (int status, long offset, byte[]
+ * message) from error, its offset counted from base: a wsq.WsqException or a wsq.Verdict.
+ * Null, with the virtual machine's error pending, if none can be made. */
+jobject new_report(JNIEnv *env, const char *type_name, const wsq_error &error, jlong base) {
+    jclass type = env->FindClass(type_name);
     jmethodID init = type ? env->GetMethodID(type, "<init>", "(IJ[B)V") : nullptr;
     auto length = static_cast<jsize>(strnlen(error.message, sizeof error.message));
     jbyteArray message = init ? env->NewByteArray(length) : nullptr;
     if (!message)
-        return;  // the virtual machine's error is pending
+        return nullptr;
     env->SetByteArrayRegion(message, 0, length, reinterpret_cast<const jbyte *>(error.message));
-    auto offset = static_cast<jlong>(base) + static_cast<jlong>(error.offset);
-    auto exception =
-        static_cast<jthrowable>(env->NewObject(type, init, error.status, offset, message));
-    if (exception)
-        env->Throw(exception);
+    auto offset = base + static_cast<jlong>(error.offset);
+    return env->NewObject(type, init, error.status, offset, message);
+}
+
+/* Leaves a wsq.WsqException pending for error, its offset counted from base. */
+void throw_failure(JNIEnv *env, const wsq_error &error, jlong base) {
+    if (jobject exception = new_report(env, "wsq/WsqException", error, base))
+        env->Throw(static_cast<jthrowable>(exception));
 }
 
 /* Leaves a wsq.WsqException pending for a failure found here rather than by the library. */
@@ -107,6 +115,13 @@ class Fields {
             env_->SetObjectField(object_, f, array);
         }
     }
+    void set(const char *name, const char *text, size_t length) {
+        jfieldID f = id(name, "[B");
+        jbyteArray array =
+            f ? new_array(env_, reinterpret_cast<const uint8_t *>(text), length) : nullptr;
+        if (array)
+            env_->SetObjectField(object_, f, array);
+    }
     void set(const char *name, const size_t *values, jsize count) {
         jlong wide[3] = {};  // count is at most 3: the blocks of a stream
         for (jsize i = 0; i < count; i++)
@@ -156,6 +171,38 @@ bool decode_options(JNIEnv *env, jobject settings, wsq_decode_options *options) 
     }
     options->max_pixels = static_cast<size_t>(max_pixels);
     return true;
+}
+
+/* The library's encoding defaults with the settings of a wsq.EncodeOptions, the comment's text
+ * kept in *comment; false, with an exception pending, when they cannot be read. */
+bool encode_options(JNIEnv *env, jobject settings, wsq_encode_options *options, Buffer *comment) {
+    wsq_encode_defaults(options);
+    Fields fields(env, settings);
+    options->bitrate = fields.get_double("bitrate");
+    options->black = fields.get_int("black");
+    options->white = fields.get_int("white");
+    options->threads = fields.get_int("threads");
+    jbyteArray comment_bytes = fields.get_bytes("comment");
+    if (env->ExceptionCheck())
+        return false;
+    if (comment_bytes) {  // copied NUL-terminated
+        *comment = copy_region(env, comment_bytes, 0, env->GetArrayLength(comment_bytes), 1);
+        if (!*comment)
+            return false;
+        options->comment = reinterpret_cast<const char *>(comment->get());
+    }
+    return true;
+}
+
+/* A copy of the pixels of an image of width x height, *count bytes: only the image's own bytes
+ * are copied, since a longer array holds more than it needs; a shorter one is copied whole,
+ * for the library to refuse with its length. Null, with an exception pending, when memory
+ * runs out. */
+Buffer image_pixels(JNIEnv *env, jbyteArray pixels, jint width, jint height, jint *count) {
+    jint available = env->GetArrayLength(pixels);
+    int64_t needed = width > 0 && height > 0 ? int64_t{width} * height : 0;
+    *count = static_cast<jint>(needed < available ? needed : available);
+    return copy_region(env, pixels, 0, *count);
 }
 
 /* Writes the facts of a stream into a wsq.WsqInfo. */
@@ -214,28 +261,11 @@ JNIEXPORT void JNICALL Java_wsq_Native_decodeDefaults(JNIEnv *env, jclass, jobje
 JNIEXPORT jbyteArray JNICALL Java_wsq_Native_encode(JNIEnv *env, jclass, jbyteArray pixels,
                                                     jint width, jint height, jobject settings) {
     wsq_encode_options options;
-    wsq_encode_defaults(&options);
-    Fields fields(env, settings);
-    options.bitrate = fields.get_double("bitrate");
-    options.black = fields.get_int("black");
-    options.white = fields.get_int("white");
-    options.threads = fields.get_int("threads");
-    jbyteArray comment_bytes = fields.get_bytes("comment");
-    if (env->ExceptionCheck())
+    Buffer comment;
+    if (!encode_options(env, settings, &options, &comment))
         return nullptr;
-    Buffer comment;  // NUL-terminated
-    if (comment_bytes) {
-        comment = copy_region(env, comment_bytes, 0, env->GetArrayLength(comment_bytes), 1);
-        if (!comment)
-            return nullptr;
-        options.comment = reinterpret_cast<const char *>(comment.get());
-    }
-    // Only the image's own bytes are copied: a longer array holds more than it needs, a shorter
-    // one is refused by the library with its length.
-    jint available = env->GetArrayLength(pixels);
-    int64_t needed = width > 0 && height > 0 ? int64_t{width} * height : 0;
-    auto count = static_cast<jint>(needed < available ? needed : available);
-    Buffer image = copy_region(env, pixels, 0, count);
+    jint count = 0;
+    Buffer image = image_pixels(env, pixels, width, height, &count);
     if (!image)
         return nullptr;
     uint8_t *stream = nullptr;
@@ -342,6 +372,294 @@ JNIEXPORT jbyteArray JNICALL Java_wsq_Native_grayFromColor(JNIEnv *env, jclass, 
     if (in)
         env->ReleasePrimitiveArrayCritical(color, in, JNI_ABORT);
     return out ? gray : nullptr;
+}
+
+}  // extern "C"
+
+/* ---- Transactions -------------------------------------------------------------------------- */
+
+namespace {
+
+wsq_transaction *transaction_at(jlong handle) {
+    return reinterpret_cast<wsq_transaction *>(static_cast<intptr_t>(handle));
+}
+
+/* Calls use(bytes, size) on the contents of array, read in place: use must make no call back
+ * into Java. Returns false, with the virtual machine's error pending, when the contents cannot
+ * be had. */
+template <typename Use>
+bool with_contents(JNIEnv *env, jbyteArray array, Use use) {
+    jint size = env->GetArrayLength(array);
+    auto *bytes = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(array, nullptr));
+    if (!bytes)
+        return false;
+    use(bytes, static_cast<size_t>(size));
+    env->ReleasePrimitiveArrayCritical(array, bytes, JNI_ABORT);
+    return true;
+}
+
+/* Leaves a wsq.WsqException pending for a lookup the library refused: what, at index, does not
+ * exist. Returns whether the status is a refusal. */
+bool refused(JNIEnv *env, int status, const char *what, jlong index) {
+    if (status == WSQ_OK)
+        return false;
+    char message[120];
+    std::snprintf(message, sizeof message, "no such %s: %lld", what,
+                  static_cast<long long>(index));
+    throw_status(env, status, message);
+    return true;
+}
+
+/* A new Java array of the values; null, with the virtual machine's error pending, on failure. */
+jlongArray new_longs(JNIEnv *env, std::initializer_list<jlong> values) {
+    auto count = static_cast<jsize>(values.size());
+    jlongArray array = env->NewLongArray(count);
+    if (array)
+        env->SetLongArrayRegion(array, 0, count, values.begin());
+    return array;
+}
+
+/* Leaves the status of an edit pending as a wsq.WsqException, unless it is WSQ_OK. */
+void edited(JNIEnv *env, int status, const wsq_error &error) {
+    if (status != WSQ_OK)
+        throw_failure(env, error, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_wsq_Native_readTransaction(JNIEnv *env, jclass, jbyteArray data,
+                                                        jboolean tolerant) {
+    wsq_transaction *transaction = nullptr;
+    wsq_error error;
+    int status = WSQ_OK;
+    auto read = tolerant ? wsq_transaction_read_tolerant : wsq_transaction_read;
+    if (!with_contents(env, data, [&](const uint8_t *bytes, size_t size) {
+            status = read(&transaction, &error, bytes, size);
+        }))
+        return 0;
+    if (status != WSQ_OK)
+        throw_failure(env, error, 0);
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(transaction));
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_freeTransaction(JNIEnv *, jclass, jlong transaction) {
+    wsq_transaction_free(transaction_at(transaction));
+}
+
+JNIEXPORT jobject JNICALL Java_wsq_Native_warning(JNIEnv *env, jclass, jlong transaction) {
+    wsq_error warning;
+    wsq_transaction_warning(transaction_at(transaction), &warning);
+    return new_report(env, "wsq/Verdict", warning, 0);
+}
+
+JNIEXPORT jint JNICALL Java_wsq_Native_recordCount(JNIEnv *, jclass, jlong transaction) {
+    // Each record takes bytes of a transaction that a Java array held: fewer than 2^31.
+    return static_cast<jint>(wsq_transaction_record_count(transaction_at(transaction)));
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_record(JNIEnv *env, jclass, jlong transaction, jint index,
+                                              jobject target) {
+    wsq_record record;
+    if (refused(env, wsq_transaction_record(transaction_at(transaction),
+                                            static_cast<size_t>(index), &record),
+                "record", index))
+        return;
+    Fields fields(env, target);
+    fields.set("type", record.type);
+    fields.set("idc", record.idc);
+    fields.set("tagged", record.tagged);
+    fields.set("fieldCount", static_cast<jint>(record.fields));
+    fields.set("offset", static_cast<jlong>(record.offset));
+    fields.set("length", static_cast<jlong>(record.length));
+}
+
+JNIEXPORT jlongArray JNICALL Java_wsq_Native_field(JNIEnv *env, jclass, jlong transaction,
+                                                   jint record, jint index) {
+    wsq_field field;
+    if (refused(env, wsq_transaction_field(transaction_at(transaction),
+                                           static_cast<size_t>(record),
+                                           static_cast<size_t>(index), &field),
+                "field", index))
+        return nullptr;
+    return new_longs(env, {field.number, field.subfields, static_cast<jlong>(field.offset),
+                           static_cast<jlong>(field.length)});
+}
+
+JNIEXPORT jlongArray JNICALL Java_wsq_Native_subfield(JNIEnv *env, jclass, jlong transaction,
+                                                      jint record, jint field, jint subfield) {
+    size_t offset = 0, length = 0;
+    uint32_t items = 0;
+    if (refused(env, wsq_transaction_subfield(transaction_at(transaction),
+                                              static_cast<size_t>(record),
+                                              static_cast<size_t>(field),
+                                              static_cast<uint32_t>(subfield), &offset, &length,
+                                              &items),
+                "subfield", subfield))
+        return nullptr;
+    return new_longs(env, {static_cast<jlong>(offset), static_cast<jlong>(length), items});
+}
+
+JNIEXPORT jlongArray JNICALL Java_wsq_Native_item(JNIEnv *env, jclass, jlong transaction,
+                                                  jint record, jint field, jint subfield,
+                                                  jint item) {
+    size_t offset = 0, length = 0;
+    if (refused(env, wsq_transaction_item(transaction_at(transaction),
+                                          static_cast<size_t>(record),
+                                          static_cast<size_t>(field),
+                                          static_cast<uint32_t>(subfield),
+                                          static_cast<uint32_t>(item), &offset, &length),
+                "item", item))
+        return nullptr;
+    return new_longs(env, {static_cast<jlong>(offset), static_cast<jlong>(length)});
+}
+
+JNIEXPORT jint JNICALL Java_wsq_Native_imageCount(JNIEnv *, jclass, jlong transaction) {
+    return static_cast<jint>(wsq_transaction_image_count(transaction_at(transaction)));
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_image(JNIEnv *env, jclass, jlong transaction, jint index,
+                                             jobject target) {
+    wsq_image_entry image;
+    if (refused(env, wsq_transaction_image(transaction_at(transaction),
+                                           static_cast<size_t>(index), &image),
+                "image", index))
+        return;
+    Fields fields(env, target);
+    fields.set("record", static_cast<jint>(image.record));
+    fields.set("type", image.type);
+    fields.set("idc", image.idc);
+    fields.set("positions", image.positions, std::clamp(image.position_count, 0, 6));
+    fields.set("impression", image.impression);
+    fields.set("compression", image.compression);
+    fields.set("compressionName", image.compression_name,
+               strnlen(image.compression_name, sizeof image.compression_name));
+    fields.set("width", image.width);
+    fields.set("height", image.height);
+    fields.set("bitsPerPixel", image.bits_per_pixel);
+    fields.set("ppi", image.ppi);
+    fields.set("dataOffset", static_cast<jlong>(image.data_offset));
+    fields.set("dataLength", static_cast<jlong>(image.data_length));
+}
+
+JNIEXPORT jbyteArray JNICALL Java_wsq_Native_transactionBytes(JNIEnv *env, jclass,
+                                                              jlong transaction, jlong offset,
+                                                              jlong length) {
+    size_t size = 0;
+    const uint8_t *bytes = wsq_transaction_bytes(transaction_at(transaction), &size);
+    if (length < 0)
+        length = static_cast<jlong>(size) - offset;
+    if (offset < 0 || length < 0 || static_cast<size_t>(offset) > size ||
+        static_cast<size_t>(length) > size - static_cast<size_t>(offset)) {
+        throw_status(env, WSQ_ERR_ARGUMENT, "a span past the transaction's bytes");
+        return nullptr;
+    }
+    return new_array(env, bytes + offset, static_cast<size_t>(length));
+}
+
+JNIEXPORT jobject JNICALL Java_wsq_Native_check(JNIEnv *env, jclass, jlong transaction) {
+    wsq_error error;
+    wsq_transaction_check(transaction_at(transaction), &error);
+    return new_report(env, "wsq/Verdict", error, 0);
+}
+
+JNIEXPORT jobjectArray JNICALL Java_wsq_Native_checkAll(JNIEnv *env, jclass, jlong transaction) {
+    const wsq_transaction *checked = transaction_at(transaction);
+    size_t count = 0;
+    if (wsq_transaction_check_all(checked, nullptr, 0, &count) != WSQ_OK) {
+        throw_status(env, WSQ_ERR_MEMORY, "no memory to check the transaction");
+        return nullptr;
+    }
+    std::unique_ptr<wsq_error[]> flaws(new (std::nothrow) wsq_error[count + 1]);
+    if (!flaws || wsq_transaction_check_all(checked, flaws.get(), count, &count) != WSQ_OK) {
+        throw_status(env, WSQ_ERR_MEMORY, "no memory to check the transaction");
+        return nullptr;
+    }
+    jclass type = env->FindClass("wsq/Verdict");
+    jobjectArray verdicts =
+        type ? env->NewObjectArray(static_cast<jsize>(count), type, nullptr) : nullptr;
+    for (size_t i = 0; verdicts && i < count; i++) {
+        jobject verdict = new_report(env, "wsq/Verdict", flaws[i], 0);
+        if (!verdict)
+            return nullptr;
+        env->SetObjectArrayElement(verdicts, static_cast<jsize>(i), verdict);
+        env->DeleteLocalRef(verdict);
+    }
+    return verdicts;
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_replaceImage(JNIEnv *env, jclass, jlong transaction,
+                                                    jint record, jbyteArray stream) {
+    wsq_error error;
+    int status = WSQ_OK;
+    if (with_contents(env, stream, [&](const uint8_t *bytes, size_t size) {
+            status = wsq_transaction_replace_image(transaction_at(transaction),
+                                                   static_cast<size_t>(record), bytes, size,
+                                                   &error);
+        }))
+        edited(env, status, error);
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_replacePixels(JNIEnv *env, jclass, jlong transaction,
+                                                     jint record, jbyteArray pixels, jint width,
+                                                     jint height, jobject settings) {
+    wsq_encode_options options;
+    Buffer comment;
+    if (!encode_options(env, settings, &options, &comment))
+        return;
+    jint count = 0;
+    Buffer image = image_pixels(env, pixels, width, height, &count);
+    if (!image)
+        return;
+    wsq_error error;
+    edited(env,
+           wsq_transaction_replace_pixels(transaction_at(transaction),
+                                          static_cast<size_t>(record), image.get(),
+                                          static_cast<size_t>(count), width, height, &options,
+                                          &error),
+           error);
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_insertBinary(JNIEnv *env, jclass, jlong transaction,
+                                                    jint index, jint type, jbyteArray bytes) {
+    wsq_error error;
+    int status = WSQ_OK;
+    if (with_contents(env, bytes, [&](const uint8_t *record, size_t length) {
+            status = wsq_transaction_insert_binary(transaction_at(transaction),
+                                                   static_cast<size_t>(index), type, record,
+                                                   length, &error);
+        }))
+        edited(env, status, error);
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_insertTagged(JNIEnv *env, jclass, jlong transaction,
+                                                    jint index, jint type, jint idc) {
+    wsq_error error;
+    edited(env,
+           wsq_transaction_insert_tagged(transaction_at(transaction), static_cast<size_t>(index),
+                                         type, idc, &error),
+           error);
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_remove(JNIEnv *env, jclass, jlong transaction,
+                                              jint index) {
+    wsq_error error;
+    edited(env,
+           wsq_transaction_remove(transaction_at(transaction), static_cast<size_t>(index), &error),
+           error);
+}
+
+JNIEXPORT void JNICALL Java_wsq_Native_setField(JNIEnv *env, jclass, jlong transaction,
+                                                jint record, jint number, jbyteArray value) {
+    wsq_error error;
+    int status = WSQ_OK;
+    if (with_contents(env, value, [&](const uint8_t *bytes, size_t length) {
+            status = wsq_transaction_set_field(transaction_at(transaction),
+                                               static_cast<size_t>(record), number, bytes,
+                                               length, &error);
+        }))
+        edited(env, status, error);
 }
 
 }  // extern "C"

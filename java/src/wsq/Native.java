@@ -49,6 +49,64 @@ final class Native {
 
     static native byte[] grayFromColor(byte[] color, int channels) throws WsqException;
 
+    // Transactions: a transaction is the library's wsq_transaction, held by its address. A
+    // lookup out of range throws WsqException.ARGUMENT saying which.
+
+    /** Reads data as a transaction: its address, for the calls below and freeTransaction. */
+    static native long readTransaction(byte[] data, boolean tolerant) throws WsqException;
+
+    static native void freeTransaction(long transaction);
+
+    static native Verdict warning(long transaction);
+
+    static native int recordCount(long transaction);
+
+    /** Fills target with the facts of record index. */
+    static native void record(long transaction, int index, TransactionRecord target)
+            throws WsqException;
+
+    /** Field index of tagged record record: its number, subfield count, offset and length. */
+    static native long[] field(long transaction, int record, int index) throws WsqException;
+
+    /** A subfield of a field: its offset, length and item count. */
+    static native long[] subfield(long transaction, int record, int field, int subfield)
+            throws WsqException;
+
+    /** An item of a subfield: its offset and length. */
+    static native long[] item(long transaction, int record, int field, int subfield, int item)
+            throws WsqException;
+
+    static native int imageCount(long transaction);
+
+    /** Fills target with the facts of image index. */
+    static native void image(long transaction, int index, TransactionImage target)
+            throws WsqException;
+
+    /** A copy of length bytes of the transaction from offset; length -1: to its end. */
+    static native byte[] transactionBytes(long transaction, long offset, long length)
+            throws WsqException;
+
+    static native Verdict check(long transaction);
+
+    static native Verdict[] checkAll(long transaction) throws WsqException;
+
+    static native void replaceImage(long transaction, int record, byte[] stream)
+            throws WsqException;
+
+    static native void replacePixels(long transaction, int record, byte[] pixels, int width,
+                                     int height, EncodeOptions options) throws WsqException;
+
+    static native void insertBinary(long transaction, int index, int type, byte[] bytes)
+            throws WsqException;
+
+    static native void insertTagged(long transaction, int index, int type, int idc)
+            throws WsqException;
+
+    static native void remove(long transaction, int index) throws WsqException;
+
+    static native void setField(long transaction, int record, int number, byte[] value)
+            throws WsqException;
+
     private static void load() {
         String file = System.mapLibraryName(LIBRARY);
         List<Path> tried = new ArrayList<>();
