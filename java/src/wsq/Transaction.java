@@ -193,10 +193,8 @@ public final class Transaction implements AutoCloseable {
             throw new WsqException(error.status(), entry.dataOffset() + error.offset(),
                                    error.reason());
         }
-        throw argument("the image of record " + entry.record() + " is compressed as "
-            + (entry.compressionName().isEmpty() ? "undeclared" : entry.compressionName())
-            + " at " + entry.bitsPerPixel() + " bits per pixel: only WSQ and uncompressed 8-bit"
-            + " images are decoded; data() gives its bytes");
+        throw argument("the image of record " + entry.record() + " is " + storedAs(entry)
+            + ": only WSQ and uncompressed 8-bit images are decoded; data() gives its bytes");
     }
 
     /**
@@ -456,6 +454,15 @@ public final class Transaction implements AutoCloseable {
             }
         }
         return new WsqImage(columns, rows, pixels, null);
+    }
+
+    /** How an image that pixels() does not decode is stored, in words. */
+    private static String storedAs(TransactionImage entry) {
+        if (entry.compression() == TransactionImage.NONE) {
+            return "uncompressed at " + entry.bitsPerPixel() + " bits per pixel";
+        }
+        String name = entry.compressionName();
+        return "compressed as " + (name.isEmpty() ? "undeclared" : name);
     }
 
     private static WsqException argument(String reason) {

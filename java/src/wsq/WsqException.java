@@ -5,7 +5,8 @@ import java.nio.charset.StandardCharsets;
 
 /**
  * A failure of the codec: the library's status, the byte offset of the flaw in the input and a
- * message in words. Every failure of {@link Wsq} and of the ImageIO plugin is one of these.
+ * message in words. Every failure of {@link Wsq}, of {@link Transaction} and of the ImageIO
+ * plugin is one of these.
  *
  * <p>Statuses 1 to 11 tell what is wrong with a stream (the offset then counts from the start
  * of the data given, through every stream before the flawed one); 12 that memory ran out; 13

@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.ByteArrayOutputStream;
+import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -164,7 +165,13 @@ class TransactionTest {
             assertEquals(WsqException.ARGUMENT, refused.status());
             assertArrayEquals(written, tx.bytes());
         }
-        assertEquals(List.of(file), Files.list(directory).toList());
+        // A write that cannot end leaves what the name held, and nothing beside it.
+        Path taken = Files.createDirectories(directory.resolve("taken.eft/inside"));
+        try (Transaction tx = Transaction.read(data)) {
+            assertThrows(IOException.class, () -> tx.writeFile(taken.getParent()));
+        }
+        assertEquals(List.of(taken), Files.list(taken.getParent()).toList());
+        assertEquals(List.of(file, taken.getParent()), Files.list(directory).sorted().toList());
         try (Transaction reread = Transaction.readFile(file);
              Transaction original = Transaction.read(data)) {
             assertArrayEquals(small, reread.pixels(reread.images().get(2)).pixels());
