@@ -153,6 +153,7 @@ class TransactionTest {
             tx.insertTagged(5, 2, 9);
             tx.setField(5, 18, "NEW");
             tx.remove(5);
+            tx.insertBinary(5, 4, type4(5, 3, 50, 40, 0, small));
             assertTrue(tx.check().valid(), tx.check().toString());
             assertArrayEquals(Wsq.encode(part, 120, 100, fine), tx.data(tx.images().get(0)));
             assertEquals(List.of(120, 100), List.of(tx.images().get(0).width(),
@@ -175,6 +176,7 @@ class TransactionTest {
         try (Transaction reread = Transaction.readFile(file);
              Transaction original = Transaction.read(data)) {
             assertArrayEquals(small, reread.pixels(reread.images().get(2)).pixels());
+            assertArrayEquals(small, reread.pixels(reread.images().get(3)).pixels());
             // The uncompressed print, untouched, is its bytes as read.
             assertArrayEquals(recordBytes(original, 4), recordBytes(reread, 4));
         }
