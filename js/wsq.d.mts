@@ -203,7 +203,8 @@ export interface TransactionImage {
   dataLength: number;
 }
 
-/** What Transaction.check() found: valid, or the first flaw's status, offset and message. */
+/** What Transaction.check() found: valid, or the first flaw's status, offset and message; and
+ * for checkAll(), a record's first flaw. */
 export interface Verdict {
   valid: boolean;
   /** Status.OK, or one of the transaction flaws (Status.CNT_MISMATCH, ...). */
@@ -234,6 +235,8 @@ export declare class Transaction {
          options?: Pick<DecodeOptions, 'reduce'>): { width: number; height: number; pixels: OwnBytes };
   /** The verdict on the whole transaction, without throwing. */
   check(): Verdict;
+  /** The first flaw of each record that has one, in file order; empty for a valid transaction. */
+  checkAll(): Verdict[];
   /** Puts a ready WSQ stream into record record (a Type-4, or a tagged print record of Types 13
    * to 16 or 19); width, height, compression fields and every length follow. */
   replace(record: number, stream: Bytes): void;
@@ -244,6 +247,14 @@ export declare class Transaction {
   replace(record: number, image: ImageDataLike, options?: EncodeOptions): void;
   /** Sets a tagged field (a string is stored as UTF-8); an empty value removes it. */
   setField(record: number, number: number, value: string | Bytes): void;
+  /** Inserts a binary record of type 4, 7 or 8 as record record (1 to records.length): bytes
+   * are the whole record, its first four (LEN) set here, its IDC its fifth byte. CNT follows. */
+  insertBinary(record: number, type: number, bytes: Bytes): void;
+  /** Inserts a tagged record of type 2 or 9 to 99 as record record, holding its LEN and IDC
+   * alone (setField() adds the rest). CNT follows. */
+  insertTagged(record: number, type: number, idc: number): void;
+  /** Removes record record (1 and on: Type-1 stays) and its CNT entry. */
+  remove(record: number): void;
   /** The bytes as they stand, every LEN and the CNT agreeing; unedited, the bytes read. */
   bytes(): OwnBytes;
 }

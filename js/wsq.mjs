@@ -464,10 +464,16 @@ export class Transaction {
   check() {
     const m = module();
     const status = this.#call('_wsqjs_transaction_check');
-    const verdict = { valid: status === Status.OK, status, statusName: lib.text(m._wsq_strerror(status)),
-                      offset: status ? m._wsqjs_offset() : 0, message: status ? lib.text(m._wsqjs_message()) : '' };
+    const flaw = status ? { offset: m._wsqjs_offset(), message: lib.text(m._wsqjs_message()) } : {};
     m._wsqjs_release();
-    return verdict;
+    return verdict({ status, ...flaw });
+  }
+
+  /** The verdict on each record with a flaw, its first, in file order: an array of verdicts as
+   * check() gives them, empty for a valid transaction. */
+  checkAll() {
+    check(this.#call('_wsqjs_transaction_check_all'));
+    return takeIndex().map(verdict);
   }
 
   /** Puts a new image in record record (a Type-4, or a tagged print record of Types 13 to 16
@@ -489,6 +495,30 @@ export class Transaction {
     this.#edit(() => withBytes(bytes, (valueAt) =>
       this.#call('_wsqjs_transaction_set_field', index(record), int32(number, 'the field number'),
                  valueAt, bytes.length)));
+  }
+
+  /** Inserts a binary record of type 4, 7 or 8 as record record (1 to records.length: before the
+   * record there, or last): bytes are the whole record, its first four (LEN) set to its length,
+   * its IDC its fifth byte, which no record of its type may have. CNT gains its entry. */
+  insertBinary(record, type, bytes) {
+    const data = byteArray(bytes);
+    this.#edit(() => withBytes(data, (dataAt) =>
+      this.#call('_wsqjs_transaction_insert_binary', index(record), int32(type, 'the record type'),
+                 dataAt, data.length)));
+  }
+
+  /** Inserts a tagged record of type 2 or 9 to 99 as record record (1 to records.length), holding
+   * its LEN and its IDC idc (0 to 99, unused in its type) alone: setField() gives it the rest.
+   * CNT gains its entry. */
+  insertTagged(record, type, idc) {
+    this.#edit(() => this.#call('_wsqjs_transaction_insert_tagged', index(record),
+                                int32(type, 'the record type'), int32(idc, 'the IDC')));
+  }
+
+  /** Removes record record (1 to records.length - 1: Type-1 stays) and its CNT entry; records
+   * linked to it by IDC stay as they are. */
+  remove(record) {
+    this.#edit(() => this.#call('_wsqjs_transaction_remove', index(record)));
   }
 
   /** The transaction's bytes as they stand (a copy): every LEN and the CNT agree with the
@@ -522,6 +552,13 @@ export class Transaction {
     if (!entry) throw argumentError(`no such image: ${typeof image === 'number' ? image : image?.record}`);
     return entry;
   }
+}
+
+/* A verdict as check() gives it, from the library's status and, for a flaw, its offset and
+ * message. */
+function verdict({ status, offset = 0, message = '' }) {
+  return { valid: status === Status.OK, status, statusName: lib.text(module()._wsq_strerror(status)),
+           offset, message };
 }
 
 /* A record index as the module takes it: a whole number, 0 or more. */

@@ -86,6 +86,37 @@ test('replacing prints and setting a field give a valid transaction; memory is g
   assert.equal(wsq.memoryInUse(), before);
 });
 
+test('inserting and removing records; the first flaw of every record', () => {
+  const before = wsq.memoryInUse();
+  const tx = wsq.readTransaction(bytes);
+  tx.insertBinary(2, 4, type4(5, 3, 50, 40, 0, small.pixels).fill(0, 0, 4));  // LEN set by the call
+  tx.insertTagged(6, 10, 6);
+  tx.remove(1);
+  assert.deepEqual(tx.records.map((r) => [r.type, r.idc]),
+                   [[1, null], [4, 5], [4, 1], [14, 2], [4, 3], [10, 6]]);
+  assert.deepEqual(tx.fields(5).map((f) => f.number), [1, 2]);
+  assert.deepEqual([tx.pixels(0), tx.check().valid, tx.checkAll()], [small, true, []]);
+  const was = tx.bytes();
+  assert.throws(() => tx.insertTagged(1, 10, 6), { status: Status.ARGUMENT,
+    message: 'a Type-10 record with IDC 6 is there already' });
+  assert.throws(() => tx.insertBinary(1, 5, was.subarray(0, 18)), { status: Status.ARGUMENT, message: /Type-5/ });
+  assert.throws(() => tx.remove(6), { status: Status.ARGUMENT, message: /no record 6/ });
+  assert.deepEqual(tx.bytes(), was);
+  // Width 161 where the stream says 160, and one byte of pixels short: a flaw in each record.
+  const flawed = wsq.readTransaction(transaction([[4, 1, type4(1, 2, 161, 192, 1, streams[0])],
+    [2, 0, tagged(2, [['002', '0']])], [4, 2, type4(2, 2, 50, 40, 0, small.pixels.subarray(1))]]));
+  const flaws = flawed.checkAll();
+  assert.deepEqual(flaws.map((v) => [v.valid, v.statusName]),
+                   [[false, 'hll-vll-mismatch'], [false, 'raw-size-mismatch']]);
+  assert.deepEqual(flaws[0], flawed.check());
+  assert.equal(wsq.memoryInUse(), before);
+  // Status lists the flaws the library names, under their short names, and no more are named.
+  const named = Object.entries(Status).filter(([, code]) => code >= Status.BAD_TAG);
+  assert.deepEqual(named.map(([, code]) => new wsq.WsqError(code).statusName),
+                   named.map(([name]) => name.toLowerCase().replaceAll('_', '-')));
+  assert.equal(new wsq.WsqError(Status.BAD_VALUE + 1).statusName, 'unknown status');
+});
+
 /* The unsigned LEB128 number at bytes[at]: [its value, the offset after it]. */
 function leb128(bytes, at) {
   for (let value = 0, shift = 0; ; shift += 7) {

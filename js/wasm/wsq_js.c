@@ -292,6 +292,19 @@ static wsq_transaction *opened(const uint8_t *data, size_t size, int32_t toleran
     return tx;
 }
 
+/* Keeps complete text as the result; returns its status. */
+static int keep_text(text_buffer *out)
+{
+    if (out->failed) {
+        free(out->text);
+        return refuse(WSQ_ERR_MEMORY, "out of memory");
+    }
+    result.text = out->text;
+    result.data = (const uint8_t *)out->text;
+    result.size = out->length;
+    return WSQ_OK;
+}
+
 /* Reads the transaction at data[0] and leaves its index as JSON: {"records": [...], "images":
  * [...], "warning": ...}, each record with its fields and each field with where its items lie,
  * the warning what a tolerant reading tolerated first, or null. */
@@ -319,14 +332,7 @@ int wsqjs_transaction_read(const uint8_t *data, size_t size, int32_t tolerant)
         image_index(&out, tx, i);
     append(&out, "]}");
     wsq_transaction_free(tx);
-    if (out.failed) {
-        free(out.text);
-        return refuse(WSQ_ERR_MEMORY, "out of memory");
-    }
-    result.text = out.text;
-    result.data = (const uint8_t *)out.text;
-    result.size = out.length;
-    return WSQ_OK;
+    return keep_text(&out);
 }
 
 /* Reads the transaction at data[0] and gives the verdict of wsq_transaction_check() on it. */
@@ -338,6 +344,34 @@ int wsqjs_transaction_check(const uint8_t *data, size_t size, int32_t tolerant)
     int status = wsq_transaction_check(tx, &result.error);
     wsq_transaction_free(tx);
     return status;
+}
+
+/* Reads the transaction at data[0] and leaves the first flaw of each record, in file order, as
+ * JSON: [{"status": ..., "offset": ..., "message": ...}, ...], empty for a valid transaction. */
+int wsqjs_transaction_check_all(const uint8_t *data, size_t size, int32_t tolerant)
+{
+    wsq_transaction *tx = opened(data, size, tolerant);
+    if (!tx)
+        return result.error.status;
+    size_t count = 0;
+    wsq_transaction_check_all(tx, NULL, 0, &count);
+    wsq_error *flaws = calloc(count ? count : 1, sizeof *flaws);
+    text_buffer out = {0};
+    if (flaws) {
+        wsq_transaction_check_all(tx, flaws, count, &count);
+        append(&out, "[");
+        for (size_t i = 0; i < count; ++i) {
+            append(&out, "%s{\"status\":%d,\"offset\":%zu,\"message\":", i ? "," : "",
+                   flaws[i].status, flaws[i].offset);
+            quoted(&out, flaws[i].message);
+            append(&out, "}");
+        }
+        append(&out, "]");
+    }
+    out.failed |= !flaws;
+    free(flaws);
+    wsq_transaction_free(tx);
+    return keep_text(&out);
 }
 
 /* The transaction's bytes after an edit that gave status, kept as the result; tx is released. */
@@ -377,6 +411,37 @@ int wsqjs_transaction_set_field(const uint8_t *data, size_t size, int32_t tolera
     wsq_transaction *tx = opened(data, size, tolerant);
     return tx ? rewritten(tx, wsq_transaction_set_field(tx, (size_t)record, number, value,
                                                         value_size, &result.error))
+              : result.error.status;
+}
+
+/* The transaction at data[0] with a binary record of type inserted as record index: bytes are
+ * the whole record, its length set by the library. */
+int wsqjs_transaction_insert_binary(const uint8_t *data, size_t size, int32_t tolerant,
+                                    double index, int32_t type, const uint8_t *bytes,
+                                    size_t length)
+{
+    wsq_transaction *tx = opened(data, size, tolerant);
+    return tx ? rewritten(tx, wsq_transaction_insert_binary(tx, (size_t)index, type, bytes,
+                                                            length, &result.error))
+              : result.error.status;
+}
+
+/* The transaction at data[0] with a tagged record of type and IDC idc inserted as record
+ * index. */
+int wsqjs_transaction_insert_tagged(const uint8_t *data, size_t size, int32_t tolerant,
+                                    double index, int32_t type, int32_t idc)
+{
+    wsq_transaction *tx = opened(data, size, tolerant);
+    return tx ? rewritten(tx, wsq_transaction_insert_tagged(tx, (size_t)index, type, idc,
+                                                            &result.error))
+              : result.error.status;
+}
+
+/* The transaction at data[0] without record index. */
+int wsqjs_transaction_remove(const uint8_t *data, size_t size, int32_t tolerant, double index)
+{
+    wsq_transaction *tx = opened(data, size, tolerant);
+    return tx ? rewritten(tx, wsq_transaction_remove(tx, (size_t)index, &result.error))
               : result.error.status;
 }
 

@@ -7,6 +7,7 @@ import pytest
 
 import wsq
 from wsq import Status, transaction
+from wsq._native import lib
 from conftest import raw_image
 
 GS, RS, US, FS = b"\x1d", b"\x1e", b"\x1f", b"\x1c"
@@ -129,3 +130,35 @@ def test_replacing_prints_and_writing(prints, tmp_path):
         assert (tmp_path / "out.eft").read_bytes() == tx.bytes() != data
     reread = transaction.read_file(tmp_path / "out.eft")
     assert (reread.pixels(2) == small).all() and reread.check().valid
+
+
+def test_inserting_and_removing_records_and_the_first_flaw_of_every_record(prints):
+    crops, streams, small, data = prints
+    tx = transaction.read(data)
+    tx.insert_binary(2, 4, b"\0" * 4 + type4(5, 3, 50, 40, 0, small.tobytes())[4:])  # LEN set here
+    tx.insert_tagged(6, 10, 6)
+    tx.remove(1)
+    assert [(r.type, r.idc) for r in tx.records] == [
+        (1, None), (4, 5), (4, 1), (14, 2), (4, 3), (10, 6)]
+    assert [f.number for f in tx.fields(5)] == [1, 2]
+    assert (tx.pixels(0) == small).all() and tx.check().valid and tx.check_all() == ()
+    was = tx.bytes()
+    with pytest.raises(wsq.WsqValueError, match="^bad argument: a Type-10 record with IDC 6 is"):
+        tx.insert_tagged(1, 10, 6)
+    with pytest.raises(wsq.WsqValueError, match="Type-5"):
+        tx.insert_binary(1, 5, was[:18])
+    with pytest.raises(wsq.WsqValueError, match="no record 6") as refused:
+        tx.remove(6)
+    assert refused.value.status == Status.ARGUMENT and tx.bytes() == was
+    # Width 161 where the stream says 160, and one byte of pixels short: a flaw in each record.
+    flawed = transaction.read(build([(4, 1, type4(1, 2, 161, 192, 1, streams[0])),
+                                     (2, 0, tagged(2, ("002", "0"))),
+                                     (4, 2, type4(2, 2, 50, 40, 0, small.tobytes()[1:]))]))
+    flaws = flawed.check_all()
+    assert [flaw.status for flaw in flaws] == [Status.HLL_VLL_MISMATCH, Status.RAW_SIZE_MISMATCH]
+    assert flaws[0] == flawed.check()
+    # Status lists the flaws the library names, under their short names, and no more are named.
+    named = [status for status in Status if status >= Status.BAD_TAG]
+    assert [lib.wsq_strerror(status).decode() for status in named] == [
+        status.name.lower().replace("_", "-") for status in named]
+    assert lib.wsq_strerror(Status.BAD_VALUE + 1) == b"unknown status"

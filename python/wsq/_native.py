@@ -107,10 +107,17 @@ def _load() -> ctypes.CDLL:
         "wsq_transaction_image_count": (c_size_t, [c_void_p]),
         "wsq_transaction_image": (c_int, [c_void_p, c_size_t, POINTER(ImageEntry)]),
         "wsq_transaction_check": (c_int, [c_void_p, POINTER(Error)]),
+        "wsq_transaction_check_all": (c_int, [c_void_p, POINTER(Error), c_size_t,
+                                              POINTER(c_size_t)]),
         "wsq_transaction_replace_image": (c_int, [c_void_p, c_size_t, c_void_p, c_size_t,
                                                   POINTER(Error)]),
         "wsq_transaction_set_field": (c_int, [c_void_p, c_size_t, c_int32, c_void_p, c_size_t,
                                               POINTER(Error)]),
+        "wsq_transaction_insert_binary": (c_int, [c_void_p, c_size_t, c_int32, c_void_p,
+                                                  c_size_t, POINTER(Error)]),
+        "wsq_transaction_insert_tagged": (c_int, [c_void_p, c_size_t, c_int32, c_int32,
+                                                  POINTER(Error)]),
+        "wsq_transaction_remove": (c_int, [c_void_p, c_size_t, POINTER(Error)]),
     }
     for name, (result, arguments) in prototypes.items():
         function = getattr(library, name)

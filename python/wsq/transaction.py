@@ -182,6 +182,15 @@ class Transaction:
         error = _native.Error()
         return _verdict(lib.wsq_transaction_check(self._live(), byref(error)), error)
 
+    def check_all(self) -> tuple[Verdict, ...]:
+        """The verdict on each record with a flaw, its first, in file order; () for a valid
+        transaction."""
+        count = c_size_t()
+        lib.wsq_transaction_check_all(self._live(), None, 0, byref(count))
+        flaws = (_native.Error * count.value)()
+        lib.wsq_transaction_check_all(self._live(), flaws, count.value, byref(count))
+        return tuple(_verdict(flaw.status, flaw) for flaw in flaws)
+
     @property
     def warning(self) -> Verdict:
         """What a tolerant reading tolerated first, as the flaw it would have been (its status,
@@ -208,6 +217,27 @@ class Transaction:
         text = value.encode() if isinstance(value, str) else bytes(value)
         self._edit(lib.wsq_transaction_set_field, record, _int32(number, "field number"), text,
                    len(text))
+
+    def insert_binary(self, record: int, type: int, data: Bytes) -> None:
+        """Inserts a binary record of type 4, 7 or 8 as record record (1 to len(records): before
+        the record there, or last): data is the whole record, its first four bytes (LEN) set to
+        its length, its IDC its fifth byte, which no record of its type may have. CNT gains its
+        entry."""
+        source = numpy.frombuffer(data, dtype=numpy.uint8)
+        self._edit(lib.wsq_transaction_insert_binary, record, _int32(type, "record type"),
+                   source.ctypes.data, source.size)
+
+    def insert_tagged(self, record: int, type: int, idc: int) -> None:
+        """Inserts a tagged record of type 2 or 9 to 99 as record record (1 to len(records)),
+        holding its LEN and its IDC idc (0 to 99, unused in its type) alone: set_field() gives
+        it the rest. CNT gains its entry."""
+        self._edit(lib.wsq_transaction_insert_tagged, record, _int32(type, "record type"),
+                   _int32(idc, "IDC"))
+
+    def remove(self, record: int) -> None:
+        """Removes record record (1 to len(records) - 1: Type-1 stays) and its CNT entry;
+        records linked to it by IDC stay as they are."""
+        self._edit(lib.wsq_transaction_remove, record)
 
     def bytes(self) -> bytes:
         """The transaction's bytes as they stand: every LEN and the CNT agree with the records."""
