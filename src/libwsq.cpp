@@ -877,10 +877,11 @@ namespace {
 /* Merges the node whose quarter-bands lie at `at`, with a team sharing the
  * work; twin is as large. Returns whether the node went to twin, or with
  * pixels to pixels->out as pixels (the vector merge), or is back at `at` (the
- * portable one, which goes through twin as scratch). */
+ * portable one, which goes through twin as scratch). zeros_unseen: as
+ * merge_strips takes it. */
 bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const pqf *hx,
                 const pqf *gx, const pqf *hy, const pqf *gy, wsqteam *team,
-                const pixel_rows *pixels = nullptr)
+                const pixel_rows *pixels = nullptr, bool zeros_unseen = false)
 {
     WSQ_ASSERT(at);
     WSQ_ASSERT(ixh>0);
@@ -898,7 +899,8 @@ bool merge_node(real *at, real *twin, int ixh, int ixg, int iyh, int iyg, const 
     const real *gh = hg + (size_t)ixh * iyg;
     const real *gg = gh + (size_t)ixg * iyh;
     const real *quarters[4] = {hh, hg, gh, gg};
-    if (v.sum_terms && merge_strips(v, quarters, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team, pixels))
+    if (v.sum_terms && merge_strips(v, quarters, twin, ixh, ixg, iyh, iyg, hx, gx, hy, gy, team,
+                                    pixels, zeros_unseen))
         return true;
     int ix = ixh + ixg, iy = iyh + iyg;
     real *data = at, *work = twin;
@@ -950,10 +952,11 @@ struct made_pixels {
  * lie together: those of children that ended apart are first copied to
  * their places in the data buffer. With pixels, the node's merge makes
  * them, to pixels->rows.out; pixels->made tells whether it did (not so in
- * the portable merge, or for a node without a merge). */
+ * the portable merge, or for a node without a merge). zeros_unseen: as
+ * merge_strips takes it, for every merge below the node. */
 int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, const pqf *HX,
                const pqf *GX, const pqf *HY, const pqf *GY, wsqteam *team, bool *moved,
-               made_pixels *pixels = nullptr)
+               bool zeros_unseen = false, made_pixels *pixels = nullptr)
 {
     WSQ_ASSERT(level<=(int)graph->levels[block]);
     *moved = false;
@@ -968,7 +971,7 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
     for (int k = 0; k < 4; ++k) {
         place[k] = (real *)graph->contents[b];
         b = synthesise(graph, twin + (place[k] - p), rows[k], cols[k], level + 1, b, HX, GX, HY,
-                       GY, team, &away[k]);
+                       GY, team, &away[k], zeros_unseen);
         apart += away[k];
     }
     if (apart > 0 && apart < 4)
@@ -978,7 +981,8 @@ int synthesise(hedge *graph, real *twin, int ix, int iy, int level, int block, c
                             (size_t)rows[k] * cols[k] * sizeof(real));
     real *from = apart == 4 ? twin : p, *to = apart == 4 ? p : twin;
     bool went = merge_node(from, to, ixh, ixg, iyh, iyg, HX, GX, HY, GY,
-                           team_for_node(team, ix, iy), pixels ? &pixels->rows : nullptr);
+                           team_for_node(team, ix, iy), pixels ? &pixels->rows : nullptr,
+                           zeros_unseen);
     if (pixels)
         pixels->made = went;
     *moved = (went ? to : from) == twin;
@@ -1046,7 +1050,7 @@ void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int b
     int rows[4] = {h.xh, h.xh, h.xg, h.xg}, cols[4] = {h.yh, h.yg, h.yh, h.yg};
     bool moved;
     int b = synthesise(graph, twin, rows[0], cols[0], level + 1, block, HX, GX, HY, GY, team,
-                       &moved);
+                       &moved, true);
     real *p = (real *)graph->contents[block];
     const real *quarters[4] = {moved ? twin : p};
     real *free = moved ? p : twin + (size_t)rows[0] * cols[0];
@@ -1055,13 +1059,13 @@ void synthesise_apart(hedge *graph, real *twin, int ix, int iy, int level, int b
             continue;
         halves c = halves_of(rows[k], cols[k], HX, GX, HY, GY);
         bool went = merge_node((real *)graph->contents[b], free, c.xh, c.xg, c.yh, c.yg, HX, GX,
-                               HY, GY, team_for_node(team, rows[k], cols[k]));
+                               HY, GY, team_for_node(team, rows[k], cols[k]), nullptr, true);
         WSQ_ASSERT(went);
         quarters[k] = free;
         free += (size_t)rows[k] * cols[k];
     }
     bool made = merge_strips(vectors(), quarters, nullptr, h.xh, h.xg, h.yh, h.yg, HX, GX, HY, GY,
-                             team_for_node(team, ix, iy), &pixels);
+                             team_for_node(team, ix, iy), &pixels, true);
     WSQ_ASSERT(made);
 }
 
@@ -1109,7 +1113,7 @@ void rbwp2b(hedge *graph, int ix, int iy, int level, int block, real *work, cons
     }
     made_pixels asked = {rows, false};
     bool moved;
-    synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved, &asked);
+    synthesise(graph, work, ix, iy, level, block, HX, GX, HY, GY, team, &moved, true, &asked);
     if (asked.made)
         return;
     const real *samples = moved ? work : (const real *)graph->contents[block];

@@ -19,6 +19,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 
@@ -355,16 +357,31 @@ void add_adjoint_terms(term_list &terms, const real *e, const pqf *f, bool odd)
         terms.add(e, f->f[tap]);
 }
 
+/* Whether the count values from x on are all zeros, of either sign. */
+bool all_zeros(const real *x, int count)
+{
+    ui32 bits = 0;
+    for (int i = 0; i < count; ++i) {
+        ui32 b;
+        std::memcpy(&b, x + i, sizeof b);
+        bits |= b << 1;  /* the sign bit out */
+    }
+    return bits == 0;
+}
+
 /* Pairs m0 .. m0 + count - 1 of one row rebuilt from its low half (nl
  * samples, through h) and high half (nh samples, through g): outputs 2m0 ..
  * of olen, to out[0 ..], each even output summed with the odd one beside it.
- * A null half is zeros, whose terms are left out: a term c * 0 adds nothing
- * to a sum but, to one that is itself zero, perhaps its sign, which no later
- * product or sum of these merges can tell apart from the other (one of them
- * is a pixel). The halves are extended in advance, which needs every term to
- * be present: not so for type 5 (merge_strips checks). */
-void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real *hi, int nh,
-                     real *out, int olen, int m0, int count, const pqf *h, const pqf *g)
+ * A null half is zeros, whose terms are left out, and so, with skip_zeros, is
+ * a half whose values read here are all zeros: a term c * 0, c finite, adds
+ * nothing to a sum but, to one that is itself zero, perhaps its sign, which
+ * no later product or sum of a synthesis to pixels can tell apart from the
+ * other (one of them is a pixel). The halves are extended in advance, which
+ * needs every term to be present: not so for type 5 (merge_strips checks).
+ * Returns whether no term was left: the outputs are then zeros. */
+bool merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real *hi, int nh,
+                     real *out, int olen, int m0, int count, const pqf *h, const pqf *g,
+                     bool skip_zeros)
 {
     bool odd_output = olen & 1;
     alignas(32) real lx[chunk_outputs + max_vector_span / 2 + 2];
@@ -378,6 +395,9 @@ void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real
         if (!halves[f])
             continue;
         const real *e = half_around(rooms[f], halves[f], lengths[f], m0, count, filters[f], odd_output);
+        adjoint_reach r = reach_of(filters[f]);
+        if (skip_zeros && all_zeros(e + r.low, count + r.high - r.low))
+            continue;
         add_adjoint_terms(even_terms, e, filters[f], false);
         add_adjoint_terms(odd_terms, e, filters[f], true);
     }
@@ -388,6 +408,7 @@ void merge_row_chunk(const vector_kernels &v, const real *lo, int nl, const real
             even_terms.source[t] += whole;
         v.sum_terms(out + 2 * whole, even_terms, 1);
     }
+    return even_terms.count == 0 && odd_terms.count == 0;
 }
 
 /* The merge goes down strips as the split does: every row of the low and of
@@ -425,6 +446,7 @@ struct merge_plan {
     const pqf *hx, *gx, *hy, *gy;
     int rows;                  /* of each ring */
     const pixel_rows *pixels;  /* null: the samples go to dst */
+    bool skip_zeros;           /* merge_row_chunk's */
 };
 
 /* The outputs of sum_terms as pixels, to out[0 ..]: a chunk of sums at a
@@ -452,10 +474,12 @@ const real *quarter_row(const real *quarter, int index, int length)
 /* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
  * of each row. Slot j % rows of the ring of a half holds its row j merged
  * along y: those of its outputs. A half (along x) of two quarter-bands of
- * zeros adds no terms (merge_row_chunk tells why that is exact). */
+ * zeros adds no terms, nor does a row of a ring merged from zeros alone
+ * (merge_row_chunk tells why that is exact). */
 void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1, real *ring)
 {
     int held[2][most_ring_rows];
+    bool zeros_held[2][most_ring_rows];
     std::fill(held[0], held[0] + p.rows, -1);
     std::fill(held[1], held[1] + p.rows, -1);
     int ix = p.ixh + p.ixg, iy = p.iyh + p.iyg;
@@ -504,13 +528,18 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
                 int slot = x.index & (p.rows - 1);
                 real *row = rings[f] + (ptrdiff_t)slot * 2 * pairs;
                 if (held[f][slot] != x.index) {
-                    for (int c = 0; c < pairs; c += chunk_outputs)
-                        merge_row_chunk(p.v, quarter_row(low[f], x.index, p.iyh), p.iyh,
-                                        quarter_row(high[f], x.index, p.iyg), p.iyg, row + 2 * c,
-                                        iy, m0 + c, std::min(chunk_outputs, pairs - c), p.hy, p.gy);
+                    int step = p.skip_zeros ? p.v.zero_stretch : chunk_outputs;
+                    bool zeros = true;
+                    for (int c = 0; c < pairs; c += step)
+                        zeros &= merge_row_chunk(
+                            p.v, quarter_row(low[f], x.index, p.iyh), p.iyh,
+                            quarter_row(high[f], x.index, p.iyg), p.iyg, row + 2 * c, iy, m0 + c,
+                            std::min(step, pairs - c), p.hy, p.gy, p.skip_zeros);
                     held[f][slot] = x.index;
+                    zeros_held[f][slot] = zeros;
                 }
-                terms.add(row, x.sign * filter->f[tap]);
+                if (!zeros_held[f][slot])
+                    terms.add(row, x.sign * filter->f[tap]);
             }
         }
         ptrdiff_t at = (ptrdiff_t)n * iy + 2 * m0;
@@ -567,6 +596,11 @@ void row_delivery::hand_on(int group)
     handing = false;
 }
 
+bool finite_coefficients(const pqf *f)
+{
+    return std::all_of(f->f + f->alpha, f->f + f->omega + 1, [](real c) { return std::isfinite(c); });
+}
+
 bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *gy)
 {
     bool periodic = hx->type <= 1 || gx->type <= 1 || hy->type <= 1 || gy->type <= 1;
@@ -575,7 +609,7 @@ bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *g
 
 bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *dst, int ixh,
                   int ixg, int iyh, int iyg, const pqf *hx, const pqf *gx, const pqf *hy,
-                  const pqf *gy, wsqteam *team, const pixel_rows *pixels)
+                  const pqf *gy, wsqteam *team, const pixel_rows *pixels, bool zeros_unseen)
 {
     if (!merge_strips_take(hx, gx, hy, gy))
         return false;
@@ -583,7 +617,10 @@ bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *
     /* With the extensions of these types, every output row reads rows within its filter's span. */
     int rows = merge_ring_rows(ixh, ixg, hx, gx);
     WSQ_ASSERT(rows>0);
-    merge_plan plan{v, quarters, ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows, pixels};
+    WSQ_ASSERT(v.zero_stretch <= chunk_outputs);
+    bool skip_zeros = zeros_unseen && v.zero_stretch > 0 && finite_coefficients(hx) &&
+                      finite_coefficients(gx) && finite_coefficients(hy) && finite_coefficients(gy);
+    merge_plan plan{v, quarters, ixh, ixg, iyh, iyg, hx, gx, hy, gy, rows, pixels, skip_zeros};
     int pairs = (iyh + iyg + 1) / 2;  /* output pairs of a row */
     share_strips(team, pairs, ixh + ixg, rows, 4, [&](int m0, int m1, int n0, int n1, real *ring) {
         merge_strip(dst, plan, m0, m1, n0, n1, ring);

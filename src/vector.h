@@ -62,6 +62,11 @@ struct vector_kernels {
      * sum of the even list's terms at offset k, out[2k + 1] the odd one's.
      * Every set that has sum_terms has it. */
     void (*sum_pairs)(real *out, const term_list &even, const term_list &odd, int count);
+    /* Where a term costs enough that looking for zeros pays, the output
+     * pairs of a merge along y looked at together (at most 256): a stretch
+     * of a half's row this long that is all zeros adds no terms, in a
+     * synthesis to pixels (merge_strips). 0: zeros are not looked for. */
+    int zero_stretch;
     /* Point-wise: wsqb2r (with 1 / R), wsqr2b, and pixelmr's least,
      * greatest and sum of the pixels. */
     ui32 (*bytes_to_reals)(real *out, const ui8 *in, ui32 length, real midpoint, real reciprocal);
@@ -135,10 +140,13 @@ bool merge_strips_take(const pqf *hx, const pqf *gx, const pqf *hy, const pqf *g
 /* The merge of a node with the row kernels of v, from its four quarter-bands
  * (HH, HG, GH, GG, each where it lies; null for one of zeros, HH excepted)
  * to dst, or with pixels to pixels->out instead; false when
- * merge_strips_take refuses its filters. */
+ * merge_strips_take refuses its filters. zeros_unseen says that the sign of
+ * a zero among the outputs can change nothing that is kept (the merges of a
+ * synthesis to pixels): the terms of stretches of zeros (v.zero_stretch) are
+ * then left out, which at a low bit rate are most of a finer subband's. */
 bool merge_strips(const vector_kernels &v, const real *const quarters[4], real *dst, int ixh,
                   int ixg, int iyh, int iyg, const pqf *hx, const pqf *gx, const pqf *hy,
-                  const pqf *gy, wsqteam *team, const pixel_rows *pixels);
+                  const pqf *gy, wsqteam *team, const pixel_rows *pixels, bool zeros_unseen);
 
 /* ---- The instruction sets -------------------------------------------------
  * Each adds its kernels to k when the processor has the set. */

@@ -127,6 +127,30 @@ void variances(const filter_pair &wsq, int rows, int cols)
     print("subbandvars", (size_t)rows * 1000 + cols, variance);
 }
 
+// The pixels of a rows x cols image split and rebuilt with the finer subbands
+// zeros (of either sign) but for one value in about 100, as a stream's mostly
+// are at a low rate.
+void synthesis(const filter_pair &wsq, int rows, int cols)
+{
+    std::vector<real> data = reals((size_t)rows * cols, -100, 100), work(data.size());
+    hedge *graph = makehedge(WSQ_SUBBANDS, nullptr, wsqlevels, nullptr);
+    graph->contents[0] = data.data();
+    cbwp2(graph, rows, cols, 0, 0, work.data(), wsq.h, wsq.g, wsq.h, wsq.g);
+    int xs[WSQ_SUBBANDS], ys[WSQ_SUBBANDS];
+    xywp2(xs, ys, rows, cols, wsqlevels, 0, 0, wsq.h, wsq.g, wsq.h, wsq.g);
+    for (int b = 4; b < WSQ_SUBBANDS; ++b) {
+        real *band = (real *)graph->contents[b];
+        for (size_t n = 0; n < (size_t)xs[b] * ys[b]; ++n)
+            if (next() % 100)
+                band[n] = n % 2 ? 0.0f : -0.0f;
+    }
+    std::vector<ui8> pixels(data.size());
+    rbwp2b(graph, rows, cols, 0, 0, work.data(), wsq.h, wsq.g, wsq.h, wsq.g, nullptr,
+           pixels.data(), 128.0f, 1.0f);
+    print("rbwp2b", (size_t)rows * 1000 + cols, pixels);
+    freehedge(graph, nullptr, nullptr);
+}
+
 pqf *random_filter(const char *name, int alpha, int omega, int type)
 {
     std::vector<real> taps = reals((size_t)(omega - alpha + 1), -1, 1);
@@ -240,6 +264,8 @@ int main()
     hard_cases();
     for (int n : {81, 97, 130, 257})
         variances(pairs[0], n, 81 + 49 - n % 49);
+    synthesis(pairs[0], 256, 300);
+    synthesis(pairs[0], 97, 131);
     for (const filter_pair &p : pairs) {
         freepqf(p.h);
         freepqf(p.g);
