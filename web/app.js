@@ -8,6 +8,7 @@ import { download, grayPng, zip } from './files.js';
 import { printFacts as transactionPrintFacts, printName, printTile, summary, verdictText } from './transaction.js';
 
 const $ = (id) => document.getElementById(id);
+const LIST_INTERVAL = 100;  // ms between drawings of the list while files are worked on
 const workers = Array.from({ length: Math.min(Math.max(navigator.hardwareConcurrency || 1, 1), 4) }, startWorker);
 const viewer = new Viewer();
 const items = [];        // in the order chosen
@@ -17,6 +18,10 @@ let nextId = 1;
 let selected = null;     // the item shown
 let followNew = true;    // show the next batch's first result until the user picks another
 let gridShown = null;    // the transaction whose prints the grid holds
+const changedItems = new Set();  // the items the list shows otherwise than they are
+const settledBatches = [];       // batches whose last result the list does not show yet
+let listFrame = null;            // the frame that draws the list, when one is asked
+let listTimer, listDrawnAt = -Infinity;
 
 // ---- Files in ---------------------------------------------------------------------------------
 
@@ -80,10 +85,7 @@ function startWorker() {
       codecState(data.ready ? 'ready' : 'failed', data.ready ? 'The codec is ready.' : `The codec could not be loaded: ${data.error.message}`);
       return;
     }
-    if (data.finished) {
-      worker.jobs--;
-      return;
-    }
+    if (data.finished) worker.jobs--;
     const asked = requests.get(data.id);
     if (asked) {
       requests.delete(data.id);
@@ -100,7 +102,6 @@ function startWorker() {
     else if (data.error) fail(item, data.error);
     else Object.assign(item, { state: data.stage, progress: data.progress });
     update(item);
-    refresh();
   };
   // The module could not start (an old browser, or the package missing): every
   // waiting file fails with that reason.
@@ -133,11 +134,10 @@ function finish(item, result) {
   settled(item);
 }
 
-// The time from choosing a batch of files to the last of their results goes
-// to the performance timeline too.
+// The time from choosing a batch of files to the frame that lists the last of
+// their results goes to the performance timeline too.
 function settled(item) {
-  const { batch } = item;
-  if (--batch.left === 0) performance.measure('wsq-batch', { start: batch.chosenAt, end: performance.now() });
+  if (--item.batch.left === 0) settledBatches.push(item.batch);
 }
 
 // The first result of the latest batch is shown, unless the user chose
@@ -211,7 +211,36 @@ function showPreview(item, { pixels, width, height }) {
   $(`item-${item.id}`)?.prepend(canvas);
 }
 
+// The list is drawn again in a frame, with the items changed since it was
+// last: at the next frame when no worker has a job, else at most every
+// LIST_INTERVAL ms, so that the frames of a batch leave the cores to decoding.
 function update(item) {
+  changedItems.add(item);
+  refresh();
+}
+
+function refresh() {
+  if (listFrame !== null) return;
+  clearTimeout(listTimer);
+  const wait = workers.some((w) => w.jobs) ? listDrawnAt + LIST_INTERVAL - performance.now() : 0;
+  if (wait > 0) listTimer = setTimeout(refresh, wait);
+  else listFrame = requestAnimationFrame(drawList);
+}
+
+function drawList(now) {
+  listFrame = null;
+  listDrawnAt = now;
+  for (const item of changedItems) drawItem(item);
+  changedItems.clear();
+  drawSummary();
+  for (const batch of settledBatches.splice(0))
+    performance.measure('wsq-batch', { start: batch.chosenAt, end: performance.now() });
+  // Once the list shows every result, each worker makes the thumbnails it owes:
+  // made then, they delay no file.
+  if (!workers.some((w) => w.jobs)) for (const worker of workers) worker.postMessage({ idle: true });
+}
+
+function drawItem(item) {
   const li = $(`item-${item.id}`);
   if (!li) return;
   li.dataset.state = item.state === 'done' || item.state === 'failed' ? item.state : 'working';
@@ -230,7 +259,7 @@ function describeState(item) {
     : `made WSQ, ${r.wsq.length} bytes`;
 }
 
-function refresh() {
+function drawSummary() {
   const done = items.filter((i) => i.state === 'done').length, failed = items.filter((i) => i.error).length;
   $('summary').textContent = items.length ? `(${done} done${failed ? `, ${failed} failed` : ''} of ${items.length})` : '';
   $('save-all').disabled = done === 0;

@@ -5,8 +5,8 @@
 // (a print of a transaction whole, an image made WSQ, a transaction with a
 // print replaced): those carry the bytes they need, so the worker keeps nothing.
 // Jobs and requests run one after another in the order they arrive (the page
-// shares them among several workers), each followed by word that it is
-// finished; a failure is posted as a message and the next job goes on.
+// shares them among several workers), the last message of each saying that it
+// is finished; a failure is posted as a message and the next job goes on.
 import { ready, decode, decodeAll, encode, gray as grayOf, readTransaction, WsqError } from './wsq/wsq.mjs';
 
 const WSQ_START = [0xff, 0xa0];  // Start-Of-Image marker: the first bytes of every stream
@@ -35,44 +35,37 @@ function warmUp() {
 }
 
 // A file is read as soon as its job comes, while the jobs before it run (a
-// failed read is reported when the job runs). The thumbnails of WSQ files are
-// made once no job waits, so that they delay no file's view.
-let waiting = 0;
+// failed read is reported when the job runs). A job's last message says that
+// it is finished. The thumbnails of WSQ files are made when the page says
+// that every worker is idle, so that they delay no file's view.
 const owedThumbnails = [];  // [job id, the file's bytes, its first stream]
 self.onmessage = ({ data: job }) => {
+  if (job.idle) {
+    queue = queue.then(() => owedThumbnails.splice(0).forEach(postThumbnail));
+    return;
+  }
   const read = job.file?.arrayBuffer();
   read?.catch(() => {});
-  waiting++;
-  queue = queue.then(() => {
-    waiting--;
-    return job.request ? answer(job) : run(job, read);
-  }).then(() => {
-    if (!waiting) owedThumbnails.splice(0).forEach(postThumbnail);
-    self.postMessage({ finished: true });
-  });
+  queue = queue.then(() => (job.request ? answer(job) : run(job, read)))
+    .then(([message, transfer = []]) => self.postMessage({ ...message, finished: true }, transfer));
 };
 
+// Runs a job: its last message and what that message transfers.
 async function run(job, read) {
   const progress = (stage, fraction) => self.postMessage({ id: job.id, stage, progress: fraction });
   try {
     await ready;
-    if (job.replace) {  // an edit: the transaction with a record's image replaced by a WSQ stream
-      openTransaction(job.id, replaced(job.replace), true);
-      return;
-    }
-    progress('reading', 0.1);
+    if (job.replace)  // an edit: the transaction with a record's image replaced by a WSQ stream
+      return openTransaction(job.id, replaced(job.replace), true);
     const early = (result) => self.postMessage({ id: job.id, early: result });
     const bytes = new Uint8Array(await read), head = bytes.subarray(0, HEAD);
-    if (isTransaction(head, job.file.name)) {
-      openTransaction(job.id, bytes);
-      return;
-    }
+    if (isTransaction(head, job.file.name)) return openTransaction(job.id, bytes);
     const wsq = isWsq(head, job.file.name);
     const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
     if (wsq) owedThumbnails.push([job.id, bytes, result.streams[0]]);  // before the pixels go
-    self.postMessage({ id: job.id, result }, transfers(result));
+    return [{ id: job.id, result }, transfers(result)];
   } catch (error) {
-    self.postMessage({ id: job.id, error: describe(error) });
+    return [{ id: job.id, error: describe(error) }];
   }
 }
 
@@ -102,9 +95,9 @@ const REQUESTS = {
 async function answer(job) {
   try {
     await ready;
-    self.postMessage({ id: job.id, reply: await REQUESTS[job.request](job) });
+    return [{ id: job.id, reply: await REQUESTS[job.request](job) }];
   } catch (error) {
-    self.postMessage({ id: job.id, error: describe(error) });
+    return [{ id: job.id, error: describe(error) }];
   }
 }
 
@@ -120,7 +113,8 @@ function isTransaction(head, name) {
 }
 
 // Posts a transaction's records, images, Type-1 fields and verdict as the result of job
-// id, then one thumbnail a print: a failed one carries its error instead.
+// id, and gives the message that follows: one thumbnail a print, a failed one
+// carrying its error instead.
 function openTransaction(id, bytes, edited = false) {
   const tx = readTransaction(bytes, TOLERANT);
   const latin1 = new TextDecoder('latin1');
@@ -135,7 +129,7 @@ function openTransaction(id, bytes, edited = false) {
       return { error: describe(error) };
     }
   });
-  self.postMessage({ id, thumbnails }, thumbnails.filter((t) => t.pixels).map((t) => t.pixels.buffer));
+  return [{ id, thumbnails }, thumbnails.filter((t) => t.pixels).map((t) => t.pixels.buffer)];
 }
 
 // A file is read as WSQ when it starts as a stream does or is named .wsq:
