@@ -9,11 +9,13 @@ import { printFacts as transactionPrintFacts, printName, printTile, summary, ver
 
 const $ = (id) => document.getElementById(id);
 const LIST_INTERVAL = 100;  // ms between drawings of the list while files are worked on
+const AHEAD = 2;  // jobs a worker holds: the one it runs, and the next, whose file it reads meanwhile
 const workers = Array.from({ length: Math.min(Math.max(navigator.hardwareConcurrency || 1, 1), 4) }, startWorker);
 const viewer = new Viewer();
 const items = [];        // in the order chosen
 const jobs = new Map();  // job id -> item
 const requests = new Map();  // request id -> its promise's {resolve, reject}
+const unsent = [];           // jobs and requests that no worker holds yet
 let nextId = 1;
 let selected = null;     // the item shown
 let followNew = true;    // show the next batch's first result until the user picks another
@@ -68,13 +70,22 @@ function request(name, payload) {
   return new Promise((resolve, reject) => requests.set(id, { resolve, reject }));
 }
 
-// A worker runs what it is sent one after another; each job or request goes to
-// the one with the fewest waiting. Every message carries what it needs, so any
-// worker can take it.
+// A worker runs what it is sent one after another and holds at most AHEAD jobs
+// or requests; the others wait here, in order, for whichever worker frees
+// first, so that one slowed by other work takes fewer. Every message carries
+// what it needs, so any worker can take it.
 function post(message) {
-  const worker = workers.reduce((least, w) => (w.jobs < least.jobs ? w : least));
-  worker.jobs++;
-  worker.postMessage(message);
+  unsent.push(message);
+  dispatch();
+}
+
+function dispatch() {
+  while (unsent.length) {
+    const worker = workers.reduce((least, w) => (w.jobs < least.jobs ? w : least));
+    if (worker.jobs >= AHEAD) return;
+    worker.jobs++;
+    worker.postMessage(unsent.shift());
+  }
 }
 
 function startWorker() {
@@ -85,7 +96,10 @@ function startWorker() {
       codecState(data.ready ? 'ready' : 'failed', data.ready ? 'The codec is ready.' : `The codec could not be loaded: ${data.error.message}`);
       return;
     }
-    if (data.finished) worker.jobs--;
+    if (data.finished) {
+      worker.jobs--;
+      dispatch();
+    }
     const asked = requests.get(data.id);
     if (asked) {
       requests.delete(data.id);
@@ -93,15 +107,7 @@ function startWorker() {
       else asked.resolve(data.reply);
       return;
     }
-    const item = jobs.get(data.id);
-    if (!item || item.job !== data.id) return;
-    if (data.result) finish(item, data.result);
-    else if (data.preview) showPreview(item, data.preview);
-    else if (data.thumbnails) showThumbnails(item, data.thumbnails);
-    else if (data.early) early(item, data.early);
-    else if (data.error) fail(item, data.error);
-    else Object.assign(item, { state: data.stage, progress: data.progress });
-    update(item);
+    for (const message of data.previews ?? [data]) received(message);
   };
   // The module could not start (an old browser, or the package missing): every
   // waiting file fails with that reason.
@@ -113,6 +119,19 @@ function startWorker() {
     refresh();
   };
   return worker;
+}
+
+// Takes a message about a job; one about a job its item has since replaced is ignored.
+function received(data) {
+  const item = jobs.get(data.id);
+  if (!item || item.job !== data.id) return;
+  if (data.result) finish(item, data.result);
+  else if (data.preview) showPreview(item, data.preview);
+  else if (data.thumbnails) showThumbnails(item, data.thumbnails);
+  else if (data.early) early(item, data.early);
+  else if (data.error) fail(item, data.error);
+  else Object.assign(item, { state: data.stage, progress: data.progress });
+  update(item);
 }
 
 function codecState(state, text) {

@@ -10,6 +10,7 @@ const STRETCH_CLIP = 0.005;  // the stretch maps the 0.5th and 99.5th percentile
 const SCALE_LENGTHS_MM = [50, 20, 10, 5, 2, 1];  // the bar takes the longest that fits
 const SCALE_MAX_PX = 160;
 const IDENTITY = Uint8Array.from({ length: 256 }, (_, v) => v);
+const OPAQUE_GRAYS = Uint32Array.from(IDENTITY, (gray) => 0xff000000 | (gray * 0x010101));
 
 const $ = (id) => document.getElementById(id);
 
@@ -229,7 +230,8 @@ function pressOne(selector, key, value) {
 // browser): alpha in the top byte.
 export function grayImage(pixels, width, height, table = IDENTITY) {
   const image = new ImageData(width, height), words = new Uint32Array(image.data.buffer);
-  for (let i = 0; i < pixels.length; i++) words[i] = 0xff000000 | (table[pixels[i]] * 0x010101);
+  const rgba = table === IDENTITY ? OPAQUE_GRAYS : OPAQUE_GRAYS.map((_, gray) => OPAQUE_GRAYS[table[gray]]);
+  for (let i = 0; i < pixels.length; i++) words[i] = rgba[pixels[i]];
   return image;
 }
 

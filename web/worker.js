@@ -41,7 +41,7 @@ function warmUp() {
 const owedThumbnails = [];  // [job id, the file's bytes, its first stream]
 self.onmessage = ({ data: job }) => {
   if (job.idle) {
-    queue = queue.then(() => owedThumbnails.splice(0).forEach(postThumbnail));
+    queue = queue.then(postThumbnails);
     return;
   }
   const read = job.file?.arrayBuffer();
@@ -69,13 +69,17 @@ async function run(job, read) {
   }
 }
 
-function postThumbnail([id, bytes, stream]) {
-  try {
-    const preview = thumbnail(bytes, stream);
-    self.postMessage({ id, preview }, [preview.pixels.buffer]);
-  } catch (error) {
-    self.postMessage({ id, error: describe(error) });
-  }
+// The thumbnails owed, in one message: each {id, preview}, or {id, error}.
+function postThumbnails() {
+  if (!owedThumbnails.length) return;
+  const previews = owedThumbnails.splice(0).map(([id, bytes, stream]) => {
+    try {
+      return { id, preview: thumbnail(bytes, stream) };
+    } catch (error) {
+      return { id, error: describe(error) };
+    }
+  });
+  self.postMessage({ previews }, previews.filter((p) => p.preview).map((p) => p.preview.pixels.buffer));
 }
 
 // The page's requests, each answered by one reply or an error.

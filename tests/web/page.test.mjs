@@ -150,13 +150,17 @@ async function drop(name) {
   }, [...fs.readFileSync(file(name))], name));
 }
 
+// The waits look again at each change of the page, not at every frame, so
+// that they ask for no frame of their own while the page is timed.
+const watching = { polling: 'mutation', timeout: 30_000 };
+
 async function settle(added, action) {
   const before = await page.$$eval('#list li', (items) => items.length);
   await action();
   await page.waitForFunction((count) => {
     const items = [...document.querySelectorAll('#list li')];
     return items.length === count && items.every((li) => li.dataset.state === 'done' || li.dataset.state === 'failed');
-  }, { timeout: 30_000 }, before + added);
+  }, watching, before + added);
 }
 
 async function canvasPixels(selector = '#canvas-a') {
@@ -371,7 +375,7 @@ function dropOn(selector, name) {
 
 const textOf = (selector) => page.$eval(selector, (e) => e.textContent);
 const thumbnailsDrawn = (count) => page.waitForFunction((n) =>
-  document.querySelectorAll('#tx-grid canvas.thumb[data-drawn]').length === n, {}, count);
+  document.querySelectorAll('#tx-grid canvas.thumb[data-drawn]').length === n, watching, count);
 
 test('a transaction is checked and shown, its prints opened, saved and replaced, and it is saved', async () => {
   await drop('card.eft');
