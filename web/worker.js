@@ -59,7 +59,10 @@ async function run(job, read) {
       return openTransaction(job.id, replaced(job.replace), true);
     const early = (result) => self.postMessage({ id: job.id, early: result });
     const bytes = new Uint8Array(await read), head = bytes.subarray(0, HEAD);
-    if (isTransaction(head, job.file.name)) return openTransaction(job.id, bytes);
+    if (isTransaction(head, job.file.name)) {
+      progress('checking', 0.4);
+      return openTransaction(job.id, bytes);
+    }
     const wsq = isWsq(head, job.file.name);
     const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
     if (wsq) owedThumbnails.push([job.id, bytes, result.streams[0]]);  // before the pixels go

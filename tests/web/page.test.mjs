@@ -479,7 +479,7 @@ test('timings: choosing a 512x512 file, or fourteen prints, to the results on sc
     `encoding alone ${ms(codec.encode)}), to the comparison with the decoded stream: ${ms(compare)} ` +
     `(first time ${ms(firstCompare)})\n` +
     `14-print transaction of ${fs.statSync(file('card.eft')).size} bytes dropped to all 14 thumbnails on screen: ${ms(thumbnails)}\n` +
-    `Fourteen 832x768 WSQ files chosen at once to the last one decoded, ${Math.min(cores, 4)} workers: ${ms(cardTime)}\n`;
+    `Fourteen 832x768 WSQ files chosen at once to the frame that lists the last one decoded, ${Math.min(cores, 4)} workers: ${ms(cardTime)}\n`;
   fs.writeFileSync(path.join(artifacts, 'timings.txt'), report);
   process.stdout.write(report);
 });
