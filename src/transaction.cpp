@@ -652,13 +652,19 @@ int indexer::index_tagged_image(size_t index)
     if (r.type != 10)
         image.bits_per_pixel = field_number(tx_, r, 12);
     if (const field_entry *positions = is_print_type(r.type) ? find_field(tx_, r, 13) : nullptr) {
-        for (uint32_t s = 0; s < positions->subfields && image.position_count < 6; ++s) {
-            size_t offset, length;
-            wsq_transaction_item(&tx_, index, (size_t)(positions - &tx_.fields[r.first_field]), s, 0,
-                                 &offset, &length);
-            int32_t position = number_in(data_, offset, length);
+        /* The first item of each subfield, in one pass over the value. */
+        size_t item = positions->value, end = item + positions->length;
+        while (image.position_count < 6) {
+            size_t p = item;
+            while (p < end && data_[p] != US && data_[p] != RS)
+                ++p;
+            int32_t position = number_in(data_, item, p - item);
             if (position >= 0 && position != 255)
                 image.positions[image.position_count++] = position;
+            const void *next = std::memchr(data_ + p, RS, end - p);
+            if (!next)
+                break;
+            item = (size_t)((const uint8_t *)next - data_) + 1;
         }
     }
     const field_entry *label = find_field(tx_, r, 11);
