@@ -367,6 +367,18 @@ export function memoryInUse() {
 /* ---- Transactions ------------------------------------------------------------------------- */
 
 const WSQ = 1, NONE = 0;  // compression codes of image records
+const RS = 0x1e, US = 0x1f;  // the separators of subfields and of items in a field's value
+
+/* The runs of bytes between separators, copied: one pass, however many there are. */
+function split(bytes, separator) {
+  const parts = [];
+  for (let start = 0, end; start <= bytes.length; start = end + 1) {
+    end = bytes.indexOf(separator, start);
+    if (end < 0) end = bytes.length;
+    parts.push(bytes.slice(start, end));
+  }
+  return parts;
+}
 
 /* The JSON text the last call left, parsed; the module's memory is then released. */
 function takeIndex() {
@@ -419,13 +431,11 @@ export class Transaction {
     const found = this.#index.records[record];
     if (!found) throw argumentError(`no such record: ${record}`);
     if (!found.tagged) throw argumentError(`record ${record} is a binary record, without fields`);
-    const bytes = (offset, length) => this.#bytes.slice(offset, offset + length);
-    return found.fields.map(({ number, offset, length, subfields }) => ({
-      number,
-      value: bytes(offset, length),
-      subfields: subfields.map((places) => places.filter((_, i) => i % 2 === 0)
-        .map((start, i) => bytes(start, places[2 * i + 1]))),
-    }));
+    return found.fields.map(({ number, offset, length }) => {
+      const value = this.#bytes.slice(offset, offset + length);
+      return { number, value, subfields: number === 999 ? [[value]]
+        : split(value, RS).map((subfield) => split(subfield, US)) };
+    });
   }
 
   /** The image's data as stored (a WSQ stream, uncompressed pixels, ...): image is an entry of
@@ -535,15 +545,23 @@ export class Transaction {
   }
 
   #read() {
-    check(this.#call('_wsqjs_transaction_read'));
-    this.#index = takeIndex();
+    this.#index = this.#indexOf(this.#bytes);
   }
 
-  /* An edit's call, which leaves the edited bytes: they become the transaction's. */
+  /* The index of bytes read as this transaction was read. */
+  #indexOf(bytes) {
+    const m = module();
+    check(withBytes(bytes, (at) => m._wsqjs_transaction_read(at, bytes.length, this.#tolerant)));
+    return takeIndex();
+  }
+
+  /* An edit's call, which leaves the edited bytes: they become the transaction's with their
+   * index, and nothing changes when that index cannot be had. */
   #edit(call) {
     check(call());
-    this.#bytes = takeResult();
-    this.#read();
+    const bytes = takeResult();
+    this.#index = this.#indexOf(bytes);
+    this.#bytes = bytes;
   }
 
   #entry(image) {

@@ -221,25 +221,6 @@ static void quoted(text_buffer *out, const char *text)
     append(out, "\"");
 }
 
-/* Where each item of each subfield of a field lies: [[offset, length, ...], ...]. */
-static void subfields(text_buffer *out, const wsq_transaction *tx, size_t record, size_t field,
-                      uint32_t count)
-{
-    append(out, "[");
-    for (uint32_t s = 0; s < count; ++s) {
-        size_t offset, length;
-        uint32_t items = 0;
-        wsq_transaction_subfield(tx, record, field, s, &offset, &length, &items);
-        append(out, "%s[", s ? "," : "");
-        for (uint32_t i = 0; i < items; ++i) {
-            wsq_transaction_item(tx, record, field, s, i, &offset, &length);
-            append(out, "%s%zu,%zu", i ? "," : "", offset, length);
-        }
-        append(out, "]");
-    }
-    append(out, "]");
-}
-
 static void record_index(text_buffer *out, const wsq_transaction *tx, size_t index)
 {
     wsq_record record;
@@ -251,10 +232,8 @@ static void record_index(text_buffer *out, const wsq_transaction *tx, size_t ind
     for (uint32_t f = 0; f < record.fields; ++f) {
         wsq_field field;
         wsq_transaction_field(tx, index, f, &field);
-        append(out, "%s{\"number\":%d,\"offset\":%zu,\"length\":%zu,\"subfields\":", f ? "," : "",
+        append(out, "%s{\"number\":%d,\"offset\":%zu,\"length\":%zu}", f ? "," : "",
                field.number, field.offset, field.length);
-        subfields(out, tx, index, f, field.subfields);
-        append(out, "}");
     }
     append(out, "]}");
 }
@@ -306,8 +285,9 @@ static int keep_text(text_buffer *out)
 }
 
 /* Reads the transaction at data[0] and leaves its index as JSON: {"records": [...], "images":
- * [...], "warning": ...}, each record with its fields and each field with where its items lie,
- * the warning what a tolerant reading tolerated first, or null. */
+ * [...], "warning": ...}, each record with where its fields' values lie (the package splits
+ * them into subfields and items in one pass), the warning what a tolerant reading tolerated
+ * first, or null. */
 int wsqjs_transaction_read(const uint8_t *data, size_t size, int32_t tolerant)
 {
     wsq_transaction *tx = opened(data, size, tolerant);

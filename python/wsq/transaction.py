@@ -19,7 +19,7 @@ once; an edit needs the object alone.
 from __future__ import annotations
 
 import ctypes
-from ctypes import byref, c_size_t, c_uint32, c_void_p
+from ctypes import byref, c_size_t, c_void_p
 from dataclasses import dataclass
 
 import numpy
@@ -32,6 +32,8 @@ from ._output import PathLike, write
 
 #: The compression codes of image records (the library's wsq_compression).
 NONE, WSQ = 0, 1
+
+_RS, _US = b"\x1e", b"\x1f"  # the separators of subfields and of items in a field's value
 
 
 @dataclass(frozen=True)
@@ -271,20 +273,11 @@ class Transaction:
     def _field(self, record: int, index: int) -> Field:
         found = _native.Field()
         self._call(lib.wsq_transaction_field, record, index, byref(found))
-        subfields = []
-        for subfield in range(found.subfields):
-            offset, length, items = c_size_t(), c_size_t(), c_uint32()
-            self._call(lib.wsq_transaction_subfield, record, index, subfield, byref(offset),
-                       byref(length), byref(items))
-            subfields.append(tuple(self._item(record, index, subfield, item)
-                                   for item in range(items.value)))
-        return Field(found.number, self._slice(found.offset, found.length), tuple(subfields))
-
-    def _item(self, record: int, field: int, subfield: int, item: int) -> bytes:
-        offset, length = c_size_t(), c_size_t()
-        self._call(lib.wsq_transaction_item, record, field, subfield, item, byref(offset),
-                   byref(length))
-        return self._slice(offset.value, length.value)
+        value = self._slice(found.offset, found.length)
+        # Split here in one pass: the library finds each item from the field's start.
+        subfields = ((value,),) if found.number == 999 else tuple(
+            tuple(subfield.split(_US)) for subfield in value.split(_RS))
+        return Field(found.number, value, subfields)
 
     def _slice(self, offset: int, length: int | None) -> bytes:
         """length bytes of the transaction from offset (None: to its end), copied."""
