@@ -34,6 +34,7 @@ function add(files) {
     items.push(item);
     $('list').append(row(item));
     submit(item);
+    drawItem(item);  // a new row shows its state at once, the others at the list's next drawing
   }
   followNew = true;
   refresh();
