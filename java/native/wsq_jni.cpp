@@ -487,34 +487,6 @@ JNIEXPORT jlongArray JNICALL Java_wsq_Native_field(JNIEnv *env, jclass, jlong tr
                            static_cast<jlong>(field.length)});
 }
 
-JNIEXPORT jlongArray JNICALL Java_wsq_Native_subfield(JNIEnv *env, jclass, jlong transaction,
-                                                      jint record, jint field, jint subfield) {
-    size_t offset = 0, length = 0;
-    uint32_t items = 0;
-    if (refused(env, wsq_transaction_subfield(transaction_at(transaction),
-                                              static_cast<size_t>(record),
-                                              static_cast<size_t>(field),
-                                              static_cast<uint32_t>(subfield), &offset, &length,
-                                              &items),
-                "subfield", subfield))
-        return nullptr;
-    return new_longs(env, {static_cast<jlong>(offset), static_cast<jlong>(length), items});
-}
-
-JNIEXPORT jlongArray JNICALL Java_wsq_Native_item(JNIEnv *env, jclass, jlong transaction,
-                                                  jint record, jint field, jint subfield,
-                                                  jint item) {
-    size_t offset = 0, length = 0;
-    if (refused(env, wsq_transaction_item(transaction_at(transaction),
-                                          static_cast<size_t>(record),
-                                          static_cast<size_t>(field),
-                                          static_cast<uint32_t>(subfield),
-                                          static_cast<uint32_t>(item), &offset, &length),
-                "item", item))
-        return nullptr;
-    return new_longs(env, {static_cast<jlong>(offset), static_cast<jlong>(length)});
-}
-
 JNIEXPORT jint JNICALL Java_wsq_Native_imageCount(JNIEnv *, jclass, jlong transaction) {
     return static_cast<jint>(wsq_transaction_image_count(transaction_at(transaction)));
 }

@@ -68,14 +68,6 @@ final class Native {
     /** Field index of tagged record record: its number, subfield count, offset and length. */
     static native long[] field(long transaction, int record, int index) throws WsqException;
 
-    /** A subfield of a field: its offset, length and item count. */
-    static native long[] subfield(long transaction, int record, int field, int subfield)
-            throws WsqException;
-
-    /** An item of a subfield: its offset and length. */
-    static native long[] item(long transaction, int record, int field, int subfield, int item)
-            throws WsqException;
-
     static native int imageCount(long transaction);
 
     /** Fills target with the facts of image index. */

@@ -10,6 +10,7 @@ import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Objects;
 import java.util.concurrent.ThreadLocalRandom;
@@ -376,15 +377,32 @@ public final class Transaction implements AutoCloseable {
     private static TransactionField field(long transaction, int record, int index)
             throws WsqException {
         long[] field = Native.field(transaction, record, index);  // number, subfields, span
-        List<List<byte[]>> subfields = elements((int) field[1], subfield -> {
-            long[] items = Native.subfield(transaction, record, index, subfield);
-            return elements((int) items[2], item -> {
-                long[] span = Native.item(transaction, record, index, subfield, item);
-                return Native.transactionBytes(transaction, span[0], span[1]);
-            });
-        });
+        int number = (int) field[0];
         byte[] value = Native.transactionBytes(transaction, field[2], field[3]);
-        return new TransactionField((int) field[0], value, subfields);
+        // Split here in one pass: the library finds each item from the field's start.
+        List<List<byte[]>> subfields = number == 999 ? List.of(List.of(value)) : split(value);
+        return new TransactionField(number, value, subfields);
+    }
+
+    private static final byte RS = 0x1E, US = 0x1F;  // separate subfields, and items in them
+
+    /** A field's value split at RS into subfields and each of those at US into items. */
+    private static List<List<byte[]>> split(byte[] value) {
+        List<List<byte[]>> subfields = new ArrayList<>();
+        List<byte[]> items = new ArrayList<>();
+        int start = 0;
+        for (int at = 0; at <= value.length; at++) {
+            byte b = at < value.length ? value[at] : RS;
+            if (b == RS || b == US) {
+                items.add(Arrays.copyOfRange(value, start, at));
+                start = at + 1;
+            }
+            if (b == RS) {
+                subfields.add(items);
+                items = new ArrayList<>();
+            }
+        }
+        return subfields;
     }
 
     @FunctionalInterface
