@@ -9,7 +9,7 @@ import { printFacts as transactionPrintFacts, printName, printTile, summary, ver
 
 const $ = (id) => document.getElementById(id);
 const LIST_INTERVAL = 100;  // ms between drawings of the list while files are worked on
-const AHEAD = 2;  // jobs a worker holds: the one it runs, and the next, whose file it reads meanwhile
+const AHEAD = 2;  // jobs a worker holds: the one it runs, and the next
 const workers = Array.from({ length: Math.min(Math.max(navigator.hardwareConcurrency || 1, 1), 4) }, startWorker);
 const viewer = new Viewer();
 const items = [];        // in the order chosen
@@ -74,7 +74,9 @@ function request(name, payload) {
 // A worker runs what it is sent one after another and holds at most AHEAD jobs
 // or requests; the others wait here, in order, for whichever worker frees
 // first, so that one slowed by other work takes fewer. Every message carries
-// what it needs, so any worker can take it.
+// what it needs, so any worker can take it. A job for a busy worker carries
+// its file's bytes, read here meanwhile, since a worker busy decoding would
+// read its next file only once it had finished; an idle worker reads it at once.
 function post(message) {
   unsent.push(message);
   dispatch();
@@ -84,8 +86,21 @@ function dispatch() {
   while (unsent.length) {
     const worker = workers.reduce((least, w) => (w.jobs < least.jobs ? w : least));
     if (worker.jobs >= AHEAD) return;
-    worker.jobs++;
-    worker.postMessage(unsent.shift());
+    send(worker, unsent.shift(), worker.jobs++ > 0);
+  }
+}
+
+async function send(worker, message, busy) {
+  if (!busy || !message.file || message.request) {
+    worker.postMessage(message);
+    return;
+  }
+  const { file, ...job } = message;
+  try {
+    const bytes = await file.arrayBuffer();
+    worker.postMessage({ ...job, name: file.name, bytes }, [bytes]);
+  } catch (error) {
+    worker.postMessage({ ...job, name: file.name, unread: error.message });
   }
 }
 

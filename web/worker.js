@@ -1,4 +1,4 @@
-// The page's codec worker: reads each file it is sent, decodes WSQ streams,
+// The page's codec worker: takes the bytes of each file it is sent, decodes WSQ streams,
 // opens transactions or makes a WSQ stream of an image, and posts back the
 // pixels and facts, then, for a WSQ file, the list's thumbnail of it, and for
 // a transaction, one thumbnail a print. It also answers the page's requests
@@ -34,37 +34,36 @@ function warmUp() {
   decode(encode(pixels, side, side));
 }
 
-// A file is read as soon as its job comes, while the jobs before it run (a
-// failed read is reported when the job runs). A job's last message says that
-// it is finished. The thumbnails of WSQ files are made when the page says
-// that every worker is idle, so that they delay no file's view.
+// A job comes with its file, or with the file's bytes (or why they could not
+// be read), which the page reads while the worker is busy; a failed read is
+// reported as the job's failure. A job's last message says that it is
+// finished. The thumbnails of WSQ files are made when the page says that
+// every worker is idle, so that they delay no file's view.
 const owedThumbnails = [];  // [job id, the file's bytes, its first stream]
 self.onmessage = ({ data: job }) => {
   if (job.idle) {
     queue = queue.then(postThumbnails);
     return;
   }
-  const read = job.file?.arrayBuffer();
-  read?.catch(() => {});
-  queue = queue.then(() => (job.request ? answer(job) : run(job, read)))
+  queue = queue.then(() => (job.request ? answer(job) : run(job)))
     .then(([message, transfer = []]) => self.postMessage({ ...message, finished: true }, transfer));
 };
 
 // Runs a job: its last message and what that message transfers.
-async function run(job, read) {
+async function run(job) {
   const progress = (stage, fraction) => self.postMessage({ id: job.id, stage, progress: fraction });
   try {
     await ready;
     if (job.replace)  // an edit: the transaction with a record's image replaced by a WSQ stream
       return openTransaction(job.id, replaced(job.replace), true);
     const early = (result) => self.postMessage({ id: job.id, early: result });
-    const bytes = new Uint8Array(await read), head = bytes.subarray(0, HEAD);
-    if (isTransaction(head, job.file.name)) {
+    const { name, bytes } = await fileOf(job), head = bytes.subarray(0, HEAD);
+    if (isTransaction(head, name)) {
       progress('checking', 0.4);
       return openTransaction(job.id, bytes);
     }
-    const wsq = isWsq(head, job.file.name);
-    const result = wsq ? view(bytes, progress) : await convert(job.file, job.settings, progress, early);
+    const wsq = isWsq(head, name);
+    const result = wsq ? view(bytes, progress) : await convert(new Blob([bytes]), job.settings, progress, early);
     if (wsq) owedThumbnails.push([job.id, bytes, result.streams[0]]);  // before the pixels go
     return [{ id: job.id, result }, transfers(result)];
   } catch (error) {
@@ -72,7 +71,15 @@ async function run(job, read) {
   }
 }
 
+// The name and bytes of a job's file.
+async function fileOf({ file, name, bytes, unread }) {
+  if (file) return { name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) };
+  if (unread !== undefined) throw new Error(unread);
+  return { name, bytes: new Uint8Array(bytes) };
+}
+
 // The thumbnails owed, in one message: each {id, preview}, or {id, error}.
+
 function postThumbnails() {
   if (!owedThumbnails.length) return;
   const previews = owedThumbnails.splice(0).map(([id, bytes, stream]) => {
