@@ -471,19 +471,56 @@ const real *quarter_row(const real *quarter, int index, int length)
     return quarter ? quarter + (ptrdiff_t)index * length : nullptr;
 }
 
+/* The stretches of a ring row that are zeros (merge_row_chunk made them
+ * from zeros alone): bit s for stretch s, of at most most_stretches. */
+constexpr int most_stretches = 64;
+using stretch_zeros = std::uint64_t;
+
+/* An output row of a strip, at `at`: width outputs of terms, each read from
+ * a row of a ring, to pixels where the plan asks for them. Where a term's
+ * row has stretches of zeros (zeros[t], stretches of step pairs), each
+ * stretch leaves out the terms that are zeros there. */
+void sum_row(const merge_plan &p, const term_list &terms, const stretch_zeros *const *zeros,
+             bool some_zeros, int step, int width, real *dst, ptrdiff_t at)
+{
+    auto sum = [&](const term_list &list, int c0, int count) {
+        if (p.pixels)
+            sum_to_pixels(p.v, list, count, p.pixels->out + at + c0, *p.pixels);
+        else
+            p.v.sum_terms(dst + at + c0, list, count);
+    };
+    if (!some_zeros) {
+        sum(terms, 0, width);
+        return;
+    }
+    for (int s = 0, c0 = 0; c0 < width; ++s, c0 += 2 * step) {
+        term_list present;
+        for (int t = 0; t < terms.count; ++t)
+            if (!(*zeros[t] >> s & 1))
+                present.add(terms.source[t] + c0, terms.coefficient[t]);
+        sum(present, c0, std::min(2 * step, width - c0));
+    }
+}
+
 /* Output rows n0 .. n1 - 1 of the node over the output pairs m0 .. m1 - 1
  * of each row. Slot j % rows of the ring of a half holds its row j merged
  * along y: those of its outputs. A half (along x) of two quarter-bands of
- * zeros adds no terms, nor does a row of a ring merged from zeros alone
- * (merge_row_chunk tells why that is exact). */
+ * zeros adds no terms, nor does a stretch of a row of a ring merged from
+ * zeros alone (merge_row_chunk tells why that is exact). */
 void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1, real *ring)
 {
     int held[2][most_ring_rows];
-    bool zeros_held[2][most_ring_rows];
+    stretch_zeros zeros_held[2][most_ring_rows];
     std::fill(held[0], held[0] + p.rows, -1);
     std::fill(held[1], held[1] + p.rows, -1);
     int ix = p.ixh + p.ixg, iy = p.iyh + p.iyg;
     int pairs = m1 - m0, width = std::min(2 * pairs, iy - 2 * m0);
+    int step = p.skip_zeros ? std::max(p.v.zero_stretch, (pairs + most_stretches - 1) / most_stretches)
+                            : chunk_outputs;
+    int stretches = (pairs + step - 1) / step;
+    WSQ_ASSERT(stretches <= most_stretches);
+    stretch_zeros every_stretch = stretches == most_stretches ? ~stretch_zeros(0)
+                                                          : (stretch_zeros(1) << stretches) - 1;
     real *rings[2] = {ring, ring + (ptrdiff_t)p.rows * 2 * pairs};
     const real *low[2] = {p.quarters[0], p.quarters[2]}, *high[2] = {p.quarters[1], p.quarters[3]};
     const pqf *filters[2] = {p.hx, p.gx};
@@ -513,6 +550,8 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
             }
         }
         term_list terms;
+        const stretch_zeros *zeros[max_terms];
+        bool some_zeros = false;
         for (int f = 0; f < 2; ++f) {  /* the low half through hx, then the high half through gx */
             if (!low[f] && !high[f])
                 continue;
@@ -527,26 +566,25 @@ void merge_strip(real *dst, const merge_plan &p, int m0, int m1, int n0, int n1,
                     continue;
                 int slot = x.index & (p.rows - 1);
                 real *row = rings[f] + (ptrdiff_t)slot * 2 * pairs;
+                stretch_zeros &row_zeros = zeros_held[f][slot];
                 if (held[f][slot] != x.index) {
-                    int step = p.skip_zeros ? p.v.zero_stretch : chunk_outputs;
-                    bool zeros = true;
-                    for (int c = 0; c < pairs; c += step)
-                        zeros &= merge_row_chunk(
+                    row_zeros = 0;
+                    for (int s = 0; s < stretches; ++s)
+                        row_zeros |= (stretch_zeros)merge_row_chunk(
                             p.v, quarter_row(low[f], x.index, p.iyh), p.iyh,
-                            quarter_row(high[f], x.index, p.iyg), p.iyg, row + 2 * c, iy, m0 + c,
-                            std::min(step, pairs - c), p.hy, p.gy, p.skip_zeros);
+                            quarter_row(high[f], x.index, p.iyg), p.iyg, row + 2 * s * step, iy,
+                            m0 + s * step, std::min(step, pairs - s * step), p.hy, p.gy,
+                            p.skip_zeros) << s;
                     held[f][slot] = x.index;
-                    zeros_held[f][slot] = zeros;
                 }
-                if (!zeros_held[f][slot])
-                    terms.add(row, x.sign * filter->f[tap]);
+                if (row_zeros == every_stretch)
+                    continue;
+                zeros[terms.count] = &row_zeros;
+                some_zeros |= row_zeros != 0;
+                terms.add(row, x.sign * filter->f[tap]);
             }
         }
-        ptrdiff_t at = (ptrdiff_t)n * iy + 2 * m0;
-        if (p.pixels)
-            sum_to_pixels(p.v, terms, width, p.pixels->out + at, *p.pixels);
-        else
-            p.v.sum_terms(dst + at, terms, width);
+        sum_row(p, terms, zeros, some_zeros, step, width, dst, (ptrdiff_t)n * iy + 2 * m0);
         if (delivery && (delivery->group_ends(n) || n + 1 == n1)) {
             delivery->made(unreported, n + 1, width);
             unreported = n + 1;
