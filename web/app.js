@@ -10,6 +10,7 @@ import { printFacts as transactionPrintFacts, printName, printTile, summary, ver
 const $ = (id) => document.getElementById(id);
 const LIST_INTERVAL = 100;  // ms between drawings of the list while files are worked on
 const AHEAD = 2;  // jobs a worker holds: the one it runs, and the next
+const READ_AHEAD = 4;  // files a worker read by the page while their jobs wait
 const workers = Array.from({ length: Math.min(Math.max(navigator.hardwareConcurrency || 1, 1), 4) }, startWorker);
 const viewer = new Viewer();
 const items = [];        // in the order chosen
@@ -74,33 +75,41 @@ function request(name, payload) {
 // A worker runs what it is sent one after another and holds at most AHEAD jobs
 // or requests; the others wait here, in order, for whichever worker frees
 // first, so that one slowed by other work takes fewer. Every message carries
-// what it needs, so any worker can take it. A job for a busy worker carries
-// its file's bytes, read here meanwhile, since a worker busy decoding would
-// read its next file only once it had finished; an idle worker reads it at once.
+// what it needs, so any worker can take it. The files of the next jobs to go
+// (READ_AHEAD a worker) are read here while they wait, and go as their bytes:
+// a worker busy decoding would read its next file only once it had finished.
 function post(message) {
   unsent.push(message);
   dispatch();
 }
 
 function dispatch() {
-  while (unsent.length) {
+  for (;;) {
     const worker = workers.reduce((least, w) => (w.jobs < least.jobs ? w : least));
-    if (worker.jobs >= AHEAD) return;
-    send(worker, unsent.shift(), worker.jobs++ > 0);
+    if (!unsent.length || worker.jobs >= AHEAD) break;
+    worker.jobs++;
+    send(worker, unsent.shift());
   }
+  for (const next of unsent.slice(0, READ_AHEAD * workers.length))
+    if (next.file && !next.request) next.reading ??= readFile(next.file).then((got) => { next.got = got; });
 }
 
-async function send(worker, message, busy) {
-  if (!busy || !message.file || message.request) {
+// A job goes with its file's bytes when the page has read them, else with the file.
+function send(worker, { reading, got, ...message }) {
+  if (!got) {
     worker.postMessage(message);
     return;
   }
   const { file, ...job } = message;
+  worker.postMessage({ ...job, name: file.name, ...got }, got.bytes ? [got.bytes] : []);
+}
+
+// A file's bytes, {bytes}, or why they could not be read, {unread}.
+async function readFile(file) {
   try {
-    const bytes = await file.arrayBuffer();
-    worker.postMessage({ ...job, name: file.name, bytes }, [bytes]);
+    return { bytes: await file.arrayBuffer() };
   } catch (error) {
-    worker.postMessage({ ...job, name: file.name, unread: error.message });
+    return { unread: error.message };
   }
 }
 

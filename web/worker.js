@@ -34,9 +34,9 @@ function warmUp() {
   decode(encode(pixels, side, side));
 }
 
-// A job comes with its file, or with the file's bytes (or why they could not
-// be read), which the page reads while the worker is busy; a failed read is
-// reported as the job's failure. A job's last message says that it is
+// A job comes with its file, read as soon as the job comes, or with the
+// file's bytes (or why they could not be read), which the page reads while the
+// job waits; a failed read is reported as the job's failure. A job's last message says that it is
 // finished. The thumbnails of WSQ files are made when the page says that
 // every worker is idle, so that they delay no file's view.
 const owedThumbnails = [];  // [job id, the file's bytes, its first stream]
@@ -45,19 +45,21 @@ self.onmessage = ({ data: job }) => {
     queue = queue.then(postThumbnails);
     return;
   }
-  queue = queue.then(() => (job.request ? answer(job) : run(job)))
+  const read = job.request ? null : job.file?.arrayBuffer();  // while the worker is idle, as it is when files come at once
+  read?.catch(() => {});
+  queue = queue.then(() => (job.request ? answer(job) : run(job, read)))
     .then(([message, transfer = []]) => self.postMessage({ ...message, finished: true }, transfer));
 };
 
 // Runs a job: its last message and what that message transfers.
-async function run(job) {
+async function run(job, read) {
   const progress = (stage, fraction) => self.postMessage({ id: job.id, stage, progress: fraction });
   try {
     await ready;
     if (job.replace)  // an edit: the transaction with a record's image replaced by a WSQ stream
       return openTransaction(job.id, replaced(job.replace), true);
     const early = (result) => self.postMessage({ id: job.id, early: result });
-    const { name, bytes } = await fileOf(job), head = bytes.subarray(0, HEAD);
+    const { name, bytes } = await fileOf(job, read), head = bytes.subarray(0, HEAD);
     if (isTransaction(head, name)) {
       progress('checking', 0.4);
       return openTransaction(job.id, bytes);
@@ -71,9 +73,9 @@ async function run(job) {
   }
 }
 
-// The name and bytes of a job's file.
-async function fileOf({ file, name, bytes, unread }) {
-  if (file) return { name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) };
+// The name and bytes of a job's file, read or being read.
+async function fileOf({ file, name, bytes, unread }, read) {
+  if (file) return { name: file.name, bytes: new Uint8Array(await read) };
   if (unread !== undefined) throw new Error(unread);
   return { name, bytes: new Uint8Array(bytes) };
 }
