@@ -10,7 +10,7 @@ import { printFacts as transactionPrintFacts, printName, printTile, summary, ver
 const $ = (id) => document.getElementById(id);
 const LIST_INTERVAL = 100;  // ms between drawings of the list while files are worked on
 const AHEAD = 2;  // jobs a worker holds: the one it runs, and the next
-const READ_AHEAD = 4;  // files a worker read by the page while their jobs wait
+const READ_AHEAD = 4;  // files the page reads ahead, a worker, while their jobs wait
 const workers = Array.from({ length: Math.min(Math.max(navigator.hardwareConcurrency || 1, 1), 4) }, startWorker);
 const viewer = new Viewer();
 const items = [];        // in the order chosen
@@ -24,7 +24,7 @@ let gridShown = null;    // the transaction whose prints the grid holds
 const changedItems = new Set();  // the items the list shows otherwise than they are
 const settledBatches = [];       // batches whose last result the list does not show yet
 let listFrame = null;            // the frame that draws the list, when one is asked
-let listTimer, listDrawnAt = -Infinity;
+let listTimer, listDrawnAt = -Infinity;  // the wait for the list's next drawing; the time of its last
 
 // ---- Files in ---------------------------------------------------------------------------------
 
