@@ -109,6 +109,8 @@ test('inserting and removing records; the first flaw of every record', () => {
   assert.deepEqual(flaws.map((v) => [v.valid, v.statusName]),
                    [[false, 'hll-vll-mismatch'], [false, 'raw-size-mismatch']]);
   assert.deepEqual(flaws[0], flawed.check());
+  const quoting = wsq.readTransaction(transaction([[2, 0, tagged(2, [['002', '0\u00e9']])]]));
+  assert.deepEqual(quoting.checkAll(), [quoting.check()]);  // a message quoting UTF-8 bytes
   assert.equal(wsq.memoryInUse(), before);
   // Status lists the flaws the library names, under their short names, and no more are named.
   const named = Object.entries(Status).filter(([, code]) => code >= Status.BAD_TAG);

@@ -212,12 +212,13 @@ static void declared(text_buffer *out, const char *name, int32_t value)
         append(out, ",\"%s\":%d", name, value);
 }
 
-/* Text as a JSON string: its bytes as Latin-1, escaped where JSON needs it. */
+/* Text as a JSON string: its bytes as they are, escaped where JSON needs it, so that the
+ * reader decodes them as UTF-8, as it decodes every other text of the library. */
 static void quoted(text_buffer *out, const char *text)
 {
     append(out, "\"");
     for (const unsigned char *at = (const unsigned char *)text; *at; ++at)
-        append(out, *at < 0x20 || *at > 0x7e || *at == '"' || *at == '\\' ? "\\u%04x" : "%c", *at);
+        append(out, *at < 0x20 || *at == '"' || *at == '\\' ? "\\u%04x" : "%c", *at);
     append(out, "\"");
 }
 
