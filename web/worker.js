@@ -65,7 +65,7 @@ async function run(job, read) {
       return openTransaction(job.id, bytes);
     }
     const wsq = isWsq(head, name);
-    const result = wsq ? view(bytes, progress) : await convert(new Blob([bytes]), job.settings, progress, early);
+    const result = wsq ? view(bytes, progress) : await convert(bytes, job.settings, progress, early);
     if (wsq) owedThumbnails.push([job.id, bytes, result.streams[0]]);  // before the pixels go
     return [{ id: job.id, result }, transfers(result)];
   } catch (error) {
@@ -81,7 +81,6 @@ async function fileOf({ file, name, bytes, unread }, read) {
 }
 
 // The thumbnails owed, in one message: each {id, preview}, or {id, error}.
-
 function postThumbnails() {
   if (!owedThumbnails.length) return;
   const previews = owedThumbnails.splice(0).map(([id, bytes, stream]) => {
@@ -104,7 +103,8 @@ const REQUESTS = {
     return { width, height, pixels, wsq: compression === 1 ? tx.data(image) : null, resolution: resolution(ppi) };
   },
   // An image file made WSQ as a conversion is, to be shown beside the print it would replace.
-  convert: ({ file, settings }) => convert(file, settings, () => {}, () => {}),
+  convert: async ({ file, settings }) =>
+    convert(new Uint8Array(await file.arrayBuffer()), settings, () => {}, () => {}),
   encode: ({ pixels, width, height, settings }) => encode(pixels, width, height, { bitrate: settings.bitrate }),
 };
 
@@ -178,17 +178,17 @@ function reduction(width, height) {
 
 // The stream and its facts go to the page as soon as they are made; the
 // decoded stream and the PSNR, for the comparison, follow.
-async function convert(file, settings, progress, early) {
+async function convert(bytes, settings, progress, early) {
   progress('reading image', 0.2);
-  const image = await readImage(file);
+  const image = await readImage(new Blob([bytes]));
   if (settings.bitrate === null) throw new Error('the bit rate field holds no number above 0: enter one, such as 0.75');
   progress('encoding', 0.4);
   const options = { bitrate: settings.bitrate };
   if (settings.comment) options.comment = settings.comment;
   const gray = grayOf(image);  // the package's rule, as encode(image) applies it
   const wsq = encode(gray, image.width, image.height, options);
-  const stated = imagePpi(new Uint8Array(await file.slice(0, 1 << 16).arrayBuffer()));
-  const made = { kind: 'convert', fileBytes: file.size, width: image.width, height: image.height, gray, wsq, settings,
+  const stated = imagePpi(bytes.subarray(0, 1 << 16));
+  const made = { kind: 'convert', fileBytes: bytes.length, width: image.width, height: image.height, gray, wsq, settings,
     resolution: resolution(stated) };
   early(made);
   progress('comparing', 0.8);
@@ -268,7 +268,7 @@ function commentPpi(comments) {
 // (in pixels per metre), a JPEG's JFIF header (per inch or per centimetre).
 function imagePpi(head) {
   if (head.length < 24) return null;
-  const view = new DataView(head.buffer);
+  const view = new DataView(head.buffer, head.byteOffset, head.length);
   const text = (at, length) => String.fromCharCode(...head.subarray(at, at + length));
   if (text(1, 3) === 'PNG') {
     for (let at = 8; at + 8 <= head.length && text(at + 4, 4) !== 'IDAT'; at += 12 + view.getUint32(at)) {
