@@ -483,7 +483,7 @@ JNIEXPORT jlongArray JNICALL Java_wsq_Native_field(JNIEnv *env, jclass, jlong tr
                                            static_cast<size_t>(index), &field),
                 "field", index))
         return nullptr;
-    return new_longs(env, {field.number, field.subfields, static_cast<jlong>(field.offset),
+    return new_longs(env, {field.number, static_cast<jlong>(field.offset),
                            static_cast<jlong>(field.length)});
 }
 

@@ -65,7 +65,7 @@ final class Native {
     static native void record(long transaction, int index, TransactionRecord target)
             throws WsqException;
 
-    /** Field index of tagged record record: its number, subfield count, offset and length. */
+    /** Field index of tagged record record: its number, and its value's offset and length. */
     static native long[] field(long transaction, int record, int index) throws WsqException;
 
     static native int imageCount(long transaction);

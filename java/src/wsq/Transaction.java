@@ -376,9 +376,9 @@ public final class Transaction implements AutoCloseable {
 
     private static TransactionField field(long transaction, int record, int index)
             throws WsqException {
-        long[] field = Native.field(transaction, record, index);  // number, subfields, span
+        long[] field = Native.field(transaction, record, index);  // number, value's span
         int number = (int) field[0];
-        byte[] value = Native.transactionBytes(transaction, field[2], field[3]);
+        byte[] value = Native.transactionBytes(transaction, field[1], field[2]);
         // Split here in one pass: the library finds each item from the field's start.
         List<List<byte[]>> subfields = number == 999 ? List.of(List.of(value)) : split(value);
         return new TransactionField(number, value, subfields);
