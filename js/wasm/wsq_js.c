@@ -426,7 +426,6 @@ int wsqjs_transaction_remove(const uint8_t *data, size_t size, int32_t tolerant,
               : result.error.status;
 }
 
-int wsqjs_status(void) { return result.error.status; }
 double wsqjs_offset(void) { return (double)result.error.offset; }
 const char *wsqjs_message(void) { return result.error.message; }
 const uint8_t *wsqjs_data(void) { return result.data; }
